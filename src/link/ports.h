@@ -1,0 +1,52 @@
+// What the session needs from the outside world. Qt implements these with QSerialPort,
+// QTimer and real dialogs; tests implement them with recording fakes.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace pp {
+
+class SerialPort {
+public:
+    virtual ~SerialPort() = default;
+    virtual void setPortNumber(int number) = 0; // COMM number, assigned before opening
+    virtual int portNumber() const = 0;
+    virtual bool open() = 0; // 9600,N,8,1; false when the port cannot be opened
+    virtual void close() = 0;
+    virtual bool isOpen() const = 0;
+    virtual bool write(std::string_view bytes) = 0; // false when the write failed
+    virtual std::string lastError() const { return {}; } // the system's reason, if known
+};
+
+class OneShotTimer {
+public:
+    virtual ~OneShotTimer() = default;
+    virtual void start(int ms) = 0; // restarts when running
+    virtual void stop() = 0;
+    virtual bool isRunning() const = 0;
+};
+
+enum class Buttons { Ok, YesNo };
+enum class Answer { Ok, Yes, No };
+
+inline constexpr std::string_view AppTitle = "ParamPorter";
+
+// The window as the core sees it: status panel 1 and message boxes. Enabled states, the
+// generation text (panel 2) and the file path (panel 3) are sheet data the window mirrors.
+class Window {
+public:
+    virtual ~Window() = default;
+    virtual void setStatus(std::string_view text) = 0; // status panel 1
+    virtual std::string status() const = 0;
+    virtual Answer message(std::string_view text, Buttons buttons = Buttons::Ok,
+                           std::string_view caption = AppTitle) = 0;
+    // File dialogs (filter "QX7400|*.QX"); nullopt when cancelled.
+    virtual std::optional<std::string> chooseOpenFile() { return std::nullopt; }
+    virtual std::optional<std::string> chooseSaveFile(std::string_view /*suggestedName*/) {
+        return std::nullopt;
+    }
+};
+
+} // namespace pp

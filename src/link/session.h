@@ -1,0 +1,114 @@
+// The serial session: request starters, the response machine and the no-response timer.
+// A plain state machine fed events (bytes received, a line error, the port lost, the timer
+// expired); it acts through SerialPort, OneShotTimer and Window.
+#pragma once
+
+#include "ports.h"
+#include "sheet/sheet.h"
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace pp {
+
+// Receives the answers of the mode and part-number window.
+class ModeListener {
+public:
+    virtual ~ModeListener() = default;
+    virtual void ProcessModeData(const std::string& buffer) = 0;
+    virtual void ProcessPartsList(const std::string& buf) = 0;
+};
+
+// Line errors the serial component reports, with their historical event codes.
+enum class LineError : int {
+    Break = 1001,
+    Frame = 1004,
+    Overrun = 1006,
+    RxOver = 1008,
+    RxParity = 1009,
+    TxFull = 1010,
+    DCB = 1011,
+};
+
+// How an exchange ended, for callers that wait for one (command line, tests, backups).
+enum class Outcome {
+    SystemRecord,      // "2" frame dispatched (decoder may still have refused it)
+    PartRecord,        // "3" frame dispatched
+    SystemDownloadEnd, // "4"
+    PartDownloadEnd,   // "5"
+    ModeReport,        // "8"
+    PartList,          // "A"
+    Refused,           // "Check QX7400 operating mode!"
+    Nak,
+    NoResponse,
+    OpenFailed,
+    Misframed,         // an ETX before the first STX: input discarded
+    PortLost,
+    WriteFailed,
+    LocalRefusal       // "Please select a part number" and the like: nothing was sent
+};
+
+inline constexpr int NoResponseMs = 1000;
+inline constexpr size_t RxBufferLimit = 4096;
+
+class Session {
+public:
+    Session(Sheet& sheet, SerialPort& port, OneShotTimer& timer, Window& window);
+
+    void setSheet(Sheet& sheet) { sheet_ = &sheet; } // decoders write into this sheet
+    void setModeListener(ModeListener* listener) { modeListener_ = listener; }
+    void setCommPortNumber(int n) { commPortNumber_ = n; }
+    int commPortNumber() const { return commPortNumber_; }
+
+    // Request starters of the four transfer buttons.
+    void cmdSDUpload_Click();
+    void cmdPartUpload_Click();
+    void cmdSDDnLoad_Click();
+    void cmdPartDnload_Click();
+    // Requests of the mode and part-number window; false when the port would not open
+    // ("Can't open comm port!" has then been shown).
+    bool requestPartList();
+    bool requestMode();
+    bool requestModeChange(char mode);
+
+    // Events.
+    void received(std::string_view bytes); // comEvReceive with what was read
+    void lineError(LineError error);
+    void portLost(std::string_view reason); // the device went away (USB adapter pulled)
+    void Timer1_Timer();
+
+    // Sends the next download field, or ends the download.
+    void SendDownloadField();
+
+    // State, visible for the window and for tests.
+    const std::string& rxBuffer() const { return rxBuffer_; }
+    const std::string& downloadCmd() const { return downloadCmd_; }
+    int downloadIndex() const { return downloadIndex_; }
+    bool busy() const { return port_.isOpen() || timer_.isRunning(); }
+
+    // Called once when an exchange ends (optional).
+    std::function<void(Outcome)> onExchangeEnded;
+    // Called after each download field written: (index, last index).
+    std::function<void(int, int)> onFieldSent;
+
+private:
+    bool openPort(bool assignNumber);
+    void openFailure(bool download);
+    void analyse();
+    void dispatch(const std::string& response);
+    void endExchange(Outcome outcome);
+
+    Sheet* sheet_;
+    SerialPort& port_;
+    OneShotTimer& timer_;
+    Window& window_;
+    ModeListener* modeListener_ = nullptr;
+    int commPortNumber_ = 1;
+
+    std::string rxBuffer_;
+    std::string downloadCmd_;
+    int downloadIndex_ = 0;
+};
+
+} // namespace pp
