@@ -15,6 +15,7 @@ bool Session::requestModeChange(char) { return false; }
 void Session::received(std::string_view) {}
 void Session::lineError(LineError) {}
 void Session::portLost(std::string_view) {}
+void Session::writeFailed() {}
 void Session::Timer1_Timer() {}
 void Session::SendDownloadField() {}
 

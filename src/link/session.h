@@ -76,6 +76,7 @@ public:
     void received(std::string_view bytes); // comEvReceive with what was read
     void lineError(LineError error);
     void portLost(std::string_view reason); // the device went away (USB adapter pulled)
+    void writeFailed();                     // a queued write failed after write() returned
     void Timer1_Timer();
 
     // Sends the next download field, or ends the download.
@@ -86,6 +87,7 @@ public:
     const std::string& downloadCmd() const { return downloadCmd_; }
     int downloadIndex() const { return downloadIndex_; }
     bool busy() const { return port_.isOpen() || timer_.isRunning(); }
+    bool exchangeOpen() const { return exchangeOpen_; }
 
     // Called once when an exchange ends (optional).
     std::function<void(Outcome)> onExchangeEnded;
@@ -109,6 +111,7 @@ private:
     std::string rxBuffer_;
     std::string downloadCmd_;
     int downloadIndex_ = 0;
+    bool exchangeOpen_ = false; // a started exchange has not ended yet
 };
 
 } // namespace pp

@@ -1,0 +1,41 @@
+// Runs the session on the Qt event loop: the serial port's notifications and the
+// no-response timer are fed to it, and its callbacks come out as signals.
+#pragma once
+
+#include "link/session.h"
+#include "ui/qt_serial_port.h"
+
+#include <QObject>
+#include <QString>
+
+namespace pp::ui {
+
+class SessionDriver : public QObject {
+    Q_OBJECT
+public:
+    SessionDriver(pp::Sheet& sheet, pp::Window& window, QObject* parent = nullptr);
+
+    pp::Session& session() { return session_; }
+    // Every open uses this device instead of the COMM number (e.g. --port /dev/ttyUSB0);
+    // an empty path goes back to the COMM number.
+    void setDeviceOverride(const QString& path);
+    QString deviceOverride() const { return port_.deviceOverride(); }
+    // The device the next open uses.
+    QString devicePath() const { return port_.devicePath(); }
+
+signals:
+    void changed(); // after every event the session handled
+    void exchangeEnded(pp::Outcome outcome);
+    void fieldSent(int index, int last);
+
+private:
+    void onReadyRead();
+    void onError(QSerialPort::SerialPortError error);
+    void onTimeout();
+
+    QtSerialPort port_;
+    QtOneShotTimer timer_;
+    pp::Session session_;
+};
+
+} // namespace pp::ui
