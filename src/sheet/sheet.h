@@ -23,6 +23,7 @@ struct Slider {
     int16_t small = 1;
     int16_t large = 10;
     int16_t pos = 0;
+    bool operator==(const Slider&) const = default;
 };
 
 // Enabled state of the window's commands that the sheet and the link change.
@@ -122,6 +123,8 @@ private:
     void compensationRule(Part comp);
     void grossLimitRule();
     void customerCodeRule();
+    bool computeCompLimits(); // false, and not current, when the three texts give no limits
+    int limitPosition(Part comp, float limit) const;
 
     std::array<std::string, SysCount> sysText_;
     std::array<Slider, SysCount> sysSlider_;

@@ -1,0 +1,2 @@
+add_core_test(test_catalogue test_sheet_catalogue.cpp)
+add_core_test(test_sheet test_sheet_rules.cpp)
