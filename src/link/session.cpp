@@ -1,22 +1,374 @@
 #include "session.h"
 
+#include "frames.h"
+#include "records.h"
+
 namespace pp {
 
-// Placeholder; the response machine is filled in by the link work.
+namespace {
+
+constexpr std::string_view CantOpenPort = "Can't open comm port! Please Try Again";
+constexpr std::string_view CantOpenPortMode = "Can't open comm port!";
+constexpr std::string_view NoResponse = "Error - No response from QX7400";
+constexpr std::string_view NakReceived = "Error - NAK received from leak unit";
+constexpr std::string_view WriteFailed = "Error - Could not write to comm port";
+constexpr std::string_view ConnectionLost = "Error - Comm port connection lost";
+constexpr std::string_view CheckMode = "Check QX7400 operating mode!";
+
+} // namespace
+
 Session::Session(Sheet& sheet, SerialPort& port, OneShotTimer& timer, Window& window)
     : sheet_(&sheet), port_(port), timer_(timer), window_(window) {}
-void Session::cmdSDUpload_Click() {}
-void Session::cmdPartUpload_Click() {}
-void Session::cmdSDDnLoad_Click() {}
-void Session::cmdPartDnload_Click() {}
-bool Session::requestPartList() { return false; }
-bool Session::requestMode() { return false; }
-bool Session::requestModeChange(char) { return false; }
-void Session::received(std::string_view) {}
-void Session::lineError(LineError) {}
-void Session::portLost(std::string_view) {}
-void Session::writeFailed() {}
-void Session::Timer1_Timer() {}
-void Session::SendDownloadField() {}
+
+// ---- request starters
+
+void Session::cmdSDUpload_Click() {
+    rxBuffer_.clear();
+    window_.setStatus("");
+    sheet_->ClearSystemSheet();
+    sheet_->ClearPartSheet();
+    if (!openPort(true) || !port_.write(systemUploadFrame())) {
+        openFailure(CantOpenPort, true);
+        return;
+    }
+    timer_.start(NoResponseMs);
+    beginExchange();
+}
+
+void Session::cmdPartUpload_Click() {
+    rxBuffer_.clear();
+    window_.setStatus("");
+    sheet_->ClearPartSheet();
+    const std::string partNumber = ZeroPad(sheet_->partSelection(), 2);
+    if (partNumber == "00") {
+        window_.message("Please select a part number");
+        notify(Outcome::LocalRefusal);
+        return;
+    }
+    if (!openPort(true) || !port_.write(partUploadFrame(partNumber))) {
+        openFailure(CantOpenPort, true);
+        return;
+    }
+    timer_.start(NoResponseMs);
+    beginExchange();
+}
+
+// Downloads start the timer before opening, so an open failure is followed by the
+// time-out one second later, which enables the upload buttons again.
+void Session::cmdSDDnLoad_Click() {
+    window_.setStatus("");
+    sheet_->ClearPartSheet();
+    downloadIndex_ = 0;
+    downloadCmd_ = "4";
+    timer_.start(NoResponseMs);
+    if (!openPort(false)) {
+        openFailure(CantOpenPort, true);
+        return;
+    }
+    sheet_->commands.sdUpload = false;
+    if (!sendField()) {
+        openFailure(CantOpenPort, true);
+        return;
+    }
+    beginExchange();
+}
+
+void Session::cmdPartDnload_Click() {
+    window_.setStatus("");
+    downloadIndex_ = 0;
+    if (sheet_->partSelection().empty()) {
+        window_.message("Please select a part number");
+        notify(Outcome::LocalRefusal);
+        return;
+    }
+    if (sheet_->text(Part::CustCode).empty()) {
+        window_.message("Please enter a customer code");
+        notify(Outcome::LocalRefusal);
+        return;
+    }
+    sheet_->commands.partUpload = false;
+    downloadCmd_ = "5";
+    timer_.start(NoResponseMs);
+    if (!openPort(false) || !sendField()) {
+        openFailure(CantOpenPort, true);
+        return;
+    }
+    beginExchange();
+}
+
+bool Session::requestPartList() {
+    return startModeRequest(partListFrame());
+}
+bool Session::requestMode() {
+    return startModeRequest(readModeFrame());
+}
+bool Session::requestModeChange(char mode) {
+    return startModeRequest(setModeFrame(mode));
+}
+
+// The mode window's requests keep RxBuffer and the buttons as they are, and leave a port
+// that was already open (by an exchange in progress) open.
+bool Session::startModeRequest(const std::string& frame) {
+    window_.setStatus("");
+    if (!openPort(true)) {
+        openFailure(CantOpenPortMode, false);
+        return false;
+    }
+    if (!port_.write(frame)) {
+        // This request opened the port: leave it closed as it was.
+        openFailure(CantOpenPortMode, true);
+        return false;
+    }
+    timer_.start(NoResponseMs);
+    beginExchange();
+    return true;
+}
+
+bool Session::openPort(bool assignNumber) {
+    if (assignNumber)
+        port_.setPortNumber(commPortNumber_);
+    return port_.open();
+}
+
+void Session::openFailure(std::string_view message, bool closePort) {
+    const std::string reason = port_.lastError();
+    if (!reason.empty())
+        window_.setStatus(reason);
+    window_.message(message);
+    if (closePort && port_.isOpen())
+        port_.close();
+    notify(Outcome::OpenFailed);
+}
+
+// ---- download fields
+
+void Session::SendDownloadField() {
+    if (!sendField()) {
+        // A later field: nobody else will notice, so end the download here.
+        window_.setStatus(WriteFailed);
+        enableDownloadUpload();
+        finish(Outcome::WriteFailed);
+    }
+}
+
+bool Session::sendField() {
+    std::string value;
+    std::string partNumber;
+    int last = 0;
+    if (downloadCmd_ == "4") {
+        value = SystemParamWireText(*sheet_, downloadIndex_);
+        last = sheet_->lastSysIndex();
+        if (downloadIndex_ > last) {
+            sheet_->commands.sdUpload = true;
+            // Waiting for the closing frame: silence from here on is a time-out too.
+            if (port_.isOpen())
+                timer_.start(NoResponseMs);
+            return true;
+        }
+    } else if (downloadCmd_ == "5") {
+        value = PartParamWireText(*sheet_, downloadIndex_);
+        last = sheet_->lastPartIndex();
+        if (downloadIndex_ > last) {
+            sheet_->commands.partUpload = true;
+            if (port_.isOpen())
+                timer_.start(NoResponseMs);
+            return true;
+        }
+        partNumber = sheet_->partSelection();
+    } else {
+        return true;
+    }
+    if (!port_.write(downloadFieldFrame(downloadCmd_[0], value, partNumber, downloadIndex_)))
+        return false;
+    timer_.start(NoResponseMs);
+    const int sent = downloadIndex_++;
+    if (onFieldSent)
+        onFieldSent(sent, last);
+    return true;
+}
+
+// ---- events
+
+void Session::received(std::string_view bytes) {
+    rxBuffer_.append(bytes);
+    timer_.stop();
+    analyse();
+    if (rxBuffer_.size() > RxBufferLimit)
+        rxBuffer_.clear(); // no frame in sight: noise or a runaway sender
+    // An answer that stops halfway must still end in a time-out.
+    if (port_.isOpen())
+        timer_.start(NoResponseMs);
+}
+
+void Session::lineError(LineError error) {
+    switch (error) {
+    case LineError::Break:
+        window_.setStatus("Error - break received");
+        break;
+    case LineError::Frame:
+        window_.setStatus("Error - framing error");
+        break;
+    case LineError::Overrun:
+        window_.setStatus("Error - data lost");
+        break;
+    case LineError::RxOver:
+        window_.setStatus("Error - RX buffer overflow");
+        rxBuffer_.clear();
+        return;
+    case LineError::RxParity:
+        window_.setStatus("Error - Parity error");
+        break;
+    case LineError::TxFull:
+        window_.setStatus("Error - TX buffer full");
+        break;
+    case LineError::DCB:
+        window_.setStatus("Error - retrieving DCB");
+        break;
+    default:
+        return;
+    }
+    analyse();
+}
+
+void Session::portLost(std::string_view) {
+    if (!port_.isOpen())
+        return; // already reported: the adapter repeats itself
+    window_.setStatus(ConnectionLost);
+    sheet_->commands.sdUpload = true;
+    sheet_->commands.partUpload = true;
+    finish(Outcome::PortLost);
+}
+
+void Session::writeFailed() {
+    if (!port_.isOpen())
+        return;
+    window_.setStatus(WriteFailed);
+    sheet_->commands.sdUpload = true;
+    sheet_->commands.partUpload = true;
+    finish(Outcome::WriteFailed);
+}
+
+void Session::Timer1_Timer() {
+    window_.setStatus(NoResponse);
+    timer_.stop();
+    if (port_.isOpen())
+        port_.close();
+    sheet_->commands.sdUpload = true;
+    sheet_->commands.partUpload = true;
+    endExchange(Outcome::NoResponse);
+}
+
+// ---- response machine
+
+void Session::analyse() {
+    for (;;) {
+        // An acknowledgement wins over anything else in the buffer; what follows it is
+        // kept, so a closing frame in the same read as the last ACK is still seen.
+        const size_t ack = rxBuffer_.find(ACK);
+        if (ack != std::string::npos) {
+            rxBuffer_.erase(0, ack + 1);
+            SendDownloadField();
+            if (!port_.isOpen())
+                return;
+            continue;
+        }
+        const size_t nak = rxBuffer_.find(NAK);
+        if (nak != std::string::npos) {
+            rxBuffer_.erase(0, nak + 1);
+            window_.setStatus(NakReceived);
+            enableDownloadUpload();
+            finish(Outcome::Nak);
+            return;
+        }
+        const size_t s = rxBuffer_.find(STX);
+        const size_t e = rxBuffer_.find(ETX);
+        if (s == std::string::npos || e == std::string::npos)
+            return; // keep collecting
+        if (s > e) {
+            // The first ETX belongs to no frame: drop everything.
+            rxBuffer_.clear();
+            finish(Outcome::Misframed);
+            return;
+        }
+        // A handler may show a modal box, and events can run inside it: work on a copy.
+        const std::string response = rxBuffer_.substr(s + 1, e - s - 1);
+        rxBuffer_ = response;
+        const Outcome outcome = dispatch(response);
+        rxBuffer_.clear();
+        finish(outcome);
+        return;
+    }
+}
+
+Outcome Session::dispatch(const std::string& response) {
+    const char first = response.empty() ? '\0' : response[0];
+    switch (first) {
+    case '2':
+        window_.setStatus("SUCCESS");
+        if (auto failure = DecodeSystemRecord(*sheet_, response))
+            window_.setStatus(*failure);
+        return Outcome::SystemRecord;
+    case '3':
+        window_.setStatus("SUCCESS");
+        if (auto failure = DecodePartRecord(*sheet_, response))
+            window_.setStatus(*failure);
+        return Outcome::PartRecord;
+    case '4':
+        window_.setStatus("System Download successfully completed");
+        return Outcome::SystemDownloadEnd;
+    case '5':
+        window_.setStatus("Part Download successfully completed");
+        return Outcome::PartDownloadEnd;
+    case '8':
+        if (modeListener_)
+            modeListener_->ProcessModeData(response);
+        return Outcome::ModeReport;
+    case 'A':
+        if (modeListener_)
+            modeListener_->ProcessPartsList(response);
+        return Outcome::PartList;
+    default:
+        window_.setStatus(CheckMode);
+        sheet_->commands.sdUpload = true;
+        sheet_->commands.partUpload = true;
+        return Outcome::Refused;
+    }
+}
+
+// The upload button that the running download's starter disabled.
+void Session::enableDownloadUpload() {
+    if (downloadCmd_ == "4")
+        sheet_->commands.sdUpload = true;
+    else if (downloadCmd_ == "5")
+        sheet_->commands.partUpload = true;
+}
+
+// ---- exchanges
+
+void Session::beginExchange() {
+    // An exchange whose port a failed starter closed is over: nothing can answer it.
+    if (exchangeOpen_)
+        endExchange(Outcome::NoResponse);
+    exchangeOpen_ = true;
+}
+
+void Session::finish(Outcome outcome) {
+    timer_.stop();
+    if (port_.isOpen())
+        port_.close();
+    endExchange(outcome);
+}
+
+void Session::endExchange(Outcome outcome) {
+    if (!exchangeOpen_)
+        return;
+    exchangeOpen_ = false;
+    notify(outcome);
+}
+
+void Session::notify(Outcome outcome) {
+    if (onExchangeEnded)
+        onExchangeEnded(outcome);
+}
 
 } // namespace pp

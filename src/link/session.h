@@ -96,10 +96,16 @@ public:
 
 private:
     bool openPort(bool assignNumber);
-    void openFailure(bool download);
+    void openFailure(std::string_view message, bool closePort);
+    bool startModeRequest(const std::string& frame);
+    bool sendField(); // false when the write failed
     void analyse();
-    void dispatch(const std::string& response);
+    Outcome dispatch(const std::string& response);
+    void enableDownloadUpload();
+    void beginExchange();
+    void finish(Outcome outcome); // closes the port, stops the timer, ends the exchange
     void endExchange(Outcome outcome);
+    void notify(Outcome outcome);
 
     Sheet* sheet_;
     SerialPort& port_;
