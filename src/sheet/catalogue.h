@@ -64,13 +64,13 @@ struct SysRow {
 };
 
 const std::array<SysRow, SysCount>& systemCatalogue();
+inline const SysRow& row(Sys id) { return systemCatalogue()[static_cast<size_t>(id)]; }
 
 // The clock's button, and how many download items its text becomes (year .. minute).
 inline constexpr std::string_view SetTimeButton = "cmdTime";
 inline constexpr std::string_view SetTimeCaption = "Set Time";
 inline constexpr int ClockDownloadItems = 5;
 inline constexpr std::string_view OptionsFrameCaption = "Options";
-inline const SysRow& row(Sys id) { return systemCatalogue()[static_cast<size_t>(id)]; }
 
 // ---------------------------------------------------------------- part parameters
 
@@ -105,9 +105,9 @@ struct PartRow {
 };
 
 const std::array<PartRow, PartCount>& partCatalogue();
+inline const PartRow& row(Part id) { return partCatalogue()[static_cast<size_t>(id)]; }
 
 // Shown in the customer code's frame next to the typed text.
 inline constexpr std::string_view CustCodeRangeText = "Range: 0 to 999999";
-inline const PartRow& row(Part id) { return partCatalogue()[static_cast<size_t>(id)]; }
 
 } // namespace pp
