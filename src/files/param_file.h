@@ -1,0 +1,61 @@
+// The parameter file: two or three lines of quoted display texts (a third line only for
+// firmware V7.3), read back through the same editing rules a user's edits run.
+#pragma once
+
+#include "files/file_system.h"
+#include "link/ports.h"
+#include "sheet/sheet.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace pp {
+
+inline constexpr std::string_view ErrorWritingFile = "Error writing file";
+inline constexpr std::string_view ErrorReadingFile = "Error reading file";
+inline constexpr std::string_view FileErrorStatus = "File Error";
+inline constexpr std::string_view ConvertQuestion =
+    "The data in this file is for QX7400 V7.2 or earlier.\r"
+    "Do you want to convert the data format to QX7400 V7.3 or later?";
+inline constexpr std::string_view ConvertCaption = "Convert Data Format?";
+
+// Fields of delimited text, taken one after the other whatever the lines: blanks before a
+// field are skipped; a field starting with a double quote runs to the next double quote;
+// any other field runs to the next comma or line end and loses its trailing blanks. A comma
+// or a line end (CR LF, CR or LF) ends a field. An empty line holds no field, but a comma
+// at the end of a line is followed by an empty one.
+class FieldReader {
+public:
+    explicit FieldReader(std::string_view text) : text_(text) {}
+    // The next field; nothing when the text has ended.
+    std::optional<std::string> next();
+
+private:
+    void skipBlanks();
+    void skipLineEnd();
+
+    std::string_view text_;
+    size_t pos_ = 0;
+    bool afterComma_ = false;
+};
+
+// The file's bytes for the sheet as it stands. Texts are written as they are.
+std::string ParamFileText(const Sheet& sheet);
+
+// Applies a file's content to `sheet`, from clearing it to the initial flow check line.
+// Asks the conversion question through `window` when the third line is missing or short.
+// False at the first failure, with `sheet` part-way applied: callers pass a copy.
+bool applyParamFileText(Sheet& sheet, std::string_view content, Window& window);
+
+// Writes the sheet to `path`. The old file is replaced only when the whole new content was
+// written. Failures show "Error writing file" and set the status "File Error".
+bool WriteParamFile(const Sheet& sheet, const std::string& path, Window& window,
+                    FileSystem& fs = realFileSystem());
+
+// Reads the file into `sheet`. The sheet changes only when the whole file was read;
+// failures show "Error reading file" and set the status "File Error".
+bool ReadParamFile(Sheet& sheet, const std::string& path, Window& window,
+                   FileSystem& fs = realFileSystem());
+
+} // namespace pp

@@ -1,0 +1,3 @@
+add_core_test(test_param_file test_param_file.cpp)
+add_core_test(test_file_commands test_file_commands.cpp)
+add_core_test(test_settings test_settings.cpp)
