@@ -1,4 +1,237 @@
+#include "files/file_commands.h"
+#include "files/param_file.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QtTest>
-class T : public QObject { Q_OBJECT };
-QTEST_APPLESS_MAIN(T)
+
+#include <deque>
+#include <vector>
+
+using namespace pp;
+
+namespace {
+
+struct FakeWindow : Window {
+    std::string statusText;
+    std::vector<std::string> messages;
+    std::deque<Answer> answers; // Yes/No questions; No when empty
+    std::optional<std::string> openChoice;
+    std::optional<std::string> saveChoice;
+    std::vector<std::string> saveSuggestions;
+    int openDialogs = 0;
+
+    void setStatus(std::string_view text) override { statusText = text; }
+    std::string status() const override { return statusText; }
+    Answer message(std::string_view text, Buttons buttons, std::string_view) override {
+        messages.emplace_back(text);
+        if (buttons == Buttons::Ok)
+            return Answer::Ok;
+        if (answers.empty())
+            return Answer::No;
+        const Answer a = answers.front();
+        answers.pop_front();
+        return a;
+    }
+    std::optional<std::string> chooseOpenFile() override {
+        ++openDialogs;
+        return openChoice;
+    }
+    std::optional<std::string> chooseSaveFile(std::string_view suggestedName) override {
+        saveSuggestions.emplace_back(suggestedName);
+        return saveChoice;
+    }
+};
+
+// A file of the earlier layout: no initial flow check line.
+const std::string TwoLines =
+    "\"1234\",\"ON\",\"N CLOSED\",\"NO\",\"1.5\",\"OFF\",\"2.5\",\"ON\",\"0.5\",\"100\",\"3\","
+    "\"ON\",\"OPEN\",\"PSI\",\"1\",\"CCM\",\"1\",\"10\",\"OFF\",\"ON\",\"S04211F\","
+    "\"Mar 07,2005 14:05\"\r\n"
+    "\"05\",\"0.1 SEC\",\"2.5\",\"5\",\"2.5\",\"2\",\"ON\",\"3\",\"60.5\",\"5\",\"4\",\"OFF\","
+    "\"12.5\",\"45\",\"6\",\"STAB\",\"22\",\"1\",\"80\",\"40.2\",\"1.2\",\"30\",\"0.8\",\"20\","
+    "\"3995\",\"10\",\"50\",\"123456\",\"-25\"\r\n";
+
+std::tm date(int year, int month, int day) {
+    std::tm t{};
+    t.tm_year = year - 1900;
+    t.tm_mon = month - 1;
+    t.tm_mday = day;
+    return t;
+}
+
+std::string fileBytes(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return "<missing>";
+    return f.readAll().toStdString();
+}
+
+void putFile(const QString& path, const std::string& bytes) {
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(bytes.data(), qint64(bytes.size()));
+}
+
+} // namespace
+
+class TestFileCommands : public QObject {
+    Q_OBJECT
+private slots:
+    void defaultFileName_data() {
+        QTest::addColumn<QString>("part");
+        QTest::addColumn<QString>("serial");
+        QTest::addColumn<int>("year");
+        QTest::addColumn<int>("month");
+        QTest::addColumn<int>("day");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("usual") << "05"
+                               << "1234" << 2026 << 12 << 7 << "QX7400_05_1234_07Dec26.QX";
+        QTest::newRow("january 2000") << "32"
+                                      << "0" << 2000 << 1 << 1 << "QX7400_32_0_01Jan00.QX";
+        QTest::newRow("september") << "12"
+                                   << "10000" << 2009 << 9 << 30 << "QX7400_12_10000_30Sep09.QX";
+        QTest::newRow("no serial") << "05"
+                                   << "" << 2026 << 12 << 7 << "";
+        QTest::newRow("no part") << ""
+                                 << "1234" << 2026 << 12 << 7 << "";
+    }
+    void defaultFileName() {
+        QFETCH(QString, part);
+        QFETCH(QString, serial);
+        QFETCH(int, year);
+        QFETCH(int, month);
+        QFETCH(int, day);
+        QFETCH(QString, name);
+        Sheet sheet;
+        sheet.setPartSelection(part.toStdString());
+        sheet.setText(Sys::Serial, serial.toStdString());
+        QCOMPARE(DefaultFileName(sheet, date(year, month, day)), name.toStdString());
+    }
+
+    void openTakesThePathOnlyWhenTheFileWasRead() {
+        QTemporaryDir dir;
+        const QString good = dir.filePath("good.QX");
+        const QString bad = dir.filePath("bad.QX");
+        putFile(good, TwoLines);
+        putFile(bad, TwoLines.substr(0, 200));
+
+        Sheet sheet;
+        FakeWindow window;
+        window.openChoice = good.toStdString();
+        QVERIFY(OpenCommand(sheet, window));
+        QCOMPARE(sheet.filePath, good.toStdString());
+        QCOMPARE(sheet.text(Sys::Serial), std::string("1234"));
+
+        const Sheet before = sheet;
+        window.openChoice = bad.toStdString();
+        QVERIFY(!OpenCommand(sheet, window));
+        QVERIFY(sheet == before);
+        QCOMPARE(window.messages.back(), std::string("Error reading file"));
+
+        window.openChoice.reset(); // cancelled
+        window.messages.clear();
+        QVERIFY(!OpenCommand(sheet, window));
+        QVERIFY(sheet == before);
+        QVERIFY(window.messages.empty());
+    }
+
+    void legacyFileThenSave_data() {
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<QByteArray>("thirdLine");
+        QTest::newRow("no keeps two lines") << int(Answer::No) << QByteArray();
+        QTest::newRow("yes adds the third line")
+            << int(Answer::Yes) << QByteArray("\"OFF\",\"0\",\"0\"\r\n");
+    }
+    void legacyFileThenSave() {
+        QFETCH(int, answer);
+        QFETCH(QByteArray, thirdLine);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("legacy.QX");
+        putFile(path, TwoLines);
+
+        Sheet sheet;
+        FakeWindow window;
+        window.openChoice = path.toStdString();
+        window.answers.push_back(Answer(answer));
+        QVERIFY(OpenCommand(sheet, window));
+        QCOMPARE(window.messages.size(), size_t(1)); // the question, once
+        QCOMPARE(fileBytes(path), TwoLines);         // converting changes only the window
+
+        QVERIFY(SaveCommand(sheet, window));
+        QCOMPARE(fileBytes(path), TwoLines + thirdLine.toStdString());
+        QCOMPARE(window.openDialogs, 1);
+        QVERIFY(window.saveSuggestions.empty());
+    }
+
+    void saveWithoutPathDoesNothing() {
+        Sheet sheet;
+        FakeWindow window;
+        QVERIFY(!SaveCommand(sheet, window));
+        QVERIFY(window.messages.empty());
+        QVERIFY(window.saveSuggestions.empty());
+    }
+
+    void saveAsNames_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("written");
+        QTest::newRow("no extension gets .QX") << "plain"
+                                               << "plain.QX";
+        QTest::newRow("own extension kept") << "mine.txt"
+                                            << "mine.txt";
+        QTest::newRow(".QX kept") << "given.QX"
+                                  << "given.QX";
+        QTest::newRow("dotted folder, bare name") << "a.b/name"
+                                                  << "a.b/name.QX";
+    }
+    void saveAsNames() {
+        QFETCH(QString, typed);
+        QFETCH(QString, written);
+        QTemporaryDir dir;
+        QVERIFY(QDir(dir.path()).mkdir("a.b"));
+        Sheet sheet;
+        sheet.setPartSelection("05");
+        sheet.setText(Sys::Serial, "1234");
+        sheet.SetFirmwareGeneration(Generation::V70);
+        FakeWindow window;
+        window.saveChoice = dir.filePath(typed).toStdString();
+        QVERIFY(SaveAsCommand(sheet, window, date(2026, 12, 7)));
+        QCOMPARE(window.saveSuggestions, std::vector<std::string>{"QX7400_05_1234_07Dec26.QX"});
+        QCOMPARE(sheet.filePath, dir.filePath(written).toStdString());
+        QVERIFY(sheet.commands.save);
+        QCOMPARE(fileBytes(dir.filePath(written)), ParamFileText(sheet));
+
+        // Save then goes to the same file without a dialog.
+        sheet.setText(Sys::Serial, "77");
+        QVERIFY(SaveCommand(sheet, window));
+        QCOMPARE(window.saveSuggestions.size(), size_t(1));
+        QVERIFY(fileBytes(dir.filePath(written)).rfind("\"77\",", 0) == 0);
+    }
+
+    void saveAsCancelledOrFailedKeepsPathAndSave() {
+        QTemporaryDir dir;
+        Sheet sheet;
+        sheet.filePath = "/earlier/file.QX";
+        sheet.commands.save = false;
+        const Sheet before = sheet;
+        FakeWindow window;
+
+        window.saveChoice.reset(); // cancelled
+        QVERIFY(!SaveAsCommand(sheet, window, date(2026, 12, 7)));
+        window.saveChoice = ""; // nothing chosen
+        QVERIFY(!SaveAsCommand(sheet, window, date(2026, 12, 7)));
+        QVERIFY(window.messages.empty());
+        QVERIFY(sheet == before);
+        QCOMPARE(window.saveSuggestions, (std::vector<std::string>{"", ""}));
+
+        window.saveChoice = dir.filePath("missing/x.QX").toStdString();
+        QVERIFY(!SaveAsCommand(sheet, window, date(2026, 12, 7)));
+        QVERIFY(sheet == before);
+        QCOMPARE(window.messages, std::vector<std::string>{"Error writing file"});
+        QCOMPARE(window.statusText, std::string("File Error"));
+    }
+};
+
+QTEST_APPLESS_MAIN(TestFileCommands)
 #include "test_file_commands.moc"

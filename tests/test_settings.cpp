@@ -1,4 +1,162 @@
+#include "files/settings.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QtTest>
-class T : public QObject { Q_OBJECT };
-QTEST_APPLESS_MAIN(T)
+
+#include <vector>
+
+using namespace pp;
+
+namespace {
+
+struct FakeWindow : Window {
+    std::string statusText;
+    std::vector<std::string> messages;
+    void setStatus(std::string_view text) override { statusText = text; }
+    std::string status() const override { return statusText; }
+    Answer message(std::string_view text, Buttons, std::string_view caption) override {
+        messages.emplace_back(text);
+        captions.emplace_back(caption);
+        return Answer::Ok;
+    }
+    std::vector<std::string> captions;
+};
+
+// Writes the first half of the content to the real file, then fails.
+struct HalfWritingFileSystem : FileSystem {
+    FileSystem& real = realFileSystem();
+    bool writeAll(const std::string& path, std::string_view bytes) override {
+        real.writeAll(path, bytes.substr(0, bytes.size() / 2));
+        return false;
+    }
+    bool replace(const std::string& from, const std::string& to) override {
+        return real.replace(from, to);
+    }
+    bool remove(const std::string& path) override { return real.remove(path); }
+    std::optional<std::string> readAll(const std::string& path) override {
+        return real.readAll(path);
+    }
+    bool exists(const std::string& path) override { return real.exists(path); }
+    bool makeFolder(const std::string& path) override { return real.makeFolder(path); }
+};
+
+std::string fileBytes(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return "<missing>";
+    return f.readAll().toStdString();
+}
+
+void putFile(const QString& path, const std::string& bytes) {
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(bytes.data(), qint64(bytes.size()));
+}
+
+} // namespace
+
+class TestSettings : public QObject {
+    Q_OBJECT
+private slots:
+    void fileIsInsideTheFolder() {
+        QCOMPARE(settingsFilePath("/opt/pp"), std::string("/opt/pp/RIGPREFS.DAT"));
+        QCOMPARE(settingsFilePath("/opt/pp/"), std::string("/opt/pp/RIGPREFS.DAT"));
+    }
+
+    void portNumberFromContent_data() {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<int>("port");
+        QTest::newRow("as written") << QByteArray("\"3\"\r\n") << 3;
+        QTest::newRow("unquoted") << QByteArray("4\r\n") << 4;
+        QTest::newRow("unquoted, no line end") << QByteArray("7") << 7;
+        QTest::newRow("half down to even") << QByteArray("\"2.5\"\r\n") << 2;
+        QTest::newRow("half up to even") << QByteArray("\"3.5\"\r\n") << 4;
+        QTest::newRow("spaces around") << QByteArray("  \" 5 \"  ,9\r\n") << 5;
+        QTest::newRow("first field only") << QByteArray("2,3\r\n") << 2;
+        QTest::newRow("any 16-bit value") << QByteArray("\"-300\"\r\n") << -300;
+        QTest::newRow("empty") << QByteArray() << 1;
+        QTest::newRow("empty field") << QByteArray("\"\"\r\n") << 1;
+        QTest::newRow("not a number") << QByteArray("\"COM3\"\r\n") << 1;
+        QTest::newRow("beyond 16 bits") << QByteArray("\"32768\"\r\n") << 1;
+    }
+    void portNumberFromContent() {
+        QFETCH(QByteArray, content);
+        QFETCH(int, port);
+        QTemporaryDir app, config;
+        putFile(app.filePath("RIGPREFS.DAT"), content.toStdString());
+        QCOMPARE(int(LoadAppSettings({app.path().toStdString(), config.path().toStdString()})),
+                 port);
+    }
+
+    void firstRunThenSave() {
+        QTemporaryDir app, config;
+        const SettingsFolders folders{app.path().toStdString(), config.path().toStdString()};
+        QCOMPARE(int(LoadAppSettings(folders)), 1);
+        FakeWindow window;
+        QVERIFY(SaveAppSettings(1, folders, window));
+        QCOMPARE(fileBytes(app.filePath("RIGPREFS.DAT")), std::string("\"1\"\r\n"));
+        QVERIFY(SaveAppSettings(3, folders, window));
+        QCOMPARE(fileBytes(app.filePath("RIGPREFS.DAT")), std::string("\"3\"\r\n"));
+        QCOMPARE(int(LoadAppSettings(folders)), 3);
+        QVERIFY(window.messages.empty());
+        QCOMPARE(QDir(app.path()).entryList(QDir::Files | QDir::Hidden),
+                 QStringList{"RIGPREFS.DAT"});
+        QVERIFY(!QFile::exists(config.filePath("RIGPREFS.DAT")));
+    }
+
+    void applicationFolderFileComesFirst() {
+        QTemporaryDir app, config;
+        const SettingsFolders folders{app.path().toStdString(), config.path().toStdString()};
+        putFile(config.filePath("RIGPREFS.DAT"), "\"4\"\r\n");
+        QCOMPARE(int(LoadAppSettings(folders)), 4);
+        putFile(app.filePath("RIGPREFS.DAT"), "\"2\"\r\n");
+        QCOMPARE(int(LoadAppSettings(folders)), 2);
+    }
+
+    void unwritableApplicationFolderFallsBackToConfig() {
+        QTemporaryDir tmp;
+        putFile(tmp.filePath("plain"), "x"); // a folder below a file cannot be written
+        const SettingsFolders folders{tmp.filePath("plain/app").toStdString(),
+                                      tmp.filePath("config/ParamPorter").toStdString()};
+        FakeWindow window;
+        QVERIFY(SaveAppSettings(5, folders, window));
+        QVERIFY(window.messages.empty());
+        QCOMPARE(fileBytes(tmp.filePath("config/ParamPorter/RIGPREFS.DAT")),
+                 std::string("\"5\"\r\n"));
+        QCOMPARE(int(LoadAppSettings(folders)), 5);
+    }
+
+    void failedSaveKeepsTheOldContent() {
+        QTemporaryDir app, config;
+        const SettingsFolders folders{app.path().toStdString(), config.path().toStdString()};
+        putFile(app.filePath("RIGPREFS.DAT"), "\"2\"\r\n");
+        HalfWritingFileSystem failing;
+        FakeWindow window;
+        QVERIFY(!SaveAppSettings(4, folders, window, failing));
+        QCOMPARE(window.messages, std::vector<std::string>{"Error writing application file"});
+        QCOMPARE(window.captions, std::vector<std::string>{"ParamPorter"});
+        QCOMPARE(window.statusText, std::string("File Error"));
+        QCOMPARE(fileBytes(app.filePath("RIGPREFS.DAT")), std::string("\"2\"\r\n"));
+        QCOMPARE(QDir(app.path()).entryList(QDir::Files | QDir::Hidden),
+                 QStringList{"RIGPREFS.DAT"});
+        // The next start would read the application folder's file, so nothing goes elsewhere.
+        QVERIFY(QDir(config.path()).entryList(QDir::Files | QDir::Hidden).isEmpty());
+    }
+
+    void nowhereToWrite() {
+        QTemporaryDir tmp;
+        putFile(tmp.filePath("plain"), "x");
+        const SettingsFolders folders{tmp.filePath("plain/app").toStdString(),
+                                      tmp.filePath("plain/config").toStdString()};
+        FakeWindow window;
+        QVERIFY(!SaveAppSettings(2, folders, window));
+        QCOMPARE(window.messages, std::vector<std::string>{"Error writing application file"});
+        QCOMPARE(window.statusText, std::string("File Error"));
+        QCOMPARE(int(LoadAppSettings(folders)), 1);
+    }
+};
+
+QTEST_APPLESS_MAIN(TestSettings)
 #include "test_settings.moc"
