@@ -625,6 +625,7 @@ void Instrument::Impl::loop() {
                 closeTerminal();
                 hungUp = true;
                 hangUpNow = false;
+                running = false;
                 break;
             }
         }

@@ -2,6 +2,4 @@
 add_core_test(test_instrument test_instrument.cpp)
 target_link_libraries(test_instrument PRIVATE ppsim)
 
-if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/test_e2e_link.cpp)
-    add_qt_test(test_e2e_link test_e2e_link.cpp)
-endif()
+add_qt_test(test_e2e_link test_e2e_link.cpp fakes.h)

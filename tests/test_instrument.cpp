@@ -529,8 +529,10 @@ private slots:
         sim->setClosingFrameGap(40ms);
         QVERIFY(line->write(sysField(25, "00000")));
         QCOMPARE(line->readBytes(1), Ack);
-        QCOMPARE(line->drain(10ms), std::string());
         QCOMPARE(line->readFrame(), std::string("4"));
+        const auto t = sim->sentTimeline();
+        QCOMPARE(t.size(), size_t(4));
+        QVERIFY(t[1].at - t[0].at >= 40ms);
     }
 
     void refuseEverything() {
