@@ -1,0 +1,297 @@
+#include "print_support.h"
+#include "ui/print_dialog.h"
+#include "ui/report_printer.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QPageSize>
+#include <QPrintPreviewDialog>
+#include <QPrintPreviewWidget>
+#include <QPrinter>
+#include <QPrinterInfo>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+using namespace pp;
+using namespace pp::testing;
+using pp::ui::FormPrinter;
+
+namespace {
+
+bool printToPdf(const Report& report, const QString& path,
+                const QPageSize& size = QPageSize(QPageSize::A4)) {
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(path);
+    printer.setPageSize(size);
+    return ui::PrintReport(report, printer);
+}
+
+// Every printed line, in order, and nothing else.
+void compareWithReport(const QString& pdf, const Report& report) {
+    const QStringList printed = pdfWords(pdfText(pdf));
+    const QStringList expected = printedWords(report);
+    QCOMPARE(printed, expected);
+}
+
+template <typename T> T* child(QWidget* parent, const char* name) {
+    T* w = parent->findChild<T*>(QString::fromLatin1(name));
+    if (!w)
+        qWarning("no %s", name);
+    return w;
+}
+
+} // namespace
+
+class TestPrint : public QObject {
+    Q_OBJECT
+private:
+    QTemporaryDir dir_;
+
+    QString path(const QString& name) const { return dir_.filePath(name); }
+
+    // A dialog set to print into PDF files without any dialog of its own.
+    std::unique_ptr<FormPrinter> pdfDialog(QStringList& messages, QString pdfPath) {
+        auto dialog = std::make_unique<FormPrinter>();
+        dialog->setMessageHook([&messages](const QString& text) { messages << text; });
+        dialog->setPdfPathChooser([pdfPath] { return pdfPath; });
+        dialog->setClock(printedAt);
+        dialog->setSheet(reportSheet());
+        dialog->load();
+        auto* combo = child<QComboBox>(dialog.get(), "Combo1");
+        combo->setCurrentIndex(combo->findText(FormPrinter::pdfEntry()));
+        dialog->show();
+        return dialog;
+    }
+
+private slots:
+    void initTestCase() {
+        QVERIFY(dir_.isValid());
+        if (!havePdfTools())
+            QSKIP("pdftotext, pdffonts and pdfinfo (poppler-utils) are needed to read the "
+                  "printed PDF back");
+    }
+
+    // ------------------------------------------------------------------ the printer
+
+    void printsEveryLineInColumns() {
+        const Report report = composeReport(reportSheet(), printedAt());
+        const QString pdf = path("report.pdf");
+        QVERIFY(printToPdf(report, pdf));
+        compareWithReport(pdf, report);
+        QCOMPARE(pdfPages(pdf), 1);
+
+        // Fixed pitch: the part heading and the part values start in the same column.
+        const QStringList lines = pdfText(pdf).split('\n');
+        int heading = -1, flowZero = -1;
+        for (const QString& line : lines) {
+            if (line.contains("PN 05"))
+                heading = line.indexOf("PN 05");
+            if (line.contains("FLOW ZERO:"))
+                flowZero = line.indexOf("FLOW ZERO:") + 14;
+        }
+        QVERIFY(heading > 0);
+        QCOMPARE(flowZero, heading);
+    }
+
+    void fontIsFixedPitch() {
+        const QString pdf = path("fonts.pdf");
+        QVERIFY(printToPdf(composeReport(reportSheet(), printedAt()), pdf));
+        const QString fonts = runTool("pdffonts", {pdf});
+        QStringList names;
+        for (const QString& line : fonts.split('\n').mid(2))
+            if (!line.trimmed().isEmpty())
+                names << line.section(' ', 0, 0).section('+', -1);
+        QVERIFY2(!names.isEmpty(), qPrintable(fonts));
+        for (const QString& name : names)
+            QVERIFY2(name.startsWith("LiberationMono") || name.startsWith("CourierNew") ||
+                         name.startsWith("Courier"),
+                     qPrintable(fonts));
+        // Bold titles and plain values.
+        QVERIFY2(names.filter("Bold").size() >= 1 && names.size() >= 2, qPrintable(fonts));
+    }
+
+    void fullPagesBreak() {
+        const Sheet sheet = reportSheet();
+        const Report report = composeReport(sheet, printedAt());
+        const QString pdf = path("small.pdf");
+        // As wide as A4, a third as high.
+        QVERIFY(printToPdf(report, pdf, QPageSize(QSizeF(210, 100), QPageSize::Millimeter)));
+        const int pages = pdfPages(pdf);
+        QVERIFY2(pages >= 2, qPrintable(QString::number(pages)));
+        // Page by page, nothing lost or doubled at the breaks.
+        QStringList all;
+        for (int p = 1; p <= pages; ++p) {
+            const QString page = runTool("pdftotext", {"-layout", "-f", QString::number(p), "-l",
+                                                       QString::number(p), pdf, "-"});
+            const QStringList lines = pdfWords(page);
+            QVERIFY(!lines.isEmpty());
+            all << lines;
+        }
+        QCOMPARE(all, printedWords(report));
+    }
+
+    void unwritableFileFails() {
+        QVERIFY(!printToPdf(composeReport(reportSheet(), printedAt()),
+                            path("no/such/folder/report.pdf")));
+    }
+
+    // ------------------------------------------------------------------ the dialog
+
+    void controls() {
+        FormPrinter dialog;
+        QStringList messages;
+        dialog.setMessageHook([&messages](const QString& text) { messages << text; });
+        QCOMPARE(dialog.objectName(), "FormPrinter");
+        QCOMPARE(dialog.windowTitle(), "Print QX7400 Parameters");
+        QCOMPARE(child<QLabel>(&dialog, "Label1")->text(), "Select Printer");
+        QCOMPARE(child<QRadioButton>(&dialog, "optAllParts")->text(), "Print All Parts");
+        QCOMPARE(child<QRadioButton>(&dialog, "optCurrentPart1")->text(), "Print Current Part");
+        QVERIFY(child<QRadioButton>(&dialog, "optCurrentPart1")->isChecked());
+        QCOMPARE(child<QPushButton>(&dialog, "cmdPrint")->text(), "PRINT");
+        QCOMPARE(child<QPushButton>(&dialog, "cmdCancel")->text(), "Cancel");
+        QCOMPARE(child<QPushButton>(&dialog, "cmdPreview")->text(), "Preview");
+
+        // The installed printers in the platform's order, the default one chosen, and the
+        // PDF entry after them; filled only once.
+        auto* combo = child<QComboBox>(&dialog, "Combo1");
+        dialog.load();
+        dialog.load();
+        const QStringList installed = QPrinterInfo::availablePrinterNames();
+        QStringList listed;
+        for (int i = 0; i < combo->count(); ++i)
+            listed << combo->itemText(i);
+        QCOMPARE(listed, installed + QStringList{FormPrinter::pdfEntry()});
+        if (installed.isEmpty()) {
+            QCOMPARE(messages, QStringList{"No printers are available!"});
+            QCOMPARE(combo->currentText(), FormPrinter::pdfEntry());
+        } else {
+            QVERIFY(messages.isEmpty());
+            if (!QPrinterInfo::defaultPrinterName().isEmpty())
+                QCOMPARE(combo->currentText(), QPrinterInfo::defaultPrinterName());
+        }
+    }
+
+    void printWritesPdfAndHides() {
+        QStringList messages;
+        auto dialog = pdfDialog(messages, path("print.pdf"));
+        QTest::mouseClick(child<QPushButton>(dialog.get(), "cmdPrint"), Qt::LeftButton);
+        QVERIFY(!dialog->isVisible());
+        QCOMPARE(dialog->result(), int(QDialog::Accepted));
+        QVERIFY(messages.isEmpty() || messages == QStringList{"No printers are available!"});
+        compareWithReport(path("print.pdf"), composeReport(reportSheet(), printedAt()));
+
+        // Shown again, the list keeps its entry; a second PRINT is a report of its own with
+        // one part column again.
+        dialog->setPdfPathChooser([this] { return path("again.pdf"); });
+        dialog->show();
+        QCOMPARE(child<QComboBox>(dialog.get(), "Combo1")->currentText(), FormPrinter::pdfEntry());
+        QTest::mouseClick(child<QPushButton>(dialog.get(), "cmdPrint"), Qt::LeftButton);
+        QVERIFY(!dialog->isVisible());
+        const QString again = pdfText(path("again.pdf"));
+        QCOMPARE(again.count("PN "), 1);
+    }
+
+    void cancelledFileChoiceKeepsTheDialog() {
+        QStringList messages;
+        auto dialog = pdfDialog(messages, QString());
+        messages.clear();
+        QTest::mouseClick(child<QPushButton>(dialog.get(), "cmdPrint"), Qt::LeftButton);
+        QVERIFY(dialog->isVisible());
+        QVERIFY(messages.isEmpty());
+    }
+
+    void failuresAskForAPrinter_data() {
+        QTest::addColumn<bool>("noEntry");
+        QTest::newRow("file cannot be written") << false;
+        QTest::newRow("nothing chosen") << true;
+    }
+    void failuresAskForAPrinter() {
+        QFETCH(bool, noEntry);
+        QStringList messages;
+        auto dialog = pdfDialog(messages, path("missing/folder/x.pdf"));
+        messages.clear();
+        if (noEntry)
+            child<QComboBox>(dialog.get(), "Combo1")->setCurrentIndex(-1);
+        QTest::mouseClick(child<QPushButton>(dialog.get(), "cmdPrint"), Qt::LeftButton);
+        QCOMPARE(messages, QStringList{"Please select a printer!"});
+        QVERIFY(dialog->isVisible());
+    }
+
+    void cancelHidesAndKeepsTheChoice() {
+        QStringList messages;
+        auto dialog = pdfDialog(messages, path("never.pdf"));
+        auto* combo = child<QComboBox>(dialog.get(), "Combo1");
+        const int chosen = combo->currentIndex();
+        QTest::mouseClick(child<QPushButton>(dialog.get(), "cmdCancel"), Qt::LeftButton);
+        QVERIFY(!dialog->isVisible());
+        QCOMPARE(dialog->result(), int(QDialog::Rejected));
+        QVERIFY(!QFile::exists(path("never.pdf")));
+        dialog->show();
+        QCOMPARE(combo->currentIndex(), chosen);
+    }
+
+    void allPartsPrintsOneColumnPerSheet() {
+        QStringList messages;
+        auto dialog = pdfDialog(messages, path("all.pdf"));
+        auto* all = child<QRadioButton>(dialog.get(), "optAllParts");
+        QVERIFY(!all->isEnabled()); // nothing gathers the parts yet
+
+        bool cancel = true;
+        dialog->setAllPartsSource([&cancel]() -> std::optional<std::vector<Sheet>> {
+            if (cancel)
+                return std::nullopt;
+            return std::vector<Sheet>{reportSheet("01"), reportSheet("02"), reportSheet("17")};
+        });
+        QVERIFY(all->isEnabled());
+        QTest::mouseClick(all, Qt::LeftButton);
+        QVERIFY(all->isChecked());
+
+        // Gathering cancelled: nothing printed, the dialog stays.
+        QTest::mouseClick(child<QPushButton>(dialog.get(), "cmdPrint"), Qt::LeftButton);
+        QVERIFY(dialog->isVisible());
+        QVERIFY(!QFile::exists(path("all.pdf")));
+
+        cancel = false;
+        QTest::mouseClick(child<QPushButton>(dialog.get(), "cmdPrint"), Qt::LeftButton);
+        QVERIFY(!dialog->isVisible());
+        const QStringList printed = pdfWords(pdfText(path("all.pdf")));
+        QVERIFY(printed.contains("PN 01 PN 02 PN 17"));
+        QVERIFY(printed.contains(
+            "FLOW ZERO: " + words(QString::fromStdString(reportSheet().text(Part::FlowZero) + " " +
+                                                         reportSheet().text(Part::FlowZero) + " " +
+                                                         reportSheet().text(Part::FlowZero)))));
+    }
+
+    void previewRendersTheReport() {
+        QStringList messages;
+        auto dialog = pdfDialog(messages, path("unused.pdf"));
+        int pages = -1;
+        QTimer::singleShot(0, this, [&pages] {
+            auto* preview = qobject_cast<QPrintPreviewDialog*>(QApplication::activeModalWidget());
+            if (!preview)
+                return;
+            if (auto* widget = preview->findChild<QPrintPreviewWidget*>())
+                pages = widget->pageCount();
+            preview->reject();
+        });
+        QTest::mouseClick(child<QPushButton>(dialog.get(), "cmdPreview"), Qt::LeftButton);
+        QVERIFY(pages >= 1);
+        QVERIFY(dialog->isVisible());
+        QVERIFY(!QFile::exists(path("unused.pdf")));
+    }
+
+    void mainWindowGetsOneDialog() {
+        QWidget window;
+        FormPrinter* first = ui::printDialogFor(&window);
+        QCOMPARE(ui::printDialogFor(&window), first);
+        QCOMPARE(first->parent(), &window);
+    }
+};
+
+QTEST_MAIN(TestPrint)
+#include "test_print.moc"
