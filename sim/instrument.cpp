@@ -502,21 +502,28 @@ bool Instrument::Impl::pauseUntil(Clock::time_point until) {
 
 bool Instrument::Impl::writeRaw(std::string_view bytes) {
     while (!bytes.empty()) {
-        ssize_t n = ::write(master, bytes.data(), bytes.size());
-        if (n > 0) {
+        ssize_t n = 0;
+        int err = 0;
+        {
+            // Written and logged under the lock (the write never blocks): whoever has read
+            // the bytes finds them in the log.
+            std::lock_guard lock(m);
             const auto now = Clock::now();
-            {
-                std::lock_guard lock(m);
+            n = ::write(master, bytes.data(), bytes.size());
+            err = errno;
+            if (n > 0) {
                 txBytes.append(bytes.data(), static_cast<size_t>(n));
                 for (ssize_t i = 0; i < n; ++i)
                     txTimeline.push_back({now, static_cast<unsigned char>(bytes[size_t(i)])});
             }
+        }
+        if (n > 0) {
             bytes.remove_prefix(static_cast<size_t>(n));
             continue;
         }
-        if (n < 0 && errno == EINTR)
+        if (n < 0 && err == EINTR)
             continue;
-        if (n < 0 && errno == EAGAIN) {
+        if (n < 0 && err == EAGAIN) {
             // The editor is not reading; wait for room, but stay stoppable.
             pollfd fds[2] = {{master, POLLOUT, 0}, {wake[0], POLLIN, 0}};
             if (::poll(fds, 2, -1) < 0 && errno != EINTR)

@@ -116,7 +116,8 @@ public:
     void setPacing(bool pace);                           // 9600 baud, one byte at a time
     void setStopAfterBytes(std::optional<size_t> bytes); // each answer cut after n bytes
     // Closes the terminal (master and slave, like a pulled USB adapter) once `bytes` more
-    // bytes have been sent; 0 hangs up when the next answer would begin.
+    // bytes have been sent; 0 hangs up when the next answer would begin. The old path is dead
+    // from then on, until the system hands its number to some other new terminal.
     void setHangUpAfterBytes(std::optional<size_t> bytes);
     void hangUp(); // now
     bool hungUp() const;

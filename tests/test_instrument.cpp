@@ -577,7 +577,6 @@ private slots:
 
     void hangUpMidAnswer() {
         startOn(Generation::V73);
-        const std::string path = sim->devicePath();
         sim->setHangUpAfterBytes(20);
         QVERIFY(line->write(frame("2")));
         const std::string got =
@@ -588,7 +587,8 @@ private slots:
         QVERIFY(line->hangUpSeen);
         QTRY_VERIFY(sim->hungUp());
         QVERIFY(!sim->running());
-        QVERIFY(!Line(path).ok());
+        // (The dead path is not opened again here: the system hands its number to the next
+        // terminal, possibly another test's.)
 
         // Plugged in again: a fresh terminal, the same instrument.
         sim->setHangUpAfterBytes(std::nullopt);
