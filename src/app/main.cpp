@@ -1,6 +1,78 @@
+// paramporter [--simulate] [--port N|DEVICE] [--version]
+#include "sim/instrument.h"
+#include "ui/main_window.h"
+#include "ui/session_driver.h"
+#include "version.h"
+
 #include <QApplication>
+#include <QCommandLineParser>
+#include <QStyleFactory>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
 
 int main(int argc, char** argv) {
+    // Answered before any window system is needed.
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::puts(PP_VERSION);
+            return 0;
+        }
+    }
+
     QApplication app(argc, argv);
-    return 0;
+    QApplication::setApplicationName(QStringLiteral("ParamPorter"));
+    QApplication::setApplicationVersion(QStringLiteral(PP_VERSION));
+    QApplication::setDesktopFileName(QStringLiteral("paramporter"));
+    // One look everywhere: the layout is made for it.
+    if (QStyle* fusion = QStyleFactory::create(QStringLiteral("Fusion")))
+        QApplication::setStyle(fusion);
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("QX7400 parameter upload and download"));
+    parser.addHelpOption();
+    const QCommandLineOption versionOption(QStringLiteral("version"),
+                                           QStringLiteral("Print the version and exit."));
+    const QCommandLineOption simulateOption(
+        QStringLiteral("simulate"),
+        QStringLiteral("Talk to a simulated QX7400 on COMM 1 instead of an instrument."));
+    const QCommandLineOption portOption(
+        QStringLiteral("port"), QStringLiteral("COMM number (1 to 5) or serial device to use."),
+        QStringLiteral("port"));
+    parser.addOption(versionOption);
+    parser.addOption(simulateOption);
+    parser.addOption(portOption);
+    parser.process(app);
+
+    std::unique_ptr<pp::sim::Instrument> instrument;
+    if (parser.isSet(simulateOption)) {
+        instrument = std::make_unique<pp::sim::Instrument>();
+        if (!instrument->start()) {
+            std::fprintf(stderr, "paramporter: cannot start the simulated QX7400: %s\n",
+                         instrument->lastError().c_str());
+            return 1;
+        }
+        // For this run COMM 1 is the simulated instrument.
+        qputenv("PARAMPORTER_COMM1", QByteArray::fromStdString(instrument->devicePath()));
+    }
+
+    pp::ui::MainWindow window;
+    if (instrument)
+        window.session().setCommPortNumber(1);
+    if (parser.isSet(portOption)) {
+        const QString port = parser.value(portOption);
+        bool number = false;
+        const int n = port.toInt(&number);
+        if (number && n >= 1 && n <= 5) {
+            window.session().setCommPortNumber(n);
+        } else if (!number && !port.isEmpty()) {
+            window.driver().setDeviceOverride(port);
+        } else {
+            std::fprintf(stderr, "paramporter: --port takes 1 to 5 or a device path\n");
+            return 2;
+        }
+    }
+    window.show();
+    return app.exec();
 }

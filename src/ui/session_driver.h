@@ -22,6 +22,11 @@ public:
     QString deviceOverride() const { return port_.deviceOverride(); }
     // The device the next open uses.
     QString devicePath() const { return port_.devicePath(); }
+    // Shut-down: the port closes whatever exchange was running.
+    void closePort() {
+        timer_.stop();
+        port_.close();
+    }
 
 signals:
     void changed(); // after every event the session handled

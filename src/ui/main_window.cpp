@@ -1,0 +1,351 @@
+#include "main_window.h"
+
+#include "about_box.h"
+#include "icons.h"
+#include "mode_window.h"
+#include "port_dialog.h"
+#include "session_driver.h"
+#include "sheet_view.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QStyle>
+#include <QTabWidget>
+#include <QToolBar>
+
+namespace pp::ui {
+
+namespace {
+QString qs(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+void setEnabledIfDiffers(QAction* action, bool enabled) {
+    if (action->isEnabled() != enabled)
+        action->setEnabled(enabled);
+}
+} // namespace
+
+MainWindow::MainWindow(AppSettingsHooks settings, QWidget* parent)
+    : QMainWindow(parent), settings_(std::move(settings)), window_(this) {
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("QX7400 Parameter Upload/Download"));
+    setWindowIcon(appIcon());
+
+    driver_ = std::make_unique<SessionDriver>(sheet_, window_, this);
+    session().setModeListener(this);
+
+    buildMenus();
+    buildToolbar();
+
+    view_ = new SheetView(sheet_, this);
+    tabs_ = new QTabWidget(this);
+    tabs_->setObjectName(QStringLiteral("SSTab1"));
+    tabs_->addTab(view_->systemPage(), QStringLiteral("System Parameters"));
+    tabs_->addTab(view_->partPage(), QStringLiteral("Part Parameters"));
+    tabs_->setDocumentMode(false);
+    setCentralWidget(tabs_);
+
+    buildStatusBar();
+
+    connect(view_, &SheetView::edited, this, &MainWindow::mirror);
+    connect(view_, &SheetView::partChosen, this, [this] {
+        cmbParts_Click();
+        mirror();
+    });
+    connect(view_->cmdSDUpload(), &QPushButton::clicked, this,
+            [this] { transfer(&pp::Session::cmdSDUpload_Click); });
+    connect(view_->cmdSDDnLoad(), &QPushButton::clicked, this,
+            [this] { transfer(&pp::Session::cmdSDDnLoad_Click); });
+    connect(view_->cmdPartUpload(), &QPushButton::clicked, this,
+            [this] { transfer(&pp::Session::cmdPartUpload_Click); });
+    connect(view_->cmdPartDnload(), &QPushButton::clicked, this,
+            [this] { transfer(&pp::Session::cmdPartDnload_Click); });
+    connect(tabs_, &QTabWidget::currentChanged, this, [this](int index) {
+        const int previous = currentTab_;
+        currentTab_ = index;
+        if (!mirroring_)
+            SSTab1_Click(previous);
+    });
+    connect(driver_.get(), &SessionDriver::changed, this, &MainWindow::mirror);
+
+    resize(FixedWidth, FixedHeight);
+    Form_Load();
+}
+
+MainWindow::~MainWindow() {
+    // The session must not call into a half-destroyed window.
+    session().setModeListener(nullptr);
+    delete modeWindow_.data();
+    delete portDialog_.data();
+}
+
+pp::Session& MainWindow::session() {
+    return driver_->session();
+}
+
+// ------------------------------------------------------------------ building
+
+void MainWindow::buildMenus() {
+    auto* file = menuBar()->addMenu(QStringLiteral("File"));
+    file->setObjectName(QStringLiteral("mnuFile"));
+    auto addEntry = [this](QMenu* menu, const char* name, const QString& caption,
+                           void (MainWindow::*handler)(), QKeySequence shortcut = {}) {
+        QAction* action = menu->addAction(caption);
+        action->setObjectName(QString::fromLatin1(name));
+        action->setShortcut(shortcut);
+        connect(action, &QAction::triggered, this, handler);
+        return action;
+    };
+    addEntry(file, "mnuOpen", QStringLiteral("Open..."), &MainWindow::mnuOpen_Click,
+             QKeySequence::Open);
+    mnuSave_ = addEntry(file, "mnuSave", QStringLiteral("Save"), &MainWindow::mnuSave_Click,
+                        QKeySequence::Save);
+    mnuSaveAs_ =
+        addEntry(file, "mnuSaveAs", QStringLiteral("Save As..."), &MainWindow::mnuSaveAs_Click);
+    mnuPrint_ = addEntry(file, "mnuPrint", QStringLiteral("Print"), &MainWindow::mnuPrint_Click,
+                         QKeySequence::Print);
+    file->addSeparator();
+    addEntry(file, "mnuExit", QStringLiteral("Exit"), &MainWindow::mnuExit_Click,
+             QKeySequence(Qt::CTRL | Qt::Key_Q));
+
+    auto* setup = menuBar()->addMenu(QStringLiteral("SetUp"));
+    setup->setObjectName(QStringLiteral("mnuSetup"));
+    addEntry(setup, "mnuComm", QStringLiteral("Comm..."), &MainWindow::mnuComm_Click);
+    addEntry(setup, "mnuQX7400", QStringLiteral("QX7400..."), &MainWindow::mnuQX7400_Click);
+    addEntry(setup, "mnuAbout", QStringLiteral("About..."), &MainWindow::mnuAbout_Click);
+}
+
+void MainWindow::buildToolbar() {
+    toolbar_ = addToolBar(QStringLiteral("Toolbar"));
+    toolbar_->setObjectName(QStringLiteral("Toolbar1"));
+    toolbar_->setMovable(false);
+    toolbar_->setFloatable(false);
+    toolbar_->setIconSize(QSize(24, 24));
+    toolbar_->toggleViewAction()->setVisible(false); // nothing to bring it back with
+
+    struct Button {
+        const char* key;
+        QIcon icon;
+        const char* tip;
+    };
+    const Button buttons[] = {
+        {"open", style()->standardIcon(QStyle::SP_DialogOpenButton), "Open Parameter File"},
+        {"save", style()->standardIcon(QStyle::SP_DialogSaveButton), "Save Parameters"},
+        {"print", printIcon(), "Print Report"},
+        {"mode", modeIcon(), "QX7400 Mode and Part Numbers"},
+    };
+    for (const Button& b : buttons) {
+        QAction* action = toolbar_->addAction(b.icon, QString::fromLatin1(b.tip));
+        action->setObjectName(QStringLiteral("Toolbar1_") + QString::fromLatin1(b.key));
+        action->setData(QString::fromLatin1(b.key));
+        action->setToolTip(QString::fromLatin1(b.tip));
+        if (qstrcmp(b.key, "save") == 0)
+            tbSave_ = action;
+        if (qstrcmp(b.key, "print") == 0)
+            tbPrint_ = action;
+    }
+    connect(toolbar_, &QToolBar::actionTriggered, this,
+            [this](QAction* action) { Toolbar1_ButtonClick(action->data().toString()); });
+}
+
+void MainWindow::buildStatusBar() {
+    auto* bar = statusBar();
+    bar->setObjectName(QStringLiteral("StatusBar1"));
+    bar->setSizeGripEnabled(false); // the window keeps its size
+    for (int i = 0; i < 3; ++i) {
+        auto* panel = new QLabel(bar);
+        panel->setObjectName(QStringLiteral("StatusBar1Panel%1").arg(i + 1));
+        panel->setFrameShape(QFrame::StyledPanel);
+        panel->setFrameShadow(QFrame::Sunken);
+        panel->setContentsMargins(4, 0, 4, 0);
+        panel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        bar->addWidget(panel, i == 0 ? 1 : 0);
+        panels_[i] = panel;
+    }
+    panels_[0]->setMinimumWidth(40);
+    window_.setStatusLabel(panels_[0]);
+}
+
+QLabel* MainWindow::statusPanel(int n) const {
+    return n >= 1 && n <= 3 ? panels_[n - 1] : nullptr;
+}
+
+// ------------------------------------------------------------------ lifecycle
+
+void MainWindow::Form_Load() {
+    // 1. Part Parameters stays disabled until a system record or a file fills the sheet.
+    sheet_.commands.partTab = false;
+    // 2. The file dialog starts in the program's folder, when files can be kept there.
+    const QString folder = QCoreApplication::applicationDirPath();
+    if (!folder.isEmpty() && QFileInfo(folder).isWritable())
+        window_.setInitialFolder(folder);
+    // 3. The port number.
+    if (settings_.load)
+        session().setCommPortNumber(settings_.load());
+    // 4., 5. The no-response timer is idle and the line settings (9600,N,8,1) are applied
+    // each time the port opens; the port stays closed until an exchange.
+    mirror();
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    Form_Resize();
+}
+
+void MainWindow::Form_Resize() {
+    if (windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen))
+        return;
+    if (width() != FixedWidth || height() != FixedHeight)
+        resize(FixedWidth, FixedHeight);
+    panels_[1]->setFixedWidth(width() / 6);
+    panels_[2]->setFixedWidth(width() / 2);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    Form_Unload();
+    QMainWindow::closeEvent(event);
+}
+
+void MainWindow::Form_Unload() {
+    if (unloaded_)
+        return;
+    unloaded_ = true;
+    if (settings_.save)
+        settings_.save(session().commPortNumber(), window_);
+    if (modeWindow_)
+        modeWindow_->close();
+    if (portDialog_)
+        portDialog_->close();
+    driver_->closePort();
+}
+
+// ------------------------------------------------------------------ mirroring
+
+void MainWindow::mirror() {
+    if (mirroring_)
+        return;
+    mirroring_ = true;
+    view_->mirror();
+
+    const pp::Commands& commands = sheet_.commands;
+    setEnabledIfDiffers(mnuSave_, commands.save);
+    setEnabledIfDiffers(tbSave_, commands.save);
+    setEnabledIfDiffers(mnuSaveAs_, commands.saveAs);
+    setEnabledIfDiffers(mnuPrint_, commands.print);
+    setEnabledIfDiffers(tbPrint_, commands.print);
+    if (tabs_->isTabEnabled(1) != commands.partTab)
+        tabs_->setTabEnabled(1, commands.partTab);
+    currentTab_ = tabs_->currentIndex();
+
+    const QString generation = qs(pp::generationStatusText(sheet_.generation()));
+    if (panels_[1]->text() != generation)
+        panels_[1]->setText(generation);
+    const QString path = QString::fromStdString(sheet_.filePath);
+    if (panels_[2]->text() != path)
+        panels_[2]->setText(path);
+    mirroring_ = false;
+}
+
+// ------------------------------------------------------------------ commands
+
+void MainWindow::transfer(void (pp::Session::*starter)()) {
+    (session().*starter)();
+    mirror();
+}
+
+void MainWindow::mnuOpen_Click() {}
+
+void MainWindow::mnuSave_Click() {}
+
+void MainWindow::mnuSaveAs_Click() {}
+
+void MainWindow::mnuPrint_Click() {}
+
+void MainWindow::mnuExit_Click() {
+    close();
+}
+
+void MainWindow::mnuComm_Click() {
+    portDialog()->exec();
+    mirror();
+}
+
+void MainWindow::mnuQX7400_Click() {
+    modeWindow()->exec();
+    mirror();
+}
+
+void MainWindow::mnuAbout_Click() {
+    auto* about = new AboutBox(this); // destroyed by its button
+    about->exec();
+}
+
+void MainWindow::Toolbar1_ButtonClick(const QString& key) {
+    if (key == QLatin1String("open"))
+        mnuOpen_Click();
+    else if (key == QLatin1String("save"))
+        mnuSave_Click();
+    else if (key == QLatin1String("print"))
+        mnuPrint_Click();
+    else if (key == QLatin1String("mode"))
+        mnuQX7400_Click();
+}
+
+void MainWindow::SSTab1_Click(int previousTab) {
+    // Turning to the part tab with no part loaded: fetch the instrument's part numbers so the
+    // selector offers them. The mode window receives the answer without being shown.
+    if (previousTab == 0 && sheet_.text(pp::Part::CustCode).empty()) {
+        session().requestPartList();
+        mirror();
+    }
+}
+
+void MainWindow::cmbParts_Click() {
+    if (sheet_.text(pp::Part::CustCode).empty())
+        return;
+    const pp::Answer answer =
+        window_.message("Do you want to keep the current values of all parameters?",
+                        pp::Buttons::YesNo, "QX7400 Parameters");
+    if (answer == pp::Answer::No)
+        sheet_.ClearPartSheet();
+    // The values no longer belong to the file they came from.
+    sheet_.filePath.clear();
+    sheet_.commands.save = false;
+}
+
+// ------------------------------------------------------------------ secondary windows
+
+ModeWindow* MainWindow::modeWindow() {
+    if (!modeWindow_) {
+        modeWindow_ = new ModeWindow(sheet_, session(), window_, this);
+        connect(modeWindow_, &ModeWindow::partListChanged, this, &MainWindow::mirror);
+    }
+    return modeWindow_;
+}
+
+PortDialog* MainWindow::portDialog() {
+    if (!portDialog_) {
+        portDialog_ = new PortDialog([this] { return session().commPortNumber(); },
+                                     [this](int n) { session().setCommPortNumber(n); }, this);
+    }
+    return portDialog_;
+}
+
+void MainWindow::ProcessModeData(const std::string& buffer) {
+    modeWindow()->ProcessModeData(buffer);
+}
+
+void MainWindow::ProcessPartsList(const std::string& buf) {
+    modeWindow()->ProcessPartsList(buf);
+}
+
+} // namespace pp::ui

@@ -1,0 +1,109 @@
+// The main window: the parameter sheet on two tabs, the menus, the toolbar, the three-panel
+// status bar and the serial session. It owns the sheet; every user action goes to the sheet or
+// the session, and the whole view is then mirrored from the sheet.
+#pragma once
+
+#include "link/session.h"
+#include "sheet/sheet.h"
+#include "ui/qt_window.h"
+
+#include <QMainWindow>
+#include <QPointer>
+
+#include <functional>
+#include <memory>
+
+class QAction;
+class QLabel;
+class QTabWidget;
+class QToolBar;
+
+namespace pp::ui {
+
+class ModeWindow;
+class PortDialog;
+class SessionDriver;
+class SheetView;
+
+// Where the port number is kept between runs. Without them the port number stays 1.
+struct AppSettingsHooks {
+    std::function<int()> load;                  // LoadAppSettings: the stored port number
+    std::function<void(int, pp::Window&)> save; // SaveAppSettings: reports its own failures
+};
+
+class MainWindow : public QMainWindow, private pp::ModeListener {
+    Q_OBJECT
+public:
+    static constexpr int FixedWidth = 877;
+    static constexpr int FixedHeight = 710;
+
+    explicit MainWindow(AppSettingsHooks settings = {}, QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    pp::Sheet& sheet() { return sheet_; }
+    QtWindow& window() { return window_; }
+    SessionDriver& driver() { return *driver_; }
+    pp::Session& session();
+    SheetView& view() { return *view_; }
+
+    // Copies the sheet into every widget of the window.
+    void mirror();
+
+    void mnuOpen_Click();
+    void mnuSave_Click();
+    void mnuSaveAs_Click();
+    void mnuPrint_Click();
+    void mnuExit_Click();
+    void mnuComm_Click();
+    void mnuQX7400_Click();
+    void mnuAbout_Click();
+    void Toolbar1_ButtonClick(const QString& key);
+    void SSTab1_Click(int previousTab);
+    void cmbParts_Click();
+
+    // Secondary windows, created on first use.
+    ModeWindow* modeWindow();
+    PortDialog* portDialog();
+
+    QLabel* statusPanel(int n) const; // 1..3
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildMenus();
+    void buildToolbar();
+    void buildStatusBar();
+    void Form_Load();
+    void Form_Resize();
+    void Form_Unload();
+    void transfer(void (pp::Session::*starter)());
+
+    // Answers for the mode window; it is created, not shown, when it does not exist yet.
+    void ProcessModeData(const std::string& buffer) override;
+    void ProcessPartsList(const std::string& buf) override;
+
+    AppSettingsHooks settings_;
+    pp::Sheet sheet_;
+    QtWindow window_;
+    std::unique_ptr<SessionDriver> driver_;
+    SheetView* view_ = nullptr;
+
+    QTabWidget* tabs_ = nullptr;
+    QToolBar* toolbar_ = nullptr;
+    QAction* mnuSave_ = nullptr;
+    QAction* mnuSaveAs_ = nullptr;
+    QAction* mnuPrint_ = nullptr;
+    QAction* tbSave_ = nullptr;
+    QAction* tbPrint_ = nullptr;
+    QLabel* panels_[3] = {};
+    int currentTab_ = 0;
+    bool mirroring_ = false;
+    bool unloaded_ = false;
+
+    QPointer<ModeWindow> modeWindow_;
+    QPointer<PortDialog> portDialog_;
+};
+
+} // namespace pp::ui

@@ -1,0 +1,91 @@
+#include "qt_window.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMessageBox>
+
+namespace pp::ui {
+
+namespace {
+QString qs(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+} // namespace
+
+QtWindow::QtWindow(QWidget* parent) : parent_(parent), folder_(QDir::homePath()) {}
+
+void QtWindow::setStatusLabel(QLabel* panel1) {
+    panel1_ = panel1;
+    if (panel1_)
+        panel1_->setText(qs(status_));
+}
+
+void QtWindow::setStatus(std::string_view text) {
+    status_ = std::string(text);
+    if (panel1_)
+        panel1_->setText(qs(status_));
+}
+
+pp::Answer QtWindow::message(std::string_view text, pp::Buttons buttons, std::string_view caption) {
+    const QString body = qs(text);
+    const QString title = qs(caption);
+    if (messageHook_)
+        return messageHook_(body, buttons, title);
+
+    // The texts keep the carriage return of the old message boxes; a label wants a newline.
+    QString shown = body;
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    if (buttons == pp::Buttons::YesNo) {
+        QMessageBox box(QMessageBox::Question, title, shown, QMessageBox::Yes | QMessageBox::No,
+                        parent_);
+        box.setDefaultButton(QMessageBox::Yes);
+        return box.exec() == QMessageBox::Yes ? pp::Answer::Yes : pp::Answer::No;
+    }
+    QMessageBox box(QMessageBox::NoIcon, title, shown, QMessageBox::Ok, parent_);
+    box.exec();
+    return pp::Answer::Ok;
+}
+
+std::optional<QString> QtWindow::runFileDialog(bool save, const QString& preset) {
+    if (fileHook_)
+        return fileHook_(save, preset);
+
+    QFileDialog dialog(parent_, save ? QStringLiteral("Save As") : QStringLiteral("Open"), folder_,
+                       fileFilter());
+    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    if (save)
+        dialog.setDefaultSuffix(QStringLiteral("QX")); // asks before overwriting by default
+    dialog.selectFile(preset);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    return dialog.selectedFiles().constFirst();
+}
+
+std::optional<std::string> QtWindow::chooseOpenFile() {
+    const auto chosen = runFileDialog(false, lastName_);
+    if (!chosen || chosen->isEmpty())
+        return std::nullopt;
+    lastName_ = *chosen;
+    const QString folder = QFileInfo(*chosen).absolutePath();
+    if (!folder.isEmpty())
+        folder_ = folder;
+    return chosen->toStdString();
+}
+
+std::optional<std::string> QtWindow::chooseSaveFile(std::string_view suggestedName) {
+    lastName_ = qs(suggestedName);
+    const auto chosen = runFileDialog(true, lastName_);
+    if (!chosen || chosen->isEmpty())
+        return std::nullopt;
+    lastName_ = *chosen;
+    const QString folder = QFileInfo(*chosen).absolutePath();
+    if (!folder.isEmpty())
+        folder_ = folder;
+    return chosen->toStdString();
+}
+
+} // namespace pp::ui

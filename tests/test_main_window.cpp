@@ -1,0 +1,850 @@
+// The main window, its tabs and dialogs, driven through their widgets by objectName.
+#include "sheet/catalogue.h"
+#include "sheet/sheet.h"
+#include "sim/instrument.h"
+#include "ui/about_box.h"
+#include "ui/main_window.h"
+#include "ui/mode_window.h"
+#include "ui/port_dialog.h"
+#include "ui/session_driver.h"
+#include "ui/sheet_view.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPointer>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTest>
+#include <QTimer>
+#include <QToolBar>
+
+#include <deque>
+#include <memory>
+
+using pp::ui::MainWindow;
+
+namespace {
+
+QString qs(std::string_view s) {
+    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+struct Message {
+    QString text;
+    pp::Buttons buttons;
+    QString caption;
+};
+
+// A main window whose message boxes are answered from a queue and recorded.
+struct Fixture {
+    std::unique_ptr<MainWindow> window;
+    std::vector<Message> messages;
+    std::deque<pp::Answer> answers;
+
+    explicit Fixture(pp::ui::AppSettingsHooks hooks = {})
+        : window(std::make_unique<MainWindow>(std::move(hooks))) {
+        window->window().setMessageHook(
+            [this](const QString& text, pp::Buttons buttons, const QString& caption) {
+                messages.push_back({text, buttons, caption});
+                if (answers.empty())
+                    return buttons == pp::Buttons::YesNo ? pp::Answer::Yes : pp::Answer::Ok;
+                const pp::Answer a = answers.front();
+                answers.pop_front();
+                return a;
+            });
+    }
+    template <typename T> T* find(const QString& name) const { return window->findChild<T*>(name); }
+    QString text(std::string_view textBox) const {
+        auto* edit = find<QLineEdit>(qs(textBox));
+        return edit ? edit->text() : QStringLiteral("<missing>");
+    }
+    QAction* action(const char* name) const { return find<QAction>(QString::fromLatin1(name)); }
+    QTabWidget* tabs() const { return find<QTabWidget>(QStringLiteral("SSTab1")); }
+};
+
+// Runs `act` on the next modal window once it is up; `trigger` opens it.
+template <typename Act> void onNextModal(Act act) {
+    QTimer::singleShot(0, [act] {
+        QWidget* modal = QApplication::activeModalWidget();
+        act(modal);
+    });
+}
+
+} // namespace
+
+class TestMainWindow : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void startState();
+    void resizeSnapsBack();
+    void systemControls_data();
+    void systemControls();
+    void partControls_data();
+    void partControls();
+    void slidersRunTheirRuleWhenAStepOrDragEnds();
+    void decimalsSliderLocksThePartTab();
+    void optionClickAndMirror();
+    void mirrorClearsOptionsAndSetsRangeBeforeValue();
+    void customerCodeTyping_data();
+    void customerCodeTyping();
+    void generationEnablesInitialFlowCheck();
+    void choosingAPartNumber_data();
+    void choosingAPartNumber();
+    void toolbarAndMenusOpenTheirWindows();
+    void modeWindowPartList();
+    void modeWindowModeReport();
+    void modeWindowTitleBarCloseDestroys();
+    void portDialog_data();
+    void portDialog();
+    void portDialogShowsDevices();
+    void aboutBox();
+    void shutDownSavesSettingsThenClosesThePort();
+    void endToEndAgainstTheSimulator();
+};
+
+void TestMainWindow::initTestCase() {
+    // No test may reach a real serial port; the simulator takes COMM 1 or 2 where needed.
+    for (int n = 1; n <= 5; ++n)
+        qputenv(QStringLiteral("PARAMPORTER_COMM%1").arg(n).toLatin1(),
+                QStringLiteral("/nonexistent/paramporter-test-%1").arg(n).toLatin1());
+}
+
+void TestMainWindow::startState() {
+    Fixture f;
+    MainWindow& w = *f.window;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+
+    QCOMPARE(w.windowTitle(), QStringLiteral("QX7400 Parameter Upload/Download"));
+    QCOMPARE(w.size(), QSize(877, 710));
+    QVERIFY(!w.windowIcon().isNull());
+
+    QTabWidget* tabs = f.tabs();
+    QVERIFY(tabs);
+    QCOMPARE(tabs->count(), 2);
+    QCOMPARE(tabs->tabText(0), QStringLiteral("System Parameters"));
+    QCOMPARE(tabs->tabText(1), QStringLiteral("Part Parameters"));
+    QVERIFY(tabs->isTabEnabled(0));
+    QVERIFY(!tabs->isTabEnabled(1));
+
+    QVERIFY(f.find<QPushButton>("cmdSDUpload")->isEnabled());
+    QVERIFY(!f.find<QPushButton>("cmdSDDnLoad")->isEnabled());
+    QVERIFY(!f.find<QPushButton>("cmdPartUpload")->isEnabled());
+    QVERIFY(!f.find<QPushButton>("cmdPartDnload")->isEnabled());
+
+    // Menus: names, captions, start state.
+    const struct {
+        const char* name;
+        const char* caption;
+        bool enabled;
+    } entries[] = {
+        {"mnuOpen", "Open...", true},       {"mnuSave", "Save", false},
+        {"mnuSaveAs", "Save As...", false}, {"mnuPrint", "Print", false},
+        {"mnuExit", "Exit", true},          {"mnuComm", "Comm...", true},
+        {"mnuQX7400", "QX7400...", true},   {"mnuAbout", "About...", true},
+    };
+    for (const auto& e : entries) {
+        QAction* a = f.action(e.name);
+        QVERIFY2(a, e.name);
+        QCOMPARE(a->text(), QString::fromLatin1(e.caption));
+        QCOMPARE(a->isEnabled(), e.enabled);
+    }
+    QCOMPARE(f.find<QMenu>("mnuFile")->title(), QStringLiteral("File"));
+    QCOMPARE(f.find<QMenu>("mnuSetup")->title(), QStringLiteral("SetUp"));
+
+    // Toolbar: four keyed buttons in order, with tooltips and images.
+    auto* toolbar = f.find<QToolBar>("Toolbar1");
+    QVERIFY(toolbar);
+    const QList<QAction*> buttons = toolbar->actions();
+    QCOMPARE(buttons.size(), 4);
+    const char* keys[] = {"open", "save", "print", "mode"};
+    const char* tips[] = {"Open Parameter File", "Save Parameters", "Print Report",
+                          "QX7400 Mode and Part Numbers"};
+    const bool enabled[] = {true, false, false, true};
+    for (int i = 0; i < 4; ++i) {
+        QCOMPARE(buttons[i]->data().toString(), QString::fromLatin1(keys[i]));
+        QCOMPARE(buttons[i]->toolTip(), QString::fromLatin1(tips[i]));
+        QVERIFY(!buttons[i]->icon().isNull());
+        QCOMPARE(buttons[i]->isEnabled(), enabled[i]);
+    }
+
+    // Status bar: three empty panels; 2 is a sixth of the width, 3 half.
+    QVERIFY(f.find<QStatusBar>("StatusBar1"));
+    for (int n = 1; n <= 3; ++n)
+        QVERIFY(w.statusPanel(n)->text().isEmpty());
+    QCOMPARE(w.statusPanel(2)->width(), 877 / 6);
+    QCOMPARE(w.statusPanel(3)->width(), 877 / 2);
+    QVERIFY(w.statusPanel(1)->width() > 100);
+
+    // Nothing is connected at start.
+    QVERIFY(!w.session().busy());
+}
+
+void TestMainWindow::resizeSnapsBack() {
+    Fixture f;
+    MainWindow& w = *f.window;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    w.resize(600, 400);
+    QTRY_COMPARE(w.size(), QSize(877, 710));
+    w.resize(1000, 800);
+    QTRY_COMPARE(w.size(), QSize(877, 710));
+    QCOMPARE(w.statusPanel(2)->width(), 877 / 6);
+}
+
+void TestMainWindow::systemControls_data() {
+    QTest::addColumn<int>("index");
+    for (const pp::SysRow& r : pp::systemCatalogue())
+        QTest::newRow(r.stem.data()) << static_cast<int>(r.id);
+}
+
+void TestMainWindow::systemControls() {
+    QFETCH(int, index);
+    const pp::SysRow& r = pp::systemCatalogue()[static_cast<size_t>(index)];
+    Fixture f;
+
+    auto* text = f.find<QLineEdit>(qs(r.textBox));
+    QVERIFY2(text, r.textBox.data());
+    QVERIFY(text->isReadOnly());
+
+    if (r.kind == pp::SysKind::OptionInfo) {
+        auto* options = f.find<QGroupBox>(qs(pp::OptionsFrameCaption));
+        QVERIFY(options);
+        QCOMPARE(options->title(), QStringLiteral("Options"));
+        QVERIFY(options->isAncestorOf(text));
+        auto* label = f.find<QLabel>(QStringLiteral("lbl") + qs(r.stem));
+        QVERIFY(label);
+        QCOMPARE(label->text(), qs(r.caption));
+        return;
+    }
+
+    const QString frameName = r.frame.empty() ? QStringLiteral("frm") + qs(r.stem) : qs(r.frame);
+    auto* frame = f.find<QGroupBox>(frameName);
+    QVERIFY2(frame, qPrintable(frameName));
+    QCOMPARE(frame->title(), qs(r.caption));
+    QVERIFY(frame->isAncestorOf(text));
+    QVERIFY(f.window->view().systemPage()->isAncestorOf(frame));
+
+    if (!r.slider.empty()) {
+        auto* bar = f.find<QScrollBar>(qs(r.slider));
+        QVERIFY2(bar, r.slider.data());
+        QVERIFY(frame->isAncestorOf(bar));
+        QCOMPARE(bar->orientation(), Qt::Horizontal);
+        QCOMPARE(bar->minimum(), int(r.range.min));
+        QCOMPARE(bar->maximum(), int(r.range.max));
+        QCOMPARE(bar->singleStep(), int(r.range.small));
+        QCOMPARE(bar->pageStep(), int(r.range.large));
+        QCOMPARE(bar->value(), int(r.range.start));
+    }
+    if (r.kind == pp::SysKind::TwoState) {
+        for (size_t i = 0; i < 2; ++i) {
+            auto* option = f.find<QRadioButton>(qs(r.options[i]));
+            QVERIFY2(option, r.options[i].data());
+            QCOMPARE(option->text(), qs(r.states[i]));
+            QVERIFY(!option->isChecked());
+            QVERIFY(frame->isAncestorOf(option));
+        }
+    }
+    if (r.kind == pp::SysKind::Clock) {
+        auto* button = f.find<QPushButton>(QStringLiteral("cmdTime"));
+        QVERIFY(button);
+        QCOMPARE(button->text(), QStringLiteral("Set Time"));
+        QVERIFY(frame->isAncestorOf(button));
+    }
+}
+
+void TestMainWindow::partControls_data() {
+    QTest::addColumn<int>("index");
+    for (const pp::PartRow& r : pp::partCatalogue())
+        QTest::newRow(r.stem.data()) << static_cast<int>(r.id);
+}
+
+void TestMainWindow::partControls() {
+    QFETCH(int, index);
+    const pp::PartRow& r = pp::partCatalogue()[static_cast<size_t>(index)];
+    Fixture f;
+
+    const QString frameName = r.frame.empty() ? QStringLiteral("frm") + qs(r.stem) : qs(r.frame);
+    auto* frame = f.find<QGroupBox>(frameName);
+    QVERIFY2(frame, qPrintable(frameName));
+    QCOMPARE(frame->title(), qs(r.caption));
+    QVERIFY(f.window->view().partPage()->isAncestorOf(frame));
+
+    auto* text = f.find<QLineEdit>(qs(r.textBox));
+    QVERIFY2(text, r.textBox.data());
+    QVERIFY(frame->isAncestorOf(text));
+    QCOMPARE(text->isReadOnly(), r.id != pp::Part::CustCode);
+
+    if (!r.slider.empty()) {
+        auto* bar = f.find<QScrollBar>(qs(r.slider));
+        QVERIFY2(bar, r.slider.data());
+        QVERIFY(frame->isAncestorOf(bar));
+        QCOMPARE(bar->minimum(), int(r.range.min));
+        QCOMPARE(bar->maximum(), int(r.range.max));
+        QCOMPARE(bar->value(), int(r.range.start));
+    }
+    int options = 0;
+    for (size_t i = 0; i < r.options.size(); ++i) {
+        if (r.options[i].empty())
+            continue;
+        ++options;
+        auto* option = f.find<QRadioButton>(qs(r.options[i]));
+        QVERIFY2(option, r.options[i].data());
+        QCOMPARE(option->text(), qs(r.states[i]));
+        QVERIFY(frame->isAncestorOf(option));
+    }
+    if (r.id == pp::Part::ZeroSel)
+        QCOMPARE(options, 3);
+    if (r.id == pp::Part::CustCode) {
+        auto* range = f.find<QLabel>(QStringLiteral("lblCustCodeRange"));
+        QVERIFY(range);
+        QCOMPARE(range->text(), QStringLiteral("Range: 0 to 999999"));
+    }
+
+    // The page's own controls.
+    QCOMPARE(f.find<QLabel>("Label2")->text(), QStringLiteral("Select Part"));
+    QVERIFY(f.find<QComboBox>("cmbParts"));
+    for (const char* name : {"cmdSDUpload", "cmdPartUpload"})
+        QCOMPARE(f.find<QPushButton>(name)->text(), QStringLiteral("Upload From QX 7400"));
+    for (const char* name : {"cmdSDDnLoad", "cmdPartDnload"})
+        QCOMPARE(f.find<QPushButton>(name)->text(), QStringLiteral("Download To QX 7400"));
+}
+
+void TestMainWindow::slidersRunTheirRuleWhenAStepOrDragEnds() {
+    Fixture f;
+    pp::Sheet& sheet = f.window->sheet();
+    auto* bar = f.find<QScrollBar>("scrGPRDelay");
+
+    // Arrow click.
+    bar->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+    QCOMPARE(int(sheet.slider(pp::Sys::GPRDelay).pos), 1);
+    QCOMPARE(f.text("txtGPRDelay"), QStringLiteral("0.1"));
+    // Track click.
+    bar->triggerAction(QAbstractSlider::SliderPageStepAdd);
+    QCOMPARE(int(sheet.slider(pp::Sys::GPRDelay).pos), 11);
+    QCOMPARE(f.text("txtGPRDelay"), QStringLiteral("1.1"));
+    // Keyboard.
+    QTest::keyClick(bar, Qt::Key_Left);
+    QCOMPARE(f.text("txtGPRDelay"), QStringLiteral("1"));
+
+    // While dragging nothing happens; the release applies the position.
+    bar->setSliderDown(true);
+    bar->setSliderPosition(120);
+    QCOMPARE(int(sheet.slider(pp::Sys::GPRDelay).pos), 10);
+    QCOMPARE(f.text("txtGPRDelay"), QStringLiteral("1"));
+    bar->setSliderDown(false);
+    QCOMPARE(int(sheet.slider(pp::Sys::GPRDelay).pos), 120);
+    QCOMPARE(f.text("txtGPRDelay"), QStringLiteral("12"));
+
+    // Back to 0: "OFF".
+    bar->setValue(0);
+    QCOMPARE(f.text("txtGPRDelay"), QStringLiteral("OFF"));
+
+    // A slider far beyond the scroll bar's default 0..99.
+    auto* zero = f.find<QScrollBar>("scrSysZero");
+    zero->setValue(3000);
+    QCOMPARE(int(sheet.slider(pp::Sys::SysZero).pos), 3000);
+    QCOMPARE(f.text("txtSysZero"), QStringLiteral("3000"));
+}
+
+void TestMainWindow::decimalsSliderLocksThePartTab() {
+    Fixture f;
+    pp::Sheet& sheet = f.window->sheet();
+    sheet.commands.partTab = true;
+    f.window->mirror();
+    QVERIFY(f.tabs()->isTabEnabled(1));
+
+    f.find<QScrollBar>("scrPresNumDecimals")->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+    QCOMPARE(f.text("txtPresNumDecimals"), QStringLiteral("1"));
+    QCOMPARE(sheet.presDecimals(), 1);
+    QVERIFY(!f.tabs()->isTabEnabled(1));
+}
+
+void TestMainWindow::optionClickAndMirror() {
+    Fixture f;
+    f.window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(f.window.get()));
+    pp::Sheet& sheet = f.window->sheet();
+    auto* lpm = f.find<QRadioButton>("optFlowLPM");
+    QTest::mouseClick(lpm, Qt::LeftButton, {}, QPoint(6, lpm->height() / 2));
+    QCOMPARE(sheet.option(pp::Sys::FlowEngUnits), 1);
+    QCOMPARE(f.text("txtFlowEngUnits"), QStringLiteral("LPM"));
+
+    auto* ccm = f.find<QRadioButton>("optFlowCCM");
+    QTest::mouseClick(ccm, Qt::LeftButton, {}, QPoint(6, ccm->height() / 2));
+    QCOMPARE(sheet.option(pp::Sys::FlowEngUnits), 0);
+    QCOMPARE(f.text("txtFlowEngUnits"), QStringLiteral("CCM"));
+    QVERIFY(!lpm->isChecked());
+
+    // "Set Time" writes the clock text.
+    QTest::mouseClick(f.find<QPushButton>("cmdTime"), Qt::LeftButton);
+    QVERIFY(!f.text("txtTime").isEmpty());
+    QCOMPARE(f.text("txtTime"), qs(sheet.text(pp::Sys::Time)));
+}
+
+void TestMainWindow::mirrorClearsOptionsAndSetsRangeBeforeValue() {
+    Fixture f;
+    pp::Sheet& sheet = f.window->sheet();
+    sheet.selectOption(pp::Sys::EPS, 1);
+    sheet.selectOption(pp::Part::ZeroSel, 2);
+    f.window->mirror();
+    QVERIFY(f.find<QRadioButton>("optEPSOn")->isChecked());
+    QVERIFY(f.find<QRadioButton>("optZSOffset")->isChecked());
+
+    // A fresh sheet has no option selected: the exclusive groups must let go.
+    sheet = pp::Sheet();
+    f.window->mirror();
+    QVERIFY(!f.find<QRadioButton>("optEPSOn")->isChecked());
+    QVERIFY(!f.find<QRadioButton>("optEPSOff")->isChecked());
+    QVERIFY(!f.find<QRadioButton>("optZSOffset")->isChecked());
+
+    // The time base moves the block-test minimum; the scroll bar follows range and value.
+    sheet.selectOption(pp::Part::TimeBase, 0); // "0.1 SEC": minimum 8
+    f.window->mirror();
+    auto* blk = f.find<QScrollBar>("scrBlkTime");
+    QCOMPARE(blk->minimum(), int(sheet.slider(pp::Part::BlkTime).min));
+    QCOMPARE(blk->value(), int(sheet.slider(pp::Part::BlkTime).pos));
+    QCOMPARE(blk->minimum(), 8);
+
+    QVERIFY(sheet.setSlider(pp::Part::FlowFactor, 5000));
+    f.window->mirror();
+    QCOMPARE(f.find<QScrollBar>("scrFlowFactor")->value(), 5000);
+    QCOMPARE(f.text("txtFlowFactor"), QStringLiteral("500"));
+}
+
+void TestMainWindow::customerCodeTyping_data() {
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("digits stay") << "123456"
+                                 << "123456";
+    QTest::newRow("a letter empties") << "12a"
+                                      << "";
+    QTest::newRow("a seventh digit empties") << "1234567"
+                                             << "";
+    QTest::newRow("typing goes on after emptying") << "1a7"
+                                                   << "7";
+}
+
+void TestMainWindow::customerCodeTyping() {
+    QFETCH(QString, typed);
+    QFETCH(QString, shown);
+    Fixture f;
+    f.window->sheet().commands.partTab = true;
+    f.window->mirror();
+    f.window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(f.window.get()));
+    auto* code = f.find<QLineEdit>("txtCustCode");
+    QTest::keyClicks(code, typed);
+    QCOMPARE(code->text(), shown);
+    QCOMPARE(qs(f.window->sheet().text(pp::Part::CustCode)), shown);
+}
+
+void TestMainWindow::generationEnablesInitialFlowCheck() {
+    Fixture f;
+    pp::Sheet& sheet = f.window->sheet();
+    const char* controls[] = {
+        "frmInitFlowCheck", "txtInitFlowChk", "optIFCOff",       "optIFCOn",    "frmInitFlowLimit",
+        "txtInitLimit",     "scrInitLimit",   "frmInitFlowTime", "txtInitTime", "scrInitTime"};
+    sheet.commands.partTab = true;
+    f.window->mirror();
+    QWidget* tabs = f.tabs();
+    for (const char* name : controls)
+        QVERIFY2(f.find<QWidget>(name)->isEnabledTo(tabs), name);
+
+    sheet.SetFirmwareGeneration(pp::Generation::V70);
+    f.window->mirror();
+    for (const char* name : controls)
+        QVERIFY2(!f.find<QWidget>(name)->isEnabledTo(tabs), name);
+    QCOMPARE(f.window->statusPanel(2)->text(), QStringLiteral("QX7400 V7.2 or earlier"));
+    QVERIFY(f.find<QWidget>("frmEPS")->isEnabled());
+
+    sheet.SetFirmwareGeneration(pp::Generation::V73);
+    f.window->mirror();
+    for (const char* name : controls)
+        QVERIFY2(f.find<QWidget>(name)->isEnabledTo(tabs), name);
+    QCOMPARE(f.window->statusPanel(2)->text(), QStringLiteral("QX7400 V7.3 or later"));
+}
+
+void TestMainWindow::choosingAPartNumber_data() {
+    QTest::addColumn<QString>("custCode");
+    QTest::addColumn<int>("answer");
+    QTest::addColumn<bool>("asked");
+    QTest::addColumn<bool>("kept");
+    QTest::newRow("no part loaded") << "" << int(pp::Answer::Yes) << false << true;
+    QTest::newRow("keep") << "1002" << int(pp::Answer::Yes) << true << true;
+    QTest::newRow("do not keep") << "1002" << int(pp::Answer::No) << true << false;
+}
+
+void TestMainWindow::choosingAPartNumber() {
+    QFETCH(QString, custCode);
+    QFETCH(int, answer);
+    QFETCH(bool, asked);
+    QFETCH(bool, kept);
+    Fixture f;
+    pp::Sheet& sheet = f.window->sheet();
+    sheet.AddPartNumber("01");
+    sheet.AddPartNumber("02");
+    sheet.setPartSelection("01");
+    sheet.setText(pp::Part::CustCode, custCode.toStdString());
+    QVERIFY(sheet.setSlider(pp::Part::FillTime, 30));
+    sheet.filePath = "/tmp/QX7400_01.QX";
+    sheet.commands.save = true;
+    f.window->mirror();
+    const std::string fillTime = sheet.text(pp::Part::FillTime);
+    QVERIFY(!fillTime.empty());
+
+    auto* parts = f.find<QComboBox>("cmbParts");
+    QCOMPARE(parts->count(), 2);
+    QCOMPARE(parts->currentText(), QStringLiteral("01"));
+    f.answers.push_back(pp::Answer(answer));
+    // The user picks the second entry.
+    parts->setCurrentIndex(1);
+    emit parts->activated(1);
+    QCOMPARE(parts->currentText(), QStringLiteral("02"));
+    QCOMPARE(sheet.partSelection(), std::string("02"));
+
+    QCOMPARE(f.messages.size(), size_t(asked ? 1 : 0));
+    if (asked) {
+        QCOMPARE(f.messages[0].text,
+                 QStringLiteral("Do you want to keep the current values of all parameters?"));
+        QCOMPARE(f.messages[0].caption, QStringLiteral("QX7400 Parameters"));
+        QCOMPARE(f.messages[0].buttons, pp::Buttons::YesNo);
+        // Panel 3 emptied and Save unavailable, whatever the answer.
+        QVERIFY(f.window->statusPanel(3)->text().isEmpty());
+        QVERIFY(!f.action("mnuSave")->isEnabled());
+        QVERIFY(!f.action("Toolbar1_save")->isEnabled());
+    } else {
+        QCOMPARE(f.window->statusPanel(3)->text(), QStringLiteral("/tmp/QX7400_01.QX"));
+        QVERIFY(f.action("mnuSave")->isEnabled());
+    }
+    QCOMPARE(f.text("txtFillTime"), kept ? qs(fillTime) : QString());
+    QCOMPARE(f.text("txtCustCode"), kept ? custCode : QString());
+}
+
+void TestMainWindow::toolbarAndMenusOpenTheirWindows() {
+    Fixture f;
+    f.window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(f.window.get()));
+
+    QString seen;
+    onNextModal([&seen](QWidget* modal) {
+        seen = modal ? modal->objectName() : QStringLiteral("none");
+        if (modal)
+            modal->findChild<QPushButton*>(QStringLiteral("cmdClose"))->click();
+    });
+    f.action("Toolbar1_mode")->trigger();
+    QCOMPARE(seen, QStringLiteral("FormQX7400"));
+    QVERIFY(f.window->modeWindow()->isHidden()); // hidden, kept
+
+    onNextModal([&seen](QWidget* modal) {
+        seen = modal ? modal->objectName() : QStringLiteral("none");
+        if (modal)
+            modal->findChild<QPushButton*>(QStringLiteral("cmdCancel"))->click();
+    });
+    f.action("mnuComm")->trigger();
+    QCOMPARE(seen, QStringLiteral("FormPort"));
+
+    QPointer<QWidget> about;
+    onNextModal([&seen, &about](QWidget* modal) {
+        seen = modal ? modal->objectName() : QStringLiteral("none");
+        about = modal;
+        if (modal)
+            modal->findChild<QPushButton*>(QStringLiteral("cmdOK"))->click();
+    });
+    f.action("mnuAbout")->trigger();
+    QCOMPARE(seen, QStringLiteral("frmAbout"));
+    QTRY_VERIFY(about.isNull()); // destroyed by its button
+
+    // Exit closes the window.
+    f.action("mnuExit")->trigger();
+    QVERIFY(!f.window->isVisible());
+}
+
+void TestMainWindow::modeWindowPartList() {
+    Fixture f;
+    pp::Sheet& sheet = f.window->sheet();
+    sheet.AddPartNumber("03");
+    sheet.AddPartNumber("07");
+    f.window->mirror();
+
+    // Created on first use: the boxes show what the selector holds.
+    pp::ui::ModeWindow* mode = f.window->modeWindow();
+    QCOMPARE(mode->windowTitle(), QStringLiteral("QX7400 "));
+    QCOMPARE(f.find<QGroupBox>("Frame2")->title(),
+             QStringLiteral("Coinfigure Part Numbers for QX7400"));
+    QCOMPARE(f.find<QGroupBox>("Frame1")->title(), QStringLiteral("QX7400 Operating Mode"));
+    for (int i = 0; i < 32; ++i) {
+        auto* box = f.find<QCheckBox>(QStringLiteral("Check1_%1").arg(i));
+        QVERIFY(box);
+        QCOMPARE(box->text(), QStringLiteral("Part #%1").arg(i + 1));
+        QCOMPARE(box->isChecked(), i == 2 || i == 6);
+    }
+
+    // An answer listing parts 1, 2 and 32 replaces 01..32 in the selector.
+    std::string list = "A" + std::string(32, '0');
+    list[1] = list[2] = list[32] = '1';
+    mode->ProcessPartsList(list);
+    f.window->mirror();
+    QCOMPARE(sheet.partNumbers(), (std::vector<std::string>{"01", "02", "32"}));
+    auto* parts = f.find<QComboBox>("cmbParts");
+    QCOMPARE(parts->count(), 3);
+    QCOMPARE(parts->itemText(2), QStringLiteral("32"));
+    QVERIFY(mode->partBox(0)->isChecked() && mode->partBox(31)->isChecked());
+    QVERIFY(!mode->partBox(2)->isChecked());
+
+    // Twice adds nothing; a short answer reads as not configured.
+    mode->ProcessPartsList(list);
+    QCOMPARE(sheet.partNumbers().size(), size_t(3));
+    mode->ProcessPartsList("A1");
+    QCOMPARE(sheet.partNumbers(), (std::vector<std::string>{"01"}));
+
+    // Ticking box 4 and CLOSE adds 05, in numeric order.
+    mode->partBox(4)->setChecked(true);
+    mode->partBox(31)->setChecked(true);
+    QTest::mouseClick(f.find<QPushButton>("cmdClose"), Qt::LeftButton);
+    QCOMPARE(sheet.partNumbers(), (std::vector<std::string>{"01", "05", "32"}));
+    QCOMPARE(parts->count(), 3);
+    QCOMPARE(parts->itemText(1), QStringLiteral("05"));
+}
+
+void TestMainWindow::modeWindowModeReport() {
+    Fixture f;
+    pp::ui::ModeWindow* mode = f.window->modeWindow();
+    auto* current = f.find<QLineEdit>("txtCurrentMode");
+    QVERIFY(current->isReadOnly());
+    const struct {
+        const char* report;
+        const char* text;
+        const char* option;
+    } cases[] = {{"800", "SETUP", "optSetUp"},
+                 {"810", "CALIBRATE", "optCal"},
+                 {"820", "RUN", "optRun"},
+                 {"830", "DATA", "optData"}};
+    for (const auto& c : cases) {
+        mode->ProcessModeData(c.report);
+        QCOMPARE(current->text(), QString::fromLatin1(c.text));
+        QVERIFY(f.find<QRadioButton>(c.option)->isChecked());
+    }
+    QVERIFY(f.messages.empty());
+
+    // An unknown digit changes nothing; the running flag is reported after the display.
+    mode->ProcessModeData("871");
+    QCOMPARE(current->text(), QStringLiteral("DATA"));
+    QCOMPARE(f.messages.size(), size_t(1));
+    QCOMPARE(f.messages[0].text, QStringLiteral("Test is in progress! Mode cannot be changed"));
+    QCOMPARE(f.messages[0].caption, QStringLiteral("ParamPorter"));
+    QCOMPARE(f.messages[0].buttons, pp::Buttons::Ok);
+    mode->ProcessModeData("821");
+    QCOMPARE(current->text(), QStringLiteral("RUN"));
+    QCOMPARE(f.messages.size(), size_t(2));
+
+    for (const char* name : {"cmdQuery", "cmdClose", "cmdReqMode", "cmdSetMode"})
+        QVERIFY2(f.find<QPushButton>(name), name);
+    QCOMPARE(f.find<QPushButton>("cmdQuery")->text(), QStringLiteral("Query QX7400"));
+    QCOMPARE(f.find<QPushButton>("cmdClose")->text(), QStringLiteral("CLOSE"));
+    QCOMPARE(f.find<QPushButton>("cmdReqMode")->text(), QStringLiteral("Get Current Mode"));
+    QCOMPARE(f.find<QPushButton>("cmdSetMode")->text(), QStringLiteral("Change Mode"));
+}
+
+void TestMainWindow::modeWindowTitleBarCloseDestroys() {
+    Fixture f;
+    QPointer<pp::ui::ModeWindow> first = f.window->modeWindow();
+    first->show();
+    first->partBox(9)->setChecked(true);
+    first->hide(); // like CLOSE: state kept
+    QCOMPARE(f.window->modeWindow(), first.data());
+    QVERIFY(first->partBox(9)->isChecked());
+
+    first->show();
+    first->close(); // title bar: destroyed, and the ticks are not carried over
+    QTRY_VERIFY(first.isNull());
+    QVERIFY(f.window->sheet().partNumbers().empty());
+    pp::ui::ModeWindow* second = f.window->modeWindow();
+    QVERIFY(second);
+    QVERIFY(!second->partBox(9)->isChecked());
+}
+
+void TestMainWindow::portDialog_data() {
+    QTest::addColumn<int>("stored");
+    QTest::addColumn<QString>("choose"); // empty: keep the preselection
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<QString>("preselected");
+    QTest::addColumn<int>("result");
+    QTest::newRow("out of range, cancel") << 7 << "" << false << "optComm1" << 1;
+    QTest::newRow("zero, ok") << 0 << "" << true << "optComm1" << 1;
+    QTest::newRow("4 shown") << 4 << "" << true << "optComm4" << 4;
+    QTest::newRow("choose 3") << 1 << "optComm3" << true << "optComm1" << 3;
+    QTest::newRow("choose 5, cancel") << 2 << "optComm5" << false << "optComm2" << 2;
+}
+
+void TestMainWindow::portDialog() {
+    QFETCH(int, stored);
+    QFETCH(QString, choose);
+    QFETCH(bool, ok);
+    QFETCH(QString, preselected);
+    QFETCH(int, result);
+    int port = stored;
+    pp::ui::PortDialog dialog([&port] { return port; }, [&port](int n) { port = n; });
+    QCOMPARE(dialog.windowTitle(), QStringLiteral("Select Comm Port"));
+    for (int n = 1; n <= 5; ++n) {
+        auto* option = dialog.findChild<QRadioButton*>(QStringLiteral("optComm%1").arg(n));
+        QVERIFY(option);
+        QCOMPARE(option->text(), QStringLiteral("COMM %1").arg(n));
+    }
+    dialog.show();
+    QVERIFY(dialog.findChild<QRadioButton*>(preselected)->isChecked());
+    if (!choose.isEmpty())
+        QTest::mouseClick(dialog.findChild<QRadioButton*>(choose), Qt::LeftButton, {},
+                          QPoint(6, 6));
+    QTest::mouseClick(
+        dialog.findChild<QPushButton*>(ok ? QStringLiteral("cmdOK") : QStringLiteral("cmdCancel")),
+        Qt::LeftButton);
+    QVERIFY(dialog.isHidden());
+    QCOMPARE(port, result);
+}
+
+void TestMainWindow::portDialogShowsDevices() {
+    qputenv("PARAMPORTER_COMM2", "/dev/ttyUSB7"); // shown, never opened
+    int port = 1;
+    pp::ui::PortDialog dialog([&port] { return port; }, [&port](int n) { port = n; });
+    dialog.show();
+    QCOMPARE(dialog.findChild<QLabel*>(QStringLiteral("lblDevice2"))->text(),
+             QStringLiteral("/dev/ttyUSB7"));
+    QCOMPARE(dialog.findChild<QLabel*>(QStringLiteral("lblDevice3"))->text(),
+             pp::ui::devicePathForPort(3));
+    qputenv("PARAMPORTER_COMM2", "/nonexistent/paramporter-test-2");
+}
+
+void TestMainWindow::aboutBox() {
+    QPointer<pp::ui::AboutBox> about = new pp::ui::AboutBox;
+    QCOMPARE(about->objectName(), QStringLiteral("frmAbout"));
+    QCOMPARE(about->windowTitle(), QStringLiteral("About ParamPorter"));
+    QCOMPARE(about->findChild<QLabel*>(QStringLiteral("lblTitle"))->text(),
+             QStringLiteral("ParamPorter"));
+    QCOMPARE(about->findChild<QLabel*>(QStringLiteral("lblVersion"))->text(),
+             QStringLiteral("Version 2.0.0"));
+    QCOMPARE(about->findChild<QLabel*>(QStringLiteral("lblDescription"))->text(),
+             QStringLiteral("Version 2.0.0 adds support for new parameters added in QX7400 V7.3  "
+                            "for the Initial Flow Check option."));
+    QVERIFY(!about->findChild<QLabel*>(QStringLiteral("picIcon"))->pixmap().isNull());
+    QVERIFY(about->findChild<QFrame*>(QStringLiteral("Line1")));
+    auto* ok = about->findChild<QPushButton*>(QStringLiteral("cmdOK"));
+    QCOMPARE(ok->text(), QStringLiteral("OK"));
+    about->show();
+    ok->click();
+    QTRY_VERIFY(about.isNull());
+}
+
+void TestMainWindow::shutDownSavesSettingsThenClosesThePort() {
+    pp::sim::Instrument instrument;
+    QVERIFY(instrument.start());
+    instrument.setSilent(true); // the exchange stays open
+    qputenv("PARAMPORTER_COMM2", QByteArray::fromStdString(instrument.devicePath()));
+
+    std::vector<std::pair<int, bool>> saved; // port number, port still open
+    MainWindow* w = nullptr;
+    pp::ui::AppSettingsHooks hooks;
+    hooks.load = [] { return 2; };
+    hooks.save = [&saved, &w](int port, pp::Window&) {
+        saved.push_back({port, w->session().busy()});
+    };
+    Fixture f(hooks);
+    w = f.window.get();
+    QCOMPARE(w->session().commPortNumber(), 2);
+    w->show();
+    QTest::mouseClick(f.find<QPushButton>("cmdSDUpload"), Qt::LeftButton);
+    QVERIFY(w->session().busy());
+
+    w->close();
+    QCOMPARE(saved.size(), size_t(1));
+    QCOMPARE(saved[0].first, 2);
+    QVERIFY(saved[0].second); // saved first, port closed after
+    QVERIFY(!w->session().busy());
+    qputenv("PARAMPORTER_COMM2", "/nonexistent/paramporter-test-2");
+}
+
+void TestMainWindow::endToEndAgainstTheSimulator() {
+    pp::sim::Instrument instrument;
+    QVERIFY(instrument.start());
+    instrument.setConfiguredParts({1, 2, 5});
+    qputenv("PARAMPORTER_COMM1", QByteArray::fromStdString(instrument.devicePath()));
+
+    Fixture f;
+    MainWindow& w = *f.window;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+
+    // System upload: every text follows the record, the generation shows, the tab opens.
+    QTest::mouseClick(f.find<QPushButton>("cmdSDUpload"), Qt::LeftButton);
+    QTRY_COMPARE(w.statusPanel(1)->text(), QStringLiteral("SUCCESS"));
+    QCOMPARE(f.text("txtSerial"), qs(instrument.systemField(7)));
+    QCOMPARE(f.text("txtSerial"), qs(w.sheet().text(pp::Sys::Serial)));
+    QCOMPARE(f.find<QScrollBar>("scrSerial")->value(), int(w.sheet().slider(pp::Sys::Serial).pos));
+    QVERIFY(!f.text("txtTime").isEmpty());
+    QCOMPARE(w.statusPanel(2)->text(), QStringLiteral("QX7400 V7.3 or later"));
+    QVERIFY(f.tabs()->isTabEnabled(1));
+    QVERIFY(f.find<QPushButton>("cmdSDDnLoad")->isEnabled());
+    QVERIFY(f.find<QPushButton>("cmdPartUpload")->isEnabled());
+
+    // Turning to the part tab with no part loaded fetches the part list.
+    f.tabs()->setCurrentIndex(1);
+    auto* parts = f.find<QComboBox>("cmbParts");
+    QTRY_COMPARE(parts->count(), 3);
+    QCOMPARE(parts->itemText(2), QStringLiteral("05"));
+    QVERIFY(instrument.framesReceived().back() == "A");
+    QVERIFY(f.messages.empty());
+
+    // Part upload of 02.
+    parts->setFocus();
+    QTest::keyClick(parts, Qt::Key_Down);
+    QTest::keyClick(parts, Qt::Key_Down);
+    QCOMPARE(parts->currentText(), QStringLiteral("02"));
+    QTest::mouseClick(f.find<QPushButton>("cmdPartUpload"), Qt::LeftButton);
+    QTRY_VERIFY(!f.text("txtCustCode").isEmpty());
+    QCOMPARE(w.statusPanel(1)->text(), QStringLiteral("SUCCESS"));
+    QCOMPARE(f.text("txtCustCode"), qs(w.sheet().text(pp::Part::CustCode)));
+    QVERIFY(f.find<QPushButton>("cmdPartDnload")->isEnabled());
+    QVERIFY(f.action("mnuPrint")->isEnabled());
+
+    // Back and forth again: a part is loaded, so nothing is asked of the instrument.
+    const size_t frames = instrument.framesReceived().size();
+    f.tabs()->setCurrentIndex(0);
+    f.tabs()->setCurrentIndex(1);
+    QVERIFY(!w.session().busy()); // a request would have opened the port at once
+    QCOMPARE(instrument.framesReceived().size(), frames);
+
+    // Edit the serial number through its scroll bar and download the system parameters.
+    f.tabs()->setCurrentIndex(0);
+    auto* serial = f.find<QScrollBar>("scrSerial");
+    serial->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+    const QString newSerial = f.text("txtSerial");
+    QTest::mouseClick(f.find<QPushButton>("cmdSDDnLoad"), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(w.statusPanel(1)->text(),
+                              QStringLiteral("System Download successfully completed"), 10000);
+    QCOMPARE(qs(instrument.systemField(7)).toInt(), newSerial.toInt());
+    // The download emptied the part sheet.
+    QVERIFY(f.text("txtCustCode").isEmpty());
+
+    // No instrument: the time-out message after a second.
+    instrument.setSilent(true);
+    QTest::mouseClick(f.find<QPushButton>("cmdSDUpload"), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(w.statusPanel(1)->text(),
+                              QStringLiteral("Error - No response from QX7400"), 5000);
+    QVERIFY(!w.session().busy());
+    qputenv("PARAMPORTER_COMM1", "/nonexistent/paramporter-test-1");
+}
+
+QTEST_MAIN(TestMainWindow)
+#include "test_main_window.moc"

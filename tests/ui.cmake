@@ -1,0 +1,5 @@
+add_qt_test(test_main_window test_main_window.cpp)
+
+# The program answers --version without a display.
+add_test(NAME paramporter_version COMMAND paramporter --version)
+set_tests_properties(paramporter_version PROPERTIES PASS_REGULAR_EXPRESSION "^2\\.0\\.0\n$")
