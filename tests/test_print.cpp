@@ -135,11 +135,6 @@ private slots:
         QCOMPARE(all, printedWords(report));
     }
 
-    void unwritableFileFails() {
-        QVERIFY(!printToPdf(composeReport(reportSheet(), printedAt()),
-                            path("no/such/folder/report.pdf")));
-    }
-
     // ------------------------------------------------------------------ the dialog
 
     void controls() {
