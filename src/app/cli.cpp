@@ -1,0 +1,247 @@
+#include "cli.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+
+namespace pp::cli {
+
+namespace {
+
+constexpr std::array<std::string_view, 4> ModeNames{"SETUP", "CALIBRATE", "RUN", "DATA"};
+
+bool allDigits(std::string_view text) {
+    return !text.empty() &&
+           std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c); });
+}
+
+std::string upper(std::string_view text) {
+    std::string out(text);
+    for (char& c : out)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return out;
+}
+
+// The options that take a value, by every name they answer to.
+struct OptionName {
+    std::string_view name;
+    std::string_view key; // canonical
+};
+constexpr std::array<OptionName, 5> ValueOptions{{
+    {"--port", "--port"},
+    {"-o", "-o"},
+    {"--output", "-o"},
+    {"--convert", "--convert"},
+    {"--dir", "--dir"},
+}};
+
+std::optional<std::string_view> valueOptionKey(std::string_view name) {
+    for (const OptionName& o : ValueOptions)
+        if (o.name == name)
+            return o.key;
+    return std::nullopt;
+}
+
+Options only(Command command) {
+    Options o;
+    o.command = command;
+    return o;
+}
+
+ParseResult fail(std::string message) {
+    return {std::nullopt, std::move(message)};
+}
+
+} // namespace
+
+std::optional<std::string> partNumberText(std::string_view text) {
+    if (text.size() > 2 || !allDigits(text))
+        return std::nullopt;
+    const int n = std::stoi(std::string(text));
+    if (n < 1 || n > 32)
+        return std::nullopt;
+    return std::string(n < 10 ? "0" : "") + std::to_string(n);
+}
+
+std::optional<char> modeDigit(std::string_view name) {
+    const std::string u = upper(name);
+    for (size_t i = 0; i < ModeNames.size(); ++i)
+        if (u == ModeNames[i])
+            return static_cast<char>('0' + i);
+    return std::nullopt;
+}
+
+std::string_view modeName(char digit) {
+    if (digit < '0' || digit > '3')
+        return {};
+    return ModeNames[static_cast<size_t>(digit - '0')];
+}
+
+ParseResult parseArguments(const std::vector<std::string>& args) {
+    // --help and --version answer whatever else was given.
+    for (const std::string& a : args) {
+        if (a == "--")
+            break;
+        if (a == "--help" || a == "-h")
+            return {only(Command::Help), {}};
+    }
+    for (const std::string& a : args) {
+        if (a == "--")
+            break;
+        if (a == "--version")
+            return {only(Command::Version), {}};
+    }
+
+    std::vector<std::string> positional;
+    std::vector<std::pair<std::string, std::string>> values; // canonical key, value
+    bool optionsEnded = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (optionsEnded || a.size() < 2 || a[0] != '-') {
+            positional.push_back(a);
+            continue;
+        }
+        if (a == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        std::string name = a;
+        std::optional<std::string> value;
+        if (const size_t eq = a.find('='); a.starts_with("--") && eq != std::string::npos) {
+            name = a.substr(0, eq);
+            value = a.substr(eq + 1);
+        }
+        const auto key = valueOptionKey(name);
+        if (!key)
+            return fail("unknown option " + name);
+        if (!value) {
+            if (i + 1 >= args.size())
+                return fail("option " + name + " needs a value");
+            value = args[++i];
+        }
+        for (const auto& [k, v] : values)
+            if (k == *key)
+                return fail("option " + name + " given twice");
+        values.emplace_back(std::string(*key), *value);
+    }
+
+    if (positional.empty())
+        return fail("no command given");
+
+    Options o;
+    const std::string& command = positional[0];
+    std::vector<std::string_view> allowed{"--port"};
+    size_t expectedPositional = 1;
+    if (command == "read") {
+        o.command = Command::Read;
+        allowed.push_back("-o");
+        expectedPositional = 2;
+    } else if (command == "write") {
+        o.command = Command::Write;
+        allowed.push_back("--convert");
+        expectedPositional = 2;
+    } else if (command == "mode") {
+        o.command = Command::Mode;
+        expectedPositional = positional.size() > 1 ? 2 : 1;
+    } else if (command == "parts") {
+        o.command = Command::Parts;
+    } else if (command == "backup") {
+        o.command = Command::Backup;
+        allowed.push_back("--dir");
+    } else {
+        return fail("unknown command " + command);
+    }
+
+    if (positional.size() > expectedPositional)
+        return fail("too many arguments for " + command + ": " + positional[expectedPositional]);
+    if (positional.size() < expectedPositional)
+        return fail(command == "read" ? "read needs a part number" : "write needs a file");
+
+    for (const auto& [key, value] : values) {
+        if (std::find(allowed.begin(), allowed.end(), key) == allowed.end())
+            return fail("option " + key + " does not go with " + command);
+        if (key == "--port") {
+            if (value.empty())
+                return fail("--port needs a COMM number 1..5 or a device path");
+            if (allDigits(value)) {
+                const int n = value.size() <= 2 ? std::stoi(value) : 0;
+                if (n < 1 || n > 5)
+                    return fail("--port " + value + ": COMM numbers are 1..5");
+                o.portNumber = n;
+            } else {
+                o.portDevice = value;
+            }
+        } else if (key == "-o") {
+            if (value.empty())
+                return fail("-o needs a file name");
+            o.file = value;
+        } else if (key == "--convert") {
+            const std::string u = upper(value);
+            if (u != "YES" && u != "NO")
+                return fail("--convert takes yes or no, not " + value);
+            o.convert = u == "YES";
+        } else if (key == "--dir") {
+            if (value.empty())
+                return fail("--dir needs a folder");
+            o.dir = value;
+        }
+    }
+
+    switch (o.command) {
+    case Command::Read: {
+        const auto pn = partNumberText(positional[1]);
+        if (!pn)
+            return fail("part number " + positional[1] + ": 1..32 expected");
+        o.part = *pn;
+        if (o.file.empty())
+            return fail("read needs -o FILE");
+        break;
+    }
+    case Command::Write:
+        if (positional[1].empty())
+            return fail("write needs a file");
+        o.file = positional[1];
+        break;
+    case Command::Mode:
+        if (positional.size() > 1) {
+            o.mode = modeDigit(positional[1]);
+            if (!o.mode)
+                return fail("mode " + positional[1] + ": SETUP, CALIBRATE, RUN or DATA expected");
+        }
+        break;
+    case Command::Backup:
+        if (o.dir.empty())
+            return fail("backup needs --dir DIR");
+        break;
+    default:
+        break;
+    }
+    return {o, {}};
+}
+
+std::string usageText() {
+    return "Usage: paramporter-cli [--port PORT] COMMAND [ARGS]\n"
+           "\n"
+           "Reads and writes the parameters of a QX7400 leak tester over its serial port.\n"
+           "\n"
+           "  PORT: a COMM number 1..5, or a device path such as /dev/ttyUSB0\n"
+           "        (default: the port number in the settings file RIGPREFS.DAT)\n"
+           "\n"
+           "Commands:\n"
+           "  read PART -o FILE              upload the system parameters and those of part\n"
+           "                                 number PART (1..32) and save them as a parameter "
+           "file\n"
+           "  write FILE [--convert yes|no]  download the file's system parameters, then its part\n"
+           "                                 parameters; --convert is required for a file of the\n"
+           "                                 V7.2 or earlier layout (yes: convert to V7.3 or "
+           "later)\n"
+           "  mode [SETUP|CALIBRATE|RUN|DATA]\n"
+           "                                 print the operating mode, or change it first\n"
+           "  parts                          print the configured part numbers\n"
+           "  backup --dir DIR               save one parameter file per configured part number\n"
+           "  --help, --version\n"
+           "\n"
+           "Exit status: 0 success, 1 an exchange with the QX7400 failed, 2 usage or file error.\n";
+}
+
+} // namespace pp::cli

@@ -1,0 +1,50 @@
+// paramporter-cli: the command line's arguments. Parsing is a pure function of the argument
+// list, so it can be tested and fuzzed without a port or an event loop.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace pp::cli {
+
+enum class Command { Help, Version, Read, Write, Mode, Parts, Backup };
+
+// Exit statuses.
+inline constexpr int ExitOk = 0;
+inline constexpr int ExitLink = 1;  // an exchange with the instrument failed
+inline constexpr int ExitUsage = 2; // bad arguments, or a file that cannot be read or written
+
+struct Options {
+    Command command = Command::Help;
+    // --port: a COMM number 1..5, or a device path; neither means the settings file's number.
+    int portNumber = 0;
+    std::string portDevice;
+    std::string part;            // read: the part number as two digits, "01".."32"
+    std::string file;            // read: -o FILE; write: FILE
+    std::optional<bool> convert; // write: --convert yes|no
+    std::optional<char> mode;    // mode: the mode digit to change to, '0'..'3'
+    std::string dir;             // backup: --dir DIR
+    bool operator==(const Options&) const = default;
+};
+
+struct ParseResult {
+    std::optional<Options> options; // set when the arguments were understood
+    std::string error;              // otherwise what was wrong, one line
+};
+
+// `args` without the program name.
+ParseResult parseArguments(const std::vector<std::string>& args);
+
+// "7" or "07" -> "07"; nothing unless one or two digits giving 1..32.
+std::optional<std::string> partNumberText(std::string_view text);
+
+// SETUP, CALIBRATE, RUN, DATA (any case) -> '0'..'3'.
+std::optional<char> modeDigit(std::string_view name);
+// '0'..'3' -> "SETUP" ... "DATA"; empty for any other character.
+std::string_view modeName(char digit);
+
+std::string usageText();
+
+} // namespace pp::cli

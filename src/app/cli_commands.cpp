@@ -1,0 +1,383 @@
+#include "cli_commands.h"
+
+#include "files/file_commands.h"
+#include "files/param_file.h"
+#include "link/frames.h"
+#include "link/session.h"
+#include "sheet/sheet.h"
+#include "ui/qt_serial_port.h"
+#include "ui/session_driver.h"
+#include "version.h"
+
+#include <QEventLoop>
+
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace pp::cli {
+
+namespace {
+
+constexpr std::string_view Program = "paramporter-cli: ";
+// The window has no word for an answer it silently ignores; the command line must say something.
+constexpr std::string_view UnexpectedAnswer = "Error - unexpected answer from QX7400";
+constexpr std::string_view CheckMode = "Check QX7400 operating mode!";
+constexpr std::string_view TestInProgress = "Test is in progress! Mode cannot be changed";
+constexpr std::string_view EnterCustomerCode = "Please enter a customer code";
+
+// Status panel 1 as a variable; message boxes are recorded, and the one question the
+// session's users can ask here, the conversion, is answered from --convert.
+class CliWindow : public pp::Window {
+public:
+    std::optional<bool> convert;
+    bool conversionAsked = false;
+    std::vector<std::string> messages;
+
+    void setStatus(std::string_view text) override { status_ = text; }
+    std::string status() const override { return status_; }
+    pp::Answer message(std::string_view text, pp::Buttons buttons,
+                       std::string_view caption) override {
+        if (buttons == pp::Buttons::YesNo) {
+            if (caption == pp::ConvertCaption)
+                conversionAsked = true;
+            return convert.value_or(false) ? pp::Answer::Yes : pp::Answer::No;
+        }
+        messages.emplace_back(text);
+        return pp::Answer::Ok;
+    }
+    void clear() {
+        messages.clear();
+        status_.clear();
+    }
+
+private:
+    std::string status_;
+};
+
+class ModeAnswers : public pp::ModeListener {
+public:
+    std::optional<std::string> mode;
+    std::optional<std::string> list;
+    void ProcessModeData(const std::string& buffer) override { mode = buffer; }
+    void ProcessPartsList(const std::string& buf) override { list = buf; }
+};
+
+bool isFailure(pp::Outcome outcome) {
+    switch (outcome) {
+    case pp::Outcome::Refused:
+    case pp::Outcome::Nak:
+    case pp::Outcome::NoResponse:
+    case pp::Outcome::OpenFailed:
+    case pp::Outcome::PortLost:
+    case pp::Outcome::WriteFailed:
+    case pp::Outcome::LocalRefusal:
+        return true;
+    default:
+        return false;
+    }
+}
+
+class Runner {
+public:
+    Runner(const Options& options, Context& context)
+        : o_(options), c_(context), driver_(sheet_, window_) {
+        driver_.session().setModeListener(&answers_);
+        window_.convert = o_.convert;
+    }
+
+    int run() {
+        choosePort();
+        switch (o_.command) {
+        case Command::Read:
+            return read();
+        case Command::Write:
+            return write();
+        case Command::Mode:
+            return mode();
+        case Command::Parts:
+            return parts();
+        case Command::Backup:
+            return backup();
+        default:
+            return ExitUsage;
+        }
+    }
+
+private:
+    // Every open goes to one device, so downloads (which assign no port number) use the
+    // same port as uploads.
+    void choosePort() {
+        if (!o_.portDevice.empty()) {
+            driver_.setDeviceOverride(QString::fromStdString(o_.portDevice));
+            return;
+        }
+        const int n = o_.portNumber != 0 ? o_.portNumber : pp::LoadAppSettings(c_.settings, *c_.fs);
+        driver_.session().setCommPortNumber(n);
+        driver_.setDeviceOverride(pp::ui::devicePathForPort(n));
+    }
+
+    // Starts one exchange and waits on the event loop until the session ends it. True when
+    // it ended as `expected` and, if `success` is given, with that status text.
+    bool exchange(const std::string& label, const std::function<void()>& start,
+                  pp::Outcome expected, std::string_view success = {}) {
+        window_.clear();
+        if (c_.progress)
+            c_.err << label << "..." << std::flush;
+        std::optional<pp::Outcome> ended;
+        QEventLoop loop;
+        const auto endConn = QObject::connect(&driver_, &pp::ui::SessionDriver::exchangeEnded,
+                                              &loop, [&](pp::Outcome outcome) {
+                                                  if (!ended)
+                                                      ended = outcome;
+                                                  loop.quit();
+                                              });
+        const auto fieldConn = QObject::connect(
+            &driver_, &pp::ui::SessionDriver::fieldSent, &loop, [&](int index, int last) {
+                if (c_.progress)
+                    c_.err << '\r' << label << ": field " << index + 1 << " of " << last + 1
+                           << std::flush;
+            });
+        start();
+        if (!ended)
+            loop.exec();
+        QObject::disconnect(endConn);
+        QObject::disconnect(fieldConn);
+        if (c_.progress)
+            c_.err << '\n';
+
+        if (*ended == expected && (success.empty() || window_.status() == success))
+            return true;
+        reportFailure(*ended, expected);
+        return false;
+    }
+
+    void reportFailure(pp::Outcome outcome, pp::Outcome expected) {
+        bool said = false;
+        if (isFailure(outcome) || outcome == expected) {
+            for (const std::string& m : window_.messages) {
+                c_.err << m << '\n';
+                said = true;
+            }
+            const std::string status = window_.status();
+            bool repeated = false;
+            for (const std::string& m : window_.messages)
+                repeated = repeated || m == status;
+            if (!status.empty() && !repeated) {
+                c_.err << status << '\n';
+                said = true;
+            }
+        }
+        if (!said)
+            c_.err << UnexpectedAnswer << '\n';
+    }
+
+    // The texts the files code showed (its message boxes), then which file.
+    int fileFailure(const std::string& path) {
+        for (const std::string& m : window_.messages)
+            c_.err << m << '\n';
+        c_.err << Program << path << '\n';
+        return ExitUsage;
+    }
+
+    bool systemUpload() {
+        return exchange(
+            "System upload", [this] { driver_.session().cmdSDUpload_Click(); },
+            pp::Outcome::SystemRecord, "SUCCESS");
+    }
+
+    // As the window does it: the part number is the selector's two-digit text.
+    bool partUpload(const std::string& partNumber) {
+        sheet_.AddPartNumber(partNumber);
+        sheet_.setPartSelection(partNumber);
+        return exchange(
+            "Part upload " + partNumber, [this] { driver_.session().cmdPartUpload_Click(); },
+            pp::Outcome::PartRecord, "SUCCESS");
+    }
+
+    std::optional<std::vector<std::string>> partList() {
+        answers_.list.reset();
+        if (!exchange(
+                "Part number list", [this] { driver_.session().requestPartList(); },
+                pp::Outcome::PartList))
+            return std::nullopt;
+        // Position i + 1 of the list is part number i + 1; a short list means not configured.
+        const std::string& buf = answers_.list.value_or(std::string());
+        std::vector<std::string> configured;
+        for (int i = 0; i < 32; ++i) {
+            const std::string pn = pp::ZeroPad(std::to_string(i + 1), 2);
+            if (static_cast<size_t>(i) + 1 < buf.size() && buf[static_cast<size_t>(i) + 1] == '1') {
+                sheet_.AddPartNumber(pn);
+                configured.push_back(pn);
+            } else {
+                sheet_.RemovePartNumber(pn);
+            }
+        }
+        return configured;
+    }
+
+    int read() {
+        if (!systemUpload() || !partUpload(o_.part))
+            return ExitLink;
+        window_.clear();
+        if (!pp::WriteParamFile(sheet_, o_.file, window_, *c_.fs))
+            return fileFailure(o_.file);
+        return ExitOk;
+    }
+
+    int write() {
+        window_.clear();
+        pp::Sheet file;
+        if (!pp::ReadParamFile(file, o_.file, window_, *c_.fs))
+            return fileFailure(o_.file);
+        if (window_.conversionAsked && !o_.convert) {
+            c_.err << Program << o_.file
+                   << ": the data in this file is for QX7400 V7.2 or earlier; give --convert yes "
+                      "to send it as V7.3 or later, or --convert no to send it as it is\n";
+            return ExitUsage;
+        }
+        // The window would send these, and the instrument would refuse them: nothing goes out.
+        if (partNumberText(file.partSelection()) != file.partSelection()) {
+            c_.err << Program << o_.file << ": part number \"" << file.partSelection()
+                   << "\" is not 1..32\n";
+            return ExitUsage;
+        }
+        if (file.text(pp::Part::CustCode).empty()) {
+            c_.err << EnterCustomerCode << '\n' << Program << o_.file << '\n';
+            return ExitUsage;
+        }
+
+        sheet_ = file;
+        if (!exchange(
+                "System download", [this] { driver_.session().cmdSDDnLoad_Click(); },
+                pp::Outcome::SystemDownloadEnd, "System Download successfully completed"))
+            return ExitLink;
+        // The system download emptied the part sheet; the file's part values go out as read.
+        sheet_ = file;
+        if (!exchange(
+                "Part download " + file.partSelection(),
+                [this] { driver_.session().cmdPartDnload_Click(); }, pp::Outcome::PartDownloadEnd,
+                "Part Download successfully completed"))
+            return ExitLink;
+        return ExitOk;
+    }
+
+    int mode() {
+        answers_.mode.reset();
+        const bool change = o_.mode.has_value();
+        const bool done = exchange(
+            change ? "Change mode" : "Get current mode",
+            [this, change] {
+                if (change)
+                    driver_.session().requestModeChange(*o_.mode);
+                else
+                    driver_.session().requestMode();
+            },
+            pp::Outcome::ModeReport);
+        if (!done)
+            return ExitLink;
+        // "8", the mode digit, the test-running flag.
+        const std::string& report = answers_.mode.value_or(std::string());
+        const char digit = report.size() > 1 ? report[1] : '\0';
+        const std::string_view name = modeName(digit);
+        if (name.empty()) {
+            c_.err << UnexpectedAnswer << '\n';
+            return ExitLink;
+        }
+        c_.out << name << '\n' << std::flush;
+        const bool testRunning = report.size() > 2 && report[2] == '1';
+        if (testRunning)
+            c_.err << TestInProgress << '\n';
+        if (change && (testRunning || digit != *o_.mode)) {
+            if (!testRunning)
+                c_.err << CheckMode << '\n';
+            return ExitLink;
+        }
+        return ExitOk;
+    }
+
+    int parts() {
+        const auto configured = partList();
+        if (!configured)
+            return ExitLink;
+        std::string line;
+        for (const std::string& pn : *configured)
+            line += (line.empty() ? "" : " ") + pn;
+        c_.out << line << '\n' << std::flush;
+        return ExitOk;
+    }
+
+    int backup() {
+        if (!systemUpload())
+            return ExitLink;
+        const auto configured = partList();
+        if (!configured)
+            return ExitLink;
+        if (configured->empty()) {
+            c_.err << Program << "no part numbers are configured: nothing saved\n";
+            return ExitOk;
+        }
+
+        // Every exchange first: a failure half-way leaves no files behind.
+        std::vector<std::pair<std::string, pp::Sheet>> files;
+        for (const std::string& pn : *configured) {
+            if (!partUpload(pn))
+                return ExitLink;
+            const std::string name = pp::DefaultFileName(sheet_, c_.today);
+            if (name.empty()) {
+                c_.err << pp::ErrorWritingFile << '\n'
+                       << Program << "no serial number to name the files by\n";
+                return ExitUsage;
+            }
+            files.emplace_back((std::filesystem::path(o_.dir) / name).string(), sheet_);
+        }
+
+        window_.clear();
+        if (!c_.fs->makeFolder(o_.dir)) {
+            c_.err << pp::ErrorWritingFile << '\n';
+            return fileFailure(o_.dir);
+        }
+        std::vector<std::string> created;
+        for (const auto& [path, sheet] : files) {
+            const bool existed = c_.fs->exists(path);
+            if (!pp::WriteParamFile(sheet, path, window_, *c_.fs)) {
+                for (const std::string& p : created)
+                    c_.fs->remove(p);
+                return fileFailure(path);
+            }
+            if (!existed)
+                created.push_back(path);
+        }
+        for (const auto& entry : files)
+            c_.out << entry.first << '\n';
+        c_.out << std::flush;
+        return ExitOk;
+    }
+
+    const Options& o_;
+    Context& c_;
+    pp::Sheet sheet_;
+    CliWindow window_;
+    ModeAnswers answers_;
+    pp::ui::SessionDriver driver_;
+};
+
+} // namespace
+
+int run(const Options& options, Context& context) {
+    switch (options.command) {
+    case Command::Help:
+        context.out << usageText() << std::flush;
+        return ExitOk;
+    case Command::Version:
+        context.out << PP_VERSION << '\n' << std::flush;
+        return ExitOk;
+    default:
+        return Runner(options, context).run();
+    }
+}
+
+} // namespace pp::cli

@@ -1,0 +1,26 @@
+// paramporter-cli's commands, run on the window's own session, decoders, encoders and file
+// reader and writer. Needs a QCoreApplication: exchanges wait on its event loop.
+#pragma once
+
+#include "app/cli.h"
+#include "files/file_system.h"
+#include "files/settings.h"
+
+#include <ctime>
+#include <iosfwd>
+
+namespace pp::cli {
+
+struct Context {
+    std::ostream& out; // results only
+    std::ostream& err; // failures, and progress when `progress` is set
+    bool progress = false;
+    pp::SettingsFolders settings; // where the default port number is kept
+    std::tm today{};              // for the file names of a backup
+    pp::FileSystem* fs = &pp::realFileSystem();
+};
+
+// Runs one parsed command; returns the exit status.
+int run(const Options& options, Context& context);
+
+} // namespace pp::cli

@@ -1,0 +1,647 @@
+// paramporter-cli against the simulated QX7400 over a real pty: the commands in-process (with
+// their exit statuses and texts), the argument parser, and the real binary as a subprocess.
+#include "app/cli.h"
+#include "app/cli_commands.h"
+#include "fakes.h"
+#include "files/param_file.h"
+#include "link/frames.h"
+#include "link/records.h"
+#include "sim/instrument.h"
+#include "ui/session_driver.h"
+#include "version.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <sstream>
+
+using namespace pp;
+using namespace pp::cli;
+
+Q_DECLARE_METATYPE(pp::Generation)
+Q_DECLARE_METATYPE(pp::Outcome)
+
+namespace {
+
+struct Result {
+    int code = -1;
+    std::string out;
+    std::string err;
+};
+
+std::tm december7th2026() {
+    std::tm t{};
+    t.tm_year = 2026 - 1900;
+    t.tm_mon = 11;
+    t.tm_mday = 7;
+    return t;
+}
+
+Result runCli(const std::vector<std::string>& args, const SettingsFolders& settings = {}) {
+    const ParseResult parsed = parseArguments(args);
+    if (!parsed.options)
+        return {ExitUsage, {}, parsed.error};
+    std::ostringstream out;
+    std::ostringstream err;
+    Context context{out, err, false, settings, december7th2026(), &realFileSystem()};
+    const int code = run(*parsed.options, context);
+    return {code, out.str(), err.str()};
+}
+
+std::string readFile(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return f.readAll().toStdString();
+}
+
+void writeFile(const QString& path, std::string_view bytes) {
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(bytes.data(), static_cast<qint64>(bytes.size()));
+}
+
+// The file the window's writer makes for the instrument's system record and the record of
+// `part`, decoded without any session.
+std::string expectedFile(const sim::Instrument& sim, int part) {
+    Sheet sheet;
+    if (DecodeSystemRecord(sheet, sim.systemRecord()))
+        return "system record refused";
+    sheet.setPartSelection(ZeroPad(std::to_string(part), 2));
+    if (DecodePartRecord(sheet, sim.partRecord(part)))
+        return "part record refused";
+    return ParamFileText(sheet);
+}
+
+// What the window sends for a file: open it and download the system parameters; open it
+// again (the system download empties the part sheet) and download the part parameters.
+std::vector<std::string> windowDownloadFrames(const QString& file, Generation generation,
+                                              Answer convert) {
+    sim::Instrument peer(generation);
+    if (!peer.start())
+        return {"peer did not start"};
+    Sheet sheet;
+    test::FakeWindow window;
+    window.yesNoDefault = convert;
+    ui::SessionDriver driver(sheet, window);
+    driver.setDeviceOverride(QString::fromStdString(peer.devicePath()));
+    QSignalSpy ended(&driver, &ui::SessionDriver::exchangeEnded);
+
+    if (!ReadParamFile(sheet, file.toStdString(), window))
+        return {"file refused"};
+    driver.session().cmdSDDnLoad_Click();
+    if (!ended.wait(10000) ||
+        ended.takeFirst().at(0).value<Outcome>() != Outcome::SystemDownloadEnd)
+        return {"system download failed"};
+    if (!ReadParamFile(sheet, file.toStdString(), window))
+        return {"file refused"};
+    driver.session().cmdPartDnload_Click();
+    if (!ended.wait(10000) || ended.takeFirst().at(0).value<Outcome>() != Outcome::PartDownloadEnd)
+        return {"part download failed"};
+    return peer.downloadFrames();
+}
+
+std::string describe(const Options& o) {
+    static const char* names[] = {"help", "version", "read", "write", "mode", "parts", "backup"};
+    std::string d = names[static_cast<int>(o.command)];
+    if (o.portNumber)
+        d += " port=" + std::to_string(o.portNumber);
+    if (!o.portDevice.empty())
+        d += " device=" + o.portDevice;
+    if (!o.part.empty())
+        d += " part=" + o.part;
+    if (!o.file.empty())
+        d += " file=" + o.file;
+    if (o.convert)
+        d += std::string(" convert=") + (*o.convert ? "yes" : "no");
+    if (o.mode)
+        d += std::string(" mode=") + *o.mode;
+    if (!o.dir.empty())
+        d += " dir=" + o.dir;
+    return d;
+}
+
+} // namespace
+
+class TestCli : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+
+    void parsing_data();
+    void parsing();
+
+    void readWritesTheWritersBytes_data();
+    void readWritesTheWritersBytes();
+    void writeSendsWhatTheWindowSends_data();
+    void writeSendsWhatTheWindowSends();
+    void olderLayoutNeedsAnAnswer_data();
+    void olderLayoutNeedsAnAnswer();
+
+    void faults_data();
+    void faults();
+    void badFilesSendNothing_data();
+    void badFilesSendNothing();
+    void unwritableOutput();
+
+    void modeReadAndChange();
+    void partList();
+    void backupSavesEveryPart();
+    void backupLeavesNothingOnFailure();
+    void defaultPortFromTheSettingsFile();
+
+    void binaryEndToEnd();
+
+private:
+    QTemporaryDir dir_;
+    QString path(const QString& name) const { return dir_.filePath(name); }
+};
+
+void TestCli::initTestCase() {
+    qRegisterMetaType<pp::Outcome>();
+    QVERIFY(dir_.isValid());
+}
+
+// ------------------------------------------------------------------ arguments
+
+void TestCli::parsing_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("expected"); // describe(), or "error"
+
+    auto row = [](const char* name, QStringList args, const char* expected) {
+        QTest::newRow(name) << args << QString(expected);
+    };
+    row("nothing", {}, "error");
+    row("help anywhere", {"read", "x", "--help"}, "help");
+    row("version", {"--version"}, "version");
+    row("read", {"read", "7", "-o", "f.QX"}, "read part=07 file=f.QX");
+    row("read 05", {"read", "05", "--output", "f.QX"}, "read part=05 file=f.QX");
+    row("read 32, options first", {"--port", "3", "-o", "f.QX", "read", "32"},
+        "read port=3 part=32 file=f.QX");
+    row("read part 0", {"read", "0", "-o", "f"}, "error");
+    row("read part 33", {"read", "33", "-o", "f"}, "error");
+    row("read part x", {"read", "x", "-o", "f"}, "error");
+    row("read part 007", {"read", "007", "-o", "f"}, "error");
+    row("read part -1", {"read", "-1", "-o", "f"}, "error");
+    row("read without part", {"read", "-o", "f"}, "error");
+    row("read without -o", {"read", "7"}, "error");
+    row("read -o without value", {"read", "7", "-o"}, "error");
+    row("read, two parts", {"read", "7", "8", "-o", "f"}, "error");
+    row("write", {"write", "a.QX"}, "write file=a.QX");
+    row("write convert yes", {"write", "a.QX", "--convert", "yes"}, "write file=a.QX convert=yes");
+    row("write convert=no", {"write", "--convert=no", "a.QX"}, "write file=a.QX convert=no");
+    row("write convert maybe", {"write", "a.QX", "--convert", "maybe"}, "error");
+    row("write without file", {"write"}, "error");
+    row("write, file after --", {"write", "--", "-odd.QX"}, "write file=-odd.QX");
+    row("convert given twice", {"write", "a", "--convert", "yes", "--convert", "no"}, "error");
+    row("mode", {"mode"}, "mode");
+    row("mode run", {"mode", "RUN"}, "mode mode=2");
+    row("mode calibrate lower case", {"mode", "calibrate"}, "mode mode=1");
+    row("mode bogus", {"mode", "TEST"}, "error");
+    row("parts", {"parts"}, "parts");
+    row("parts with -o", {"parts", "-o", "f"}, "error");
+    row("backup", {"backup", "--dir", "d"}, "backup dir=d");
+    row("backup without dir", {"backup"}, "error");
+    row("unknown command", {"erase"}, "error");
+    row("unknown option", {"parts", "--fast"}, "error");
+    row("port 1", {"--port", "1", "parts"}, "parts port=1");
+    row("port 5", {"--port=5", "parts"}, "parts port=5");
+    row("port 7", {"--port", "7", "parts"}, "error");
+    row("port 0", {"--port", "0", "parts"}, "error");
+    row("port device", {"--port", "/dev/ttyUSB0", "parts"}, "parts device=/dev/ttyUSB0");
+    row("port empty", {"--port=", "parts"}, "error");
+}
+
+void TestCli::parsing() {
+    QFETCH(QStringList, args);
+    QFETCH(QString, expected);
+    std::vector<std::string> list;
+    for (const QString& a : args)
+        list.push_back(a.toStdString());
+    const ParseResult r = parseArguments(list);
+    if (expected == "error") {
+        QVERIFY2(!r.options, describe(r.options.value_or(Options{})).c_str());
+        QVERIFY(!r.error.empty());
+    } else {
+        QVERIFY2(r.options, r.error.c_str());
+        QCOMPARE(QString::fromStdString(describe(*r.options)), expected);
+    }
+}
+
+// ------------------------------------------------------------------ read and write
+
+void TestCli::readWritesTheWritersBytes_data() {
+    QTest::addColumn<Generation>("generation");
+    QTest::addColumn<bool>("choppy"); // noise and answers in pieces
+    QTest::newRow("V7.3") << Generation::V73 << false;
+    QTest::newRow("V7.0") << Generation::V70 << false;
+    QTest::newRow("V7.3 in pieces with noise") << Generation::V73 << true;
+}
+
+void TestCli::readWritesTheWritersBytes() {
+    QFETCH(Generation, generation);
+    QFETCH(bool, choppy);
+    sim::Instrument sim(generation);
+    QVERIFY(sim.start());
+    QVERIFY(sim.setPartField(7, 11, "7.5")); // leak limit: not the default of part 7
+    QVERIFY(sim.setSystemField(7, "4711"));  // serial number
+    if (choppy) {
+        sim.setNoise("xx");
+        sim.setSplit(9, std::chrono::milliseconds(3));
+    }
+
+    const QString out = path("read.QX");
+    QFile::remove(out);
+    const Result r = runCli({"--port", sim.devicePath(), "read", "7", "-o", out.toStdString()});
+    QCOMPARE(r.code, ExitOk);
+    QCOMPARE(r.out, std::string());
+    QCOMPARE(r.err, std::string());
+    QCOMPARE(readFile(out), expectedFile(sim, 7));
+    QCOMPARE(sim.framesReceived(), (std::vector<std::string>{"2", "307"}));
+}
+
+void TestCli::writeSendsWhatTheWindowSends_data() {
+    QTest::addColumn<Generation>("generation");
+    QTest::newRow("V7.3") << Generation::V73;
+    QTest::newRow("V7.0") << Generation::V70;
+}
+
+void TestCli::writeSendsWhatTheWindowSends() {
+    QFETCH(Generation, generation);
+    const QString file = path("source.QX");
+    {
+        sim::Instrument source(generation);
+        QVERIFY(source.start());
+        QVERIFY(source.setPartField(9, 11, "9.5"));
+        QVERIFY(source.setPartField(9, 25, "4242"));
+        const Result r =
+            runCli({"--port", source.devicePath(), "read", "9", "-o", file.toStdString()});
+        QCOMPARE(r.code, ExitOk);
+    }
+    const std::string original = readFile(file);
+
+    // A fresh instrument whose part 9 differs until the file arrives.
+    sim::Instrument target(generation);
+    QVERIFY(target.start());
+    // A V7.0 file has no initial flow check line: send it as it is.
+    const Result w =
+        runCli({"--port", target.devicePath(), "write", file.toStdString(), "--convert", "no"});
+    QCOMPARE(w.err, std::string());
+    QCOMPARE(w.code, ExitOk);
+    QCOMPARE(w.out, std::string());
+
+    const std::vector<std::string> sent = target.downloadFrames();
+    const size_t systemFields = generation == Generation::V73 ? 26 : 25;
+    const size_t partFields = generation == Generation::V73 ? 30 : 28;
+    QCOMPARE(sent.size(), systemFields + partFields);
+    QCOMPARE(sent.front().substr(0, 1), std::string("4"));
+    // "5", the value in six characters, then the part number.
+    QCOMPARE(sent.back().substr(0, 1) + sent.back().substr(7, 2), std::string("509"));
+    QCOMPARE(sent, windowDownloadFrames(file, generation, Answer::No));
+
+    // What the instrument now holds comes back as the very same file.
+    target.clearLogs();
+    const QString again = path("again.QX");
+    const Result r =
+        runCli({"--port", target.devicePath(), "read", "9", "-o", again.toStdString()});
+    QCOMPARE(r.code, ExitOk);
+    QCOMPARE(readFile(again), original);
+}
+
+void TestCli::olderLayoutNeedsAnAnswer_data() {
+    QTest::addColumn<QString>("convert"); // "" for none
+    QTest::addColumn<int>("code");
+    QTest::addColumn<int>("frames");
+    QTest::newRow("no answer") << "" << ExitUsage << 0;
+    QTest::newRow("yes") << "yes" << ExitOk << 26 + 30;
+    QTest::newRow("no") << "no" << ExitOk << 25 + 28;
+}
+
+void TestCli::olderLayoutNeedsAnAnswer() {
+    QFETCH(QString, convert);
+    QFETCH(int, code);
+    QFETCH(int, frames);
+    const QString file = path("old.QX");
+    {
+        sim::Instrument old(Generation::V70);
+        QVERIFY(old.start());
+        QCOMPARE(runCli({"--port", old.devicePath(), "read", "5", "-o", file.toStdString()}).code,
+                 ExitOk);
+    }
+    QCOMPARE(QString::fromStdString(readFile(file)).count("\r\n"), 2);
+
+    // Converted data goes to a newer instrument, unconverted data to an older one.
+    const Generation generation = convert == "no" ? Generation::V70 : Generation::V73;
+    sim::Instrument target(generation);
+    QVERIFY(target.start());
+    std::vector<std::string> args{"--port", target.devicePath(), "write", file.toStdString()};
+    if (!convert.isEmpty()) {
+        args.push_back("--convert");
+        args.push_back(convert.toStdString());
+    }
+    const Result r = runCli(args);
+    QCOMPARE(r.code, code);
+    QCOMPARE(target.downloadFrames().size(), size_t(frames));
+    if (convert.isEmpty()) {
+        QVERIFY(r.err.find("--convert") != std::string::npos);
+        QVERIFY(target.framesReceived().empty());
+    } else {
+        QCOMPARE(
+            target.downloadFrames(),
+            windowDownloadFrames(file, generation, convert == "yes" ? Answer::Yes : Answer::No));
+    }
+}
+
+// ------------------------------------------------------------------ failures
+
+void TestCli::faults_data() {
+    QTest::addColumn<QString>("command"); // read, write, parts, read-badport
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("status"); // first line on stderr
+
+    QTest::newRow("read, silence") << "read"
+                                   << "silent"
+                                   << "Error - No response from QX7400";
+    QTest::newRow("read, checksum") << "read"
+                                    << "checksum"
+                                    << "Check sum error";
+    QTest::newRow("read, refusal") << "read"
+                                   << "refuse"
+                                   << "Check QX7400 operating mode!";
+    QTest::newRow("read, wrong part") << "read"
+                                      << "wrongpart"
+                                      << "ERROR - Invalid part number";
+    QTest::newRow("read, no such port") << "read"
+                                        << "badport"
+                                        << "Can't open comm port! Please Try Again";
+    QTest::newRow("write, NAK") << "write"
+                                << "nak"
+                                << "Error - NAK received from leak unit";
+    QTest::newRow("write, silence") << "write"
+                                    << "silent"
+                                    << "Error - No response from QX7400";
+    QTest::newRow("write, refusal") << "write"
+                                    << "refuse"
+                                    << "Check QX7400 operating mode!";
+    QTest::newRow("parts, refusal") << "parts"
+                                    << "refuse"
+                                    << "Check QX7400 operating mode!";
+    QTest::newRow("mode, silence") << "mode"
+                                   << "silent"
+                                   << "Error - No response from QX7400";
+}
+
+void TestCli::faults() {
+    QFETCH(QString, command);
+    QFETCH(QString, fault);
+    QFETCH(QString, status);
+
+    const QString file = path("fault-source.QX");
+    if (command == "write" && !QFile::exists(file)) {
+        sim::Instrument source;
+        QVERIFY(source.start());
+        QCOMPARE(
+            runCli({"--port", source.devicePath(), "read", "3", "-o", file.toStdString()}).code,
+            ExitOk);
+    }
+
+    sim::Instrument sim;
+    QVERIFY(sim.start());
+    std::string port = sim.devicePath();
+    if (fault == "silent")
+        sim.setSilent(true);
+    else if (fault == "checksum")
+        sim.corruptNextChecksum();
+    else if (fault == "refuse")
+        sim.setRefuseAll(true);
+    else if (fault == "wrongpart")
+        sim.setWrongPartNumber(true);
+    else if (fault == "nak")
+        sim.setNakAtField(3);
+    else if (fault == "badport")
+        port = path("no-such-device").toStdString();
+
+    const QString out = path("fault.QX");
+    QFile::remove(out);
+    std::vector<std::string> args{"--port", port, command.toStdString()};
+    if (command == "read") {
+        args.insert(args.end(), {"3", "-o", out.toStdString()});
+    } else if (command == "write") {
+        args.push_back(file.toStdString());
+    }
+    const Result r = runCli(args);
+    QCOMPARE(r.code, ExitLink);
+    QCOMPARE(QString::fromStdString(r.err).section('\n', 0, 0), status);
+    QCOMPARE(r.out, std::string());
+    QVERIFY(!QFile::exists(out));
+    if (fault == "nak") {
+        // The download stopped at the refused field: no part parameters went out.
+        const auto sent = sim.downloadFrames();
+        QCOMPARE(sent.size(), size_t(4));
+        QCOMPARE(sent.back().substr(0, 1), std::string("4"));
+    }
+}
+
+void TestCli::badFilesSendNothing_data() {
+    QTest::addColumn<QByteArray>("content"); // empty: no file at all
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("missing") << QByteArray() << "Error reading file";
+    QTest::newRow("garbage") << QByteArray("hello, world\r\n") << "Error reading file";
+    QTest::newRow("no customer code") << QByteArray("CUST") << "Please enter a customer code";
+    QTest::newRow("part number 33") << QByteArray("PART") << "is not 1..32";
+}
+
+void TestCli::badFilesSendNothing() {
+    QFETCH(QByteArray, content);
+    QFETCH(QString, message);
+    const QString good = path("good.QX");
+    if (!QFile::exists(good)) {
+        sim::Instrument source;
+        QVERIFY(source.start());
+        QCOMPARE(
+            runCli({"--port", source.devicePath(), "read", "3", "-o", good.toStdString()}).code,
+            ExitOk);
+    }
+    const QString file = path("bad.QX");
+    QFile::remove(file);
+    std::string text = readFile(good);
+    if (content == "CUST") {
+        // Field 28 of the part line, the customer code, emptied.
+        const size_t line2 = text.find("\r\n") + 2;
+        size_t at = line2;
+        for (int i = 0; i < 27; ++i)
+            at = text.find("\",\"", at) + 3;
+        text.replace(at, text.find('"', at) - at, "");
+        writeFile(file, text);
+    } else if (content == "PART") {
+        const size_t line2 = text.find("\r\n") + 2;
+        text.replace(line2, 4, "\"33\"");
+        writeFile(file, text);
+    } else if (!content.isEmpty()) {
+        writeFile(file, content.toStdString());
+    }
+
+    sim::Instrument sim;
+    QVERIFY(sim.start());
+    const Result r = runCli({"--port", sim.devicePath(), "write", file.toStdString()});
+    QCOMPARE(r.code, ExitUsage);
+    QVERIFY2(QString::fromStdString(r.err).contains(message), r.err.c_str());
+    QVERIFY(sim.framesReceived().empty());
+}
+
+void TestCli::unwritableOutput() {
+    sim::Instrument sim;
+    QVERIFY(sim.start());
+    const std::string out = path("missing-folder/x.QX").toStdString();
+    const Result r = runCli({"--port", sim.devicePath(), "read", "1", "-o", out});
+    QCOMPARE(r.code, ExitUsage);
+    QVERIFY(r.err.starts_with("Error writing file\n"));
+}
+
+// ------------------------------------------------------------------ mode, parts, backup
+
+void TestCli::modeReadAndChange() {
+    sim::Instrument sim;
+    QVERIFY(sim.start());
+    const std::string port = sim.devicePath();
+    sim.setMode(2);
+
+    Result r = runCli({"--port", port, "mode"});
+    QCOMPARE(r.code, ExitOk);
+    QCOMPARE(r.out, std::string("RUN\n"));
+
+    r = runCli({"--port", port, "mode", "CALIBRATE"});
+    QCOMPARE(r.code, ExitOk);
+    QCOMPARE(r.out, std::string("CALIBRATE\n"));
+    QCOMPARE(sim.mode(), 1);
+    QCOMPARE(sim.framesReceived().back(), std::string("91"));
+
+    // A running test keeps its mode: the change fails and says why.
+    sim.setTestRunning(true);
+    r = runCli({"--port", port, "mode", "DATA"});
+    QCOMPARE(r.code, ExitLink);
+    QCOMPARE(r.out, std::string("CALIBRATE\n"));
+    QCOMPARE(r.err, std::string("Test is in progress! Mode cannot be changed\n"));
+    QCOMPARE(sim.mode(), 1);
+}
+
+void TestCli::partList() {
+    sim::Instrument sim;
+    QVERIFY(sim.start());
+    sim.setConfiguredParts({1, 2, 32});
+    Result r = runCli({"--port", sim.devicePath(), "parts"});
+    QCOMPARE(r.code, ExitOk);
+    QCOMPARE(r.out, std::string("01 02 32\n"));
+
+    sim.setConfiguredParts({});
+    r = runCli({"--port", sim.devicePath(), "parts"});
+    QCOMPARE(r.code, ExitOk);
+    QCOMPARE(r.out, std::string("\n"));
+}
+
+void TestCli::backupSavesEveryPart() {
+    sim::Instrument sim;
+    QVERIFY(sim.start());
+    sim.setConfiguredParts({3, 12});
+    QVERIFY(sim.setPartField(12, 11, "12.5"));
+    const QString folder = path("backup");
+    const Result r = runCli({"--port", sim.devicePath(), "backup", "--dir", folder.toStdString()});
+    QCOMPARE(r.code, ExitOk);
+
+    const QString a = folder + "/QX7400_03_1234_07Dec26.QX";
+    const QString b = folder + "/QX7400_12_1234_07Dec26.QX";
+    QCOMPARE(r.out, (a + "\n" + b + "\n").toStdString());
+    QCOMPARE(QDir(folder).entryList(QDir::Files).size(), 2);
+    QCOMPARE(readFile(a), expectedFile(sim, 3));
+    QCOMPARE(readFile(b), expectedFile(sim, 12));
+    QCOMPARE(sim.framesReceived(), (std::vector<std::string>{"2", "A", "303", "312"}));
+}
+
+void TestCli::backupLeavesNothingOnFailure() {
+    sim::Instrument sim;
+    QVERIFY(sim.start());
+    sim.setConfiguredParts({3, 12});
+    sim.setWrongPartNumber(true);
+    const QString folder = path("failed-backup");
+    const Result r = runCli({"--port", sim.devicePath(), "backup", "--dir", folder.toStdString()});
+    QCOMPARE(r.code, ExitLink);
+    QCOMPARE(r.err, std::string("ERROR - Invalid part number\n"));
+    QCOMPARE(r.out, std::string());
+    QVERIFY(!QDir(folder).exists());
+}
+
+void TestCli::defaultPortFromTheSettingsFile() {
+    sim::Instrument sim;
+    QVERIFY(sim.start());
+    const QString app = path("app");
+    QVERIFY(QDir().mkpath(app));
+    writeFile(app + "/RIGPREFS.DAT", "\"3\"\r\n");
+    qputenv("PARAMPORTER_COMM3", QByteArray::fromStdString(sim.devicePath()));
+    const Result r = runCli({"parts"}, SettingsFolders{app.toStdString(), {}});
+    qunsetenv("PARAMPORTER_COMM3");
+    QCOMPARE(r.err, std::string());
+    QCOMPARE(r.code, ExitOk);
+    QCOMPARE(r.out, std::string("01 02 05\n"));
+}
+
+// ------------------------------------------------------------------ the real binary
+
+void TestCli::binaryEndToEnd() {
+    auto exec = [](const QStringList& args) {
+        QProcess p;
+        p.start(QStringLiteral(PP_CLI_BINARY), args);
+        if (!p.waitForFinished(20000))
+            return Result{};
+        return Result{p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+                      p.readAllStandardOutput().toStdString(),
+                      p.readAllStandardError().toStdString()};
+    };
+
+    Result r = exec({"--version"});
+    QCOMPARE(r.code, ExitOk);
+    QCOMPARE(r.out, std::string(PP_VERSION) + "\n");
+
+    r = exec({"read", "40", "-o", "x.QX"});
+    QCOMPARE(r.code, ExitUsage);
+    QCOMPARE(r.out, std::string());
+    QVERIFY(!r.err.empty());
+
+    sim::Instrument sim;
+    QVERIFY(sim.start());
+    const QString port = QString::fromStdString(sim.devicePath());
+    const QString out = path("binary.QX");
+    r = exec({"--port", port, "read", "2", "-o", out});
+    QCOMPARE(r.code, ExitOk);
+    QCOMPARE(r.out, std::string());
+    QCOMPARE(r.err, std::string()); // not a terminal: no progress
+    QCOMPARE(readFile(out), expectedFile(sim, 2));
+
+    r = exec({"--port", port, "parts"});
+    QCOMPARE(r.code, ExitOk);
+    QCOMPARE(r.out, std::string("01 02 05\n"));
+
+    r = exec({"--port", port, "write", out});
+    QCOMPARE(r.code, ExitOk);
+    QCOMPARE(r.out + r.err, std::string());
+
+    sim.setSilent(true);
+    const QString lost = path("binary-silent.QX");
+    r = exec({"--port", port, "read", "2", "-o", lost});
+    QCOMPARE(r.code, ExitLink);
+    QCOMPARE(r.out, std::string());
+    QCOMPARE(r.err, std::string("Error - No response from QX7400\n"));
+    QVERIFY(!QFile::exists(lost));
+
+    r = exec({"--port", port, "write", path("nothing-here.QX")});
+    QCOMPARE(r.code, ExitUsage);
+    QVERIFY(r.err.starts_with("Error reading file\n"));
+}
+
+QTEST_GUILESS_MAIN(TestCli)
+#include "test_cli.moc"
