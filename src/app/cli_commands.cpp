@@ -25,6 +25,7 @@ namespace {
 constexpr std::string_view Program = "paramporter-cli: ";
 // The window has no word for an answer it silently ignores; the command line must say something.
 constexpr std::string_view UnexpectedAnswer = "Error - unexpected answer from QX7400";
+constexpr std::string_view NoResponse = "Error - No response from QX7400";
 constexpr std::string_view CheckMode = "Check QX7400 operating mode!";
 constexpr std::string_view TestInProgress = "Test is in progress! Mode cannot be changed";
 constexpr std::string_view EnterCustomerCode = "Please enter a customer code";
@@ -144,6 +145,12 @@ private:
         start();
         if (!ended)
             loop.exec();
+        if (!ended) {
+            // The loop was left from outside (the application is quitting): give up the port.
+            driver_.closePort();
+            window_.setStatus(NoResponse);
+            ended = pp::Outcome::NoResponse;
+        }
         QObject::disconnect(endConn);
         QObject::disconnect(fieldConn);
         if (c_.progress)
