@@ -112,6 +112,7 @@ private slots:
     void aboutBox();
     void shutDownSavesSettingsThenClosesThePort();
     void endToEndAgainstTheSimulator();
+    void modeWindowAgainstTheSimulator();
 };
 
 void TestMainWindow::initTestCase() {
@@ -843,6 +844,51 @@ void TestMainWindow::endToEndAgainstTheSimulator() {
     QTRY_COMPARE_WITH_TIMEOUT(w.statusPanel(1)->text(),
                               QStringLiteral("Error - No response from QX7400"), 5000);
     QVERIFY(!w.session().busy());
+    qputenv("PARAMPORTER_COMM1", "/nonexistent/paramporter-test-1");
+}
+
+void TestMainWindow::modeWindowAgainstTheSimulator() {
+    pp::sim::Instrument instrument;
+    QVERIFY(instrument.start());
+    instrument.setMode(2);
+    instrument.setConfiguredParts({3, 32});
+    qputenv("PARAMPORTER_COMM1", QByteArray::fromStdString(instrument.devicePath()));
+
+    Fixture f;
+    MainWindow& w = *f.window;
+    QPointer<pp::ui::ModeWindow> mode = w.modeWindow();
+    auto* current = f.find<QLineEdit>("txtCurrentMode");
+
+    QTest::mouseClick(f.find<QPushButton>("cmdReqMode"), Qt::LeftButton);
+    QTRY_COMPARE(current->text(), QStringLiteral("RUN"));
+    QVERIFY(f.find<QRadioButton>("optRun")->isChecked());
+
+    // The selector follows the instrument's list at once.
+    QTest::mouseClick(f.find<QPushButton>("cmdQuery"), Qt::LeftButton);
+    QTRY_COMPARE(f.find<QComboBox>("cmbParts")->count(), 2);
+    QVERIFY(mode->partBox(2)->isChecked() && mode->partBox(31)->isChecked());
+
+    // Changing the mode.
+    f.find<QRadioButton>("optCal")->click();
+    QTest::mouseClick(f.find<QPushButton>("cmdSetMode"), Qt::LeftButton);
+    QTRY_COMPARE(current->text(), QStringLiteral("CALIBRATE"));
+    QCOMPARE(instrument.mode(), 1);
+
+    // While a test runs the instrument keeps its mode and says why.
+    instrument.setTestRunning(true);
+    f.find<QRadioButton>("optData")->click();
+    QTest::mouseClick(f.find<QPushButton>("cmdSetMode"), Qt::LeftButton);
+    QTRY_COMPARE(f.messages.size(), size_t(1));
+    QCOMPARE(f.messages[0].text, QStringLiteral("Test is in progress! Mode cannot be changed"));
+    QCOMPARE(instrument.mode(), 1);
+    QVERIFY(!w.session().busy());
+
+    // A new window has no mode chosen: "9?" is sent and refused.
+    mode->close();
+    QTRY_VERIFY(mode.isNull());
+    w.modeWindow()->cmdSetMode_Click();
+    QTRY_COMPARE(w.statusPanel(1)->text(), QStringLiteral("Check QX7400 operating mode!"));
+    QCOMPARE(instrument.framesReceived().back(), std::string("9?"));
     qputenv("PARAMPORTER_COMM1", "/nonexistent/paramporter-test-1");
 }
 

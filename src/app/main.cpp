@@ -1,4 +1,5 @@
 // paramporter [--simulate] [--port N|DEVICE] [--version]
+#include "files/settings.h"
 #include "sim/instrument.h"
 #include "ui/main_window.h"
 #include "ui/session_driver.h"
@@ -6,6 +7,7 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QStandardPaths>
 #include <QStyleFactory>
 
 #include <cstdio>
@@ -57,7 +59,20 @@ int main(int argc, char** argv) {
         qputenv("PARAMPORTER_COMM1", QByteArray::fromStdString(instrument->devicePath()));
     }
 
-    pp::ui::MainWindow window;
+    // The port chosen in the port dialog is kept between runs. A port given for this run
+    // (--simulate, --port) is a one-off: the stored choice is neither used nor replaced.
+    pp::ui::AppSettingsHooks settings;
+    if (!instrument && !parser.isSet(portOption)) {
+        const pp::SettingsFolders folders{
+            QCoreApplication::applicationDirPath().toStdString(),
+            QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation).toStdString()};
+        settings.load = [folders] { return int(pp::LoadAppSettings(folders)); };
+        settings.save = [folders](int port, pp::Window& window) {
+            pp::SaveAppSettings(static_cast<int16_t>(port), folders, window);
+        };
+    }
+
+    pp::ui::MainWindow window(settings);
     if (instrument)
         window.session().setCommPortNumber(1);
     if (parser.isSet(portOption)) {

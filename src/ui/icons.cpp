@@ -10,7 +10,7 @@ namespace pp::ui {
 
 namespace {
 
-constexpr int Sizes[] = {16, 24, 32, 48, 64};
+constexpr int Sizes[] = {16, 24, 32, 48, 64, 128};
 
 template <typename Paint> QIcon drawnIcon(Paint paint) {
     QIcon icon;

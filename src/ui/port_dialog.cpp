@@ -33,7 +33,6 @@ PortDialog::PortDialog(std::function<int()> portNumber, std::function<void(int)>
         // Which device COMM n is on this computer, so the choice is not a guess.
         auto* device = new QLabel(frame);
         device->setObjectName(QStringLiteral("lblDevice%1").arg(n));
-        device->setEnabled(false);
         device->setTextInteractionFlags(Qt::TextSelectableByMouse);
         grid->addWidget(option, n - 1, 0);
         grid->addWidget(device, n - 1, 1);
