@@ -203,6 +203,13 @@ void TestMainWindow::resizeSnapsBack() {
     w.resize(1000, 800);
     QTRY_COMPARE(w.size(), QSize(877, 710));
     QCOMPARE(w.statusPanel(2)->width(), 877 / 6);
+
+    // A long status message is cut off in its panel; it never widens the window.
+    w.window().setStatus(std::string(400, 'x'));
+    QCOMPARE(w.statusPanel(1)->text().size(), 400);
+    QTRY_COMPARE(w.size(), QSize(877, 710));
+    QVERIFY(w.minimumSizeHint().width() <= 877);
+    QVERIFY(w.minimumSizeHint().height() <= 710);
 }
 
 void TestMainWindow::systemControls_data() {
