@@ -51,7 +51,6 @@ MainWindow::MainWindow(AppSettingsHooks settings, QWidget* parent)
     tabs_->setObjectName(QStringLiteral("SSTab1"));
     tabs_->addTab(view_->systemPage(), QStringLiteral("System Parameters"));
     tabs_->addTab(view_->partPage(), QStringLiteral("Part Parameters"));
-    tabs_->setDocumentMode(false);
     setCentralWidget(tabs_);
 
     buildStatusBar();
