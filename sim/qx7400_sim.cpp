@@ -115,12 +115,12 @@ int main(int argc, char** argv) {
             faults.push_back([&sim, noise] { sim->setNoise(noise); });
         } else if (a == "--split") {
             const char* t = next();
-            std::string spec = t ? t : "";
+            std::string arg = t ? t : "";
             long ms = 20;
-            auto colon = spec.find(':');
-            if (colon != std::string::npos && !number(spec.substr(colon + 1).c_str(), ms))
-                spec.clear();
-            if (spec.empty() || !number(spec.substr(0, colon).c_str(), n) || n == 0) {
+            auto colon = arg.find(':');
+            if (colon != std::string::npos && !number(arg.substr(colon + 1).c_str(), ms))
+                arg.clear();
+            if (arg.empty() || !number(arg.substr(0, colon).c_str(), n) || n == 0) {
                 std::cerr << "qx7400-sim: --split takes N[:MS]\n";
                 return 2;
             }

@@ -43,6 +43,9 @@ bool QtSerialPort::open() {
         port_.clearError();
         return false;
     }
+    // A closed serial port drops what arrives; a pseudo-terminal keeps it. Start each
+    // exchange clean so a late answer to an earlier request is never taken for this one.
+    port_.clear(QSerialPort::Input);
     return true;
 }
 
