@@ -116,7 +116,7 @@ private slots:
     void ackKeepsWhatFollows();
     void partNumberIsReadForEachField();
     void sendDownloadFieldWithoutDownloadDoesNothing();
-    void strayAckAfterFinishedDownloadOnlyReenables();
+    void strayAckOutsideADownloadSendsNothing();
     void nakEndsTheDownload_data();
     void nakEndsTheDownload();
     void laterWriteFailureEndsTheDownload();
@@ -582,20 +582,33 @@ void TestSession::sendDownloadFieldWithoutDownloadDoesNothing() {
     QVERIFY(r.fields.empty());
 }
 
-void TestSession::strayAckAfterFinishedDownloadOnlyReenables() {
+void TestSession::strayAckOutsideADownloadSendsNothing() {
     Rig r;
     r.sheet.SetFirmwareGeneration(Generation::V70);
+    // A download broken off by a NAK leaves DownloadIndex in the middle of the sequence.
     r.session.cmdSDDnLoad_Click();
-    for (int i = 0; i <= 24; ++i)
-        r.feed(Ack);
-    r.feed(framed("4"));
-    const size_t written = r.port.writes.size();
+    r.feed(Ack + Ack + Ack);
+    r.feed(std::string(1, NAK));
+    QCOMPARE(r.session.downloadIndex(), 4);
+    // An ACK byte in the noise of a later request must not send field 4.
     QVERIFY(r.session.requestMode());
-    r.sheet.commands.sdUpload = false;
-    r.feed(Ack);
-    QCOMPARE(r.port.writes.size(), written + 1); // the mode request only
-    QVERIFY(r.sheet.commands.sdUpload);
-    QCOMPARE(r.session.downloadIndex(), 25);
+    const size_t written = r.port.writes.size();
+    r.feed("x" + Ack);
+    QCOMPARE(r.port.writes.size(), written);
+    QCOMPARE(r.session.downloadIndex(), 4);
+    QVERIFY(r.port.isOpen()); // still waiting for the mode report
+    // After a finished download, an ACK changes nothing either.
+    Rig done;
+    done.sheet.SetFirmwareGeneration(Generation::V70);
+    done.session.cmdSDDnLoad_Click();
+    for (int i = 0; i <= 24; ++i)
+        done.feed(Ack);
+    done.feed(framed("4"));
+    const size_t sent = done.port.writes.size();
+    QVERIFY(done.session.requestMode());
+    done.feed(Ack);
+    QCOMPARE(done.port.writes.size(), sent + 1); // the mode request only
+    QCOMPARE(done.session.downloadIndex(), 25);
 }
 
 void TestSession::nakEndsTheDownload_data() {

@@ -66,6 +66,7 @@ void Session::cmdSDDnLoad_Click() {
         return;
     }
     sheet_->commands.sdUpload = false;
+    downloading_ = true;
     if (!sendField()) {
         openFailure(CantOpenPort, true);
         return;
@@ -89,6 +90,7 @@ void Session::cmdPartDnload_Click() {
     sheet_->commands.partUpload = false;
     downloadCmd_ = "5";
     timer_.start(NoResponseMs);
+    downloading_ = true;
     if (!openPort(false) || !sendField()) {
         openFailure(CantOpenPort, true);
         return;
@@ -159,6 +161,7 @@ bool Session::sendField() {
         value = SystemParamWireText(*sheet_, downloadIndex_);
         last = sheet_->lastSysIndex();
         if (downloadIndex_ > last) {
+            downloading_ = false;
             sheet_->commands.sdUpload = true;
             // Waiting for the closing frame: silence from here on is a time-out too.
             if (port_.isOpen())
@@ -169,6 +172,7 @@ bool Session::sendField() {
         value = PartParamWireText(*sheet_, downloadIndex_);
         last = sheet_->lastPartIndex();
         if (downloadIndex_ > last) {
+            downloading_ = false;
             sheet_->commands.partUpload = true;
             if (port_.isOpen())
                 timer_.start(NoResponseMs);
@@ -263,13 +267,17 @@ void Session::Timer1_Timer() {
 void Session::analyse() {
     for (;;) {
         // An acknowledgement wins over anything else in the buffer; what follows it is
-        // kept, so a closing frame in the same read as the last ACK is still seen.
+        // kept, so a closing frame in the same read as the last ACK is still seen. Only a
+        // running download sends on: a stray ACK in an upload's noise must never write a
+        // field left over from an earlier, broken-off download.
         const size_t ack = rxBuffer_.find(ACK);
         if (ack != std::string::npos) {
             rxBuffer_.erase(0, ack + 1);
-            SendDownloadField();
-            if (!port_.isOpen())
-                return;
+            if (downloading_) {
+                SendDownloadField();
+                if (!port_.isOpen())
+                    return;
+            }
             continue;
         }
         const size_t nak = rxBuffer_.find(NAK);
@@ -360,6 +368,7 @@ void Session::finish(Outcome outcome) {
 }
 
 void Session::endExchange(Outcome outcome) {
+    downloading_ = false;
     if (!exchangeOpen_)
         return;
     exchangeOpen_ = false;

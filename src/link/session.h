@@ -43,10 +43,10 @@ enum class Outcome {
     Nak,
     NoResponse,
     OpenFailed,
-    Misframed,         // an ETX before the first STX: input discarded
+    Misframed, // an ETX before the first STX: input discarded
     PortLost,
     WriteFailed,
-    LocalRefusal       // "Please select a part number" and the like: nothing was sent
+    LocalRefusal // "Please select a part number" and the like: nothing was sent
 };
 
 inline constexpr int NoResponseMs = 1000;
@@ -58,6 +58,7 @@ public:
 
     void setSheet(Sheet& sheet) { sheet_ = &sheet; } // decoders write into this sheet
     void setModeListener(ModeListener* listener) { modeListener_ = listener; }
+    ModeListener* modeListener() const { return modeListener_; }
     void setCommPortNumber(int n) { commPortNumber_ = n; }
     int commPortNumber() const { return commPortNumber_; }
 
@@ -118,6 +119,7 @@ private:
     std::string downloadCmd_;
     int downloadIndex_ = 0;
     bool exchangeOpen_ = false; // a started exchange has not ended yet
+    bool downloading_ = false;  // a download is sending fields and awaits their ACKs
 };
 
 } // namespace pp
