@@ -7,6 +7,8 @@
 #include <QString>
 #include <QTimer>
 
+#include <functional>
+
 namespace pp::ui {
 
 // COMM N -> device: "COMn" on Windows; elsewhere $PARAMPORTER_COMM<N> if set, else
@@ -44,11 +46,18 @@ class QtOneShotTimer : public pp::OneShotTimer {
 public:
     QtOneShotTimer();
 
-    void start(int ms) override { timer_.start(ms); }
+    void start(int ms) override {
+        timer_.start(ms);
+        if (onStart)
+            onStart();
+    }
     void stop() override { timer_.stop(); }
     bool isRunning() const override { return timer_.isActive(); }
 
     QTimer& timer() { return timer_; }
+
+    // Every exchange starts the timer, so this marks the session waiting for the instrument.
+    std::function<void()> onStart;
 
 private:
     QTimer timer_;

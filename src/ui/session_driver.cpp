@@ -6,6 +6,7 @@ SessionDriver::SessionDriver(pp::Sheet& sheet, pp::Window& window, QObject* pare
     : QObject(parent), session_(sheet, port_, timer_, window) {
     session_.onExchangeEnded = [this](pp::Outcome outcome) { emit exchangeEnded(outcome); };
     session_.onFieldSent = [this](int index, int last) { emit fieldSent(index, last); };
+    timer_.onStart = [this] { emit waiting(); };
     connect(&port_.device(), &QSerialPort::readyRead, this, &SessionDriver::onReadyRead);
     connect(&port_.device(), &QSerialPort::errorOccurred, this, &SessionDriver::onError);
     connect(&timer_.timer(), &QTimer::timeout, this, &SessionDriver::onTimeout);

@@ -32,6 +32,9 @@ signals:
     void changed(); // after every event the session handled
     void exchangeEnded(pp::Outcome outcome);
     void fieldSent(int index, int last);
+    // The session began waiting for the instrument (an exchange started, a download field
+    // went out); it waits until session().busy() turns false.
+    void waiting();
 
 private:
     void onReadyRead();
