@@ -121,6 +121,7 @@ public:
     std::vector<std::string> statuses; // every text set into status panel 1
     std::vector<Message> messages;
     std::vector<std::string> suggestedNames; // passed to chooseSaveFile
+    int openDialogs = 0;                     // calls of chooseOpenFile
 
     void setStatus(std::string_view text) override {
         status_ = text;
@@ -140,6 +141,7 @@ public:
     }
 
     std::optional<std::string> chooseOpenFile() override {
+        ++openDialogs;
         if (openFiles.empty())
             return std::nullopt;
         auto f = openFiles.front();
@@ -161,6 +163,14 @@ public:
         for (const auto& m : messages)
             texts.push_back(m.text);
         return texts;
+    }
+
+    // Yes/No questions asked so far.
+    int questions() const {
+        int n = 0;
+        for (const auto& m : messages)
+            n += m.buttons == Buttons::YesNo;
+        return n;
     }
 
 private:

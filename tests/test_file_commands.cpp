@@ -1,48 +1,18 @@
+#include "fakes.h"
+#include "file_support.h"
 #include "files/file_commands.h"
 #include "files/param_file.h"
 
 #include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <deque>
 #include <vector>
 
 using namespace pp;
+using namespace pp::test;
 
 namespace {
-
-struct FakeWindow : Window {
-    std::string statusText;
-    std::vector<std::string> messages;
-    std::deque<Answer> answers; // Yes/No questions; No when empty
-    std::optional<std::string> openChoice;
-    std::optional<std::string> saveChoice;
-    std::vector<std::string> saveSuggestions;
-    int openDialogs = 0;
-
-    void setStatus(std::string_view text) override { statusText = text; }
-    std::string status() const override { return statusText; }
-    Answer message(std::string_view text, Buttons buttons, std::string_view) override {
-        messages.emplace_back(text);
-        if (buttons == Buttons::Ok)
-            return Answer::Ok;
-        if (answers.empty())
-            return Answer::No;
-        const Answer a = answers.front();
-        answers.pop_front();
-        return a;
-    }
-    std::optional<std::string> chooseOpenFile() override {
-        ++openDialogs;
-        return openChoice;
-    }
-    std::optional<std::string> chooseSaveFile(std::string_view suggestedName) override {
-        saveSuggestions.emplace_back(suggestedName);
-        return saveChoice;
-    }
-};
 
 // A file of the earlier layout: no initial flow check line.
 const std::string TwoLines =
@@ -59,19 +29,6 @@ std::tm date(int year, int month, int day) {
     t.tm_mon = month - 1;
     t.tm_mday = day;
     return t;
-}
-
-std::string fileBytes(const QString& path) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return "<missing>";
-    return f.readAll().toStdString();
-}
-
-void putFile(const QString& path, const std::string& bytes) {
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(bytes.data(), qint64(bytes.size()));
 }
 
 } // namespace
@@ -119,18 +76,19 @@ private slots:
 
         Sheet sheet;
         FakeWindow window;
-        window.openChoice = good.toStdString();
+        window.yesNoDefault = Answer::No; // keeps the file's own layout
+        window.openFiles.push_back(good.toStdString());
         QVERIFY(OpenCommand(sheet, window));
         QCOMPARE(sheet.filePath, good.toStdString());
         QCOMPARE(sheet.text(Sys::Serial), std::string("1234"));
 
         const Sheet before = sheet;
-        window.openChoice = bad.toStdString();
+        window.openFiles.push_back(bad.toStdString());
         QVERIFY(!OpenCommand(sheet, window));
         QVERIFY(sheet == before);
-        QCOMPARE(window.messages.back(), std::string("Error reading file"));
+        QCOMPARE(window.messages.back().text, std::string("Error reading file"));
 
-        window.openChoice.reset(); // cancelled
+        // No scripted file: the dialog is cancelled.
         window.messages.clear();
         QVERIFY(!OpenCommand(sheet, window));
         QVERIFY(sheet == before);
@@ -153,7 +111,7 @@ private slots:
 
         Sheet sheet;
         FakeWindow window;
-        window.openChoice = path.toStdString();
+        window.openFiles.push_back(path.toStdString());
         window.answers.push_back(Answer(answer));
         QVERIFY(OpenCommand(sheet, window));
         QCOMPARE(window.messages.size(), size_t(1)); // the question, once
@@ -162,7 +120,7 @@ private slots:
         QVERIFY(SaveCommand(sheet, window));
         QCOMPARE(fileBytes(path), TwoLines + thirdLine.toStdString());
         QCOMPARE(window.openDialogs, 1);
-        QVERIFY(window.saveSuggestions.empty());
+        QVERIFY(window.suggestedNames.empty());
     }
 
     void saveWithoutPathDoesNothing() {
@@ -170,7 +128,7 @@ private slots:
         FakeWindow window;
         QVERIFY(!SaveCommand(sheet, window));
         QVERIFY(window.messages.empty());
-        QVERIFY(window.saveSuggestions.empty());
+        QVERIFY(window.suggestedNames.empty());
     }
 
     void saveAsNames_data() {
@@ -195,9 +153,9 @@ private slots:
         sheet.setText(Sys::Serial, "1234");
         sheet.SetFirmwareGeneration(Generation::V70);
         FakeWindow window;
-        window.saveChoice = dir.filePath(typed).toStdString();
+        window.saveFiles.push_back(dir.filePath(typed).toStdString());
         QVERIFY(SaveAsCommand(sheet, window, date(2026, 12, 7)));
-        QCOMPARE(window.saveSuggestions, std::vector<std::string>{"QX7400_05_1234_07Dec26.QX"});
+        QCOMPARE(window.suggestedNames, std::vector<std::string>{"QX7400_05_1234_07Dec26.QX"});
         QCOMPARE(sheet.filePath, dir.filePath(written).toStdString());
         QVERIFY(sheet.commands.save);
         QCOMPARE(fileBytes(dir.filePath(written)), ParamFileText(sheet));
@@ -205,7 +163,7 @@ private slots:
         // Save then goes to the same file without a dialog.
         sheet.setText(Sys::Serial, "77");
         QVERIFY(SaveCommand(sheet, window));
-        QCOMPARE(window.saveSuggestions.size(), size_t(1));
+        QCOMPARE(window.suggestedNames.size(), size_t(1));
         QVERIFY(fileBytes(dir.filePath(written)).rfind("\"77\",", 0) == 0);
     }
 
@@ -217,19 +175,19 @@ private slots:
         const Sheet before = sheet;
         FakeWindow window;
 
-        window.saveChoice.reset(); // cancelled
+        // No scripted file: the dialog is cancelled.
         QVERIFY(!SaveAsCommand(sheet, window, date(2026, 12, 7)));
-        window.saveChoice = ""; // nothing chosen
+        window.saveFiles.push_back(""); // nothing chosen
         QVERIFY(!SaveAsCommand(sheet, window, date(2026, 12, 7)));
         QVERIFY(window.messages.empty());
         QVERIFY(sheet == before);
-        QCOMPARE(window.saveSuggestions, (std::vector<std::string>{"", ""}));
+        QCOMPARE(window.suggestedNames, (std::vector<std::string>{"", ""}));
 
-        window.saveChoice = dir.filePath("missing/x.QX").toStdString();
+        window.saveFiles.push_back(dir.filePath("missing/x.QX").toStdString());
         QVERIFY(!SaveAsCommand(sheet, window, date(2026, 12, 7)));
         QVERIFY(sheet == before);
-        QCOMPARE(window.messages, std::vector<std::string>{"Error writing file"});
-        QCOMPARE(window.statusText, std::string("File Error"));
+        QCOMPARE(window.messageTexts(), std::vector<std::string>{"Error writing file"});
+        QCOMPARE(window.status(), std::string("File Error"));
     }
 };
 

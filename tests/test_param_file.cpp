@@ -1,68 +1,21 @@
+#include "fakes.h"
+#include "file_support.h"
 #include "files/file_system.h"
 #include "files/param_file.h"
 
 #include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <algorithm>
-#include <deque>
 #include <functional>
 #include <utility>
 #include <vector>
 
 using namespace pp;
+using namespace pp::test;
 
 namespace {
-
-struct FakeWindow : Window {
-    struct Box {
-        std::string text;
-        Buttons buttons;
-        std::string caption;
-    };
-    std::string statusText;
-    std::vector<Box> boxes;
-    std::deque<Answer> answers; // for Yes/No questions; No when empty
-
-    void setStatus(std::string_view text) override { statusText = text; }
-    std::string status() const override { return statusText; }
-    Answer message(std::string_view text, Buttons buttons, std::string_view caption) override {
-        boxes.push_back({std::string(text), buttons, std::string(caption)});
-        if (buttons == Buttons::Ok)
-            return Answer::Ok;
-        if (answers.empty())
-            return Answer::No;
-        const Answer a = answers.front();
-        answers.pop_front();
-        return a;
-    }
-    int questions() const {
-        int n = 0;
-        for (const auto& b : boxes)
-            n += b.buttons == Buttons::YesNo;
-        return n;
-    }
-};
-
-// Writes the first half of the content to the real file, then fails.
-struct HalfWritingFileSystem : FileSystem {
-    FileSystem& real = realFileSystem();
-    bool writeAll(const std::string& path, std::string_view bytes) override {
-        real.writeAll(path, bytes.substr(0, bytes.size() / 2));
-        return false;
-    }
-    bool replace(const std::string& from, const std::string& to) override {
-        return real.replace(from, to);
-    }
-    bool remove(const std::string& path) override { return real.remove(path); }
-    std::optional<std::string> readAll(const std::string& path) override {
-        return real.readAll(path);
-    }
-    bool exists(const std::string& path) override { return real.exists(path); }
-    bool makeFolder(const std::string& path) override { return real.makeFolder(path); }
-};
 
 const std::vector<std::pair<Sys, std::string>> SystemTexts{
     {Sys::Serial, "1234"},
@@ -153,19 +106,6 @@ struct Fields {
     }
 };
 
-std::string fileBytes(const QString& path) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return "<missing>";
-    return f.readAll().toStdString();
-}
-
-void putFile(const QString& path, const std::string& bytes) {
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(bytes.data(), qint64(bytes.size()));
-}
-
 std::string replaceAll(std::string text, const std::string& from, const std::string& to) {
     for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
         text.replace(at, from.size(), to);
@@ -201,7 +141,7 @@ private slots:
         FakeWindow window;
         QVERIFY(WriteParamFile(sampleSheet(Generation::V73), path.toStdString(), window));
         QCOMPARE(fileBytes(path), Line1 + Line2 + Line3);
-        QVERIFY(window.boxes.empty());
+        QVERIFY(window.messages.empty());
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"a.QX"});
     }
 
@@ -225,11 +165,11 @@ private slots:
         FakeWindow window;
         QVERIFY(!WriteParamFile(sampleSheet(Generation::V73), dir.filePath(where).toStdString(),
                                 window, fs));
-        QCOMPARE(window.boxes.size(), size_t(1));
-        QCOMPARE(window.boxes[0].text, std::string("Error writing file"));
-        QCOMPARE(window.boxes[0].buttons, Buttons::Ok);
-        QCOMPARE(window.boxes[0].caption, std::string("ParamPorter"));
-        QCOMPARE(window.statusText, std::string("File Error"));
+        QCOMPARE(window.messages.size(), size_t(1));
+        QCOMPARE(window.messages[0].text, std::string("Error writing file"));
+        QCOMPARE(window.messages[0].buttons, Buttons::Ok);
+        QCOMPARE(window.messages[0].caption, std::string("ParamPorter"));
+        QCOMPARE(window.status(), std::string("File Error"));
         // The old file is whole and no temporary is left behind.
         QCOMPARE(fileBytes(dir.filePath("old.QX")), std::string("old content"));
         QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden), before);
@@ -284,12 +224,13 @@ private slots:
         const Sheet original = sampleSheet(Generation(generation));
         const std::string written = ParamFileText(original);
         Sheet read;
-        FakeWindow window; // answers No to the conversion question
+        FakeWindow window;
+        window.yesNoDefault = Answer::No; // to the conversion question
         QVERIFY(readText(read, written, window));
         QCOMPARE(ParamFileText(read), written);
         QCOMPARE(read.generation(), Generation(generation));
         QCOMPARE(window.questions(), generation == int(Generation::V70) ? 1 : 0);
-        QCOMPARE(window.statusText, std::string());
+        QCOMPARE(window.status(), std::string());
 
         // Sliders and options follow the texts with the file's own decimal counts.
         QCOMPARE(int(read.slider(Part::LeakLimit).pos), 125);
@@ -350,12 +291,12 @@ private slots:
         FakeWindow window;
         window.answers.push_back(Answer(answer));
         QVERIFY(readText(read, Line1 + Line2 + tail.toStdString(), window));
-        QCOMPARE(window.boxes.size(), size_t(1));
-        QCOMPARE(window.boxes[0].text,
+        QCOMPARE(window.messages.size(), size_t(1));
+        QCOMPARE(window.messages[0].text,
                  std::string("The data in this file is for QX7400 V7.2 or earlier.\r"
                              "Do you want to convert the data format to QX7400 V7.3 or later?"));
-        QCOMPARE(window.boxes[0].buttons, Buttons::YesNo);
-        QCOMPARE(window.boxes[0].caption, std::string("Convert Data Format?"));
+        QCOMPARE(window.messages[0].buttons, Buttons::YesNo);
+        QCOMPARE(window.messages[0].caption, std::string("Convert Data Format?"));
         QCOMPARE(read.generation(), answer == int(Answer::Yes) ? Generation::V73 : Generation::V70);
         QCOMPARE(read.text(Sys::InitFlowChk), std::string("OFF"));
         QCOMPARE(read.text(Part::InitLimit), std::string("0"));
@@ -486,6 +427,7 @@ private slots:
         QFETCH(QByteArray, content);
         Sheet sheet;
         FakeWindow setup;
+        setup.yesNoDefault = Answer::No;
         QVERIFY(readText(sheet, Line1 + Line2, setup)); // V7.0 after answering No
         sheet.filePath = "/somewhere/before.QX";
         sheet.setPartSelection("05");
@@ -497,11 +439,11 @@ private slots:
         QVERIFY(!readText(sheet, content.toStdString(), window));
         QVERIFY(sheet == before);
         QCOMPARE(sheet.generation(), Generation::V70);
-        QVERIFY(!window.boxes.empty());
-        QCOMPARE(window.boxes.back().text, std::string("Error reading file"));
-        QCOMPARE(window.boxes.back().buttons, Buttons::Ok);
-        QCOMPARE(window.boxes.back().caption, std::string("ParamPorter"));
-        QCOMPARE(window.statusText, std::string("File Error"));
+        QVERIFY(!window.messages.empty());
+        QCOMPARE(window.messages.back().text, std::string("Error reading file"));
+        QCOMPARE(window.messages.back().buttons, Buttons::Ok);
+        QCOMPARE(window.messages.back().caption, std::string("ParamPorter"));
+        QCOMPARE(window.status(), std::string("File Error"));
     }
 
     void unreadablePathsLeaveTheSheetAsItWas() {
@@ -512,9 +454,9 @@ private slots:
             FakeWindow window;
             QVERIFY(!ReadParamFile(sheet, path.toStdString(), window));
             QVERIFY(sheet == before);
-            QCOMPARE(window.boxes.size(), size_t(1));
-            QCOMPARE(window.boxes[0].text, std::string("Error reading file"));
-            QCOMPARE(window.statusText, std::string("File Error"));
+            QCOMPARE(window.messages.size(), size_t(1));
+            QCOMPARE(window.messages[0].text, std::string("Error reading file"));
+            QCOMPARE(window.status(), std::string("File Error"));
         }
     }
 };

@@ -1,3 +1,5 @@
+#include "fakes.h"
+#include "file_support.h"
 #include "files/settings.h"
 
 #include <QDir>
@@ -8,54 +10,7 @@
 #include <vector>
 
 using namespace pp;
-
-namespace {
-
-struct FakeWindow : Window {
-    std::string statusText;
-    std::vector<std::string> messages;
-    void setStatus(std::string_view text) override { statusText = text; }
-    std::string status() const override { return statusText; }
-    Answer message(std::string_view text, Buttons, std::string_view caption) override {
-        messages.emplace_back(text);
-        captions.emplace_back(caption);
-        return Answer::Ok;
-    }
-    std::vector<std::string> captions;
-};
-
-// Writes the first half of the content to the real file, then fails.
-struct HalfWritingFileSystem : FileSystem {
-    FileSystem& real = realFileSystem();
-    bool writeAll(const std::string& path, std::string_view bytes) override {
-        real.writeAll(path, bytes.substr(0, bytes.size() / 2));
-        return false;
-    }
-    bool replace(const std::string& from, const std::string& to) override {
-        return real.replace(from, to);
-    }
-    bool remove(const std::string& path) override { return real.remove(path); }
-    std::optional<std::string> readAll(const std::string& path) override {
-        return real.readAll(path);
-    }
-    bool exists(const std::string& path) override { return real.exists(path); }
-    bool makeFolder(const std::string& path) override { return real.makeFolder(path); }
-};
-
-std::string fileBytes(const QString& path) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return "<missing>";
-    return f.readAll().toStdString();
-}
-
-void putFile(const QString& path, const std::string& bytes) {
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(bytes.data(), qint64(bytes.size()));
-}
-
-} // namespace
+using namespace pp::test;
 
 class TestSettings : public QObject {
     Q_OBJECT
@@ -135,9 +90,9 @@ private slots:
         HalfWritingFileSystem failing;
         FakeWindow window;
         QVERIFY(!SaveAppSettings(4, folders, window, failing));
-        QCOMPARE(window.messages, std::vector<std::string>{"Error writing application file"});
-        QCOMPARE(window.captions, std::vector<std::string>{"ParamPorter"});
-        QCOMPARE(window.statusText, std::string("File Error"));
+        QCOMPARE(window.messageTexts(), std::vector<std::string>{"Error writing application file"});
+        QCOMPARE(window.messages[0].caption, std::string("ParamPorter"));
+        QCOMPARE(window.status(), std::string("File Error"));
         QCOMPARE(fileBytes(app.filePath("RIGPREFS.DAT")), std::string("\"2\"\r\n"));
         QCOMPARE(QDir(app.path()).entryList(QDir::Files | QDir::Hidden),
                  QStringList{"RIGPREFS.DAT"});
@@ -152,8 +107,8 @@ private slots:
                                       tmp.filePath("plain/config").toStdString()};
         FakeWindow window;
         QVERIFY(!SaveAppSettings(2, folders, window));
-        QCOMPARE(window.messages, std::vector<std::string>{"Error writing application file"});
-        QCOMPARE(window.statusText, std::string("File Error"));
+        QCOMPARE(window.messageTexts(), std::vector<std::string>{"Error writing application file"});
+        QCOMPARE(window.status(), std::string("File Error"));
         QCOMPARE(int(LoadAppSettings(folders)), 1);
     }
 };

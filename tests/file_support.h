@@ -1,0 +1,49 @@
+// Helpers shared by the file tests: a file system that fails half-way through a write, and
+// whole-file reads and writes through Qt so the checks don't lean on the code under test.
+#pragma once
+
+#include "files/file_system.h"
+
+#include <QFile>
+#include <QString>
+#include <QtTest>
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace pp::test {
+
+// Writes the first half of the content to the real file, then fails.
+struct HalfWritingFileSystem : FileSystem {
+    FileSystem& real = realFileSystem();
+    bool writeAll(const std::string& path, std::string_view bytes) override {
+        real.writeAll(path, bytes.substr(0, bytes.size() / 2));
+        return false;
+    }
+    bool replace(const std::string& from, const std::string& to) override {
+        return real.replace(from, to);
+    }
+    bool remove(const std::string& path) override { return real.remove(path); }
+    std::optional<std::string> readAll(const std::string& path) override {
+        return real.readAll(path);
+    }
+    bool exists(const std::string& path) override { return real.exists(path); }
+    bool makeFolder(const std::string& path) override { return real.makeFolder(path); }
+};
+
+// The file's bytes, or "<missing>" when it cannot be read.
+inline std::string fileBytes(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return "<missing>";
+    return f.readAll().toStdString();
+}
+
+inline void putFile(const QString& path, const std::string& bytes) {
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(bytes.data(), qint64(bytes.size()));
+}
+
+} // namespace pp::test
