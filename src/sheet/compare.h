@@ -1,0 +1,34 @@
+// What differs between two sheets: the display texts a parameter file or a download carries,
+// one row per parameter, named by the caption a technician reads on the tab.
+#pragma once
+
+#include "sheet/sheet.h"
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace pp {
+
+enum class CompareGroup { System, Part };
+
+struct Difference {
+    CompareGroup group;
+    std::string caption;
+    std::string a; // text in the first sheet
+    std::string b; // text in the second sheet
+    bool operator==(const Difference&) const = default;
+};
+
+// The part number has no frame of its own; this names it in a comparison.
+inline constexpr std::string_view PartNumberCaption = "Part Number";
+
+// System rows first, then the part number and the part rows, each in catalogue order. The
+// option block counts by its option code alone (the rest is decoded from it). The initial
+// flow check rows count only when either sheet is of the V7.3 generation.
+std::vector<Difference> compareSheets(const Sheet& a, const Sheet& b);
+
+// "caption: a -> b"
+std::string differenceLine(const Difference& d);
+
+} // namespace pp
