@@ -1,6 +1,7 @@
 #include "main_window.h"
 
 #include "about_box.h"
+#include "compare_actions.h"
 #include "icons.h"
 #include "mode_window.h"
 #include "port_dialog.h"
@@ -75,6 +76,7 @@ MainWindow::MainWindow(AppSettingsHooks settings, QWidget* parent)
             SSTab1_Click(previous);
     });
     connect(driver_.get(), &SessionDriver::changed, this, &MainWindow::mirror);
+    compare_ = new CompareActions(*this, sheet_, window_, *driver_, *view_, [this] { mirror(); });
 
     resize(FixedWidth, FixedHeight);
     Form_Load();
@@ -244,6 +246,8 @@ void MainWindow::mirror() {
     if (tabs_->isTabEnabled(1) != commands.partTab)
         tabs_->setTabEnabled(1, commands.partTab);
     currentTab_ = tabs_->currentIndex();
+    if (compare_)
+        compare_->mirror();
 
     const QString generation = qs(pp::generationStatusText(sheet_.generation()));
     if (panels_[1]->text() != generation)

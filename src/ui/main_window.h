@@ -23,6 +23,7 @@ namespace pp::ui {
 class ModeWindow;
 class PortDialog;
 class SessionDriver;
+class CompareActions;
 class SheetView;
 
 // Where the port number is kept between runs. Without them the port number stays 1.
@@ -45,6 +46,7 @@ public:
     SessionDriver& driver() { return *driver_; }
     pp::Session& session();
     SheetView& view() { return *view_; }
+    CompareActions& compareActions() { return *compare_; }
 
     // Copies the sheet into every widget of the window.
     void mirror();
@@ -89,6 +91,7 @@ private:
     QtWindow window_;
     std::unique_ptr<SessionDriver> driver_;
     SheetView* view_ = nullptr;
+    CompareActions* compare_ = nullptr; // compare with a file or QX7400, back up
 
     QTabWidget* tabs_ = nullptr;
     QToolBar* toolbar_ = nullptr;

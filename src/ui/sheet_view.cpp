@@ -271,6 +271,9 @@ void SheetView::buildSystemPage() {
     buttons->addStretch(1);
     buttons->addWidget(cmdSDUpload_);
     buttons->addWidget(cmdSDDnLoad_);
+    cmdSDCompare_ = newButton(QStringLiteral("cmdSDCompare"),
+                              QStringLiteral("Compare With QX7400..."), systemPage_);
+    buttons->addWidget(cmdSDCompare_);
 
     auto* page = new QVBoxLayout(systemPage_);
     page->setContentsMargins(6, 6, 6, 6);
@@ -366,6 +369,9 @@ void SheetView::buildPartPage() {
     bottom->addStretch(1);
     bottom->addWidget(cmdPartUpload_);
     bottom->addWidget(cmdPartDnload_);
+    cmdPartCompare_ = newButton(QStringLiteral("cmdPartCompare"),
+                                QStringLiteral("Compare With QX7400..."), partPage_);
+    bottom->addWidget(cmdPartCompare_);
 
     auto* page = new QVBoxLayout(partPage_);
     page->setContentsMargins(6, 6, 6, 6);
@@ -473,6 +479,9 @@ void SheetView::mirror() {
     cmdSDDnLoad_->setEnabled(commands.sdDownload);
     cmdPartUpload_->setEnabled(commands.partUpload);
     cmdPartDnload_->setEnabled(commands.partDownload);
+    // A comparison uploads, and shows what a download would change: both must be possible.
+    cmdSDCompare_->setEnabled(commands.sdUpload && commands.sdDownload);
+    cmdPartCompare_->setEnabled(commands.partUpload && commands.partDownload);
 }
 
 } // namespace pp::ui

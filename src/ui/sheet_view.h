@@ -40,6 +40,8 @@ public:
     QPushButton* cmdSDDnLoad() const { return cmdSDDnLoad_; }
     QPushButton* cmdPartUpload() const { return cmdPartUpload_; }
     QPushButton* cmdPartDnload() const { return cmdPartDnload_; }
+    QPushButton* cmdSDCompare() const { return cmdSDCompare_; }
+    QPushButton* cmdPartCompare() const { return cmdPartCompare_; }
     QComboBox* cmbParts() const { return cmbParts_; }
 
 signals:
@@ -77,6 +79,8 @@ private:
     QPushButton* cmdSDDnLoad_ = nullptr;
     QPushButton* cmdPartUpload_ = nullptr;
     QPushButton* cmdPartDnload_ = nullptr;
+    QPushButton* cmdSDCompare_ = nullptr;
+    QPushButton* cmdPartCompare_ = nullptr;
     QComboBox* cmbParts_ = nullptr;
 };
 

@@ -1,0 +1,72 @@
+#include "compare_dialog.h"
+
+#include <QDialogButtonBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace pp::ui {
+
+namespace {
+QString qs(const std::string& text) {
+    return QString::fromStdString(text);
+}
+} // namespace
+
+CompareDialog::CompareDialog(const std::vector<pp::Difference>& differences, const QString& title,
+                             const QString& otherColumn, QWidget* parent)
+    : QDialog(parent) {
+    setObjectName(QStringLiteral("frmCompare"));
+    setWindowTitle(title);
+
+    tree_ = new QTreeWidget(this);
+    tree_->setObjectName(QStringLiteral("treeDifferences"));
+    tree_->setColumnCount(3);
+    tree_->setHeaderLabels({QStringLiteral("Parameter"), QStringLiteral("On screen"), otherColumn});
+    tree_->setRootIsDecorated(false);
+    tree_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+
+    none_ = new QLabel(noDifferencesText(), this);
+    none_->setObjectName(QStringLiteral("lblNoDifferences"));
+    none_->setAlignment(Qt::AlignCenter);
+
+    const struct {
+        pp::CompareGroup group;
+        QString name;
+    } groups[] = {{pp::CompareGroup::System, QStringLiteral("System Parameters")},
+                  {pp::CompareGroup::Part, QStringLiteral("Part Parameters")}};
+    for (const auto& g : groups) {
+        QTreeWidgetItem* header = nullptr;
+        for (const pp::Difference& d : differences) {
+            if (d.group != g.group)
+                continue;
+            if (!header) {
+                header = new QTreeWidgetItem(tree_, {g.name});
+                header->setFirstColumnSpanned(true);
+                header->setFlags(Qt::ItemIsEnabled);
+                QFont bold = header->font(0);
+                bold.setBold(true);
+                header->setFont(0, bold);
+            }
+            new QTreeWidgetItem(header, {qs(d.caption), qs(d.a), qs(d.b)});
+        }
+    }
+    tree_->expandAll();
+    tree_->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+
+    const bool empty = differences.empty();
+    tree_->setVisible(!empty);
+    none_->setVisible(empty);
+
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(tree_, 1);
+    layout->addWidget(none_, 1);
+    layout->addWidget(buttons);
+    resize(empty ? 320 : 560, empty ? 140 : 420);
+}
+
+} // namespace pp::ui

@@ -1,0 +1,33 @@
+// The differences between the sheet on screen and a file or the instrument: one row per
+// parameter, system and part parameters in two groups, or "no differences".
+#pragma once
+
+#include "sheet/compare.h"
+
+#include <QDialog>
+
+#include <vector>
+
+class QLabel;
+class QTreeWidget;
+
+namespace pp::ui {
+
+class CompareDialog : public QDialog {
+    Q_OBJECT
+public:
+    // `otherColumn` heads the second value column ("In file", "In QX7400").
+    CompareDialog(const std::vector<pp::Difference>& differences, const QString& title,
+                  const QString& otherColumn, QWidget* parent = nullptr);
+
+    QTreeWidget* tree() const { return tree_; }
+    QLabel* noDifferences() const { return none_; }
+
+    static QString noDifferencesText() { return QStringLiteral("no differences"); }
+
+private:
+    QTreeWidget* tree_ = nullptr;
+    QLabel* none_ = nullptr;
+};
+
+} // namespace pp::ui

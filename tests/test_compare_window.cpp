@@ -1,0 +1,359 @@
+// The window's comparisons and backup against the simulated instrument: what they list, that
+// the sheet on screen never changes, and what a backup writes when a part fails.
+#include "files/param_file.h"
+#include "link/frames.h"
+#include "link/records.h"
+#include "sheet/compare.h"
+#include "sim/instrument.h"
+#include "ui/backup.h"
+#include "ui/compare_actions.h"
+#include "ui/compare_dialog.h"
+#include "ui/main_window.h"
+
+#include <QAction>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTreeWidget>
+
+#include <memory>
+
+using pp::ui::CompareDialog;
+using pp::ui::MainWindow;
+
+namespace {
+
+QString qs(std::string_view s) {
+    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+struct Message {
+    QString text;
+    QString caption;
+};
+
+struct Fixture {
+    std::unique_ptr<MainWindow> window = std::make_unique<MainWindow>();
+    std::vector<Message> messages;
+
+    Fixture() {
+        window->window().setMessageHook(
+            [this](const QString& text, pp::Buttons buttons, const QString& caption) {
+                messages.push_back({text, caption});
+                return buttons == pp::Buttons::YesNo ? pp::Answer::Yes : pp::Answer::Ok;
+            });
+    }
+    template <typename T> T* find(const QString& name) const { return window->findChild<T*>(name); }
+    QPushButton* button(const char* name) const {
+        return find<QPushButton>(QString::fromLatin1(name));
+    }
+    QString status() const { return window->statusPanel(1)->text(); }
+    void click(const char* name) const { QTest::mouseClick(button(name), Qt::LeftButton); }
+};
+
+// One step of a scroll bar, up unless it is at its top.
+void nudge(QScrollBar* bar) {
+    QVERIFY(bar);
+    const int before = bar->value();
+    bar->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+    if (bar->value() == before)
+        bar->triggerAction(QAbstractSlider::SliderSingleStepSub);
+    QVERIFY(bar->value() != before);
+}
+
+// (group, caption) of every row of the dialog's tree.
+QStringList rowsOf(CompareDialog* dialog) {
+    QStringList rows;
+    QTreeWidget* tree = dialog->tree();
+    for (int g = 0; g < tree->topLevelItemCount(); ++g) {
+        QTreeWidgetItem* group = tree->topLevelItem(g);
+        for (int i = 0; i < group->childCount(); ++i)
+            rows << group->text(0) + QLatin1Char('/') + group->child(i)->text(0);
+    }
+    return rows;
+}
+
+// Waits for the comparison's dialog, takes its rows and closes it.
+QStringList takeDialog(MainWindow& w, QString* columnTitle = nullptr) {
+    CompareDialog* dialog = nullptr;
+    (void)QTest::qWaitFor([&] { return (dialog = w.findChild<CompareDialog*>()) != nullptr; },
+                          5000);
+    if (!dialog)
+        return {QStringLiteral("<no dialog>")};
+    QStringList rows = rowsOf(dialog);
+    if (rows.isEmpty() && !dialog->noDifferences()->isHidden())
+        rows << dialog->noDifferences()->text();
+    if (columnTitle)
+        *columnTitle = dialog->tree()->headerItem()->text(2);
+    delete dialog;
+    return rows;
+}
+
+std::string readFile(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll().toStdString() : std::string();
+}
+
+// What paramporter-cli read writes for `part`: the two records decoded on a fresh sheet.
+std::string expectedFile(const pp::sim::Instrument& sim, int part) {
+    pp::Sheet sheet;
+    if (pp::DecodeSystemRecord(sheet, sim.systemRecord()))
+        return "system record refused";
+    sheet.setPartSelection(pp::ZeroPad(std::to_string(part), 2));
+    if (pp::DecodePartRecord(sheet, sim.partRecord(part)))
+        return "part record refused";
+    return pp::ParamFileText(sheet);
+}
+
+} // namespace
+
+class TestCompareWindow : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void compareWithTheInstrument();
+    void failedCompareShowsNoDialog();
+    void compareWithAFile();
+    void backupWritesEveryPart();
+    void backupNamesTheFailedPart();
+
+private:
+    std::unique_ptr<pp::sim::Instrument> instrument_;
+    void startInstrument(const std::vector<int>& parts);
+};
+
+void TestCompareWindow::initTestCase() {
+    for (int n = 2; n <= 5; ++n)
+        qputenv(QStringLiteral("PARAMPORTER_COMM%1").arg(n).toLatin1(),
+                QStringLiteral("/nonexistent/paramporter-test-%1").arg(n).toLatin1());
+}
+
+void TestCompareWindow::startInstrument(const std::vector<int>& parts) {
+    instrument_ = std::make_unique<pp::sim::Instrument>();
+    QVERIFY(instrument_->start());
+    instrument_->setConfiguredParts(parts);
+    qputenv("PARAMPORTER_COMM1", QByteArray::fromStdString(instrument_->devicePath()));
+}
+
+void TestCompareWindow::compareWithTheInstrument() {
+    startInstrument({1, 2, 5});
+    Fixture f;
+    MainWindow& w = *f.window;
+    QVERIFY(!f.button("cmdSDCompare")->isEnabled()); // nothing loaded yet
+
+    f.click("cmdSDUpload");
+    QTRY_COMPARE(f.status(), QStringLiteral("SUCCESS"));
+    w.sheet().AddPartNumber("02");
+    w.sheet().setPartSelection("02");
+    w.mirror();
+    f.click("cmdPartUpload");
+    QTRY_VERIFY(!w.sheet().text(pp::Part::CustCode).empty());
+    QVERIFY(f.button("cmdSDCompare")->isEnabled());
+    QVERIFY(f.button("cmdPartCompare")->isEnabled());
+
+    // Straight after the upload nothing differs.
+    f.click("cmdPartCompare");
+    QCOMPARE(takeDialog(w), QStringList{CompareDialog::noDifferencesText()});
+
+    // Two system and three part values changed on screen.
+    nudge(f.find<QScrollBar>("scrSerial"));
+    nudge(f.find<QScrollBar>("scrNumLeakRdgs"));
+    nudge(f.find<QScrollBar>("scrFillTime"));
+    nudge(f.find<QScrollBar>("scrReadTime"));
+    nudge(f.find<QScrollBar>("scrPresDecay"));
+    const pp::Sheet edited = w.sheet();
+
+    QString column;
+    f.click("cmdPartCompare");
+    QCOMPARE(takeDialog(w, &column),
+             (QStringList{"System Parameters/Serial Number",
+                          "System Parameters/Number of Leak Readings", "Part Parameters/Fill Time",
+                          "Part Parameters/Read Time", "Part Parameters/Pressure Decay Limit"}));
+    QCOMPARE(column, QStringLiteral("In QX7400"));
+    QVERIFY(w.sheet() == edited); // the sheet on screen is untouched
+    QCOMPARE(f.status(), QStringLiteral("SUCCESS"));
+    QVERIFY(f.messages.empty());
+
+    // The system tab's button compares the same; the values in the rows are both sides'.
+    f.click("cmdSDCompare");
+    CompareDialog* dialog = nullptr;
+    QTRY_VERIFY((dialog = w.findChild<CompareDialog*>()) != nullptr);
+    QTreeWidgetItem* serial = dialog->tree()->topLevelItem(0)->child(0);
+    QCOMPARE(serial->text(1), qs(edited.text(pp::Sys::Serial)));
+    QCOMPARE(serial->text(2),
+             qs(instrument_->systemField(7)).trimmed().remove(QRegularExpression("^0+")));
+    delete dialog;
+
+    // Download both (the part first: the system download empties the part sheet), then the
+    // comparison finds nothing.
+    f.click("cmdPartDnload");
+    QTRY_COMPARE_WITH_TIMEOUT(f.status(), QStringLiteral("Part Download successfully completed"),
+                              10000);
+    f.click("cmdSDDnLoad");
+    QTRY_COMPARE_WITH_TIMEOUT(f.status(), QStringLiteral("System Download successfully completed"),
+                              10000);
+    f.click("cmdSDCompare");
+    QCOMPARE(takeDialog(w), QStringList{CompareDialog::noDifferencesText()});
+    f.click("cmdPartUpload");
+    QTRY_VERIFY(!w.sheet().text(pp::Part::CustCode).empty());
+    QVERIFY(pp::compareSheets(w.sheet(), edited).empty()); // the instrument holds what was sent
+    f.click("cmdPartCompare");
+    QCOMPARE(takeDialog(w), QStringList{CompareDialog::noDifferencesText()});
+}
+
+void TestCompareWindow::failedCompareShowsNoDialog() {
+    startInstrument({1});
+    Fixture f;
+    MainWindow& w = *f.window;
+    f.click("cmdSDUpload");
+    QTRY_COMPARE(f.status(), QStringLiteral("SUCCESS"));
+    const pp::Sheet before = w.sheet();
+
+    instrument_->setRefuseAll(true);
+    f.click("cmdSDCompare");
+    QTRY_COMPARE(f.status(), QStringLiteral("Check QX7400 operating mode!"));
+    instrument_->setRefuseAll(false);
+    instrument_->setSilent(true);
+    f.click("cmdSDCompare");
+    QTRY_COMPARE_WITH_TIMEOUT(f.status(), QStringLiteral("Error - No response from QX7400"), 5000);
+    QVERIFY(!w.findChild<CompareDialog*>());
+    QVERIFY(w.sheet() == before);
+    QVERIFY(f.button("cmdSDCompare")->isEnabled());
+}
+
+void TestCompareWindow::compareWithAFile() {
+    startInstrument({3});
+    Fixture f;
+    MainWindow& w = *f.window;
+    QAction* compare = f.find<QAction>(QStringLiteral("mnuCompareFile"));
+    QVERIFY(compare);
+    QCOMPARE(compare->text(), QStringLiteral("Compare With File..."));
+    QCOMPARE(f.find<QAction>(QStringLiteral("mnuBackup"))->text(),
+             QStringLiteral("Back Up All Parts..."));
+    QVERIFY(!compare->isEnabled());
+
+    f.click("cmdSDUpload");
+    QTRY_COMPARE(f.status(), QStringLiteral("SUCCESS"));
+    w.sheet().setPartSelection("03");
+    f.click("cmdPartUpload");
+    QTRY_VERIFY(!w.sheet().text(pp::Part::CustCode).empty());
+    QVERIFY(compare->isEnabled());
+
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("other.QX"));
+    pp::Sheet other = w.sheet();
+    other.selectOption(pp::Sys::EPS, other.option(pp::Sys::EPS) == 0 ? 1 : 0);
+    other.setText(pp::Part::CustCode, "4711");
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray::fromStdString(pp::ParamFileText(other)));
+    file.close();
+
+    w.window().setFileHook([&](bool save, const QString&) -> std::optional<QString> {
+        if (save)
+            return std::nullopt;
+        return path;
+    });
+    const pp::Sheet before = w.sheet();
+    compare->trigger();
+    QString column;
+    QCOMPARE(takeDialog(w, &column), (QStringList{"System Parameters/External Program Select",
+                                                  "Part Parameters/Customer Code"}));
+    QCOMPARE(column, QStringLiteral("In file"));
+    QVERIFY(w.sheet() == before);
+
+    // The same file as on screen: nothing.
+    file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    file.write(QByteArray::fromStdString(pp::ParamFileText(before)));
+    file.close();
+    compare->trigger();
+    QCOMPARE(takeDialog(w), QStringList{CompareDialog::noDifferencesText()});
+
+    // A file that cannot be read: its message, no dialog, the sheet unchanged.
+    w.window().setFileHook([&](bool, const QString&) -> std::optional<QString> {
+        return dir.filePath(QStringLiteral("missing.QX"));
+    });
+    compare->trigger();
+    QVERIFY(!w.findChild<CompareDialog*>());
+    QCOMPARE(f.messages.size(), size_t(1));
+    QCOMPARE(f.messages[0].text, QStringLiteral("Error reading file"));
+    QVERIFY(w.sheet() == before);
+}
+
+void TestCompareWindow::backupWritesEveryPart() {
+    startInstrument({1, 2, 32});
+    instrument_->setPartField(32, 2, "0120"); // parts differ from one another
+    Fixture f;
+    MainWindow& w = *f.window;
+    const pp::Sheet before = w.sheet();
+    QTemporaryDir dir;
+    w.compareActions().backup().setFolderHook([&] { return std::optional<QString>(dir.path()); });
+
+    f.find<QAction>(QStringLiteral("mnuBackup"))->trigger();
+    QCOMPARE(f.messages.size(), size_t(1));
+    QCOMPARE(f.messages[0].caption, QStringLiteral("Back Up All Parts"));
+    QVERIFY2(f.messages[0].text.startsWith(QStringLiteral("3 files written to ")),
+             qPrintable(f.messages[0].text));
+
+    const QStringList files = QDir(dir.path()).entryList(QDir::Files, QDir::Name);
+    QCOMPARE(files.size(), 3);
+    const int parts[] = {1, 2, 32};
+    for (int i = 0; i < 3; ++i) {
+        const QString prefix = QStringLiteral("QX7400_%1_").arg(parts[i], 2, 10, QLatin1Char('0'));
+        QVERIFY2(files[i].startsWith(prefix), qPrintable(files[i]));
+        QCOMPARE(readFile(dir.filePath(files[i])), expectedFile(*instrument_, parts[i]));
+    }
+    QVERIFY(w.sheet() == before);
+    QVERIFY(!w.session().busy());
+}
+
+void TestCompareWindow::backupNamesTheFailedPart() {
+    startInstrument({1, 2, 32});
+    Fixture f;
+    MainWindow& w = *f.window;
+    f.click("cmdSDUpload");
+    QTRY_COMPARE(f.status(), QStringLiteral("SUCCESS"));
+    const pp::Sheet before = w.sheet();
+    QTemporaryDir dir;
+    pp::ui::PartsBackup& backup = w.compareActions().backup();
+    backup.setFolderHook([&] { return std::optional<QString>(dir.path()); });
+    // The instrument goes silent for part number 02 only.
+    QObject::connect(&backup, &pp::ui::PartsBackup::partStarted, &backup,
+                     [this](const QString& part) { instrument_->setSilent(part == "02"); });
+
+    f.find<QAction>(QStringLiteral("mnuBackup"))->trigger();
+    QCOMPARE(f.messages.size(), size_t(1));
+    const QString summary = f.messages[0].text;
+    QVERIFY2(summary.startsWith(QStringLiteral("2 files written to ")), qPrintable(summary));
+    QVERIFY2(
+        summary.contains(QStringLiteral("Part number 02 failed: Error - No response from QX7400")),
+        qPrintable(summary));
+    const QStringList files = QDir(dir.path()).entryList(QDir::Files, QDir::Name);
+    QCOMPARE(files.size(), 2);
+    QVERIFY(files[0].startsWith(QStringLiteral("QX7400_01_")));
+    QVERIFY(files[1].startsWith(QStringLiteral("QX7400_32_")));
+    QCOMPARE(readFile(dir.filePath(files[1])), expectedFile(*instrument_, 32));
+    QVERIFY(w.sheet() == before);
+
+    // Nothing to read: nothing written, and the reason.
+    f.messages.clear();
+    instrument_->setRefuseAll(true);
+    QTemporaryDir empty;
+    backup.setFolderHook([&] { return std::optional<QString>(empty.path()); });
+    f.find<QAction>(QStringLiteral("mnuBackup"))->trigger();
+    QCOMPARE(f.messages.size(), size_t(1));
+    QCOMPARE(f.messages[0].text,
+             QStringLiteral("No files were written: the system parameters could not be read: "
+                            "Check QX7400 operating mode!"));
+    QVERIFY(QDir(empty.path()).entryList(QDir::Files).isEmpty());
+    QVERIFY(w.sheet() == before);
+}
+
+QTEST_MAIN(TestCompareWindow)
+#include "test_compare_window.moc"
