@@ -4,6 +4,7 @@
 #include "app/cli_commands.h"
 #include "fakes.h"
 #include "files/param_file.h"
+#include "sheet/compare.h"
 #include "link/frames.h"
 #include "link/records.h"
 #include "sim/instrument.h"
@@ -156,6 +157,11 @@ private slots:
     void defaultPortFromTheSettingsFile();
 
     void binaryEndToEnd();
+
+    void diffAndVerifyArguments_data();
+    void diffAndVerifyArguments();
+    void diffOfTwoFiles();
+    void verifyAgainstTheInstrument();
 
 private:
     QTemporaryDir dir_;
@@ -641,6 +647,113 @@ void TestCli::binaryEndToEnd() {
     r = exec({"--port", port, "write", path("nothing-here.QX")});
     QCOMPARE(r.code, ExitUsage);
     QVERIFY(r.err.starts_with("Error reading file\n"));
+}
+
+// ------------------------------------------------------------------ diff and verify
+
+void TestCli::diffAndVerifyArguments_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("expected"); // "command file file2", or "error"
+    QTest::newRow("diff") << QStringList{"diff", "a.QX", "b.QX"} << "diff a.QX b.QX";
+    QTest::newRow("diff one file") << QStringList{"diff", "a.QX"} << "error";
+    QTest::newRow("diff three files") << QStringList{"diff", "a", "b", "c"} << "error";
+    QTest::newRow("diff with a port") << QStringList{"--port", "1", "diff", "a", "b"} << "error";
+    QTest::newRow("verify") << QStringList{"verify", "a.QX"} << "verify a.QX ";
+    QTest::newRow("verify on a port") << QStringList{"verify", "a.QX", "--port", "/dev/x"}
+                                      << "verify a.QX ";
+    QTest::newRow("verify without file") << QStringList{"verify"} << "error";
+    QTest::newRow("verify two files") << QStringList{"verify", "a", "b"} << "error";
+    QTest::newRow("verify with -o") << QStringList{"verify", "a", "-o", "b"} << "error";
+}
+
+void TestCli::diffAndVerifyArguments() {
+    QFETCH(QStringList, args);
+    QFETCH(QString, expected);
+    std::vector<std::string> list;
+    for (const QString& a : args)
+        list.push_back(a.toStdString());
+    const ParseResult r = parseArguments(list);
+    if (expected == "error") {
+        QVERIFY(!r.options);
+        QVERIFY(!r.error.empty());
+        return;
+    }
+    QVERIFY2(r.options, r.error.c_str());
+    const std::string name = r.options->command == Command::Diff     ? "diff"
+                             : r.options->command == Command::Verify ? "verify"
+                                                                     : "other";
+    QCOMPARE(QString::fromStdString(name + " " + r.options->file + " " + r.options->file2),
+             expected);
+}
+
+void TestCli::diffOfTwoFiles() {
+    sim::Instrument sim; // its records only: never started
+    const QString a = path("diff-a.QX");
+    writeFile(a, expectedFile(sim, 7));
+
+    // A file against itself: nothing, exit 0.
+    Result r = runCli({"diff", a.toStdString(), a.toStdString()});
+    QCOMPARE(r.code, ExitOk);
+    QCOMPARE(r.out, std::string());
+    QCOMPARE(r.err, std::string());
+
+    // Two values changed: one line each, in catalogue order, exit 3.
+    QVERIFY(sim.setSystemField(7, "4711"));
+    QVERIFY(sim.setPartField(7, 25, "654321")); // customer code
+    const QString b = path("diff-b.QX");
+    writeFile(b, expectedFile(sim, 7));
+    r = runCli({"diff", a.toStdString(), b.toStdString()});
+    QCOMPARE(r.err, std::string());
+    QCOMPARE(r.code, ExitDiffer);
+    Sheet first;
+    test::FakeWindow window;
+    QVERIFY(ReadParamFile(first, a.toStdString(), window));
+    QCOMPARE(r.out, "Serial Number: 1234 -> 4711\nCustomer Code: " + first.text(Part::CustCode) +
+                        " -> 654321\n");
+
+    // A file that cannot be read fails as for write.
+    r = runCli({"diff", a.toStdString(), path("missing.QX").toStdString()});
+    QCOMPARE(r.code, ExitUsage);
+    QCOMPARE(r.out, std::string());
+    QVERIFY(r.err.find("Error reading file") != std::string::npos);
+
+    // The real binary gives the same status.
+    QProcess p;
+    p.start(QStringLiteral(PP_CLI_BINARY), {QStringLiteral("diff"), a, b});
+    QVERIFY(p.waitForFinished(20000));
+    QCOMPARE(p.exitCode(), ExitDiffer);
+    QCOMPARE(p.readAllStandardOutput().count('\n'), 2);
+}
+
+void TestCli::verifyAgainstTheInstrument() {
+    sim::Instrument sim;
+    QVERIFY(sim.start());
+    const QString file = path("verify.QX");
+    QFile::remove(file);
+    Result r = runCli({"--port", sim.devicePath(), "read", "7", "-o", file.toStdString()});
+    QCOMPARE(r.code, ExitOk);
+
+    // What was read is what the instrument holds.
+    r = runCli({"--port", sim.devicePath(), "verify", file.toStdString()});
+    QCOMPARE(r.err, std::string());
+    QCOMPARE(r.out, std::string());
+    QCOMPARE(r.code, ExitOk);
+    QCOMPARE(sim.framesReceived().back(), std::string("307"));
+
+    // The instrument changed since: file value -> instrument value.
+    QVERIFY(sim.setSystemField(7, "4711"));
+    QVERIFY(sim.setPartField(7, 25, "654321"));
+    r = runCli({"--port", sim.devicePath(), "verify", file.toStdString()});
+    QCOMPARE(r.code, ExitDiffer);
+    QVERIFY2(r.out.starts_with("Serial Number: 1234 -> 4711\nCustomer Code: "), r.out.c_str());
+    QVERIFY2(r.out.ends_with(" -> 654321\n"), r.out.c_str());
+
+    // A failed exchange: its message, exit 1, nothing on standard output.
+    sim.setSilent(true);
+    r = runCli({"--port", sim.devicePath(), "verify", file.toStdString()});
+    QCOMPARE(r.code, ExitLink);
+    QCOMPARE(r.out, std::string());
+    QCOMPARE(r.err, std::string("Error - No response from QX7400\n"));
 }
 
 QTEST_GUILESS_MAIN(TestCli)

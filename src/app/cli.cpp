@@ -148,6 +148,13 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
     } else if (command == "backup") {
         o.command = Command::Backup;
         allowed.push_back("--dir");
+    } else if (command == "diff") {
+        o.command = Command::Diff;
+        allowed.clear(); // two files: no instrument
+        expectedPositional = 3;
+    } else if (command == "verify") {
+        o.command = Command::Verify;
+        expectedPositional = 2;
     } else {
         return fail("unknown command " + command);
     }
@@ -155,7 +162,9 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
     if (positional.size() > expectedPositional)
         return fail("too many arguments for " + command + ": " + positional[expectedPositional]);
     if (positional.size() < expectedPositional)
-        return fail(command == "read" ? "read needs a part number" : "write needs a file");
+        return fail(command == "read"   ? "read needs a part number"
+                    : command == "diff" ? "diff needs two files"
+                                        : command + " needs a file");
 
     for (const auto& [key, value] : values) {
         if (std::find(allowed.begin(), allowed.end(), key) == allowed.end())
@@ -209,6 +218,17 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
                 return fail("mode " + positional[1] + ": SETUP, CALIBRATE, RUN or DATA expected");
         }
         break;
+    case Command::Diff:
+        if (positional[1].empty() || positional[2].empty())
+            return fail("diff needs two files");
+        o.file = positional[1];
+        o.file2 = positional[2];
+        break;
+    case Command::Verify:
+        if (positional[1].empty())
+            return fail("verify needs a file");
+        o.file = positional[1];
+        break;
     case Command::Backup:
         if (o.dir.empty())
             return fail("backup needs --dir DIR");
@@ -239,9 +259,15 @@ std::string usageText() {
            "                                 print the operating mode, or change it first\n"
            "  parts                          print the configured part numbers\n"
            "  backup --dir DIR               save one parameter file per configured part number\n"
+           "  diff FILE1 FILE2               print the parameters whose texts differ between two\n"
+           "                                 parameter files, as \"caption: FILE1 -> FILE2\"\n"
+           "  verify FILE                    compare the QX7400's system parameters and those of\n"
+           "                                 the file's part number with FILE; prints \"caption:\n"
+           "                                 file value -> QX7400 value\" for each difference\n"
            "  --help, --version\n"
            "\n"
-           "Exit status: 0 success, 1 an exchange with the QX7400 failed, 2 usage or file error.\n";
+           "Exit status: 0 success, 1 an exchange with the QX7400 failed, 2 usage or file error,\n"
+           "3 diff or verify found differences.\n";
 }
 
 } // namespace pp::cli

@@ -9,12 +9,13 @@
 
 namespace pp::cli {
 
-enum class Command { Help, Version, Read, Write, Mode, Parts, Backup };
+enum class Command { Help, Version, Read, Write, Mode, Parts, Backup, Diff, Verify };
 
 // Exit statuses.
 inline constexpr int ExitOk = 0;
-inline constexpr int ExitLink = 1;  // an exchange with the instrument failed
-inline constexpr int ExitUsage = 2; // bad arguments, or a file that cannot be read or written
+inline constexpr int ExitLink = 1;   // an exchange with the instrument failed
+inline constexpr int ExitUsage = 2;  // bad arguments, or a file that cannot be read or written
+inline constexpr int ExitDiffer = 3; // diff, verify: the parameters differ
 
 struct Options {
     Command command = Command::Help;
@@ -22,7 +23,8 @@ struct Options {
     int portNumber = 0;
     std::string portDevice;
     std::string part;            // read: the part number as two digits, "01".."32"
-    std::string file;            // read: -o FILE; write: FILE
+    std::string file;            // read: -o FILE; write, verify: FILE; diff: FILE1
+    std::string file2;           // diff: FILE2
     std::optional<bool> convert; // write: --convert yes|no
     std::optional<char> mode;    // mode: the mode digit to change to, '0'..'3'
     std::string dir;             // backup: --dir DIR

@@ -4,12 +4,12 @@
 #include "files/param_file.h"
 #include "link/frames.h"
 #include "link/session.h"
+#include "sheet/compare.h"
 #include "sheet/sheet.h"
+#include "ui/exchange.h"
 #include "ui/qt_serial_port.h"
 #include "ui/session_driver.h"
 #include "version.h"
-
-#include <QEventLoop>
 
 #include <filesystem>
 #include <functional>
@@ -91,7 +91,8 @@ public:
     }
 
     int run() {
-        choosePort();
+        if (o_.command != Command::Diff) // two files: no port
+            choosePort();
         switch (o_.command) {
         case Command::Read:
             return read();
@@ -103,6 +104,10 @@ public:
             return parts();
         case Command::Backup:
             return backup();
+        case Command::Diff:
+            return diff();
+        case Command::Verify:
+            return verify();
         default:
             return ExitUsage;
         }
@@ -128,31 +133,19 @@ private:
         window_.clear();
         if (c_.progress)
             c_.err << label << "..." << std::flush;
-        std::optional<pp::Outcome> ended;
-        QEventLoop loop;
-        const auto endConn = QObject::connect(&driver_, &pp::ui::SessionDriver::exchangeEnded,
-                                              &loop, [&](pp::Outcome outcome) {
-                                                  if (!ended)
-                                                      ended = outcome;
-                                                  loop.quit();
-                                              });
-        const auto fieldConn = QObject::connect(
-            &driver_, &pp::ui::SessionDriver::fieldSent, &loop, [&](int index, int last) {
+        const auto fieldConn =
+            QObject::connect(&driver_, &pp::ui::SessionDriver::fieldSent, [&](int index, int last) {
                 if (c_.progress)
                     c_.err << '\r' << label << ": field " << index + 1 << " of " << last + 1
                            << std::flush;
             });
-        start();
-        if (!ended)
-            loop.exec();
+        std::optional<pp::Outcome> ended = pp::ui::runExchange(driver_, start);
+        QObject::disconnect(fieldConn);
         if (!ended) {
-            // The loop was left from outside (the application is quitting): give up the port.
-            driver_.closePort();
+            // The loop was left from outside (the application is quitting); the port is given up.
             window_.setStatus(NoResponse);
             ended = pp::Outcome::NoResponse;
         }
-        QObject::disconnect(endConn);
-        QObject::disconnect(fieldConn);
         if (c_.progress)
             c_.err << '\n';
 
@@ -362,6 +355,45 @@ private:
             c_.out << entry.first << '\n';
         c_.out << std::flush;
         return ExitOk;
+    }
+
+    // One line per difference; ExitDiffer when there is any.
+    int printDifferences(const std::vector<pp::Difference>& differences) {
+        for (const pp::Difference& d : differences)
+            c_.out << pp::differenceLine(d) << '\n';
+        c_.out << std::flush;
+        return differences.empty() ? ExitOk : ExitDiffer;
+    }
+
+    // Read as the window reads a file. The conversion question is answered No: a comparison
+    // converts nothing, and both layouts give the same texts.
+    bool readFile(const std::string& path, pp::Sheet& into) {
+        window_.clear();
+        return pp::ReadParamFile(into, path, window_, *c_.fs);
+    }
+
+    int diff() {
+        pp::Sheet first;
+        pp::Sheet second;
+        if (!readFile(o_.file, first))
+            return fileFailure(o_.file);
+        if (!readFile(o_.file2, second))
+            return fileFailure(o_.file2);
+        return printDifferences(pp::compareSheets(first, second));
+    }
+
+    int verify() {
+        pp::Sheet file;
+        if (!readFile(o_.file, file))
+            return fileFailure(o_.file);
+        if (partNumberText(file.partSelection()) != file.partSelection()) {
+            c_.err << Program << o_.file << ": part number \"" << file.partSelection()
+                   << "\" is not 1..32\n";
+            return ExitUsage;
+        }
+        if (!systemUpload() || !partUpload(file.partSelection()))
+            return ExitLink;
+        return printDifferences(pp::compareSheets(file, sheet_));
     }
 
     const Options& o_;
