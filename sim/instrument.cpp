@@ -588,16 +588,18 @@ void Instrument::Impl::send(std::vector<Write> writes) {
                 }
             }
             if (paced) {
+                // A receiver has a byte once its stop bit is through: each goes to the
+                // terminal one byte time after the previous one, the first one byte time
+                // after the start, so the timeline holds arrival times and the editor never
+                // sees the last byte before it could have.
+                ++sentPaced;
                 if (!pauseUntil(t0 + ByteTime9600 * static_cast<long>(sentPaced)))
                     return;
-                ++sentPaced;
             }
             if (!writeRaw(bytes.substr(done, len)))
                 return;
             done += len;
         }
-        if (paced) // the last byte is on the line one byte time after it was written
-            pauseUntil(t0 + ByteTime9600 * static_cast<long>(sentPaced));
     }
 }
 
