@@ -1,0 +1,49 @@
+# Installation beyond the programs themselves (their install rules sit next to their targets:
+# paramporter, paramporter-cli and its desktop entry in src/app, qx7400-sim in sim), and the
+# Debian package: `cpack -G DEB` in the build folder.
+include(GNUInstallDirs)
+
+set(PP_PACKAGING_DIR ${CMAKE_CURRENT_LIST_DIR})
+
+# The scalable icon next to the 128 px one, under the name the desktop entry asks for.
+install(FILES ${PP_PACKAGING_DIR}/paramporter.svg
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+
+# Manual pages go compressed, as man and Debian expect; -n keeps the archive reproducible.
+find_program(PP_GZIP gzip)
+if(PP_GZIP)
+    set(pp_man_page ${CMAKE_CURRENT_BINARY_DIR}/paramporter-cli.1.gz)
+    add_custom_command(
+        OUTPUT ${pp_man_page}
+        COMMAND ${PP_GZIP} -9 -n -c ${PP_PACKAGING_DIR}/paramporter-cli.1 > ${pp_man_page}
+        DEPENDS ${PP_PACKAGING_DIR}/paramporter-cli.1
+        COMMENT "Compressing the manual page of paramporter-cli"
+        VERBATIM)
+    add_custom_target(pp-man-page ALL DEPENDS ${pp_man_page})
+else()
+    set(pp_man_page ${PP_PACKAGING_DIR}/paramporter-cli.1)
+endif()
+install(FILES ${pp_man_page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+# ---------------------------------------------------------------- Debian package
+set(CPACK_PACKAGE_NAME paramporter)
+set(CPACK_PACKAGE_VENDOR "ParamPorter")
+set(CPACK_PACKAGE_CONTACT "ParamPorter maintainers <maintainers@paramporter.invalid>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Parameter editor for the QX7400 leak tester")
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
+       "ParamPorter uploads the system parameters and the test parameters of a part number "
+       "from a QX7400 leak tester over RS-232, edits them, downloads them again, keeps them "
+       "in parameter files and prints a parameter report. paramporter-cli does the same "
+       "transfers from a shell, and qx7400-sim simulates an instrument on a pseudo-terminal.")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_GENERATOR DEB)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# The Qt libraries and the rest, as dpkg-shlibdeps finds them in the binaries.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The report's fixed-pitch face.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-liberation")
+include(CPack)
