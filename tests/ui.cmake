@@ -1,4 +1,5 @@
 add_qt_test(test_main_window test_main_window.cpp)
+add_qt_test(test_window_commands test_window_commands.cpp)
 
 # The program answers --version without a display.
 add_test(NAME paramporter_version COMMAND paramporter --version)

@@ -5,17 +5,25 @@
 #include "icons.h"
 #include "mode_window.h"
 #include "port_dialog.h"
+#include "print_dialog.h"
 #include "session_driver.h"
 #include "sheet_view.h"
 
+#include "files/file_commands.h"
+
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QDate>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QProgressBar>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QStyle>
@@ -76,6 +84,12 @@ MainWindow::MainWindow(AppSettingsHooks settings, QWidget* parent)
             SSTab1_Click(previous);
     });
     connect(driver_.get(), &SessionDriver::changed, this, &MainWindow::mirror);
+    connect(driver_.get(), &SessionDriver::waiting, this, &MainWindow::updateBusyCursor);
+    connect(driver_.get(), &SessionDriver::changed, this, &MainWindow::updateBusyCursor);
+    connect(driver_.get(), &SessionDriver::exchangeEnded, this, &MainWindow::updateBusyCursor);
+    connect(driver_.get(), &SessionDriver::fieldSent, this, [this](int index, int last) {
+        showProgress(index + 1, last + 1, QStringLiteral("Field %v of %m"));
+    });
     compare_ = new CompareActions(*this, sheet_, window_, *driver_, *view_, [this] { mirror(); });
 
     resize(FixedWidth, FixedHeight);
@@ -85,6 +99,9 @@ MainWindow::MainWindow(AppSettingsHooks settings, QWidget* parent)
 MainWindow::~MainWindow() {
     // The session must not call into a half-destroyed window.
     session().setModeListener(nullptr);
+    if (busyCursor_)
+        QApplication::restoreOverrideCursor();
+    delete printDialog_.data();
     delete modeWindow_.data();
     delete portDialog_.data();
 }
@@ -96,7 +113,7 @@ pp::Session& MainWindow::session() {
 // ------------------------------------------------------------------ building
 
 void MainWindow::buildMenus() {
-    auto* file = menuBar()->addMenu(QStringLiteral("File"));
+    auto* file = menuBar()->addMenu(QStringLiteral("&File"));
     file->setObjectName(QStringLiteral("mnuFile"));
     auto addEntry = [this](QMenu* menu, const char* name, const QString& caption,
                            void (MainWindow::*handler)(), QKeySequence shortcut = {}) {
@@ -106,23 +123,28 @@ void MainWindow::buildMenus() {
         connect(action, &QAction::triggered, this, handler);
         return action;
     };
-    addEntry(file, "mnuOpen", QStringLiteral("Open..."), &MainWindow::mnuOpen_Click,
+    addEntry(file, "mnuOpen", QStringLiteral("&Open..."), &MainWindow::mnuOpen_Click,
              QKeySequence::Open);
-    mnuSave_ = addEntry(file, "mnuSave", QStringLiteral("Save"), &MainWindow::mnuSave_Click,
+    mnuSave_ = addEntry(file, "mnuSave", QStringLiteral("&Save"), &MainWindow::mnuSave_Click,
                         QKeySequence::Save);
+    // Some platforms bind no key to Save As or Quit.
+    auto standardKey = [](QKeySequence::StandardKey key, QKeySequence fallback) {
+        return QKeySequence::keyBindings(key).isEmpty() ? fallback : QKeySequence(key);
+    };
     mnuSaveAs_ =
-        addEntry(file, "mnuSaveAs", QStringLiteral("Save As..."), &MainWindow::mnuSaveAs_Click);
-    mnuPrint_ = addEntry(file, "mnuPrint", QStringLiteral("Print"), &MainWindow::mnuPrint_Click,
+        addEntry(file, "mnuSaveAs", QStringLiteral("Save &As..."), &MainWindow::mnuSaveAs_Click,
+                 standardKey(QKeySequence::SaveAs, Qt::CTRL | Qt::SHIFT | Qt::Key_S));
+    mnuPrint_ = addEntry(file, "mnuPrint", QStringLiteral("&Print"), &MainWindow::mnuPrint_Click,
                          QKeySequence::Print);
     file->addSeparator();
-    addEntry(file, "mnuExit", QStringLiteral("Exit"), &MainWindow::mnuExit_Click,
-             QKeySequence(Qt::CTRL | Qt::Key_Q));
+    addEntry(file, "mnuExit", QStringLiteral("E&xit"), &MainWindow::mnuExit_Click,
+             standardKey(QKeySequence::Quit, Qt::CTRL | Qt::Key_Q));
 
-    auto* setup = menuBar()->addMenu(QStringLiteral("SetUp"));
+    auto* setup = menuBar()->addMenu(QStringLiteral("Set&Up"));
     setup->setObjectName(QStringLiteral("mnuSetup"));
-    addEntry(setup, "mnuComm", QStringLiteral("Comm..."), &MainWindow::mnuComm_Click);
-    addEntry(setup, "mnuQX7400", QStringLiteral("QX7400..."), &MainWindow::mnuQX7400_Click);
-    addEntry(setup, "mnuAbout", QStringLiteral("About..."), &MainWindow::mnuAbout_Click);
+    addEntry(setup, "mnuComm", QStringLiteral("&Comm..."), &MainWindow::mnuComm_Click);
+    addEntry(setup, "mnuQX7400", QStringLiteral("&QX7400..."), &MainWindow::mnuQX7400_Click);
+    addEntry(setup, "mnuAbout", QStringLiteral("&About..."), &MainWindow::mnuAbout_Click);
 }
 
 void MainWindow::buildToolbar() {
@@ -171,6 +193,15 @@ void MainWindow::buildStatusBar() {
         panel->setTextInteractionFlags(Qt::TextSelectableByMouse);
         bar->addWidget(panel, i == 0 ? 1 : 0);
         panels_[i] = panel;
+        if (i == 0) {
+            // Next to the messages, only while a download or Print All Parts runs.
+            progress_ = new QProgressBar(bar);
+            progress_->setObjectName(QStringLiteral("prgTransfer"));
+            progress_->setFixedWidth(140);
+            progress_->setMaximumHeight(panel->sizeHint().height());
+            progress_->hide();
+            bar->addWidget(progress_);
+        }
     }
     panels_[0]->setMinimumWidth(40);
     window_.setStatusLabel(panels_[0]);
@@ -224,9 +255,12 @@ void MainWindow::Form_Unload() {
         settings_.save(session().commPortNumber(), window_);
     if (modeWindow_)
         modeWindow_->close();
+    if (printDialog_)
+        printDialog_->close();
     if (portDialog_)
         portDialog_->close();
     driver_->closePort();
+    updateBusyCursor();
 }
 
 // ------------------------------------------------------------------ mirroring
@@ -265,13 +299,159 @@ void MainWindow::transfer(void (pp::Session::*starter)()) {
     mirror();
 }
 
-void MainWindow::mnuOpen_Click() {}
+void MainWindow::mnuOpen_Click() {
+    pp::OpenCommand(sheet_, window_);
+    mirror();
+}
 
-void MainWindow::mnuSave_Click() {}
+void MainWindow::mnuSave_Click() {
+    pp::SaveCommand(sheet_, window_);
+    mirror();
+}
 
-void MainWindow::mnuSaveAs_Click() {}
+void MainWindow::mnuSaveAs_Click() {
+    pp::SaveAsCommand(sheet_, window_, today());
+    mirror();
+}
 
-void MainWindow::mnuPrint_Click() {}
+void MainWindow::mnuPrint_Click() {
+    printDialog()->run(sheet_);
+    mirror();
+}
+
+std::tm MainWindow::today() const {
+    if (clock_)
+        return clock_();
+    const QDate date = QDate::currentDate();
+    std::tm t{};
+    t.tm_year = date.year() - 1900;
+    t.tm_mon = date.month() - 1;
+    t.tm_mday = date.day();
+    return t;
+}
+
+// ------------------------------------------------------------------ activity
+
+// The busy cursor follows the session: it goes when nothing is awaited from the instrument
+// any more, however the exchange ended.
+void MainWindow::updateBusyCursor() {
+    const bool busy = gathering_ || session().busy();
+    if (!gathering_ && !session().busy())
+        hideProgress();
+    if (busy == busyCursor_)
+        return;
+    busyCursor_ = busy;
+    if (busy)
+        QApplication::setOverrideCursor(Qt::BusyCursor);
+    else
+        QApplication::restoreOverrideCursor();
+}
+
+void MainWindow::showProgress(int done, int total, const QString& format) {
+    progress_->setRange(0, total);
+    progress_->setValue(done);
+    progress_->setFormat(format);
+    progress_->show();
+}
+
+void MainWindow::hideProgress() {
+    if (!progress_->isHidden())
+        progress_->hide();
+}
+
+std::optional<std::vector<pp::Sheet>> MainWindow::gatherAllParts() {
+    const std::vector<std::string> numbers = sheet_.partNumbers();
+    if (numbers.empty()) {
+        window_.message("No part numbers are listed. Query QX7400 for its part numbers first.");
+        return std::nullopt;
+    }
+    if (session().busy() || session().exchangeOpen()) {
+        window_.message("Please wait until the transfer with QX7400 has ended.");
+        return std::nullopt;
+    }
+
+    const int total = static_cast<int>(numbers.size());
+    QWidget* owner = QApplication::activeModalWidget();
+    QProgressDialog progress(QStringLiteral("Uploading part parameters..."),
+                             QStringLiteral("Cancel"), 0, total, owner ? owner : this);
+    progress.setObjectName(QStringLiteral("dlgAllParts"));
+    progress.setWindowTitle(qs(pp::AppTitle));
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setAutoClose(false);
+    progress.setAutoReset(false);
+    progress.setMinimumDuration(0);
+    progress.setValue(0);
+
+    gathering_ = true;
+    updateBusyCursor();
+    std::vector<pp::Sheet> columns;
+    std::optional<std::string> failure;
+    bool cancelled = false;
+    for (int i = 0; i < total && !cancelled && !failure; ++i) {
+        if (progress.wasCanceled()) {
+            cancelled = true;
+            break;
+        }
+        const std::string& number = numbers[static_cast<size_t>(i)];
+        progress.setLabelText(QStringLiteral("Uploading part %1 (%2 of %3)...")
+                                  .arg(qs(number))
+                                  .arg(i + 1)
+                                  .arg(total));
+        showProgress(i, total, QStringLiteral("Part %v of %m"));
+
+        // The upload clears and fills the part values of the sheet it is given: a copy, so
+        // the sheet on screen keeps its own.
+        pp::Sheet scratch = sheet_;
+        scratch.setPartSelection(number);
+        session().setSheet(scratch);
+        std::optional<pp::Outcome> ended;
+        QEventLoop loop;
+        const auto endConn =
+            connect(driver_.get(), &SessionDriver::exchangeEnded, &loop, [&](pp::Outcome outcome) {
+                if (!ended)
+                    ended = outcome;
+                loop.quit();
+            });
+        // A cancel lets the running upload end (a second at most) before stopping.
+        const auto cancelConn =
+            connect(&progress, &QProgressDialog::canceled, &loop, [&] { cancelled = true; });
+        session().cmdPartUpload_Click();
+        if (!ended)
+            loop.exec();
+        disconnect(endConn);
+        disconnect(cancelConn);
+        session().setSheet(sheet_);
+
+        if (!ended) {
+            // The loop was left from outside (the program is quitting).
+            driver_->closePort();
+            cancelled = true;
+        } else if (*ended == pp::Outcome::PartRecord && window_.status() == "SUCCESS") {
+            columns.push_back(std::move(scratch));
+            progress.setValue(i + 1);
+            showProgress(i + 1, total, QStringLiteral("Part %v of %m"));
+        } else if (*ended == pp::Outcome::OpenFailed || *ended == pp::Outcome::LocalRefusal) {
+            failure = std::string(); // the session has said why in a message box
+        } else {
+            failure = window_.status().empty() ? std::string("No part record") : window_.status();
+        }
+        cancelled = cancelled || progress.wasCanceled();
+    }
+    gathering_ = false;
+    progress.close();
+    updateBusyCursor();
+    mirror();
+
+    if (failure) {
+        if (!failure->empty())
+            window_.message("Part " + numbers[columns.size()] +
+                            " could not be uploaded: " + *failure);
+        return std::nullopt;
+    }
+    if (cancelled)
+        return std::nullopt;
+    return columns;
+}
 
 void MainWindow::mnuExit_Click() {
     close();
@@ -333,6 +513,14 @@ ModeWindow* MainWindow::modeWindow() {
         connect(modeWindow_, &ModeWindow::partListChanged, this, &MainWindow::mirror);
     }
     return modeWindow_;
+}
+
+FormPrinter* MainWindow::printDialog() {
+    if (!printDialog_) {
+        printDialog_ = printDialogFor(this, &window_);
+        printDialog_->setAllPartsSource([this] { return gatherAllParts(); });
+    }
+    return printDialog_;
 }
 
 PortDialog* MainWindow::portDialog() {

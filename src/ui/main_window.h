@@ -10,16 +10,21 @@
 #include <QMainWindow>
 #include <QPointer>
 
+#include <ctime>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <vector>
 
 class QAction;
 class QLabel;
+class QProgressBar;
 class QTabWidget;
 class QToolBar;
 
 namespace pp::ui {
 
+class FormPrinter;
 class ModeWindow;
 class PortDialog;
 class SessionDriver;
@@ -66,6 +71,17 @@ public:
     // Secondary windows, created on first use.
     ModeWindow* modeWindow();
     PortDialog* portDialog();
+    FormPrinter* printDialog();
+
+    // "Print All Parts": every part number of the selector uploaded into a copy of the sheet,
+    // one after the other; the sheet on screen stays as it is. Nothing when cancelled or
+    // when an upload failed (its status text is then shown).
+    std::optional<std::vector<pp::Sheet>> gatherAllParts();
+
+    // Shown in the status bar while a download or Print All Parts runs.
+    QProgressBar* transferProgress() const { return progress_; }
+    // Today's local date for the default file name; tests set a fixed one.
+    void setClock(std::function<std::tm()> clock) { clock_ = std::move(clock); }
 
     QLabel* statusPanel(int n) const; // 1..3
 
@@ -81,6 +97,10 @@ private:
     void Form_Resize();
     void Form_Unload();
     void transfer(void (pp::Session::*starter)());
+    void updateBusyCursor();
+    void showProgress(int done, int total, const QString& format);
+    void hideProgress();
+    std::tm today() const;
 
     // Answers for the mode window; it is created, not shown, when it does not exist yet.
     void ProcessModeData(const std::string& buffer) override;
@@ -101,12 +121,17 @@ private:
     QAction* tbSave_ = nullptr;
     QAction* tbPrint_ = nullptr;
     QLabel* panels_[3] = {};
+    QProgressBar* progress_ = nullptr;
+    std::function<std::tm()> clock_;
+    bool busyCursor_ = false;
+    bool gathering_ = false;
     int currentTab_ = 0;
     bool mirroring_ = false;
     bool unloaded_ = false;
 
     QPointer<ModeWindow> modeWindow_;
     QPointer<PortDialog> portDialog_;
+    QPointer<FormPrinter> printDialog_;
 };
 
 } // namespace pp::ui

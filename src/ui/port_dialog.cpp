@@ -6,9 +6,12 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSerialPortInfo>
+#include <QTreeWidget>
 #include <QVBoxLayout>
 
 namespace pp::ui {
@@ -53,10 +56,26 @@ PortDialog::PortDialog(std::function<int()> portNumber, std::function<void(int)>
     buttons->addWidget(cmdOK);
     buttons->addWidget(cmdCancel);
 
+    // The serial devices the computer has, so a technician sees which COMM is the adapter.
+    auto* heading = new QLabel(QStringLiteral("Serial ports on this computer:"), this);
+    heading->setObjectName(QStringLiteral("lblDevices"));
+    lstDevices_ = new QTreeWidget(this);
+    lstDevices_->setObjectName(QStringLiteral("lstDevices"));
+    lstDevices_->setHeaderLabels({QStringLiteral("Port"), QStringLiteral("Description"),
+                                  QStringLiteral("Manufacturer"), QStringLiteral("Used as")});
+    lstDevices_->setRootIsDecorated(false);
+    lstDevices_->setSelectionMode(QAbstractItemView::NoSelection);
+    lstDevices_->setFocusPolicy(Qt::NoFocus);
+    lstDevices_->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    lstDevices_->setMinimumHeight(110);
+    heading->setBuddy(lstDevices_);
+
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(frame);
+    layout->addWidget(heading);
+    layout->addWidget(lstDevices_);
     layout->addLayout(buttons);
-    setMinimumWidth(300);
+    setMinimumWidth(460);
 }
 
 void PortDialog::showEvent(QShowEvent* event) {
@@ -73,6 +92,35 @@ void PortDialog::Form_Activate() {
     options_[static_cast<size_t>(n - 1)]->setChecked(true);
     for (int i = 1; i <= 5; ++i)
         devices_[static_cast<size_t>(i - 1)]->setText(devicePathForPort(i));
+    fillDeviceList();
+}
+
+QList<SerialDevice> PortDialog::systemDevices() {
+    QList<SerialDevice> devices;
+    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
+        devices.append(
+            {info.portName(), info.systemLocation(), info.description(), info.manufacturer()});
+    return devices;
+}
+
+void PortDialog::fillDeviceList() {
+    // Plugged-in adapters come and go: the list is taken afresh at every showing.
+    const QList<SerialDevice> devices = deviceSource_ ? deviceSource_() : systemDevices();
+    lstDevices_->clear();
+    for (const SerialDevice& device : devices) {
+        QStringList comms;
+        for (int n = 1; n <= 5; ++n) {
+            const QString path = devicePathForPort(n);
+            if (path == device.systemLocation || path == device.portName)
+                comms << QStringLiteral("COMM %1").arg(n);
+        }
+        auto* item = new QTreeWidgetItem(lstDevices_,
+                                         {device.portName, device.description, device.manufacturer,
+                                          comms.join(QStringLiteral(", "))});
+        item->setToolTip(0, device.systemLocation);
+    }
+    if (devices.isEmpty())
+        new QTreeWidgetItem(lstDevices_, {QStringLiteral("(none found)")});
 }
 
 void PortDialog::cmdOK_Click() {

@@ -3,14 +3,25 @@
 #pragma once
 
 #include <QDialog>
+#include <QList>
+#include <QString>
 
 #include <array>
 #include <functional>
 
 class QRadioButton;
 class QLabel;
+class QTreeWidget;
 
 namespace pp::ui {
+
+// A serial device of this computer, as the system describes it.
+struct SerialDevice {
+    QString portName;       // ttyUSB0, COM3
+    QString systemLocation; // /dev/ttyUSB0, \\.\COM3
+    QString description;
+    QString manufacturer;
+};
 
 class PortDialog : public QDialog {
     Q_OBJECT
@@ -23,6 +34,11 @@ public:
     void cmdOK_Click();
     void cmdCancel_Click();
 
+    // Where the device list comes from; the system's serial ports unless replaced (tests).
+    using DeviceSource = std::function<QList<SerialDevice>()>;
+    void setDeviceSource(DeviceSource source) { deviceSource_ = std::move(source); }
+    static QList<SerialDevice> systemDevices();
+
 protected:
     void showEvent(QShowEvent* event) override;
 
@@ -31,6 +47,10 @@ private:
     std::function<void(int)> setPortNumber_;
     std::array<QRadioButton*, 5> options_{};
     std::array<QLabel*, 5> devices_{};
+    QTreeWidget* lstDevices_ = nullptr;
+    DeviceSource deviceSource_;
+
+    void fillDeviceList();
 };
 
 } // namespace pp::ui
