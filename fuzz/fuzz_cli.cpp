@@ -1,0 +1,113 @@
+// The command line's argument parser on any argument list (the input split at NUL bytes).
+//
+// Checks: every list gives either options or a one-line error, never both or neither; the
+// options a command gets are complete and within their ranges; and options written back as
+// an argument list parse to the same options.
+#include "app/cli.h"
+#include "fuzz_support.h"
+
+#include <algorithm>
+
+using namespace pp;
+using namespace pp::fuzz;
+using namespace pp::cli;
+
+namespace {
+
+// The options as an argument list that asks for exactly them; nothing for a command this
+// target does not know yet.
+std::optional<std::vector<std::string>> render(const Options& o) {
+    std::vector<std::string> args;
+    if (o.portNumber)
+        args.push_back("--port=" + std::to_string(o.portNumber));
+    else if (!o.portDevice.empty())
+        args.push_back("--port=" + o.portDevice);
+    switch (o.command) {
+    case Command::Help:
+        args.push_back("--help");
+        break;
+    case Command::Version:
+        args.push_back("--version");
+        break;
+    case Command::Read:
+        args.insert(args.end(), {"-o", o.file, "read", o.part});
+        break;
+    case Command::Write:
+        if (o.convert)
+            args.push_back(*o.convert ? "--convert=yes" : "--convert=no");
+        args.insert(args.end(), {"write", "--", o.file});
+        break;
+    case Command::Mode:
+        args.push_back("mode");
+        if (o.mode)
+            args.emplace_back(modeName(*o.mode));
+        break;
+    case Command::Parts:
+        args.push_back("parts");
+        break;
+    case Command::Backup:
+        args.insert(args.end(), {"backup", "--dir", o.dir});
+        break;
+    default:
+        return std::nullopt;
+    }
+    return args;
+}
+
+void checkOptions(const Options& o) {
+    PP_CHECK(o.portNumber >= 0 && o.portNumber <= 5);
+    PP_CHECK(!(o.portNumber && !o.portDevice.empty()), "both a number and a device");
+    switch (o.command) {
+    case Command::Read:
+        PP_CHECK(o.part.size() == 2 && std::stoi(o.part) >= 1 && std::stoi(o.part) <= 32);
+        PP_CHECK(!o.file.empty());
+        break;
+    case Command::Write:
+        PP_CHECK(!o.file.empty());
+        break;
+    case Command::Mode:
+        PP_CHECK(!o.mode || (*o.mode >= '0' && *o.mode <= '3'));
+        break;
+    case Command::Backup:
+        PP_CHECK(!o.dir.empty());
+        break;
+    default:
+        break;
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const std::string_view all(reinterpret_cast<const char*>(data), size);
+    std::vector<std::string> args;
+    size_t start = 0;
+    while (start <= all.size() && args.size() < 32) {
+        const size_t nul = all.find('\0', start);
+        const size_t end = nul == std::string_view::npos ? all.size() : nul;
+        args.emplace_back(all.substr(start, end - start));
+        start = end + 1;
+    }
+
+    const ParseResult r = parseArguments(args);
+    PP_CHECK(r.options.has_value() != !r.error.empty(), "options and error together, or neither");
+    if (!r.options) {
+        // One line, unless an argument it quotes brought a line end along.
+        const bool argHasLineEnd = std::any_of(args.begin(), args.end(), [](const auto& a) {
+            return a.find('\n') != std::string::npos;
+        });
+        PP_CHECK(argHasLineEnd || r.error.find('\n') == std::string::npos, "a multi-line error");
+        return 0;
+    }
+    checkOptions(*r.options);
+
+    const auto args2 = render(*r.options);
+    if (!args2)
+        return 0;
+    const ParseResult again = parseArguments(*args2);
+    if (!again.options)
+        fail("written-back options are refused:", again.error);
+    if (!(*again.options == *r.options))
+        fail("written-back options parse differently");
+    return 0;
+}

@@ -1,0 +1,4 @@
+# Faults end to end: every line fault against the simulated instrument over a real pty, and
+# the disk failing under the parameter and settings files.
+add_qt_test(test_fault_matrix test_fault_matrix.cpp fakes.h line_tap.h)
+set_tests_properties(test_fault_matrix PROPERTIES TIMEOUT 600)
