@@ -568,6 +568,7 @@ void Instrument::Impl::send(std::vector<Write> writes) {
         }
         size_t done = 0;
         auto t0 = Clock::now();
+        auto lastPaced = t0 - ByteTime9600;
         size_t sentPaced = 0;
         while (done < bytes.size()) {
             size_t len = piece ? std::min(piece, bytes.size() - done) : bytes.size() - done;
@@ -592,9 +593,14 @@ void Instrument::Impl::send(std::vector<Write> writes) {
                 // terminal one byte time after the previous one, the first one byte time
                 // after the start, so the timeline holds arrival times and the editor never
                 // sees the last byte before it could have.
+                // A late byte (the machine was busy) never lets the next one follow it
+                // sooner than a byte time, as no UART would.
                 ++sentPaced;
-                if (!pauseUntil(t0 + ByteTime9600 * static_cast<long>(sentPaced)))
+                const auto due = std::max(t0 + ByteTime9600 * static_cast<long>(sentPaced),
+                                          lastPaced + ByteTime9600);
+                if (!pauseUntil(due))
                     return;
+                lastPaced = Clock::now();
             }
             if (!writeRaw(bytes.substr(done, len)))
                 return;
