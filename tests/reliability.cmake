@@ -2,3 +2,6 @@
 # the disk failing under the parameter and settings files.
 add_qt_test(test_fault_matrix test_fault_matrix.cpp fakes.h line_tap.h)
 set_tests_properties(test_fault_matrix PROPERTIES TIMEOUT 600)
+
+add_core_test(test_disk_faults test_disk_faults.cpp fakes.h file_support.h)
+target_link_libraries(test_disk_faults PRIVATE ppsim)
