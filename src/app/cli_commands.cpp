@@ -4,6 +4,7 @@
 #include "files/param_file.h"
 #include "link/frames.h"
 #include "link/session.h"
+#include "link/status_texts.h"
 #include "sheet/compare.h"
 #include "sheet/sheet.h"
 #include "ui/exchange.h"
@@ -22,13 +23,9 @@ namespace pp::cli {
 
 namespace {
 
+using namespace pp::text;
+
 constexpr std::string_view Program = "paramporter-cli: ";
-// The window has no word for an answer it silently ignores; the command line must say something.
-constexpr std::string_view UnexpectedAnswer = "Error - unexpected answer from QX7400";
-constexpr std::string_view NoResponse = "Error - No response from QX7400";
-constexpr std::string_view CheckMode = "Check QX7400 operating mode!";
-constexpr std::string_view TestInProgress = "Test is in progress! Mode cannot be changed";
-constexpr std::string_view EnterCustomerCode = "Please enter a customer code";
 
 // Status panel 1 as a variable; message boxes are recorded, and the one question the
 // session's users can ask here, the conversion, is answered from --convert.
@@ -186,7 +183,7 @@ private:
     bool systemUpload() {
         return exchange(
             "System upload", [this] { driver_.session().cmdSDUpload_Click(); },
-            pp::Outcome::SystemRecord, "SUCCESS");
+            pp::Outcome::SystemRecord, Success);
     }
 
     // As the window does it: the part number is the selector's two-digit text.
@@ -195,7 +192,7 @@ private:
         sheet_.setPartSelection(partNumber);
         return exchange(
             "Part upload " + partNumber, [this] { driver_.session().cmdPartUpload_Click(); },
-            pp::Outcome::PartRecord, "SUCCESS");
+            pp::Outcome::PartRecord, Success);
     }
 
     std::optional<std::vector<std::string>> partList() {

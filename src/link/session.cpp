@@ -2,20 +2,11 @@
 
 #include "frames.h"
 #include "records.h"
+#include "status_texts.h"
 
 namespace pp {
 
-namespace {
-
-constexpr std::string_view CantOpenPort = "Can't open comm port! Please Try Again";
-constexpr std::string_view CantOpenPortMode = "Can't open comm port!";
-constexpr std::string_view NoResponse = "Error - No response from QX7400";
-constexpr std::string_view NakReceived = "Error - NAK received from leak unit";
-constexpr std::string_view WriteFailed = "Error - Could not write to comm port";
-constexpr std::string_view ConnectionLost = "Error - Comm port connection lost";
-constexpr std::string_view CheckMode = "Check QX7400 operating mode!";
-
-} // namespace
+using namespace text;
 
 Session::Session(Sheet& sheet, SerialPort& port, OneShotTimer& timer, Window& window)
     : sheet_(&sheet), port_(port), timer_(timer), window_(window) {}
@@ -41,7 +32,7 @@ void Session::cmdPartUpload_Click() {
     sheet_->ClearPartSheet();
     const std::string partNumber = ZeroPad(sheet_->partSelection(), 2);
     if (partNumber == "00") {
-        window_.message("Please select a part number");
+        window_.message(SelectPartNumber);
         notify(Outcome::LocalRefusal);
         return;
     }
@@ -78,12 +69,12 @@ void Session::cmdPartDnload_Click() {
     window_.setStatus("");
     downloadIndex_ = 0;
     if (sheet_->partSelection().empty()) {
-        window_.message("Please select a part number");
+        window_.message(SelectPartNumber);
         notify(Outcome::LocalRefusal);
         return;
     }
     if (sheet_->text(Part::CustCode).empty()) {
-        window_.message("Please enter a customer code");
+        window_.message(EnterCustomerCode);
         notify(Outcome::LocalRefusal);
         return;
     }
@@ -312,20 +303,20 @@ Outcome Session::dispatch(const std::string& response) {
     const char first = response.empty() ? '\0' : response[0];
     switch (first) {
     case '2':
-        window_.setStatus("SUCCESS");
+        window_.setStatus(Success);
         if (auto failure = DecodeSystemRecord(*sheet_, response))
             window_.setStatus(*failure);
         return Outcome::SystemRecord;
     case '3':
-        window_.setStatus("SUCCESS");
+        window_.setStatus(Success);
         if (auto failure = DecodePartRecord(*sheet_, response))
             window_.setStatus(*failure);
         return Outcome::PartRecord;
     case '4':
-        window_.setStatus("System Download successfully completed");
+        window_.setStatus(SystemDownloadDone);
         return Outcome::SystemDownloadEnd;
     case '5':
-        window_.setStatus("Part Download successfully completed");
+        window_.setStatus(PartDownloadDone);
         return Outcome::PartDownloadEnd;
     case '8':
         if (modeListener_)

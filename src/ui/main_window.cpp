@@ -6,6 +6,7 @@
 #include "mode_window.h"
 #include "port_dialog.h"
 #include "print_dialog.h"
+#include "scratch_upload.h"
 #include "session_driver.h"
 #include "sheet_view.h"
 
@@ -400,40 +401,19 @@ std::optional<std::vector<pp::Sheet>> MainWindow::gatherAllParts() {
         showProgress(i, total, QStringLiteral("Part %v of %m"));
 
         // The upload clears and fills the part values of the sheet it is given: a copy, so
-        // the sheet on screen keeps its own.
+        // the sheet on screen keeps its own. A cancel lets the running upload end (a second
+        // at most) before stopping.
         pp::Sheet scratch = sheet_;
-        scratch.setPartSelection(number);
-        session().setSheet(scratch);
-        std::optional<pp::Outcome> ended;
-        QEventLoop loop;
-        const auto endConn =
-            connect(driver_.get(), &SessionDriver::exchangeEnded, &loop, [&](pp::Outcome outcome) {
-                if (!ended)
-                    ended = outcome;
-                loop.quit();
-            });
-        // A cancel lets the running upload end (a second at most) before stopping.
-        const auto cancelConn =
-            connect(&progress, &QProgressDialog::canceled, &loop, [&] { cancelled = true; });
-        session().cmdPartUpload_Click();
-        if (!ended)
-            loop.exec();
-        disconnect(endConn);
-        disconnect(cancelConn);
-        session().setSheet(sheet_);
-
-        if (!ended) {
-            // The loop was left from outside (the program is quitting).
-            driver_->closePort();
-            cancelled = true;
-        } else if (*ended == pp::Outcome::PartRecord && window_.status() == "SUCCESS") {
+        const UploadResult result = ScratchUpload(*driver_, window_, sheet_).part(scratch, number);
+        if (result.ok) {
             columns.push_back(std::move(scratch));
             progress.setValue(i + 1);
             showProgress(i + 1, total, QStringLiteral("Part %v of %m"));
-        } else if (*ended == pp::Outcome::OpenFailed || *ended == pp::Outcome::LocalRefusal) {
+        } else if (result.outcome == pp::Outcome::OpenFailed ||
+                   result.outcome == pp::Outcome::LocalRefusal) {
             failure = std::string(); // the session has said why in a message box
         } else {
-            failure = window_.status().empty() ? std::string("No part record") : window_.status();
+            failure = result.failure;
         }
         cancelled = cancelled || progress.wasCanceled();
     }

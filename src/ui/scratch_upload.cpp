@@ -4,15 +4,13 @@
 #include "session_driver.h"
 
 #include "link/frames.h"
+#include "link/status_texts.h"
 
 namespace pp::ui {
 
 namespace {
 
-constexpr std::string_view Success = "SUCCESS";
-constexpr std::string_view CantOpenPort = "Can't open comm port! Please Try Again";
-constexpr std::string_view UnexpectedAnswer = "Error - unexpected answer from QX7400";
-constexpr std::string_view NoResponse = "Error - No response from QX7400";
+using namespace pp::text;
 
 // Points the session at another sheet (or listener) until the scope ends.
 class SheetSwap {

@@ -1,0 +1,25 @@
+// The link's own words, shown in status panel 1 and message boxes (and on the command
+// line's stderr). One place, so the window and the command line never drift apart.
+#pragma once
+
+#include <string_view>
+
+namespace pp::text {
+
+inline constexpr std::string_view Success = "SUCCESS";
+inline constexpr std::string_view CantOpenPort = "Can't open comm port! Please Try Again";
+inline constexpr std::string_view CantOpenPortMode = "Can't open comm port!";
+inline constexpr std::string_view NoResponse = "Error - No response from QX7400";
+inline constexpr std::string_view NakReceived = "Error - NAK received from leak unit";
+inline constexpr std::string_view WriteFailed = "Error - Could not write to comm port";
+inline constexpr std::string_view ConnectionLost = "Error - Comm port connection lost";
+inline constexpr std::string_view CheckMode = "Check QX7400 operating mode!";
+inline constexpr std::string_view SelectPartNumber = "Please select a part number";
+inline constexpr std::string_view EnterCustomerCode = "Please enter a customer code";
+inline constexpr std::string_view TestInProgress = "Test is in progress! Mode cannot be changed";
+inline constexpr std::string_view SystemDownloadDone = "System Download successfully completed";
+inline constexpr std::string_view PartDownloadDone = "Part Download successfully completed";
+// Not a frame the exchange asked for (only the command line and scratch uploads say so).
+inline constexpr std::string_view UnexpectedAnswer = "Error - unexpected answer from QX7400";
+
+} // namespace pp::text
