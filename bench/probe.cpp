@@ -6,12 +6,15 @@
 //   painted T        that expose handled, i.e. the window painted
 //   rss N KB         resident size after N exchanges (0: right after the first paint)
 //   step N ACTION S E STATUS   exchange N: steady-clock ns at the click and at its end
+//   writes N T:B ...  with PP_PROBE_WRITES set: exchange N's frame writes, ns and bytes
 //   done / failed REASON
 //
 // Environment: PP_PROBE_T0 (steady-clock ns at launch), PP_PROBE_ACTIONS ("up,down": system
 // upload, system download, repeated in turn), PP_PROBE_EXCHANGES (how many, default 0),
 // PP_PROBE_TIMEOUT_MS (default 600000). Ends the process with _exit: nothing after the
 // measurement may ask a question.
+#include "write_log.h"
+
 #include <QApplication>
 #include <QByteArray>
 #include <QCoreApplication>
@@ -146,17 +149,22 @@ private:
             finish(5);
         }
         currentAction_ = action.toUtf8();
+        if (recordWrites_)
+            pp::bench::startRecordingWrites();
         clickedAt_ = nowNs();
         button->click();
     }
 
     void afterExchange() {
         const long long endedAt = nowNs();
+        pp::bench::stopRecordingWrites();
         ++done_;
         const QByteArray status = status_ ? status_->text().toUtf8() : QByteArray("?");
         if (done_ <= 8)
             say("step " + QByteArray::number(done_) + ' ' + currentAction_ + ' ' +
                 QByteArray::number(clickedAt_) + ' ' + QByteArray::number(endedAt) + ' ' + status);
+        if (recordWrites_ && done_ <= 8)
+            say("writes " + QByteArray::number(done_) + writesText());
         if (isCheckpoint(done_) || done_ == exchanges_)
             say("rss " + QByteArray::number(done_) + ' ' + QByteArray::number(residentKb()));
         if (done_ >= exchanges_) {
@@ -166,7 +174,32 @@ private:
         next();
     }
 
+    // " ns:bytes" for each write() of the exchange's frames.
+    static QByteArray writesText() {
+        QByteArray text;
+        long long last = -1;
+        int bytes = 0;
+        auto flush = [&] {
+            if (bytes > 0)
+                text += ' ' + QByteArray::number(last) + ':' + QByteArray::number(bytes);
+        };
+        for (const auto& e : pp::bench::recordedWrites()) {
+            const long long at =
+                std::chrono::duration_cast<std::chrono::nanoseconds>(e.at.time_since_epoch())
+                    .count();
+            if (at != last) {
+                flush();
+                last = at;
+                bytes = 0;
+            }
+            ++bytes;
+        }
+        flush();
+        return text;
+    }
+
     long long t0_ = 0;
+    bool recordWrites_ = !qEnvironmentVariableIsEmpty("PP_PROBE_WRITES");
     int exchanges_ = 0;
     int timeoutMs_ = 0;
     QStringList actions_;
