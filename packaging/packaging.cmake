@@ -42,8 +42,14 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-# The Qt libraries and the rest, as dpkg-shlibdeps finds them in the binaries.
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The Qt libraries and the rest, as dpkg-shlibdeps (dpkg-dev) finds them in the binaries.
+find_program(PP_DPKG_SHLIBDEPS dpkg-shlibdeps)
+if(PP_DPKG_SHLIBDEPS)
+    set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+else()
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS
+        "libqt6widgets6 (>= 6.2), libqt6serialport6 (>= 6.2), libqt6printsupport6 (>= 6.2)")
+endif()
 # The report's fixed-pitch face.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-liberation")
 include(CPack)
