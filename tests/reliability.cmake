@@ -5,3 +5,7 @@ set_tests_properties(test_fault_matrix PROPERTIES TIMEOUT 600)
 
 add_core_test(test_disk_faults test_disk_faults.cpp fakes.h file_support.h)
 target_link_libraries(test_disk_faults PRIVATE ppsim)
+
+# Soak run against the simulated instrument: scripts/soak.sh, never part of ctest.
+add_executable(pp-soak soak_main.cpp fakes.h)
+target_link_libraries(pp-soak PRIVATE ppui ppsim)
