@@ -3,8 +3,9 @@
 //
 //   transfers  the session (SessionDriver + QSerialPort) in this process; the backup through
 //              paramporter-cli's own code
-//   start-up   the real paramporter, offscreen, with pp-probe preloaded to see its first
-//              window and to click its upload button
+//   port       what opening and closing the port costs, as every exchange does
+//   startup    the real paramporter, offscreen, with pp-probe preloaded to see its first
+//              window and to click its upload and download buttons
 //   memory     the same, a thousand exchanges against an unpaced instrument
 #include "app/cli.h"
 #include "app/cli_commands.h"
@@ -27,7 +28,6 @@
 #include <QSerialPort>
 #include <QStorageInfo>
 #include <QTemporaryDir>
-#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
