@@ -600,7 +600,10 @@ void Instrument::Impl::send(std::vector<Write> writes) {
                                           lastPaced + ByteTime9600);
                 if (!pauseUntil(due))
                     return;
-                lastPaced = Clock::now();
+                // The thread's own wake-up delay is not the line's: only a byte that is
+                // really late moves the schedule.
+                const auto now = Clock::now();
+                lastPaced = now - due > ByteTime9600 / 2 ? now : due;
             }
             if (!writeRaw(bytes.substr(done, len)))
                 return;

@@ -58,7 +58,11 @@ bool QtSerialPort::write(std::string_view bytes) {
     if (!port_.isOpen())
         return false;
     const qint64 n = port_.write(bytes.data(), static_cast<qint64>(bytes.size()));
-    if (n != static_cast<qint64>(bytes.size())) {
+    // Hand the frame to the driver now rather than when the event loop next turns: the
+    // instrument's answer cannot start before the frame has left.
+    if (n == static_cast<qint64>(bytes.size()))
+        port_.flush();
+    if (n != static_cast<qint64>(bytes.size()) || port_.error() == QSerialPort::WriteError) {
         lastError_ = port_.errorString().toStdString();
         return false;
     }

@@ -36,10 +36,18 @@ void SessionDriver::onError(QSerialPort::SerialPortError error) {
         session_.portLost(port_.device().errorString().toStdString());
         break;
     case QSerialPort::WriteError:
-        if (!port_.isOpen())
-            return;
-        session_.writeFailed();
-        break;
+        // Raised inside our own write() too, while the session is still sending: let that
+        // call return its failure first and deal with what is left afterwards.
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (!port_.isOpen())
+                    return;
+                session_.writeFailed();
+                emit changed();
+            },
+            Qt::QueuedConnection);
+        return;
     default:
         return;
     }
