@@ -18,6 +18,7 @@
 #include "fuzz_support.h"
 #include "link/session.h"
 
+#include <cstdlib>
 #include <vector>
 
 using namespace pp;
@@ -69,6 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     while (!in.empty()) {
         const Sheet before = sheet;
         const size_t outcomesBefore = outcomes.size();
+        const size_t writesBefore = port.writes.size();
         switch (in.byte()) {
         case 'u':
             session.cmdSDUpload_Click();
@@ -126,6 +128,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             continue;
         }
         checkSession(session, port, timer, sheet);
+
+        // Download fields never run past the last index of either generation.
+        for (size_t w = writesBefore; w < port.writes.size(); ++w) {
+            const std::string& f = port.writes[w];
+            if (f.size() < 8 || (f[1] != '4' && f[1] != '5'))
+                continue;
+            const int index = std::atoi(f.substr(f.size() - 7, 2).c_str());
+            PP_CHECK(index <= (f[1] == '4' ? 25 : 29), "a field past the last index");
+        }
 
         // A record the decoder refused: the sheet is as the read found it, commands aside
         // (an acknowledgement earlier in the same read may have ended a download).

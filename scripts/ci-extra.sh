@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Runs after the README's test command in CI:
+#   1. the whole test suite again, built with AddressSanitizer and UndefinedBehaviorSanitizer
+#      (build-asan); any finding fails the test that made it;
+#   2. every fuzz target for a short, bounded time (build-fuzz, clang), starting from the seed
+#      corpora in fuzz/corpus/. scripts/fuzz.sh runs them longer on demand.
+# PP_FUZZ_SECONDS sets the time of each fuzz target (default 20).
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+fuzz_seconds=${PP_FUZZ_SECONDS:-20}
+
+phase() { printf '\n== %s (%ds since start)\n' "$1" "$SECONDS"; }
+
+phase "sanitizers: build"
+cmake -S "$root" -B "$root/build-asan" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPP_SANITIZE=ON
+cmake --build "$root/build-asan" --parallel "$(nproc)"
+
+phase "sanitizers: tests"
+(
+    cd "$root/build-asan"
+    export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:detect_stack_use_after_return=1
+    export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+    QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 600
+)
+
+phase "fuzzing: ${fuzz_seconds}s per target"
+"$root/scripts/fuzz.sh" --seconds "$fuzz_seconds" --build "$root/build-fuzz"
+
+phase "done"
