@@ -4,9 +4,10 @@
 #include "app/cli_commands.h"
 #include "fakes.h"
 #include "files/param_file.h"
-#include "sheet/compare.h"
 #include "link/frames.h"
 #include "link/records.h"
+#include "report/report.h"
+#include "sheet/compare.h"
 #include "sim/instrument.h"
 #include "ui/session_driver.h"
 #include "version.h"
@@ -14,6 +15,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -162,6 +164,15 @@ private slots:
     void diffAndVerifyArguments();
     void diffOfTwoFiles();
     void verifyAgainstTheInstrument();
+
+    void reportArguments_data();
+    void reportArguments();
+    void reportIsWhatThePrinterGets_data();
+    void reportIsWhatThePrinterGets();
+    void reportOfTheOlderLayout_data();
+    void reportOfTheOlderLayout();
+    void reportAsPdf();
+    void reportFailuresWriteNothing();
 
 private:
     QTemporaryDir dir_;
@@ -659,8 +670,8 @@ void TestCli::diffAndVerifyArguments_data() {
     QTest::newRow("diff three files") << QStringList{"diff", "a", "b", "c"} << "error";
     QTest::newRow("diff with a port") << QStringList{"--port", "1", "diff", "a", "b"} << "error";
     QTest::newRow("verify") << QStringList{"verify", "a.QX"} << "verify a.QX ";
-    QTest::newRow("verify on a port") << QStringList{"verify", "a.QX", "--port", "/dev/x"}
-                                      << "verify a.QX ";
+    QTest::newRow("verify on a port")
+        << QStringList{"verify", "a.QX", "--port", "/dev/x"} << "verify a.QX ";
     QTest::newRow("verify without file") << QStringList{"verify"} << "error";
     QTest::newRow("verify two files") << QStringList{"verify", "a", "b"} << "error";
     QTest::newRow("verify with -o") << QStringList{"verify", "a", "-o", "b"} << "error";
@@ -754,6 +765,222 @@ void TestCli::verifyAgainstTheInstrument() {
     QCOMPARE(r.code, ExitLink);
     QCOMPARE(r.out, std::string());
     QCOMPARE(r.err, std::string("Error - No response from QX7400\n"));
+}
+
+// ------------------------------------------------------------------ report
+
+namespace {
+
+Result execCli(const QStringList& args) {
+    QProcess p;
+    p.start(QStringLiteral(PP_CLI_BINARY), args);
+    if (!p.waitForFinished(20000))
+        return Result{};
+    return Result{p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+                  p.readAllStandardOutput().toStdString(), p.readAllStandardError().toStdString()};
+}
+
+// The report as the window prints it for the file (conversion answered `convert`).
+std::string windowReport(const QString& file, Answer convert, const std::tm& now) {
+    Sheet sheet;
+    test::FakeWindow window;
+    window.yesNoDefault = convert;
+    if (!ReadParamFile(sheet, file.toStdString(), window))
+        return "file refused";
+    return reportText(composeReport(sheet, now));
+}
+
+// Non-empty lines with runs of blanks made one and the time of printing masked: what a PDF's
+// text layout keeps of the report.
+QStringList visibleLines(const QString& text) {
+    static const QRegularExpression blanks(QStringLiteral("\\s+"));
+    static const QRegularExpression time(
+        QStringLiteral("[A-Z][a-z]{2} \\d{2},\\d{4} \\d{2}:\\d{2}"));
+    QStringList lines;
+    for (QString line : text.split(QRegularExpression(QStringLiteral("[\r\n\f]+")))) {
+        line = line.replace(blanks, QStringLiteral(" ")).trimmed().replace(time, "TIME");
+        if (!line.isEmpty())
+            lines << line;
+    }
+    return lines;
+}
+
+} // namespace
+
+void TestCli::reportArguments_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("expected"); // "file|output|convert", or "error"
+    QTest::newRow("stdout") << QStringList{"report", "a.QX"} << "a.QX||-";
+    QTest::newRow("-o") << QStringList{"report", "a.QX", "-o", "r.txt"} << "a.QX|r.txt|-";
+    QTest::newRow("-o first, convert yes")
+        << QStringList{"-o", "r.pdf", "report", "--convert", "YES", "a.QX"} << "a.QX|r.pdf|yes";
+    QTest::newRow("--output=, convert=no")
+        << QStringList{"report", "--output=r", "--convert=no", "a"} << "a|r|no";
+    QTest::newRow("no file") << QStringList{"report", "-o", "r.txt"} << "error";
+    QTest::newRow("two files") << QStringList{"report", "a", "b"} << "error";
+    QTest::newRow("empty -o") << QStringList{"report", "a", "-o", ""} << "error";
+    QTest::newRow("convert maybe") << QStringList{"report", "a", "--convert", "maybe"} << "error";
+    QTest::newRow("no instrument") << QStringList{"--port", "1", "report", "a"} << "error";
+    QTest::newRow("no --dir") << QStringList{"report", "a", "--dir", "d"} << "error";
+}
+
+void TestCli::reportArguments() {
+    QFETCH(QStringList, args);
+    QFETCH(QString, expected);
+    std::vector<std::string> list;
+    for (const QString& a : args)
+        list.push_back(a.toStdString());
+    const ParseResult r = parseArguments(list);
+    if (expected == "error") {
+        QVERIFY(!r.options);
+        QVERIFY(!r.error.empty());
+        return;
+    }
+    QVERIFY2(r.options, r.error.c_str());
+    QCOMPARE(r.options->command, Command::Report);
+    const std::string convert = !r.options->convert ? "-" : *r.options->convert ? "yes" : "no";
+    QCOMPARE(QString::fromStdString(r.options->file + "|" + r.options->output + "|" + convert),
+             expected);
+    QCOMPARE(wantsPdf(*r.options), r.options->output.ends_with(".pdf"));
+}
+
+void TestCli::reportIsWhatThePrinterGets_data() {
+    QTest::addColumn<Generation>("generation");
+    QTest::newRow("V7.3") << Generation::V73;
+    QTest::newRow("V7.0") << Generation::V70;
+}
+
+void TestCli::reportIsWhatThePrinterGets() {
+    QFETCH(Generation, generation);
+    sim::Instrument sim(generation); // its records only: never started
+    QVERIFY(sim.setPartField(7, 11, "7.5"));
+    QVERIFY(sim.setSystemField(7, "4711"));
+    const QString file = path("report-src.QX");
+    writeFile(file, expectedFile(sim, 7));
+    const std::string expected = windowReport(file, Answer::No, december7th2026());
+    QVERIFY(expected.find("4711") != std::string::npos);
+
+    Result r = runCli({"report", file.toStdString()});
+    QCOMPARE(r.err, std::string());
+    QCOMPARE(r.code, ExitOk);
+    QCOMPARE(r.out, expected);
+
+    // The same bytes into a file, replacing what was there.
+    const QString out = path("report.txt");
+    writeFile(out, "old");
+    r = runCli({"report", file.toStdString(), "-o", out.toStdString()});
+    QCOMPARE(r.code, ExitOk);
+    QCOMPARE(r.out + r.err, std::string());
+    QCOMPARE(readFile(out), expected);
+}
+
+void TestCli::reportOfTheOlderLayout_data() {
+    QTest::addColumn<QString>("convert"); // "" for none
+    QTest::addColumn<int>("rows");
+    QTest::addColumn<bool>("initFlowCheck"); // third column of parameters line 7
+    QTest::newRow("no answer") << "" << 28 << false;
+    QTest::newRow("no") << "no" << 28 << false;
+    QTest::newRow("yes") << "yes" << 30 << true;
+}
+
+void TestCli::reportOfTheOlderLayout() {
+    QFETCH(QString, convert);
+    QFETCH(int, rows);
+    QFETCH(bool, initFlowCheck);
+    sim::Instrument old(Generation::V70);
+    const QString file = path("report-old.QX");
+    writeFile(file, expectedFile(old, 5));
+    QCOMPARE(QString::fromStdString(readFile(file)).count("\r\n"), 2);
+
+    std::vector<std::string> args{"report", file.toStdString()};
+    if (!convert.isEmpty())
+        args.insert(args.end(), {"--convert", convert.toStdString()});
+    const Result r = runCli(args);
+    QCOMPARE(r.code, ExitOk);
+    QCOMPARE(r.out,
+             windowReport(file, convert == "yes" ? Answer::Yes : Answer::No, december7th2026()));
+
+    const QStringList lines = QString::fromStdString(r.out).split(QStringLiteral("\r\n"));
+    const qsizetype line7 = lines.indexOf(QRegularExpression(QStringLiteral(" +ERR DISPLAY: .*")));
+    QVERIFY(line7 >= 0);
+    QVERIFY(lines[line7].contains(QStringLiteral("RTC PROMPT: ")));
+    QCOMPARE(lines[line7].contains(QStringLiteral("INIT FLOW CHK: ")), initFlowCheck);
+    const qsizetype heading = lines.indexOf(QRegularExpression(QStringLiteral(" +PN 05 *")));
+    QVERIFY(heading > line7);
+    int partRows = 0;
+    for (qsizetype i = heading + 1; i < lines.size(); ++i)
+        partRows += lines[i].isEmpty() ? 0 : 1;
+    QCOMPARE(partRows, rows);
+}
+
+void TestCli::reportAsPdf() {
+    sim::Instrument sim; // its records only: never started
+    QVERIFY(sim.setSystemField(7, "4711"));
+    const QString file = path("report-pdf.QX");
+    writeFile(file, expectedFile(sim, 2));
+    QDir folder(path("pdf"));
+    QVERIFY(folder.mkpath(QStringLiteral(".")));
+    const QString pdf = folder.filePath(QStringLiteral("report.PDF"));
+    writeFile(pdf, "old");
+
+    // The real binary: the command line alone decides on a GUI application.
+    const Result r = execCli({QStringLiteral("report"), file, QStringLiteral("-o"), pdf});
+    QCOMPARE(QString::fromStdString(r.err), QString());
+    QCOMPARE(r.code, ExitOk);
+    QCOMPARE(r.out, std::string());
+    QVERIFY(readFile(pdf).starts_with("%PDF-"));
+    QCOMPARE(folder.entryList(QDir::Files | QDir::Hidden), QStringList{"report.PDF"});
+    QCOMPARE(QFileInfo(pdf).permissions(), QFileInfo(file).permissions()); // not the temporary's
+
+    QProcess text;
+    text.start(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, QStringLiteral("-")});
+    QVERIFY(text.waitForFinished(20000));
+    QCOMPARE(text.exitCode(), 0);
+    const QStringList got = visibleLines(QString::fromUtf8(text.readAllStandardOutput()));
+    const QStringList want =
+        visibleLines(QString::fromStdString(windowReport(file, Answer::No, december7th2026())));
+    QCOMPARE(got, want);
+
+    // Without a GUI application (as in this test) no PDF is attempted, and none is left.
+    const QString inProcess = folder.filePath(QStringLiteral("in-process.pdf"));
+    const Result failed = runCli({"report", file.toStdString(), "-o", inProcess.toStdString()});
+    QCOMPARE(failed.code, ExitUsage);
+    QVERIFY(failed.err.starts_with("Error writing file\n"));
+    QCOMPARE(folder.entryList(QDir::Files | QDir::Hidden), QStringList{"report.PDF"});
+}
+
+void TestCli::reportFailuresWriteNothing() {
+    const QString bad = path("report-bad.QX");
+    writeFile(bad, "\"not\",\"a\"\r\n");
+    const QString good = path("report-good.QX");
+    writeFile(good, expectedFile(sim::Instrument(), 1));
+
+    for (const QString& source : {bad, path("report-missing.QX")}) {
+        for (const QString& name : {QStringLiteral("r-new.txt"), QStringLiteral("r-new.pdf")}) {
+            const QString out = path(name);
+            const Result r = execCli({QStringLiteral("report"), source, QStringLiteral("-o"), out});
+            QCOMPARE(r.code, ExitUsage);
+            QCOMPARE(r.out, std::string());
+            QVERIFY2(r.err.starts_with("Error reading file\n"), r.err.c_str());
+            QVERIFY(!QFile::exists(out));
+        }
+        // An older report stays as it was.
+        const QString kept = path("r-kept.txt");
+        writeFile(kept, "kept");
+        QCOMPARE(runCli({"report", source.toStdString(), "-o", kept.toStdString()}).code,
+                 ExitUsage);
+        QCOMPARE(readFile(kept), std::string("kept"));
+    }
+
+    // A folder that is not there: nothing written, text or PDF.
+    for (const char* name : {"no-such-folder/r.txt", "no-such-folder/r.pdf"}) {
+        const QString out = path(QString::fromLatin1(name));
+        const Result r = execCli({QStringLiteral("report"), good, QStringLiteral("-o"), out});
+        QCOMPARE(r.code, ExitUsage);
+        QCOMPARE(r.out, std::string());
+        QVERIFY2(r.err.starts_with("Error writing file\n"), r.err.c_str());
+        QVERIFY(!QDir(path("no-such-folder")).exists());
+    }
 }
 
 QTEST_GUILESS_MAIN(TestCli)

@@ -155,6 +155,10 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
     } else if (command == "verify") {
         o.command = Command::Verify;
         expectedPositional = 2;
+    } else if (command == "report") {
+        o.command = Command::Report;
+        allowed = {"-o", "--convert"}; // a file: no instrument
+        expectedPositional = 2;
     } else {
         return fail("unknown command " + command);
     }
@@ -229,6 +233,13 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
             return fail("verify needs a file");
         o.file = positional[1];
         break;
+    case Command::Report:
+        if (positional[1].empty())
+            return fail("report needs a file");
+        // -o is the file to write, the positional the file to read.
+        o.output = o.file;
+        o.file = positional[1];
+        break;
     case Command::Backup:
         if (o.dir.empty())
             return fail("backup needs --dir DIR");
@@ -237,6 +248,12 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
         break;
     }
     return {o, {}};
+}
+
+bool wantsPdf(const Options& options) {
+    if (options.command != Command::Report || options.output.size() < 4)
+        return false;
+    return upper(std::string_view(options.output).substr(options.output.size() - 4)) == ".PDF";
 }
 
 std::string usageText() {
@@ -264,6 +281,12 @@ std::string usageText() {
            "  verify FILE                    compare the QX7400's system parameters and those of\n"
            "                                 the file's part number with FILE; prints \"caption:\n"
            "                                 file value -> QX7400 value\" for each difference\n"
+           "  report FILE [-o OUT] [--convert yes|no]\n"
+           "                                 the parameter report of FILE as printed, on standard\n"
+           "                                 output or in OUT (a PDF when OUT ends in .pdf); a "
+           "file\n"
+           "                                 of the V7.2 or earlier layout is reported as it is\n"
+           "                                 unless --convert yes is given\n"
            "  --help, --version\n"
            "\n"
            "Exit status: 0 success, 1 an exchange with the QX7400 failed, 2 usage or file error,\n"

@@ -9,7 +9,7 @@
 
 namespace pp::cli {
 
-enum class Command { Help, Version, Read, Write, Mode, Parts, Backup, Diff, Verify };
+enum class Command { Help, Version, Read, Write, Mode, Parts, Backup, Diff, Verify, Report };
 
 // Exit statuses.
 inline constexpr int ExitOk = 0;
@@ -23,9 +23,10 @@ struct Options {
     int portNumber = 0;
     std::string portDevice;
     std::string part;            // read: the part number as two digits, "01".."32"
-    std::string file;            // read: -o FILE; write, verify: FILE; diff: FILE1
+    std::string file;            // read: -o FILE; write, verify, report: FILE; diff: FILE1
     std::string file2;           // diff: FILE2
-    std::optional<bool> convert; // write: --convert yes|no
+    std::string output;          // report: -o OUT; empty for standard output
+    std::optional<bool> convert; // write, report: --convert yes|no
     std::optional<char> mode;    // mode: the mode digit to change to, '0'..'3'
     std::string dir;             // backup: --dir DIR
     bool operator==(const Options&) const = default;
@@ -46,6 +47,9 @@ std::optional<std::string> partNumberText(std::string_view text);
 std::optional<char> modeDigit(std::string_view name);
 // '0'..'3' -> "SETUP" ... "DATA"; empty for any other character.
 std::string_view modeName(char digit);
+
+// report -o OUT.pdf (any case): the report is rendered, which needs a GUI application.
+bool wantsPdf(const Options& options);
 
 std::string usageText();
 

@@ -5,12 +5,20 @@
 #include "link/frames.h"
 #include "link/session.h"
 #include "link/status_texts.h"
+#include "report/report.h"
 #include "sheet/compare.h"
 #include "sheet/sheet.h"
 #include "ui/exchange.h"
 #include "ui/qt_serial_port.h"
+#include "ui/report_printer.h"
 #include "ui/session_driver.h"
 #include "version.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QPrinter>
+#include <QTemporaryFile>
 
 #include <filesystem>
 #include <functional>
@@ -18,6 +26,10 @@
 #include <ostream>
 #include <string>
 #include <vector>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
 
 namespace pp::cli {
 
@@ -88,7 +100,7 @@ public:
     }
 
     int run() {
-        if (o_.command != Command::Diff) // two files: no port
+        if (o_.command != Command::Diff && o_.command != Command::Report) // files: no port
             choosePort();
         switch (o_.command) {
         case Command::Read:
@@ -105,6 +117,8 @@ public:
             return diff();
         case Command::Verify:
             return verify();
+        case Command::Report:
+            return report();
         default:
             return ExitUsage;
         }
@@ -391,6 +405,57 @@ private:
         if (!systemUpload() || !partUpload(file.partSelection()))
             return ExitLink;
         return printDifferences(pp::compareSheets(file, sheet_));
+    }
+
+    // The file as the window opens it (the conversion question answered from --convert, No
+    // without it), reported as the window prints it at `today`.
+    int report() {
+        pp::Sheet file;
+        window_.clear();
+        if (!pp::ReadParamFile(file, o_.file, window_, *c_.fs))
+            return fileFailure(o_.file);
+        const pp::Report composed = pp::composeReport(file, c_.today);
+        if (o_.output.empty()) {
+            c_.out << pp::reportText(composed) << std::flush;
+            return ExitOk;
+        }
+        std::string why;
+        const bool written =
+            wantsPdf(o_) ? writePdf(composed, o_.output, why)
+                         : pp::replaceFileContent(*c_.fs, o_.output, pp::reportText(composed));
+        if (!written) {
+            c_.err << pp::ErrorWritingFile << '\n' << Program << o_.output << why << '\n';
+            return ExitUsage;
+        }
+        return ExitOk;
+    }
+
+    // A printer cannot write through a save file: it renders into a temporary beside `path`,
+    // which replaces `path` only when the whole job succeeded.
+    bool writePdf(const pp::Report& composed, const std::string& path, std::string& why) {
+        // Fonts need a GUI application; main makes one for this command.
+        if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
+            why = ": a PDF needs a GUI application";
+            return false;
+        }
+        const QFileInfo target(QString::fromStdString(path));
+        QTemporaryFile temporary(target.absoluteDir().filePath(
+            QStringLiteral(".") + target.fileName() + QStringLiteral(".XXXXXX")));
+        if (!temporary.open())
+            return false;
+        temporary.close(); // the name stays reserved; removed again unless renamed away
+        QPrinter printer(QPrinter::HighResolution);
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(temporary.fileName());
+        if (!pp::ui::PrintReport(composed, printer))
+            return false;
+#ifdef Q_OS_UNIX
+        // A temporary is private to its owner; the report gets the modes of any new file.
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        ::chmod(QFile::encodeName(temporary.fileName()).constData(), 0666 & ~mask);
+#endif
+        return c_.fs->replace(temporary.fileName().toStdString(), path);
     }
 
     const Options& o_;

@@ -16,7 +16,7 @@ struct Context {
     std::ostream& err; // failures, and progress when `progress` is set
     bool progress = false;
     pp::SettingsFolders settings; // where the default port number is kept
-    std::tm today{};              // for the file names of a backup
+    std::tm today{};              // local time: backup file names, the report's date
     pp::FileSystem* fs = &pp::realFileSystem();
 };
 

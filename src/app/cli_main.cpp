@@ -5,10 +5,13 @@
 #include "version.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QStandardPaths>
 
+#include <cstdlib>
 #include <ctime>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -22,7 +25,25 @@ int main(int argc, char** argv) {
         return pp::cli::ExitUsage;
     }
 
-    QCoreApplication app(argc, argv);
+    // Rendering a PDF needs fonts, hence a GUI application; it draws on no screen, so without
+    // a chosen platform it runs offscreen. Everything else stays free of a display.
+    std::unique_ptr<QCoreApplication> app;
+    if (pp::cli::wantsPdf(*parsed.options)) {
+        const char* platform = std::getenv("QT_QPA_PLATFORM");
+        if (platform == nullptr || *platform == '\0')
+            ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        // Without a desktop session the platform complains about a runtime folder it never
+        // uses here; a script's standard error should not see that.
+        const QtMessageHandler previous = qInstallMessageHandler(
+            [](QtMsgType, const QMessageLogContext&, const QString& message) {
+                if (!message.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR")))
+                    std::cerr << message.toStdString() << '\n';
+            });
+        app = std::make_unique<QGuiApplication>(argc, argv);
+        qInstallMessageHandler(previous);
+    } else {
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    }
     // The same name as the window, so both find the same configuration folder.
     QCoreApplication::setApplicationName(QStringLiteral("ParamPorter"));
     QCoreApplication::setApplicationVersion(QStringLiteral(PP_VERSION));
