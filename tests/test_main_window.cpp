@@ -207,6 +207,7 @@ void TestMainWindow::resizeSnapsBack() {
     // A long status message is cut off in its panel; it never widens the window.
     w.window().setStatus(std::string(400, 'x'));
     QCOMPARE(w.statusPanel(1)->text().size(), 400);
+    QCOMPARE(w.statusPanel(1)->toolTip(), w.statusPanel(1)->text()); // all of it on hover
     QTRY_COMPARE(w.size(), QSize(877, 710));
     QVERIFY(w.minimumSizeHint().width() <= 877);
     QVERIFY(w.minimumSizeHint().height() <= 710);

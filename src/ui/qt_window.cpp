@@ -24,8 +24,11 @@ void QtWindow::setStatusLabel(QLabel* panel1) {
 
 void QtWindow::setStatus(std::string_view text) {
     status_ = std::string(text);
-    if (panel1_)
+    if (panel1_) {
         panel1_->setText(qs(status_));
+        // A long text is cut off at the panel's edge; the tooltip shows all of it.
+        panel1_->setToolTip(panel1_->text());
+    }
 }
 
 pp::Answer QtWindow::message(std::string_view text, pp::Buttons buttons, std::string_view caption) {
@@ -34,19 +37,27 @@ pp::Answer QtWindow::message(std::string_view text, pp::Buttons buttons, std::st
     if (messageHook_)
         return messageHook_(body, buttons, title);
 
+    const auto box = makeBox(text, buttons, caption, parent_);
+    const int result = box->exec();
+    if (buttons == pp::Buttons::YesNo)
+        return result == QMessageBox::Yes ? pp::Answer::Yes : pp::Answer::No;
+    return pp::Answer::Ok;
+}
+
+std::unique_ptr<QMessageBox> QtWindow::makeBox(std::string_view text, pp::Buttons buttons,
+                                               std::string_view caption, QWidget* parent) {
     // The texts keep the carriage return of the old message boxes; a label wants a newline.
-    QString shown = body;
+    QString shown = qs(text);
     shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
     if (buttons == pp::Buttons::YesNo) {
-        QMessageBox box(QMessageBox::Question, title, shown, QMessageBox::Yes | QMessageBox::No,
-                        parent_);
-        box.setDefaultButton(QMessageBox::Yes);
-        return box.exec() == QMessageBox::Yes ? pp::Answer::Yes : pp::Answer::No;
+        auto box = std::make_unique<QMessageBox>(QMessageBox::Question, qs(caption), shown,
+                                                 QMessageBox::Yes | QMessageBox::No, parent);
+        box->setDefaultButton(QMessageBox::Yes);
+        return box;
     }
-    QMessageBox box(QMessageBox::NoIcon, title, shown, QMessageBox::Ok, parent_);
-    box.exec();
-    return pp::Answer::Ok;
+    return std::make_unique<QMessageBox>(QMessageBox::NoIcon, qs(caption), shown, QMessageBox::Ok,
+                                         parent);
 }
 
 std::optional<QString> QtWindow::runFileDialog(bool save, const QString& preset) {

@@ -8,10 +8,12 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
 class QLabel;
+class QMessageBox;
 class QWidget;
 
 namespace pp::ui {
@@ -34,6 +36,11 @@ public:
                        std::string_view caption = pp::AppTitle) override;
     std::optional<std::string> chooseOpenFile() override;
     std::optional<std::string> chooseSaveFile(std::string_view suggestedName) override;
+
+    // The box message() shows, built but not run (the screenshot tool grabs it as it is).
+    static std::unique_ptr<QMessageBox> makeBox(std::string_view text, pp::Buttons buttons,
+                                                std::string_view caption = pp::AppTitle,
+                                                QWidget* parent = nullptr);
 
     void setMessageHook(MessageHook hook) { messageHook_ = std::move(hook); }
     void setFileHook(FileHook hook) { fileHook_ = std::move(hook); }

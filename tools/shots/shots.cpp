@@ -1,0 +1,267 @@
+// pp-shots OUTDIR [--scale F]: renders the main window against the simulated instrument, every
+// dialog and every message box the program shows into PNG files, so they can be looked at
+// for clipped or misaligned text at 100 % and other scales.
+#include "files/param_file.h"
+#include "files/settings.h"
+#include "link/status_texts.h"
+#include "sheet/catalogue.h"
+#include "sheet/compare.h"
+#include "sim/instrument.h"
+#include "ui/about_box.h"
+#include "ui/backup.h"
+#include "ui/compare_dialog.h"
+#include "ui/main_window.h"
+#include "ui/mode_window.h"
+#include "ui/port_dialog.h"
+#include "ui/print_dialog.h"
+#include "ui/qt_window.h"
+#include "ui/session_driver.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QStyleFactory>
+#include <QTabWidget>
+#include <QThread>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace {
+
+QString outDir;
+int failures = 0;
+
+void settle() {
+    for (int i = 0; i < 5; ++i)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+}
+
+bool waitFor(const std::function<bool()>& done, int ms = 10000) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > ms)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(5);
+    }
+    return true;
+}
+
+void shoot(QWidget* widget, const QString& name) {
+    widget->show();
+    settle();
+    const QString path = QDir(outDir).filePath(name + QStringLiteral(".png"));
+    if (!widget->grab().save(path)) {
+        std::fprintf(stderr, "pp-shots: cannot write %s\n", qPrintable(path));
+        ++failures;
+        return;
+    }
+    std::printf("%s\t%dx%d\n", qPrintable(path), widget->width(), widget->height());
+}
+
+void shootMessage(const QString& name, std::string_view text, pp::Buttons buttons = pp::Buttons::Ok,
+                  std::string_view caption = pp::AppTitle, QWidget* parent = nullptr) {
+    const auto box = pp::ui::QtWindow::makeBox(text, buttons, caption, parent);
+    shoot(box.get(), QStringLiteral("msg-") + name);
+    box->hide();
+}
+
+template <typename T> T* child(QWidget& w, const char* name) {
+    return w.findChild<T*>(QString::fromLatin1(name));
+}
+
+[[noreturn]] void fail(const char* what) {
+    std::fprintf(stderr, "pp-shots: %s\n", what);
+    std::exit(1);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QString scale;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--scale") == 0 && i + 1 < argc)
+            scale = QString::fromLocal8Bit(argv[++i]);
+        else if (argv[i][0] != '-' && outDir.isEmpty())
+            outDir = QString::fromLocal8Bit(argv[i]);
+    }
+    if (outDir.isEmpty()) {
+        std::fprintf(stderr, "usage: pp-shots OUTDIR [--scale FACTOR]\n");
+        return 2;
+    }
+    // Read once, when the application starts.
+    if (!scale.isEmpty())
+        qputenv("QT_SCALE_FACTOR", scale.toLatin1());
+    if (!QDir().mkpath(outDir))
+        fail("cannot create the output folder");
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("ParamPorter"));
+    if (QStyle* fusion = QStyleFactory::create(QStringLiteral("Fusion")))
+        QApplication::setStyle(fusion);
+
+    pp::sim::Instrument instrument;
+    if (!instrument.start())
+        fail("cannot start the simulated QX7400");
+    instrument.setConfiguredParts({1, 2, 5});
+    qputenv("PARAMPORTER_COMM1", QByteArray::fromStdString(instrument.devicePath()));
+
+    pp::ui::MainWindow w;
+    w.session().setCommPortNumber(1);
+    // Questions the window asks while it is driven here are answered "Yes" unseen.
+    w.window().setMessageHook([](const QString&, pp::Buttons buttons, const QString&) {
+        return buttons == pp::Buttons::YesNo ? pp::Answer::Yes : pp::Answer::Ok;
+    });
+    shoot(&w, QStringLiteral("main-start"));
+
+    auto* tabs = child<QTabWidget>(w, "SSTab1");
+    auto* parts = child<QComboBox>(w, "cmbParts");
+    auto* custCode = child<QLineEdit>(w, "txtCustCode");
+    const auto systemUpload = [&] {
+        tabs->setCurrentIndex(0);
+        w.window().setStatus("");
+        child<QPushButton>(w, "cmdSDUpload")->click();
+        if (!waitFor([&] { return w.statusPanel(1)->text() == QLatin1String("SUCCESS"); }))
+            fail("system upload did not succeed");
+    };
+    const auto partUpload = [&](int index) {
+        tabs->setCurrentIndex(1);
+        // Turning to the part tab may ask for the part list first.
+        if (!waitFor([&] { return parts->count() > index && !w.session().busy(); }))
+            fail("no part list");
+        parts->setCurrentIndex(index);
+        emit parts->activated(index);
+        w.window().setStatus("");
+        child<QPushButton>(w, "cmdPartUpload")->click();
+        if (!waitFor([&] {
+                return w.statusPanel(1)->text() == QLatin1String("SUCCESS") &&
+                       !custCode->text().isEmpty();
+            }))
+            fail("part upload did not succeed");
+    };
+
+    systemUpload();
+    shoot(&w, QStringLiteral("main-system"));
+    partUpload(1);
+    shoot(&w, QStringLiteral("main-part"));
+
+    // A long status text (a device path with its reason) in panel 1.
+    w.window().setStatus("Could not open /dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-"
+                         "if00-port0: Permission denied");
+    shoot(&w, QStringLiteral("main-long-status"));
+    w.window().setStatus("SUCCESS");
+
+    // Secondary windows.
+    pp::ui::ModeWindow* mode = w.modeWindow();
+    shoot(mode, QStringLiteral("mode-window"));
+    mode->cmdReqMode_Click();
+    waitFor([&] { return !w.session().busy(); });
+    shoot(mode, QStringLiteral("mode-window-answered"));
+    mode->hide();
+
+    pp::ui::PortDialog* port = w.portDialog();
+    shoot(port, QStringLiteral("port-dialog"));
+    port->hide();
+
+    auto* about = new pp::ui::AboutBox(&w);
+    shoot(about, QStringLiteral("about-box"));
+    delete about;
+
+    pp::ui::FormPrinter* print = pp::ui::printDialogFor(&w, &w.window());
+    print->setSheet(w.sheet());
+    print->load();
+    shoot(print, QStringLiteral("print-dialog"));
+    print->hide();
+
+    {
+        // The instrument changed under the sheet on screen: its serial number and part 01.
+        const pp::Sheet onScreen = w.sheet();
+        instrument.setSystemField(7, "4711");
+        systemUpload();
+        partUpload(0);
+        pp::ui::CompareDialog rows(pp::compareSheets(onScreen, w.sheet()),
+                                   QStringLiteral("Compare With QX7400"),
+                                   QStringLiteral("In QX7400"), &w);
+        shoot(&rows, QStringLiteral("compare-rows"));
+        pp::ui::CompareDialog none({}, QStringLiteral("Compare With File"),
+                                   QStringLiteral("In file"), &w);
+        shoot(&none, QStringLiteral("compare-none"));
+    }
+
+    {
+        QProgressDialog progress(QStringLiteral("Uploading part 05 (3 of 3)..."),
+                                 QStringLiteral("Cancel"), 0, 3, &w);
+        progress.setWindowTitle(QStringLiteral("ParamPorter"));
+        progress.setValue(2);
+        shoot(&progress, QStringLiteral("all-parts-progress"));
+    }
+
+    // Backup summaries: everything written; one failure and a cancel; nothing read.
+    const std::string folder = "/home/operator/QX7400 Backups";
+    const std::string caption = pp::ui::PartsBackup::summaryCaption().toStdString();
+    pp::ui::BackupSummary full;
+    full.written = {"a", "b", "c", "d"};
+    shootMessage(QStringLiteral("backup-written"), pp::ui::backupSummaryText(full, folder),
+                 pp::Buttons::Ok, caption, &w);
+    pp::ui::BackupSummary partial;
+    partial.written = {"a", "b"};
+    partial.failed = {{"05", std::string(pp::text::NoResponse)}};
+    partial.notRead = {"07", "12", "31"};
+    partial.cancelled = true;
+    shootMessage(QStringLiteral("backup-partial"), pp::ui::backupSummaryText(partial, folder),
+                 pp::Buttons::Ok, caption, &w);
+    pp::ui::BackupSummary none;
+    none.failure = std::string(pp::text::CantOpenPort);
+    shootMessage(QStringLiteral("backup-nothing"), pp::ui::backupSummaryText(none, folder),
+                 pp::Buttons::Ok, caption, &w);
+
+    // Every other message box, as QtWindow shows it.
+    struct Message {
+        const char* name;
+        std::string text;
+        pp::Buttons buttons = pp::Buttons::Ok;
+        std::string caption = std::string(pp::AppTitle);
+    };
+    const Message messages[] = {
+        {"cant-open-port", std::string(pp::text::CantOpenPort)},
+        {"cant-open-port-mode", std::string(pp::text::CantOpenPortMode)},
+        {"no-response", std::string(pp::text::NoResponse)},
+        {"nak", std::string(pp::text::NakReceived)},
+        {"write-failed", std::string(pp::text::WriteFailed)},
+        {"connection-lost", std::string(pp::text::ConnectionLost)},
+        {"check-mode", std::string(pp::text::CheckMode)},
+        {"select-part", std::string(pp::text::SelectPartNumber)},
+        {"enter-customer-code", std::string(pp::text::EnterCustomerCode)},
+        {"test-in-progress", std::string(pp::text::TestInProgress)},
+        {"error-reading-file", std::string(pp::ErrorReadingFile)},
+        {"error-writing-file", std::string(pp::ErrorWritingFile)},
+        {"error-writing-app-file", std::string(pp::ErrorWritingAppFile)},
+        {"convert", std::string(pp::ConvertQuestion), pp::Buttons::YesNo,
+         std::string(pp::ConvertCaption)},
+        {"keep-values", "Do you want to keep the current values of all parameters?",
+         pp::Buttons::YesNo, "QX7400 Parameters"},
+        {"no-printers", "No printers are available!"},
+        {"select-printer", "Please select a printer!"},
+        {"no-part-numbers", "No part numbers are listed. Query QX7400 for its part numbers first."},
+        {"wait-transfer", "Please wait until the transfer with QX7400 has ended."},
+        {"part-not-uploaded",
+         "Part 05 could not be uploaded: " + std::string(pp::text::NoResponse)},
+    };
+    for (const Message& m : messages)
+        shootMessage(QString::fromLatin1(m.name), m.text, m.buttons, m.caption, &w);
+
+    instrument.stop();
+    return failures == 0 ? 0 : 1;
+}
