@@ -6,6 +6,8 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace pp::ui {
 
 namespace {
@@ -53,7 +55,14 @@ CompareDialog::CompareDialog(const std::vector<pp::Difference>& differences, con
         }
     }
     tree_->expandAll();
-    tree_->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    // Columns as wide as their texts plus a gap, so a value never runs into its caption.
+    QHeaderView* head = tree_->header();
+    head->setSectionResizeMode(QHeaderView::Interactive);
+    const int gap = 3 * fontMetrics().averageCharWidth();
+    const QAbstractItemView* view = tree_; // QTreeView hides the size hint it overrides
+    for (int c = 0; c + 1 < tree_->columnCount(); ++c)
+        tree_->setColumnWidth(c,
+                              std::max(view->sizeHintForColumn(c), head->sectionSizeHint(c)) + gap);
 
     const bool empty = differences.empty();
     tree_->setVisible(!empty);
