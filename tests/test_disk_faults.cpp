@@ -22,6 +22,7 @@
 
 #include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <csignal>
@@ -301,6 +302,9 @@ private slots:
         QTest::newRow("vanishes between dialog and read") << "vanishes";
         QTest::newRow("empty file") << "empty";
         QTest::newRow("cut short by a full disk") << "cut short";
+        QTest::newRow("an endless device in its place") << "device";
+        QTest::newRow("a named pipe in its place") << "fifo";
+        QTest::newRow("far too large") << "huge";
     }
     void openFails() {
         QFETCH(QString, place);
@@ -314,6 +318,17 @@ private slots:
             putFile(path, ParamFileText(good));
         if (place == "empty")
             putFile(path, "");
+        // Nothing a parameter file could be: each must be refused at once, not read forever
+        // (a device), waited on (a pipe without a writer) or loaded whole (gigabytes).
+        if (place == "device")
+            QVERIFY(QFile::link("/dev/zero", path));
+        if (place == "fifo")
+            QCOMPARE(::mkfifo(path.toLocal8Bit().constData(), 0600), 0);
+        if (place == "huge") {
+            std::string text = ParamFileText(good);
+            text.resize(8 << 20, ' ');
+            putFile(path, text);
+        }
         if (place == "cut short") { // a save that stopped in the part line
             const std::string text = ParamFileText(good);
             putFile(path, text.substr(0, text.find("\r\n") + 40));
@@ -353,6 +368,14 @@ private slots:
     }
 
     // ------------------------------------------------------------------ settings
+
+    // A settings file that is no file (a pipe nobody writes to) must not hold up the start.
+    void settingsThatIsNoFile() {
+        QTemporaryDir app;
+        const SettingsFolders folders{app.path().toStdString(), {}};
+        QCOMPARE(::mkfifo(app.filePath("RIGPREFS.DAT").toLocal8Bit().constData(), 0600), 0);
+        QCOMPARE(int(LoadAppSettings(folders)), 1);
+    }
 
     void settingsOnAFailingDisk_data() {
         QTest::addColumn<QString>("place");

@@ -1,5 +1,6 @@
 #include "file_system.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
@@ -14,6 +15,9 @@ namespace stdfs = std::filesystem;
 
 namespace pp {
 namespace {
+
+// Parameter and settings files are a few hundred bytes.
+constexpr std::uintmax_t ReadLimit = 1 << 20;
 
 bool syncToDisk(std::FILE* f) {
 #ifdef _WIN32
@@ -48,8 +52,10 @@ public:
     }
 
     std::optional<std::string> readAll(const std::string& path) override {
+        // Only a regular file of a sensible size: opening a pipe waits for a writer, a device
+        // may never end, and a huge file would be loaded whole.
         std::error_code ec;
-        if (stdfs::is_directory(path, ec))
+        if (!stdfs::is_regular_file(path, ec) || stdfs::file_size(path, ec) > ReadLimit || ec)
             return std::nullopt;
         std::FILE* f = std::fopen(path.c_str(), "rb");
         if (!f)
@@ -57,9 +63,9 @@ public:
         std::string content;
         char buffer[4096];
         size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0)
+        while (content.size() <= ReadLimit && (n = std::fread(buffer, 1, sizeof buffer, f)) > 0)
             content.append(buffer, n);
-        const bool failed = std::ferror(f) != 0;
+        const bool failed = std::ferror(f) != 0 || content.size() > ReadLimit;
         std::fclose(f);
         if (failed)
             return std::nullopt;
