@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Soak run: a thousand upload/edit/download/save/open cycles against the simulated instrument
-# with random faults, reporting the resident size at the start and the end. Not part of the
-# tests (it runs for a minute or more).
+# with random faults, for each firmware generation, reporting the resident size at the start
+# and the end. Not part of the tests (it runs for a few minutes).
 #
 #   scripts/soak.sh [--build DIR] [pp-soak options: --cycles N --seed N --fault-rate P
 #                    --generation 7.0|7.3]
@@ -16,4 +16,13 @@ if [ ! -f "$build/build.ninja" ]; then
     cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 fi
 cmake --build "$build" --target pp-soak
-exec "$build/tests/pp-soak" "$@"
+# Both firmware generations unless one was asked for.
+if [[ " $* " == *" --generation "* ]]; then
+    exec "$build/tests/pp-soak" "$@"
+fi
+status=0
+for g in 7.3 7.0; do
+    echo "== V$g"
+    "$build/tests/pp-soak" --generation "$g" "$@" || status=1
+done
+exit $status

@@ -225,6 +225,8 @@ struct Soak {
         for (int i = 0; i < 3; ++i) {
             const SysRow& r =
                 systemCatalogue()[std::uniform_int_distribution<size_t>(0, SysCount - 1)(random)];
+            if (r.v73Only && sheet.generation() != Generation::V73)
+                continue; // disabled on the tab
             if (r.kind == SysKind::Delay || r.kind == SysKind::Whole || r.kind == SysKind::Tens)
                 moveSlider(r.id);
             else if (r.kind == SysKind::TwoState)
@@ -315,6 +317,7 @@ struct Soak {
         }
         Sheet opened;
         FakeWindow reader;
+        reader.yesNoDefault = Answer::No; // a V7.0 file stays V7.0
         reader.openFiles.push_back(sheet.filePath);
         if (!OpenCommand(opened, reader) || ParamFileText(opened) != ParamFileText(sheet))
             problem("the saved file opens to another sheet");
