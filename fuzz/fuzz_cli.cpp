@@ -48,6 +48,19 @@ std::optional<std::vector<std::string>> render(const Options& o) {
     case Command::Backup:
         args.insert(args.end(), {"backup", "--dir", o.dir});
         break;
+    case Command::Diff:
+        args.insert(args.end(), {"diff", "--", o.file, o.file2});
+        break;
+    case Command::Verify:
+        args.insert(args.end(), {"verify", "--", o.file});
+        break;
+    case Command::Report:
+        if (o.convert)
+            args.push_back(*o.convert ? "--convert=YES" : "--convert=No");
+        if (!o.output.empty())
+            args.insert(args.end(), {"--output", o.output});
+        args.insert(args.end(), {"report", "--", o.file});
+        break;
     default:
         return std::nullopt;
     }
@@ -70,6 +83,17 @@ void checkOptions(const Options& o) {
         break;
     case Command::Backup:
         PP_CHECK(!o.dir.empty());
+        break;
+    case Command::Diff:
+        PP_CHECK(!o.file.empty() && !o.file2.empty());
+        PP_CHECK(!o.portNumber && o.portDevice.empty(), "a port for two files");
+        break;
+    case Command::Verify:
+        PP_CHECK(!o.file.empty());
+        break;
+    case Command::Report:
+        PP_CHECK(!o.file.empty());
+        PP_CHECK(!o.portNumber && o.portDevice.empty(), "a port for a file");
         break;
     default:
         break;

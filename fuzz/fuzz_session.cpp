@@ -1,7 +1,8 @@
 // The session fed any sequence of requests, received bytes, line errors, time-outs, lost
 // ports and failing writes, through the recording fakes. The input is a byte stream of
 // commands; bytes that are no command are skipped:
-//   u p d q      system upload, part upload, system download, part download
+//   u p d q      system upload, part upload, system download, part download (each only
+//                while the window would have its button enabled)
 //   m l c<x>     mode, part list, mode change to x
 //   r<n><bytes>  n bytes received in one read
 //   e<x>         a line error (x picks which, one of them unknown)
@@ -18,6 +19,7 @@
 #include "fuzz_support.h"
 #include "link/session.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <vector>
 
@@ -65,24 +67,37 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     session.setModeListener(&listener);
     std::vector<Outcome> outcomes;
     session.onExchangeEnded = [&](Outcome o) { outcomes.push_back(o); };
+    // Download fields never run past the last index of the generation.
+    session.onFieldSent = [](int index, int last) {
+        PP_CHECK(last == 24 || last == 25 || last == 27 || last == 29);
+        PP_CHECK(index >= 0 && index <= last, "a field past the last index");
+    };
 
+    // PP_FUZZ_TRACE=1 prints each command's effect, for reading a crash input.
+    static const bool trace = std::getenv("PP_FUZZ_TRACE") != nullptr;
     Input in(std::string_view(reinterpret_cast<const char*>(data), size));
     while (!in.empty()) {
         const Sheet before = sheet;
         const size_t outcomesBefore = outcomes.size();
         const size_t writesBefore = port.writes.size();
+        in.mark();
         switch (in.byte()) {
+        // The window calls a starter only while its button is enabled.
         case 'u':
-            session.cmdSDUpload_Click();
+            if (sheet.commands.sdUpload)
+                session.cmdSDUpload_Click();
             break;
         case 'p':
-            session.cmdPartUpload_Click();
+            if (sheet.commands.partUpload)
+                session.cmdPartUpload_Click();
             break;
         case 'd':
-            session.cmdSDDnLoad_Click();
+            if (sheet.commands.sdDownload)
+                session.cmdSDDnLoad_Click();
             break;
         case 'q':
-            session.cmdPartDnload_Click();
+            if (sheet.commands.partDownload)
+                session.cmdPartDnload_Click();
             break;
         case 'm':
             session.requestMode();
@@ -127,16 +142,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         default:
             continue;
         }
-        checkSession(session, port, timer, sheet);
-
-        // Download fields never run past the last index of either generation.
-        for (size_t w = writesBefore; w < port.writes.size(); ++w) {
-            const std::string& f = port.writes[w];
-            if (f.size() < 8 || (f[1] != '4' && f[1] != '5'))
-                continue;
-            const int index = std::atoi(f.substr(f.size() - 7, 2).c_str());
-            PP_CHECK(index <= (f[1] == '4' ? 25 : 29), "a field past the last index");
+        if (trace) {
+            std::fprintf(stderr, "%c port %d timer %d open %d index %d cmd '%s' status '%s'",
+                         in.last(), port.isOpen(), timer.isRunning(), session.exchangeOpen(),
+                         session.downloadIndex(), session.downloadCmd().c_str(),
+                         window.status().c_str());
+            for (size_t w = writesBefore; w < port.writes.size(); ++w)
+                std::fprintf(stderr, " [%s]", port.writes[w].c_str() + 1);
+            std::fprintf(stderr, "\n");
         }
+        checkSession(session, port, timer, sheet);
 
         // A record the decoder refused: the sheet is as the read found it, commands aside
         // (an acknowledgement earlier in the same read may have ended a download).

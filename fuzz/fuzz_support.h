@@ -37,6 +37,9 @@ public:
     explicit Input(std::string_view data) : data_(data) {}
     bool empty() const { return pos_ >= data_.size(); }
     uint8_t byte() { return empty() ? 0 : static_cast<uint8_t>(data_[pos_++]); }
+    // The command byte read first in the current step (for tracing).
+    char last() const { return first_ < data_.size() ? data_[first_] : '?'; }
+    void mark() { first_ = pos_; }
     int16_t int16() {
         const int hi = byte();
         return static_cast<int16_t>((hi << 8) | byte());
@@ -65,6 +68,7 @@ private:
 
     std::string_view data_;
     size_t pos_ = 0;
+    size_t first_ = 0;
 };
 
 // Every slider stands within its own range.

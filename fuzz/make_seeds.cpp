@@ -141,6 +141,9 @@ int main(int argc, char** argv) {
         {"backup", {"--port", "/dev/ttyS1", "backup", "--dir", "backups/"}},
         {"help", {"--help"}},
         {"dashes", {"write", "--", "--odd.QX"}},
+        {"diff", {"diff", "a.QX", "b.QX"}},
+        {"verify", {"--port", "1", "verify", "part05.QX"}},
+        {"report", {"report", "part05.QX", "-o", "part05.pdf", "--convert", "no"}},
     };
     for (const auto& [name, args] : lines) {
         std::string bytes;
