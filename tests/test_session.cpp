@@ -247,6 +247,16 @@ void TestSession::localRefusals_data() {
     QTest::newRow("download, empty selector") << true << ""
                                               << "1"
                                               << "Please select a part number";
+    // Only 1..32 exist on the instrument; a file can carry any text into the selector.
+    QTest::newRow("upload, part 33") << false << "33"
+                                     << "1"
+                                     << "Please select a part number";
+    QTest::newRow("download, part 99") << true << "99"
+                                       << "1"
+                                       << "Please select a part number";
+    QTest::newRow("download, not a number") << true << "abc"
+                                            << "1"
+                                            << "Please select a part number";
     QTest::newRow("download, no customer code") << true << "05"
                                                 << ""
                                                 << "Please enter a customer code";

@@ -8,6 +8,22 @@ namespace pp {
 
 using namespace text;
 
+namespace {
+
+// The instrument holds part numbers 1 to 32; any other selector text (a file can carry one)
+// would go out as a malformed frame.
+bool isPartNumber(const std::string& text) {
+    if (text.empty() || text.size() > 2)
+        return false;
+    for (char c : text)
+        if (c < '0' || c > '9')
+            return false;
+    const int n = std::stoi(text);
+    return n >= 1 && n <= 32;
+}
+
+} // namespace
+
 Session::Session(Sheet& sheet, SerialPort& port, OneShotTimer& timer, Window& window)
     : sheet_(&sheet), port_(port), timer_(timer), window_(window) {}
 
@@ -31,7 +47,7 @@ void Session::cmdPartUpload_Click() {
     window_.setStatus("");
     sheet_->ClearPartSheet();
     const std::string partNumber = ZeroPad(sheet_->partSelection(), 2);
-    if (partNumber == "00") {
+    if (!isPartNumber(partNumber)) {
         window_.message(SelectPartNumber);
         notify(Outcome::LocalRefusal);
         return;
@@ -68,7 +84,7 @@ void Session::cmdSDDnLoad_Click() {
 void Session::cmdPartDnload_Click() {
     window_.setStatus("");
     downloadIndex_ = 0;
-    if (sheet_->partSelection().empty()) {
+    if (!isPartNumber(sheet_->partSelection())) {
         window_.message(SelectPartNumber);
         notify(Outcome::LocalRefusal);
         return;
@@ -81,8 +97,12 @@ void Session::cmdPartDnload_Click() {
     sheet_->commands.partUpload = false;
     downloadCmd_ = "5";
     timer_.start(NoResponseMs);
+    if (!openPort(false)) {
+        openFailure(CantOpenPort, true);
+        return;
+    }
     downloading_ = true;
-    if (!openPort(false) || !sendField()) {
+    if (!sendField()) {
         openFailure(CantOpenPort, true);
         return;
     }
@@ -124,6 +144,7 @@ bool Session::openPort(bool assignNumber) {
 }
 
 void Session::openFailure(std::string_view message, bool closePort) {
+    downloading_ = false;
     const std::string reason = port_.lastError();
     if (!reason.empty())
         window_.setStatus(reason);
