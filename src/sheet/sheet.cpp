@@ -42,6 +42,17 @@ bool isCustomerCode(const std::string& text) {
     return true;
 }
 
+// A slider refuses a position outside its range; only a real move runs its rule.
+enum class Move { Refused, Same, Moved };
+Move moveSlider(Slider& s, int pos) {
+    if (pos < s.min || pos > s.max)
+        return Move::Refused;
+    if (pos == s.pos)
+        return Move::Same;
+    s.pos = static_cast<int16_t>(pos);
+    return Move::Moved;
+}
+
 int optionCount(const PartRow& r) {
     int n = 0;
     for (auto b : r.options)
@@ -73,14 +84,10 @@ void Sheet::setText(Sys id, std::string text) {
 bool Sheet::setSlider(Sys id, int pos) {
     if (row(id).slider.empty())
         return false;
-    Slider& s = sysSlider_[idx(id)];
-    if (pos < s.min || pos > s.max)
-        return false;
-    if (pos == s.pos)
-        return true;
-    s.pos = static_cast<int16_t>(pos);
-    runSliderRule(id);
-    return true;
+    const Move m = moveSlider(sysSlider_[idx(id)], pos);
+    if (m == Move::Moved)
+        runSliderRule(id);
+    return m != Move::Refused;
 }
 
 void Sheet::selectOption(Sys id, int which) {
@@ -165,14 +172,10 @@ void Sheet::setText(Part id, std::string text) {
 bool Sheet::setSlider(Part id, int pos) {
     if (row(id).slider.empty())
         return false;
-    Slider& s = partSlider_[idx(id)];
-    if (pos < s.min || pos > s.max)
-        return false;
-    if (pos == s.pos)
-        return true;
-    s.pos = static_cast<int16_t>(pos);
-    runSliderRule(id);
-    return true;
+    const Move m = moveSlider(partSlider_[idx(id)], pos);
+    if (m == Move::Moved)
+        runSliderRule(id);
+    return m != Move::Refused;
 }
 
 void Sheet::setSliderMin(Part id, int min) {
