@@ -8,7 +8,7 @@ packages=(
     fonts-liberation
     xvfb x11-apps imagemagick poppler-utils
     cups printer-driver-cups-pdf
-    clang
+    clang libclang-rt-14-dev
 )
 
 missing=()
