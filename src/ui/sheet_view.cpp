@@ -148,6 +148,39 @@ SheetView::SheetView(pp::Sheet& sheet, QObject* parent) : QObject(parent), sheet
     mirror();
 }
 
+// A read-only text and its option buttons (captioned with the texts they produce); the
+// catalogue leaves unused button names empty.
+void SheetView::addOptions(Controls& c, QHBoxLayout* row, std::string_view textBox,
+                           std::span<const std::string_view> options,
+                           std::span<const std::string_view> states,
+                           std::function<void(int)> select) {
+    c.text = newValueBox(textBox, true, c.frame);
+    row->addWidget(c.text);
+    c.group = new QButtonGroup(c.frame);
+    for (size_t i = 0; i < options.size() && !options[i].empty(); ++i) {
+        auto* option = new QRadioButton(qs(states[i]), c.frame);
+        option->setObjectName(qs(options[i]));
+        c.group->addButton(option, static_cast<int>(i));
+        c.options[i] = option;
+        row->addWidget(option);
+        ++c.optionCount;
+    }
+    row->addStretch(1);
+    connect(c.group, &QButtonGroup::idClicked, this, [this, select](int which) {
+        select(which);
+        emit edited();
+    });
+}
+
+void SheetView::addTextAndSlider(Controls& c, QHBoxLayout* row, std::string_view textBox,
+                                 std::string_view slider, std::function<void(int)> apply) {
+    c.text = newValueBox(textBox, true, c.frame);
+    c.slider = newSlider(slider, c.frame);
+    row->addWidget(c.text);
+    row->addWidget(c.slider, 1);
+    connectSlider(c.slider, std::move(apply));
+}
+
 void SheetView::connectSlider(QScrollBar* bar, std::function<void(int)> apply) {
     // The rule runs on an arrow or track click, a key or the wheel, and when a drag ends; not
     // while the handle is being dragged.
@@ -172,22 +205,8 @@ SheetView::Controls SheetView::buildSystemFrame(const pp::SysRow& r, QWidget* pa
     const pp::Sys id = r.id;
     switch (r.kind) {
     case pp::SysKind::TwoState: {
-        c.text = newValueBox(r.textBox, true, c.frame);
-        row->addWidget(c.text);
-        c.group = new QButtonGroup(c.frame);
-        for (int i = 0; i < 2; ++i) {
-            auto* option = new QRadioButton(qs(r.states[static_cast<size_t>(i)]), c.frame);
-            option->setObjectName(qs(r.options[static_cast<size_t>(i)]));
-            c.group->addButton(option, i);
-            c.options[static_cast<size_t>(i)] = option;
-            row->addWidget(option);
-        }
-        c.optionCount = 2;
-        row->addStretch(1);
-        connect(c.group, &QButtonGroup::idClicked, this, [this, id](int which) {
-            sheet_.selectOption(id, which);
-            emit edited();
-        });
+        addOptions(c, row, r.textBox, r.options, r.states,
+                   [this, id](int which) { sheet_.selectOption(id, which); });
         break;
     }
     case pp::SysKind::Clock: {
@@ -208,11 +227,8 @@ SheetView::Controls SheetView::buildSystemFrame(const pp::SysRow& r, QWidget* pa
     case pp::SysKind::OptionInfo:
         break; // shown in the option block
     default:
-        c.text = newValueBox(r.textBox, true, c.frame);
-        c.slider = newSlider(r.slider, c.frame);
-        row->addWidget(c.text);
-        row->addWidget(c.slider, 1);
-        connectSlider(c.slider, [this, id](int value) { sheet_.setSlider(id, value); });
+        addTextAndSlider(c, row, r.textBox, r.slider,
+                         [this, id](int value) { sheet_.setSlider(id, value); });
         break;
     }
     return c;
@@ -292,22 +308,8 @@ SheetView::Controls SheetView::buildPartFrame(const pp::PartRow& r, QWidget* par
     const pp::Part id = r.id;
     switch (r.kind) {
     case pp::PartKind::Option: {
-        c.text = newValueBox(r.textBox, true, c.frame);
-        row->addWidget(c.text);
-        c.group = new QButtonGroup(c.frame);
-        for (size_t i = 0; i < r.options.size() && !r.options[i].empty(); ++i) {
-            auto* option = new QRadioButton(qs(r.states[i]), c.frame);
-            option->setObjectName(qs(r.options[i]));
-            c.group->addButton(option, static_cast<int>(i));
-            c.options[i] = option;
-            row->addWidget(option);
-            ++c.optionCount;
-        }
-        row->addStretch(1);
-        connect(c.group, &QButtonGroup::idClicked, this, [this, id](int which) {
-            sheet_.selectOption(id, which);
-            emit edited();
-        });
+        addOptions(c, row, r.textBox, r.options, r.states,
+                   [this, id](int which) { sheet_.selectOption(id, which); });
         break;
     }
     case pp::PartKind::Code: {
@@ -325,11 +327,8 @@ SheetView::Controls SheetView::buildPartFrame(const pp::PartRow& r, QWidget* par
         break;
     }
     default:
-        c.text = newValueBox(r.textBox, true, c.frame);
-        c.slider = newSlider(r.slider, c.frame);
-        row->addWidget(c.text);
-        row->addWidget(c.slider, 1);
-        connectSlider(c.slider, [this, id](int value) { sheet_.setSlider(id, value); });
+        addTextAndSlider(c, row, r.textBox, r.slider,
+                         [this, id](int value) { sheet_.setSlider(id, value); });
         break;
     }
     return c;

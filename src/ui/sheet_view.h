@@ -9,11 +9,13 @@
 
 #include <array>
 #include <functional>
+#include <span>
 #include <string>
 
 class QButtonGroup;
 class QComboBox;
 class QGroupBox;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -64,6 +66,11 @@ private:
     void buildPartPage();
     Controls buildSystemFrame(const pp::SysRow& row, QWidget* parent);
     Controls buildPartFrame(const pp::PartRow& row, QWidget* parent);
+    void addOptions(Controls& c, QHBoxLayout* row, std::string_view textBox,
+                    std::span<const std::string_view> options,
+                    std::span<const std::string_view> states, std::function<void(int)> select);
+    void addTextAndSlider(Controls& c, QHBoxLayout* row, std::string_view textBox,
+                          std::string_view slider, std::function<void(int)> apply);
     void connectSlider(QScrollBar* bar, std::function<void(int)> apply);
     void mirrorControls(const Controls& c, const std::string& text, const pp::Slider* slider,
                         int option, bool enabled);
