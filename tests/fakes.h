@@ -3,6 +3,7 @@
 #pragma once
 
 #include "link/ports.h"
+#include "link/session.h"
 
 #include <deque>
 #include <optional>
@@ -176,5 +177,29 @@ public:
 private:
     std::string status_;
 };
+
+// What the user must read, written out here rather than taken from the program, so a changed
+// text in the program fails the tests.
+namespace expected {
+inline constexpr std::string_view Success = "SUCCESS";
+inline constexpr std::string_view NoResponse = "Error - No response from QX7400";
+inline constexpr std::string_view NakReceived = "Error - NAK received from leak unit";
+inline constexpr std::string_view CheckMode = "Check QX7400 operating mode!";
+inline constexpr std::string_view PortLost = "Error - Comm port connection lost";
+inline constexpr std::string_view SystemDone = "System Download successfully completed";
+inline constexpr std::string_view PartDone = "Part Download successfully completed";
+inline constexpr std::string_view ChecksumError = "Check sum error";
+inline constexpr std::string_view WrongPart = "ERROR - Invalid part number";
+} // namespace expected
+
+// Records the mode reports and part lists the session hands over.
+struct RecordingListener : ModeListener {
+    std::vector<std::string> modes, lists;
+    void ProcessModeData(const std::string& buffer) override { modes.push_back(buffer); }
+    void ProcessPartsList(const std::string& buf) override { lists.push_back(buf); }
+};
+
+// An outcome no exchange has: "nothing ended in time".
+inline constexpr auto NoEnd = static_cast<Outcome>(-1);
 
 } // namespace pp::test

@@ -28,6 +28,9 @@
 using namespace pp;
 using namespace std::chrono_literals;
 using pp::test::FakeWindow;
+using pp::test::NoEnd;
+using Listener = pp::test::RecordingListener;
+using namespace pp::test::expected;
 using pp::test::LineTap;
 
 Q_DECLARE_METATYPE(pp::Outcome)
@@ -35,25 +38,7 @@ Q_DECLARE_METATYPE(pp::Generation)
 
 namespace {
 
-constexpr std::string_view Success = "SUCCESS";
-constexpr std::string_view NoResponse = "Error - No response from QX7400";
-constexpr std::string_view NakReceived = "Error - NAK received from leak unit";
-constexpr std::string_view CheckMode = "Check QX7400 operating mode!";
-constexpr std::string_view PortLost = "Error - Comm port connection lost";
-constexpr std::string_view SystemDone = "System Download successfully completed";
-constexpr std::string_view PartDone = "Part Download successfully completed";
-constexpr std::string_view ChecksumError = "Check sum error";
-constexpr std::string_view WrongPart = "ERROR - Invalid part number";
-
-constexpr auto NoEnd = static_cast<Outcome>(-1);
-
 enum class Seq { System, Part };
-
-struct Listener : ModeListener {
-    std::vector<std::string> modes, lists;
-    void ProcessModeData(const std::string& buffer) override { modes.push_back(buffer); }
-    void ProcessPartsList(const std::string& buf) override { lists.push_back(buf); }
-};
 
 const char* genName(Generation g) {
     return g == Generation::V70 ? "V7.0" : "V7.3";
