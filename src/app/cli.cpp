@@ -27,13 +27,22 @@ struct OptionName {
     std::string_view name;
     std::string_view key; // canonical
 };
-constexpr std::array<OptionName, 5> ValueOptions{{
+constexpr std::array<OptionName, 12> ValueOptions{{
     {"--port", "--port"},
     {"-o", "-o"},
     {"--output", "-o"},
     {"--convert", "--convert"},
     {"--dir", "--dir"},
+    {"--history", "--history"},
+    {"--serial", "--serial"},
+    {"--part", "--part"},
+    {"--action", "--action"},
+    {"--limit", "--limit"},
+    {"--export", "--export"},
+    {"--diff", "--diff"},
 }};
+// Options without a value.
+constexpr std::array<std::string_view, 2> FlagOptions{"--json", "--verify"};
 
 std::optional<std::string_view> valueOptionKey(std::string_view name) {
     for (const OptionName& o : ValueOptions)
@@ -50,6 +59,14 @@ Options only(Command command) {
 
 ParseResult fail(std::string message) {
     return {std::nullopt, std::move(message)};
+}
+
+// A history entry ID: 1, 2, ...
+std::optional<long long> entryId(std::string_view text) {
+    if (!allDigits(text) || text.size() > 18)
+        return std::nullopt;
+    const long long id = std::stoll(std::string(text));
+    return id > 0 ? std::optional<long long>(id) : std::nullopt;
 }
 
 } // namespace
@@ -111,6 +128,15 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
             name = a.substr(0, eq);
             value = a.substr(eq + 1);
         }
+        if (std::find(FlagOptions.begin(), FlagOptions.end(), name) != FlagOptions.end()) {
+            if (value)
+                return fail("option " + name + " takes no value");
+            for (const auto& [k, v] : values)
+                if (k == name)
+                    return fail("option " + name + " given twice");
+            values.emplace_back(name, std::string());
+            continue;
+        }
         const auto key = valueOptionKey(name);
         if (!key)
             return fail("unknown option " + name);
@@ -159,16 +185,25 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
         o.command = Command::Report;
         allowed = {"-o", "--convert"}; // a file: no instrument
         expectedPositional = 2;
+    } else if (command == "history") {
+        o.command = Command::History;
+        allowed = {"--serial", "--part",   "--action", "--limit", "--json",
+                   "--verify", "--export", "--diff",   "-o"}; // no instrument
+        for (const auto& [key, value] : values)
+            if (key == "--diff")
+                expectedPositional = 2; // --diff ID1 ID2
     } else {
         return fail("unknown command " + command);
     }
+    allowed.push_back("--history");
 
     if (positional.size() > expectedPositional)
         return fail("too many arguments for " + command + ": " + positional[expectedPositional]);
     if (positional.size() < expectedPositional)
-        return fail(command == "read"   ? "read needs a part number"
-                    : command == "diff" ? "diff needs two files"
-                                        : command + " needs a file");
+        return fail(command == "read"      ? "read needs a part number"
+                    : command == "diff"    ? "diff needs two files"
+                    : command == "history" ? "history --diff needs two entry IDs"
+                                           : command + " needs a file");
 
     for (const auto& [key, value] : values) {
         if (std::find(allowed.begin(), allowed.end(), key) == allowed.end())
@@ -197,6 +232,38 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
             if (value.empty())
                 return fail("--dir needs a folder");
             o.dir = value;
+        } else if (key == "--history") {
+            if (value.empty())
+                return fail("--history needs a file name");
+            o.history = value;
+        } else if (key == "--serial") {
+            if (value.empty())
+                return fail("--serial needs a serial number");
+            o.serial = value;
+        } else if (key == "--part") {
+            const auto pn = partNumberText(value);
+            if (!pn)
+                return fail("--part " + value + ": 1..32 expected");
+            o.part = *pn;
+        } else if (key == "--action") {
+            o.action = upper(value) == "UPLOAD"     ? "upload"
+                       : upper(value) == "DOWNLOAD" ? "download"
+                                                    : "";
+            if (o.action.empty())
+                return fail("--action takes upload or download, not " + value);
+        } else if (key == "--limit") {
+            if (!allDigits(value) || value.size() > 9 || std::stoll(value) == 0)
+                return fail("--limit " + value + ": a number of entries (1, 2, ...) expected");
+            o.limit = std::stoll(value);
+        } else if (key == "--json") {
+            o.json = true;
+        } else if (key == "--verify") {
+            o.verifyHistory = true;
+        } else if (key == "--export" || key == "--diff") {
+            const auto id = entryId(value);
+            if (!id)
+                return fail(key + " " + value + ": an entry ID (1, 2, ...) expected");
+            (key == "--export" ? o.exportId : o.diffFirst) = *id;
         }
     }
 
@@ -244,6 +311,26 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
         if (o.dir.empty())
             return fail("backup needs --dir DIR");
         break;
+    case Command::History: {
+        if (o.diffFirst) {
+            const auto id = entryId(positional[1]);
+            if (!id)
+                return fail("--diff " + positional[1] + ": an entry ID (1, 2, ...) expected");
+            o.diffSecond = *id;
+        }
+        const int modes = int(o.verifyHistory) + int(o.exportId != 0) + int(o.diffFirst != 0);
+        if (modes > 1)
+            return fail("history takes one of --verify, --export and --diff");
+        const bool listing =
+            !o.serial.empty() || !o.part.empty() || !o.action.empty() || o.limit != 0 || o.json;
+        if (modes == 1 && listing)
+            return fail("--serial, --part, --action, --limit and --json only go with the listing");
+        if (o.exportId && o.file.empty())
+            return fail("history --export needs -o FILE");
+        if (!o.exportId && !o.file.empty())
+            return fail("option -o only goes with history --export");
+        break;
+    }
     default:
         break;
     }
@@ -257,12 +344,15 @@ bool wantsPdf(const Options& options) {
 }
 
 std::string usageText() {
-    return "Usage: paramporter-cli [--port PORT] COMMAND [ARGS]\n"
+    return "Usage: paramporter-cli [--port PORT] [--history FILE] COMMAND [ARGS]\n"
            "\n"
            "Reads and writes the parameters of a QX7400 leak tester over its serial port.\n"
            "\n"
            "  PORT: a COMM number 1..5, or a device path such as /dev/ttyUSB0\n"
            "        (default: the port number in the settings file RIGPREFS.DAT)\n"
+           "  FILE: the history of every transfer (default: $PARAMPORTER_HISTORY, else\n"
+           "        $XDG_DATA_HOME/paramporter/history.sqlite or\n"
+           "        ~/.local/share/paramporter/history.sqlite)\n"
            "\n"
            "Commands:\n"
            "  read PART -o FILE              upload the system parameters and those of part\n"
@@ -287,10 +377,20 @@ std::string usageText() {
            "file\n"
            "                                 of the V7.2 or earlier layout is reported as it is\n"
            "                                 unless --convert yes is given\n"
+           "  history [--serial SN] [--part PP] [--action upload|download] [--limit N] [--json]\n"
+           "                                 the recorded transfers, newest first, one per line\n"
+           "                                 (ID TIME ACTION SCOPE PART SERIAL RESULT), or as "
+           "JSON\n"
+           "                                 Lines with the parameter file of each\n"
+           "  history --verify               check the hash chain of the recorded transfers\n"
+           "  history --export ID -o FILE    write entry ID as a parameter file\n"
+           "  history --diff ID1 ID2         print the parameters whose texts differ between two\n"
+           "                                 entries, as diff does\n"
            "  --help, --version\n"
            "\n"
-           "Exit status: 0 success, 1 an exchange with the QX7400 failed, 2 usage or file error,\n"
-           "3 diff or verify found differences.\n";
+           "Exit status: 0 success, 1 an exchange with the QX7400 failed, 2 usage or file error\n"
+           "(or an unknown entry ID), 3 diff, verify or history --diff found differences, 4 an\n"
+           "entry of the history does not match its hash.\n";
 }
 
 } // namespace pp::cli

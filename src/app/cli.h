@@ -9,13 +9,26 @@
 
 namespace pp::cli {
 
-enum class Command { Help, Version, Read, Write, Mode, Parts, Backup, Diff, Verify, Report };
+enum class Command {
+    Help,
+    Version,
+    Read,
+    Write,
+    Mode,
+    Parts,
+    Backup,
+    Diff,
+    Verify,
+    Report,
+    History
+};
 
 // Exit statuses.
 inline constexpr int ExitOk = 0;
 inline constexpr int ExitLink = 1;   // an exchange with the instrument failed
 inline constexpr int ExitUsage = 2;  // bad arguments, or a file that cannot be read or written
 inline constexpr int ExitDiffer = 3; // diff, verify: the parameters differ
+inline constexpr int ExitBroken = 4; // history --verify: an entry does not match its hash
 
 struct Options {
     Command command = Command::Help;
@@ -29,6 +42,17 @@ struct Options {
     std::optional<bool> convert; // write, report: --convert yes|no
     std::optional<char> mode;    // mode: the mode digit to change to, '0'..'3'
     std::string dir;             // backup: --dir DIR
+    std::string history;         // --history FILE: the history of this run
+    // history: the listing (part: --part PP, also --serial, --action, --limit, --json), or
+    // --verify, or --export ID (file: -o FILE), or --diff ID1 ID2.
+    std::string serial;
+    std::string action; // "upload" or "download"
+    long long limit = 0;
+    bool json = false;
+    bool verifyHistory = false;
+    long long exportId = 0;
+    long long diffFirst = 0;
+    long long diffSecond = 0;
     bool operator==(const Options&) const = default;
 };
 

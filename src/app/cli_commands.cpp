@@ -9,6 +9,7 @@
 #include "sheet/compare.h"
 #include "sheet/sheet.h"
 #include "ui/exchange.h"
+#include "ui/history_tap.h"
 #include "ui/qt_serial_port.h"
 #include "ui/report_printer.h"
 #include "ui/session_driver.h"
@@ -22,6 +23,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -76,6 +78,11 @@ public:
     void ProcessPartsList(const std::string& buf) override { list = buf; }
 };
 
+// --history wins over the environment and the default.
+std::string historyPath(const Options& options, const Context& context) {
+    return options.history.empty() ? context.historyPath : options.history;
+}
+
 bool isFailure(pp::Outcome outcome) {
     switch (outcome) {
     case pp::Outcome::Refused:
@@ -97,6 +104,10 @@ public:
         : o_(options), c_(context), driver_(sheet_, window_) {
         driver_.session().setModeListener(&answers_);
         window_.convert = o_.convert;
+        if (const std::string path = historyPath(o_, c_); !path.empty()) {
+            history_ = std::make_unique<pp::ui::HistoryTap>(driver_, window_, path);
+            history_->setReporter([this](const std::string& note) { historyNote_ = note; });
+        }
     }
 
     int run() {
@@ -160,10 +171,14 @@ private:
         if (c_.progress)
             c_.err << '\n';
 
-        if (*ended == expected && (success.empty() || window_.status() == success))
-            return true;
-        reportFailure(*ended, expected);
-        return false;
+        const bool done = *ended == expected && (success.empty() || window_.status() == success);
+        if (!done)
+            reportFailure(*ended, expected);
+        // After the exchange's own words.
+        if (!historyNote_.empty())
+            c_.err << historyNote_ << '\n';
+        historyNote_.clear();
+        return done;
     }
 
     void reportFailure(pp::Outcome outcome, pp::Outcome expected) {
@@ -464,6 +479,8 @@ private:
     CliWindow window_;
     ModeAnswers answers_;
     pp::ui::SessionDriver driver_;
+    std::unique_ptr<pp::ui::HistoryTap> history_;
+    std::string historyNote_;
 };
 
 } // namespace
@@ -476,6 +493,8 @@ int run(const Options& options, Context& context) {
     case Command::Version:
         context.out << PP_VERSION << '\n' << std::flush;
         return ExitOk;
+    case Command::History:
+        return runHistory(options, context, historyPath(options, context));
     default:
         return Runner(options, context).run();
     }

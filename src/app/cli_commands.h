@@ -18,9 +18,14 @@ struct Context {
     pp::SettingsFolders settings; // where the default port number is kept
     std::tm today{};              // local time: backup file names, the report's date
     pp::FileSystem* fs = &pp::realFileSystem();
+    // The history when --history names none; empty: transfers are not recorded.
+    std::string historyPath;
 };
 
 // Runs one parsed command; returns the exit status.
 int run(const Options& options, Context& context);
+
+// The history command (cli_history.cpp).
+int runHistory(const Options& options, Context& context, const std::string& path);
 
 } // namespace pp::cli

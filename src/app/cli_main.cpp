@@ -1,7 +1,8 @@
-// paramporter-cli [--port PORT] COMMAND [ARGS]: the window's uploads, downloads, mode and
-// part-number requests from a shell, for scripts and backups.
+// paramporter-cli [--port PORT] [--history FILE] COMMAND [ARGS]: the window's uploads, downloads,
+// mode and part-number requests from a shell, for scripts and backups.
 #include "app/cli.h"
 #include "app/cli_commands.h"
+#include "history/store.h"
 #include "version.h"
 
 #include <QCoreApplication>
@@ -53,6 +54,7 @@ int main(int argc, char** argv) {
     context.settings.application = QCoreApplication::applicationDirPath().toStdString();
     context.settings.config =
         QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation).toStdString();
+    context.historyPath = pp::history::defaultHistoryPath();
     const std::time_t now = std::time(nullptr);
     if (const std::tm* local = std::localtime(&now))
         context.today = *local;

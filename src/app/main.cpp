@@ -1,6 +1,8 @@
 // paramporter [--simulate] [--port N|DEVICE] [--version]
 #include "files/settings.h"
+#include "history/store.h"
 #include "sim/instrument.h"
+#include "ui/history_actions.h"
 #include "ui/main_window.h"
 #include "ui/session_driver.h"
 #include "version.h"
@@ -73,6 +75,8 @@ int main(int argc, char** argv) {
     }
 
     pp::ui::MainWindow window(settings);
+    // Every transfer recorded; File > History... (owned by the window).
+    new pp::ui::HistoryActions(window, pp::history::defaultHistoryPath());
     if (instrument)
         window.session().setCommPortNumber(1);
     if (parser.isSet(portOption)) {

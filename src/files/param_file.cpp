@@ -298,7 +298,12 @@ bool WriteParamFile(const Sheet& sheet, const std::string& path, Window& window,
 
 // ---------------------------------------------------------------- reading
 
-bool applyParamFileText(Sheet& sheet, std::string_view content, Window& window) {
+namespace {
+
+// The whole file, or (withPart false) the system parameters of a file whose part line is
+// empty, as a system transfer leaves the sheet: that line is skipped and the part sheet stays
+// empty.
+bool applyFileText(Sheet& sheet, std::string_view content, Window& window, bool withPart) {
     sheet.ClearPartSheet();
     sheet.ClearSystemSheet();
     FieldReader in(content);
@@ -312,11 +317,15 @@ bool applyParamFileText(Sheet& sheet, std::string_view content, Window& window) 
     // pressure values of the part line are scaled by the file's counts.
     DecodeOptionCode(sheet, sheet.text(Sys::OptionCode));
 
-    if (!applyPartLine(sheet, in))
+    if (withPart && !applyPartLine(sheet, in))
         return false;
+    for (size_t i = 0; !withPart && i < 1 + PartLine.size(); ++i)
+        if (!in.next())
+            return false;
 
     Commands& c = sheet.commands;
-    c.save = c.saveAs = c.print = true;
+    if (withPart)
+        c.save = c.saveAs = c.print = true;
     c.sdDownload = c.partUpload = c.partDownload = true;
     c.partTab = true;
 
@@ -335,9 +344,21 @@ bool applyParamFileText(Sheet& sheet, std::string_view content, Window& window) 
         sheet.SetFirmwareGeneration(answer == Answer::Yes ? Generation::V73 : Generation::V70);
         initFlow = {"OFF", "0", "0"};
     }
+    if (!withPart)
+        return applyField(sheet, Sys::InitFlowChk, initFlow[0]);
     return applyField(sheet, Sys::InitFlowChk, initFlow[0]) &&
            applyField(sheet, Part::InitLimit, initFlow[1]) &&
            applyField(sheet, Part::InitTime, initFlow[2]);
+}
+
+} // namespace
+
+bool applyParamFileText(Sheet& sheet, std::string_view content, Window& window) {
+    return applyFileText(sheet, content, window, true);
+}
+
+bool applySystemFileText(Sheet& sheet, std::string_view content, Window& window) {
+    return applyFileText(sheet, content, window, false);
 }
 
 bool ReadParamFile(Sheet& sheet, const std::string& path, Window& window, FileSystem& fs) {

@@ -48,6 +48,11 @@ std::string ParamFileText(const Sheet& sheet);
 // False at the first failure, with `sheet` part-way applied: callers pass a copy.
 bool applyParamFileText(Sheet& sheet, std::string_view content, Window& window);
 
+// The same for the text of a system transfer, whose part line is empty: the system parameters
+// are applied, the part line is skipped and the part sheet left empty with its selection, as a
+// system upload leaves it.
+bool applySystemFileText(Sheet& sheet, std::string_view content, Window& window);
+
 // Writes the sheet to `path`. The old file is replaced only when the whole new content was
 // written. Failures show "Error writing file" and set the status "File Error".
 bool WriteParamFile(const Sheet& sheet, const std::string& path, Window& window,

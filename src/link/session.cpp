@@ -39,7 +39,7 @@ void Session::cmdSDUpload_Click() {
         return;
     }
     timer_.start(NoResponseMs);
-    beginExchange();
+    beginExchange({ExchangeKind::SystemUpload, {}});
 }
 
 void Session::cmdPartUpload_Click() {
@@ -57,7 +57,7 @@ void Session::cmdPartUpload_Click() {
         return;
     }
     timer_.start(NoResponseMs);
-    beginExchange();
+    beginExchange({ExchangeKind::PartUpload, partNumber});
 }
 
 // Downloads start the timer before opening, so an open failure is followed by the
@@ -78,7 +78,7 @@ void Session::cmdSDDnLoad_Click() {
         openFailure(CantOpenPort, true);
         return;
     }
-    beginExchange();
+    beginExchange({ExchangeKind::SystemDownload, {}});
 }
 
 void Session::cmdPartDnload_Click() {
@@ -106,22 +106,22 @@ void Session::cmdPartDnload_Click() {
         openFailure(CantOpenPort, true);
         return;
     }
-    beginExchange();
+    beginExchange({ExchangeKind::PartDownload, sheet_->partSelection()});
 }
 
 bool Session::requestPartList() {
-    return startModeRequest(partListFrame());
+    return startModeRequest(partListFrame(), ExchangeKind::PartList);
 }
 bool Session::requestMode() {
-    return startModeRequest(readModeFrame());
+    return startModeRequest(readModeFrame(), ExchangeKind::Mode);
 }
 bool Session::requestModeChange(char mode) {
-    return startModeRequest(setModeFrame(mode));
+    return startModeRequest(setModeFrame(mode), ExchangeKind::ModeChange);
 }
 
 // The mode window's requests keep RxBuffer and the buttons as they are, and leave a port
 // that was already open (by an exchange in progress) open.
-bool Session::startModeRequest(const std::string& frame) {
+bool Session::startModeRequest(const std::string& frame, ExchangeKind kind) {
     window_.setStatus("");
     if (!openPort(true)) {
         openFailure(CantOpenPortMode, false);
@@ -133,7 +133,7 @@ bool Session::startModeRequest(const std::string& frame) {
         return false;
     }
     timer_.start(NoResponseMs);
-    beginExchange();
+    beginExchange({kind, {}});
     return true;
 }
 
@@ -365,10 +365,11 @@ void Session::enableDownloadUpload() {
 
 // ---- exchanges
 
-void Session::beginExchange() {
+void Session::beginExchange(ExchangeInfo info) {
     // An exchange whose port a failed starter closed is over: nothing can answer it.
     if (exchangeOpen_)
         endExchange(Outcome::NoResponse);
+    exchange_ = std::move(info);
     exchangeOpen_ = true;
 }
 

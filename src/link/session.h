@@ -49,6 +49,24 @@ enum class Outcome {
     LocalRefusal // "Please select a part number" and the like: nothing was sent
 };
 
+// Which exchange a starter began, for observers of its end (the history). Starters that end
+// before sending anything (OpenFailed, LocalRefusal) leave the last one in place.
+enum class ExchangeKind {
+    None,
+    SystemUpload,
+    PartUpload,
+    SystemDownload,
+    PartDownload,
+    PartList,
+    Mode,
+    ModeChange
+};
+
+struct ExchangeInfo {
+    ExchangeKind kind = ExchangeKind::None;
+    std::string partNumber; // part transfers: the selector's two digits
+};
+
 inline constexpr int NoResponseMs = 1000;
 inline constexpr size_t RxBufferLimit = 4096;
 
@@ -89,6 +107,9 @@ public:
     int downloadIndex() const { return downloadIndex_; }
     bool busy() const { return port_.isOpen() || timer_.isRunning(); }
     bool exchangeOpen() const { return exchangeOpen_; }
+    // The exchange in progress, or the one that ended last; the sheet it reads and writes.
+    const ExchangeInfo& exchange() const { return exchange_; }
+    const Sheet& sheet() const { return *sheet_; }
 
     // Called once when an exchange ends (optional).
     std::function<void(Outcome)> onExchangeEnded;
@@ -98,12 +119,12 @@ public:
 private:
     bool openPort(bool assignNumber);
     void openFailure(std::string_view message, bool closePort);
-    bool startModeRequest(const std::string& frame);
+    bool startModeRequest(const std::string& frame, ExchangeKind kind);
     bool sendField(); // false when the write failed
     void analyse();
     Outcome dispatch(const std::string& response);
     void enableDownloadUpload();
-    void beginExchange();
+    void beginExchange(ExchangeInfo info);
     void finish(Outcome outcome); // closes the port, stops the timer, ends the exchange
     void endExchange(Outcome outcome);
     void notify(Outcome outcome);
@@ -118,6 +139,7 @@ private:
     std::string rxBuffer_;
     std::string downloadCmd_;
     int downloadIndex_ = 0;
+    ExchangeInfo exchange_;
     bool exchangeOpen_ = false; // a started exchange has not ended yet
     bool downloading_ = false;  // a download is sending fields and awaits their ACKs
 };

@@ -16,22 +16,13 @@ QString qs(const std::string& text) {
 }
 } // namespace
 
-CompareDialog::CompareDialog(const std::vector<pp::Difference>& differences, const QString& title,
-                             const QString& otherColumn, QWidget* parent)
-    : QDialog(parent) {
-    setObjectName(QStringLiteral("frmCompare"));
-    setWindowTitle(title);
-
-    tree_ = new QTreeWidget(this);
-    tree_->setObjectName(QStringLiteral("treeDifferences"));
-    tree_->setColumnCount(3);
-    tree_->setHeaderLabels({QStringLiteral("Parameter"), QStringLiteral("On screen"), otherColumn});
-    tree_->setRootIsDecorated(false);
-    tree_->setSelectionMode(QAbstractItemView::ExtendedSelection);
-
-    none_ = new QLabel(noDifferencesText(), this);
-    none_->setObjectName(QStringLiteral("lblNoDifferences"));
-    none_->setAlignment(Qt::AlignCenter);
+void fillDifferenceTree(QTreeWidget* tree, const std::vector<pp::Difference>& differences,
+                        const QStringList& valueColumns) {
+    const bool both = valueColumns.size() > 1;
+    tree->clear();
+    tree->setColumnCount(1 + static_cast<int>(valueColumns.size()));
+    tree->setHeaderLabels(QStringList{QStringLiteral("Parameter")} + valueColumns);
+    tree->setRootIsDecorated(false);
 
     const struct {
         pp::CompareGroup group;
@@ -44,25 +35,42 @@ CompareDialog::CompareDialog(const std::vector<pp::Difference>& differences, con
             if (d.group != g.group)
                 continue;
             if (!header) {
-                header = new QTreeWidgetItem(tree_, {g.name});
+                header = new QTreeWidgetItem(tree, {g.name});
                 header->setFirstColumnSpanned(true);
                 header->setFlags(Qt::ItemIsEnabled);
                 QFont bold = header->font(0);
                 bold.setBold(true);
                 header->setFont(0, bold);
             }
-            new QTreeWidgetItem(header, {qs(d.caption), qs(d.a), qs(d.b)});
+            new QTreeWidgetItem(header, both ? QStringList{qs(d.caption), qs(d.a), qs(d.b)}
+                                             : QStringList{qs(d.caption), qs(d.b)});
         }
     }
-    tree_->expandAll();
+    tree->expandAll();
     // Columns as wide as their texts plus a gap, so a value never runs into its caption.
-    QHeaderView* head = tree_->header();
+    QHeaderView* head = tree->header();
     head->setSectionResizeMode(QHeaderView::Interactive);
-    const int gap = 3 * fontMetrics().averageCharWidth();
-    const QAbstractItemView* view = tree_; // QTreeView hides the size hint it overrides
-    for (int c = 0; c + 1 < tree_->columnCount(); ++c)
-        tree_->setColumnWidth(c,
-                              std::max(view->sizeHintForColumn(c), head->sectionSizeHint(c)) + gap);
+    const int gap = 3 * tree->fontMetrics().averageCharWidth();
+    const QAbstractItemView* view = tree; // QTreeView hides the size hint it overrides
+    for (int c = 0; c + 1 < tree->columnCount(); ++c)
+        tree->setColumnWidth(c,
+                             std::max(view->sizeHintForColumn(c), head->sectionSizeHint(c)) + gap);
+}
+
+CompareDialog::CompareDialog(const std::vector<pp::Difference>& differences, const QString& title,
+                             const QString& otherColumn, QWidget* parent)
+    : QDialog(parent) {
+    setObjectName(QStringLiteral("frmCompare"));
+    setWindowTitle(title);
+
+    tree_ = new QTreeWidget(this);
+    tree_->setObjectName(QStringLiteral("treeDifferences"));
+    tree_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    fillDifferenceTree(tree_, differences, {QStringLiteral("On screen"), otherColumn});
+
+    none_ = new QLabel(noDifferencesText(), this);
+    none_->setObjectName(QStringLiteral("lblNoDifferences"));
+    none_->setAlignment(Qt::AlignCenter);
 
     const bool empty = differences.empty();
     tree_->setVisible(!empty);

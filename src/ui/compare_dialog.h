@@ -5,6 +5,7 @@
 #include "sheet/compare.h"
 
 #include <QDialog>
+#include <QStringList>
 
 #include <vector>
 
@@ -12,6 +13,12 @@ class QLabel;
 class QTreeWidget;
 
 namespace pp::ui {
+
+// One row per difference under a bold heading per group (system, then part parameters), the
+// columns as wide as their texts: the compare dialog's layout, for every list of differences.
+// `valueColumns` heads the value columns; with a single one only the second value is shown.
+void fillDifferenceTree(QTreeWidget* tree, const std::vector<pp::Difference>& differences,
+                        const QStringList& valueColumns);
 
 class CompareDialog : public QDialog {
     Q_OBJECT

@@ -1,0 +1,63 @@
+// One transfer as the history keeps it: who moved which parameters between which PC and
+// which instrument, when, and how it ended. Entries are chained: each names the hash of the
+// one before it, so an edited, removed or reordered entry shows.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace pp::history {
+
+enum class Action { Upload, Download };
+enum class Scope { System, Part };
+
+std::string_view actionWord(Action a); // "upload", "download"
+std::string_view scopeWord(Scope s);   // "system", "part"
+std::optional<Action> actionFromWord(std::string_view word);
+std::optional<Scope> scopeFromWord(std::string_view word);
+
+inline constexpr std::string_view Success = "SUCCESS";
+
+struct Entry {
+    int64_t id = 0;   // given by the store, counting from 1
+    std::string time; // UTC, "2026-12-08T14:03:07.412Z"
+    std::string user; // the operating system account
+    std::string host;
+    std::string port; // the serial device
+    Action action = Action::Upload;
+    Scope scope = Scope::System;
+    std::string part;       // "01".."32"; empty for the system parameters
+    std::string serial;     // as the sheet showed it; empty when unknown
+    std::string generation; // "V7.0" or "V7.3"; empty when unknown
+    std::string result;     // "SUCCESS", or the status text the exchange ended with
+    // A download that did not complete: the index of the last field sent. The fields before
+    // it were acknowledged, so the instrument may now hold a mix of old and new values.
+    std::optional<int> stoppedAtField;
+    // The sheet as a parameter file: the values received (upload) or sent (download). None
+    // for a failed upload.
+    std::optional<std::string> file;
+
+    // Kept by the store: SHA-256 (hex) of the file text, of this entry's canonical text, and
+    // the hash of the entry before it (empty for the first).
+    std::string fileHash;
+    std::string hash;
+    std::string previousHash;
+
+    bool succeeded() const { return result == Success; }
+    bool operator==(const Entry&) const = default;
+};
+
+// SHA-256 of `bytes`, as 64 lower-case hex digits.
+std::string sha256Hex(std::string_view bytes);
+
+// The exact text an entry's hash is taken over: every field in a fixed order, each with its
+// length, the file by its hash, and the previous entry's hash. Nothing else goes in.
+std::string canonicalText(const Entry& entry);
+
+// The time now, or of `msSinceEpoch`, as UTC ISO 8601 with milliseconds.
+std::string utcTimestamp();
+std::string utcTimestamp(int64_t msSinceEpoch);
+
+} // namespace pp::history

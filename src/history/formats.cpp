@@ -1,0 +1,158 @@
+#include "formats.h"
+
+#include <cstdio>
+
+namespace pp::history {
+
+namespace {
+
+std::string orDash(const std::string& text) {
+    return text.empty() ? "-" : text;
+}
+
+// Length of the valid UTF-8 sequence at `i`, 0 when there is none.
+size_t utf8Length(std::string_view s, size_t i) {
+    const auto byte = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
+    const unsigned char c = byte(i);
+    size_t n = 0;
+    unsigned min = 0;
+    if (c >= 0xc2 && c <= 0xdf) {
+        n = 2;
+        min = 0x80;
+    } else if (c >= 0xe0 && c <= 0xef) {
+        n = 3;
+        min = 0x800;
+    } else if (c >= 0xf0 && c <= 0xf4) {
+        n = 4;
+        min = 0x10000;
+    } else {
+        return 0;
+    }
+    if (i + n > s.size())
+        return 0;
+    unsigned code = c & (0xff >> (n + 1));
+    for (size_t k = 1; k < n; ++k) {
+        if ((byte(i + k) & 0xc0) != 0x80)
+            return 0;
+        code = (code << 6) | (byte(i + k) & 0x3f);
+    }
+    if (code < min || code > 0x10ffff || (code >= 0xd800 && code <= 0xdfff))
+        return 0;
+    return n;
+}
+
+void jsonString(std::string& out, std::string_view s) {
+    out += '"';
+    for (size_t i = 0; i < s.size();) {
+        const unsigned char c = static_cast<unsigned char>(s[i]);
+        char escape[8];
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (c < 0x20 || c == 0x7f) {
+            std::snprintf(escape, sizeof escape, "\\u%04x", c);
+            out += escape;
+        } else if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (const size_t n = utf8Length(s, i)) {
+            out.append(s.substr(i, n));
+            i += n;
+            continue;
+        } else {
+            std::snprintf(escape, sizeof escape, "\\u%04x", c);
+            out += escape;
+        }
+        ++i;
+    }
+    out += '"';
+}
+
+void jsonKey(std::string& out, std::string_view key) {
+    out += out.size() > 1 ? ",\"" : "\"";
+    out += key;
+    out += "\":";
+}
+
+void jsonText(std::string& out, std::string_view key, const std::string& value, bool nullable) {
+    jsonKey(out, key);
+    if (nullable && value.empty())
+        out += "null";
+    else
+        jsonString(out, value);
+}
+
+void csvField(std::string& out, std::string_view value, bool first) {
+    if (!first)
+        out += ',';
+    out += '"';
+    for (char c : value) {
+        if (c == '"')
+            out += '"';
+        out += c;
+    }
+    out += '"';
+}
+
+} // namespace
+
+std::string resultText(const Entry& e) {
+    if (!e.stoppedAtField)
+        return e.result;
+    return e.result + " (stopped at field " + std::to_string(*e.stoppedAtField) + ")";
+}
+
+std::string listLine(const Entry& e) {
+    return std::to_string(e.id) + ' ' + e.time + ' ' + std::string(actionWord(e.action)) + ' ' +
+           std::string(scopeWord(e.scope)) + ' ' + orDash(e.part) + ' ' + orDash(e.serial) + ' ' +
+           resultText(e);
+}
+
+std::string jsonLine(const Entry& e) {
+    std::string out = "{";
+    jsonKey(out, "id");
+    out += std::to_string(e.id);
+    jsonText(out, "time", e.time, false);
+    jsonText(out, "user", e.user, false);
+    jsonText(out, "host", e.host, false);
+    jsonText(out, "port", e.port, false);
+    jsonText(out, "action", std::string(actionWord(e.action)), false);
+    jsonText(out, "scope", std::string(scopeWord(e.scope)), false);
+    jsonText(out, "part", e.part, true);
+    jsonText(out, "serial", e.serial, true);
+    jsonText(out, "generation", e.generation, true);
+    jsonText(out, "result", e.result, false);
+    jsonKey(out, "stopped_at_field");
+    out += e.stoppedAtField ? std::to_string(*e.stoppedAtField) : "null";
+    jsonKey(out, "file");
+    if (e.file)
+        jsonString(out, *e.file);
+    else
+        out += "null";
+    jsonText(out, "hash", e.hash, false);
+    out += '}';
+    return out;
+}
+
+std::string csvHeader() {
+    return "\"ID\",\"Time\",\"User\",\"Host\",\"Port\",\"Action\",\"Scope\",\"Part\",\"Serial\","
+           "\"Generation\",\"Result\"\r\n";
+}
+
+std::string csvRow(const Entry& e) {
+    std::string out;
+    csvField(out, std::to_string(e.id), true);
+    for (const std::string& value :
+         {e.time, e.user, e.host, e.port, std::string(actionWord(e.action)),
+          std::string(scopeWord(e.scope)), e.part, e.serial, e.generation, resultText(e)})
+        csvField(out, value, false);
+    out += "\r\n";
+    return out;
+}
+
+} // namespace pp::history

@@ -1,0 +1,105 @@
+#include "recording.h"
+
+#include "files/param_file.h"
+#include "link/status_texts.h"
+
+#include <cstdlib>
+
+#ifdef _WIN32
+#include <cstdlib>
+#else
+#include <pwd.h>
+#include <unistd.h>
+#endif
+
+namespace pp::history {
+
+std::optional<Entry> entryFor(const ExchangeEnd& end, const Sheet& sheet) {
+    if (end.outcome == Outcome::LocalRefusal || end.outcome == Outcome::OpenFailed)
+        return std::nullopt;
+    Entry e;
+    Outcome expected{};
+    std::string_view done;
+    switch (end.exchange.kind) {
+    case ExchangeKind::SystemUpload:
+        e.action = Action::Upload;
+        e.scope = Scope::System;
+        expected = Outcome::SystemRecord;
+        done = text::Success;
+        break;
+    case ExchangeKind::PartUpload:
+        e.action = Action::Upload;
+        e.scope = Scope::Part;
+        expected = Outcome::PartRecord;
+        done = text::Success;
+        break;
+    case ExchangeKind::SystemDownload:
+        e.action = Action::Download;
+        e.scope = Scope::System;
+        expected = Outcome::SystemDownloadEnd;
+        done = text::SystemDownloadDone;
+        break;
+    case ExchangeKind::PartDownload:
+        e.action = Action::Download;
+        e.scope = Scope::Part;
+        expected = Outcome::PartDownloadEnd;
+        done = text::PartDownloadDone;
+        break;
+    default:
+        return std::nullopt;
+    }
+    if (e.scope == Scope::Part)
+        e.part = end.exchange.partNumber;
+    e.serial = sheet.text(Sys::Serial);
+    e.generation = std::string(generationWord(sheet.generation()));
+
+    // A decoder that refused its record ends the exchange as expected, with its reason.
+    const bool worked = end.outcome == expected && end.status == done;
+    if (worked)
+        e.result = std::string(Success);
+    else if (!end.status.empty() && end.status != text::Success)
+        e.result = end.status;
+    else if (end.outcome == Outcome::NoResponse)
+        e.result = std::string(text::NoResponse);
+    else
+        e.result = std::string(text::UnexpectedAnswer);
+
+    if (e.action == Action::Upload && !worked)
+        return e; // nothing was received worth keeping
+    if (e.action == Action::Download && !worked)
+        e.stoppedAtField = std::max(0, end.downloadIndex - 1);
+
+    // A system transfer leaves the part values empty; its part number means nothing either.
+    Sheet kept = sheet;
+    if (e.scope == Scope::System)
+        kept.setPartSelection({});
+    e.file = ParamFileText(kept);
+    return e;
+}
+
+std::string accountName() {
+#ifdef _WIN32
+    const char* name = std::getenv("USERNAME");
+    return name ? name : "";
+#else
+    // $USER is often unset (services, cron, sudo); the account database always knows.
+    if (const passwd* pw = ::getpwuid(::geteuid()); pw && pw->pw_name)
+        return pw->pw_name;
+    const char* name = std::getenv("USER");
+    return name ? name : std::to_string(::geteuid());
+#endif
+}
+
+std::string hostName() {
+#ifdef _WIN32
+    const char* name = std::getenv("COMPUTERNAME");
+    return name ? name : "";
+#else
+    char name[256] = {};
+    if (::gethostname(name, sizeof name - 1) != 0)
+        return {};
+    return name;
+#endif
+}
+
+} // namespace pp::history

@@ -1,0 +1,607 @@
+#include "store.h"
+
+#include <openssl/rand.h>
+#include <sqlite3.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <set>
+
+#ifndef _WIN32
+#include <pwd.h>
+#include <unistd.h>
+#endif
+
+namespace pp::history {
+
+namespace {
+
+// "PPHi": tells a history file from any other SQLite database.
+constexpr int ApplicationId = 0x50504869;
+// Long enough for other writers' transactions (a few milliseconds each) to finish; a file
+// locked for longer is reported and the entry given up, never the transfer.
+constexpr int BusyTimeoutMs = 2000;
+
+// Schema steps: step n takes the file from version n to n + 1, in a transaction of its own.
+constexpr const char* Migrations[] = {
+    // 1: entries, their parameter files stored once per distinct text, and the installation.
+    R"sql(
+    CREATE TABLE meta(
+        key TEXT PRIMARY KEY NOT NULL,
+        value TEXT NOT NULL);
+    CREATE TABLE content(
+        hash TEXT PRIMARY KEY NOT NULL,
+        text BLOB NOT NULL);
+    CREATE TABLE entry(
+        id INTEGER PRIMARY KEY,
+        time TEXT NOT NULL,
+        user TEXT NOT NULL,
+        host TEXT NOT NULL,
+        port TEXT NOT NULL,
+        action TEXT NOT NULL CHECK (action IN ('upload', 'download')),
+        scope TEXT NOT NULL CHECK (scope IN ('system', 'part')),
+        part TEXT,
+        serial TEXT,
+        generation TEXT,
+        result TEXT NOT NULL,
+        stopped_at_field INTEGER,
+        file_hash TEXT,
+        previous_hash TEXT,
+        hash TEXT NOT NULL,
+        -- set once a plant server holds the entry
+        forwarded INTEGER NOT NULL DEFAULT 0);
+    CREATE INDEX entry_instrument ON entry(serial, scope, part);
+    )sql",
+};
+static_assert(std::size(Migrations) == SchemaVersion);
+
+constexpr const char* EntryColumns =
+    "entry.id, entry.time, entry.user, entry.host, entry.port, entry.action, entry.scope, "
+    "entry.part, entry.serial, entry.generation, entry.result, entry.stopped_at_field, "
+    "entry.file_hash, entry.previous_hash, entry.hash";
+constexpr int FileTextColumn = 15;
+
+class Statement {
+public:
+    Statement(sqlite3* db, const std::string& sql) {
+        if (sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &stmt_, nullptr) !=
+            SQLITE_OK) {
+            sqlite3_finalize(stmt_);
+            stmt_ = nullptr;
+        }
+    }
+    ~Statement() { sqlite3_finalize(stmt_); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    bool ok() const { return stmt_ != nullptr; }
+    void text(int i, std::string_view s) {
+        sqlite3_bind_text(stmt_, i, s.data(), static_cast<int>(s.size()), SQLITE_TRANSIENT);
+    }
+    void textOrNull(int i, const std::string& s) {
+        if (s.empty())
+            sqlite3_bind_null(stmt_, i);
+        else
+            text(i, s);
+    }
+    void blob(int i, std::string_view s) {
+        sqlite3_bind_blob(stmt_, i, s.data(), static_cast<int>(s.size()), SQLITE_TRANSIENT);
+    }
+    void integer(int i, int64_t v) { sqlite3_bind_int64(stmt_, i, v); }
+    void null(int i) { sqlite3_bind_null(stmt_, i); }
+
+    int step() { return sqlite3_step(stmt_); }
+
+    bool isNull(int c) const { return sqlite3_column_type(stmt_, c) == SQLITE_NULL; }
+    int64_t integerAt(int c) const { return sqlite3_column_int64(stmt_, c); }
+    std::string textAt(int c) const {
+        const void* bytes = sqlite3_column_blob(stmt_, c);
+        const int size = sqlite3_column_bytes(stmt_, c);
+        return bytes ? std::string(static_cast<const char*>(bytes), static_cast<size_t>(size))
+                     : std::string();
+    }
+
+private:
+    sqlite3_stmt* stmt_ = nullptr;
+};
+
+Entry readEntry(const Statement& s, bool withFile) {
+    Entry e;
+    e.id = s.integerAt(0);
+    e.time = s.textAt(1);
+    e.user = s.textAt(2);
+    e.host = s.textAt(3);
+    e.port = s.textAt(4);
+    e.action = actionFromWord(s.textAt(5)).value_or(Action::Upload);
+    e.scope = scopeFromWord(s.textAt(6)).value_or(Scope::System);
+    e.part = s.textAt(7);
+    e.serial = s.textAt(8);
+    e.generation = s.textAt(9);
+    e.result = s.textAt(10);
+    if (!s.isNull(11))
+        e.stoppedAtField = static_cast<int>(s.integerAt(11));
+    e.fileHash = s.textAt(12);
+    e.previousHash = s.textAt(13);
+    e.hash = s.textAt(14);
+    if (withFile && !s.isNull(FileTextColumn))
+        e.file = s.textAt(FileTextColumn);
+    return e;
+}
+
+std::string randomInstallationId() {
+    unsigned char b[16];
+    if (RAND_bytes(b, sizeof b) != 1)
+        return {};
+    b[6] = static_cast<unsigned char>((b[6] & 0x0f) | 0x40); // version 4
+    b[8] = static_cast<unsigned char>((b[8] & 0x3f) | 0x80); // variant 1
+    char text[37];
+    std::snprintf(text, sizeof text,
+                  "%02x%02x%02x%02x-%02x%02x-%02x%02x-%02x%02x-%02x%02x%02x%02x%02x%02x", b[0],
+                  b[1], b[2], b[3], b[4], b[5], b[6], b[7], b[8], b[9], b[10], b[11], b[12], b[13],
+                  b[14], b[15]);
+    return text;
+}
+
+std::string lowered(std::string text) {
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
+} // namespace
+
+Store::~Store() {
+    close();
+}
+
+void Store::close() {
+    if (db_)
+        sqlite3_close_v2(db_);
+    db_ = nullptr;
+}
+
+bool Store::fail(const std::string& what) {
+    error_ = what;
+    return false;
+}
+
+bool Store::failSql(const std::string& context) {
+    std::string message = db_ ? sqlite3_errmsg(db_) : "out of memory";
+    return fail(context.empty() ? message : context + ": " + message);
+}
+
+bool Store::exec(const char* sql) {
+    if (sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK)
+        return true;
+    return failSql();
+}
+
+bool Store::open(const std::string& path, Mode mode) {
+    close();
+    error_.clear();
+    missing_ = false;
+    path_ = path;
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    if (path.empty())
+        return fail("no history file given");
+    const fs::path file(path);
+    if (mode == Mode::Existing && !fs::exists(file, ec)) {
+        missing_ = true;
+        return fail("no history in " + path);
+    }
+    if (mode == Mode::Create && file.has_parent_path() &&
+        !fs::is_directory(file.parent_path(), ec)) {
+        fs::create_directories(file.parent_path(), ec);
+        if (std::error_code again; !fs::is_directory(file.parent_path(), again))
+            return fail("cannot create the folder " + file.parent_path().string() +
+                        (ec ? ": " + ec.message() : std::string()));
+    }
+    if (fs::is_directory(file, ec))
+        return fail(path + " is a folder");
+
+    const int flags = SQLITE_OPEN_READWRITE | (mode == Mode::Create ? SQLITE_OPEN_CREATE : 0);
+    if (sqlite3_open_v2(path.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
+        failSql("cannot open " + path);
+        close();
+        return false;
+    }
+    sqlite3_extended_result_codes(db_, 1);
+    sqlite3_busy_timeout(db_, BusyTimeoutMs);
+
+    bool empty = false;
+    if (!checkHeader(empty)) {
+        close();
+        return false;
+    }
+    // Readers never wait for the writer nor the writer for them; a commit needs no sync.
+    if (!exec("PRAGMA journal_mode=WAL") || !exec("PRAGMA synchronous=NORMAL") || !migrate()) {
+        error_ = path + ": " + error_;
+        close();
+        return false;
+    }
+    return true;
+}
+
+// Reads the header before anything is written (switching to WAL writes it): a file of another
+// program or a newer version must stay exactly as it is.
+bool Store::checkHeader(bool& empty) {
+    auto number = [this](const char* sql, int64_t& out) {
+        Statement s(db_, sql);
+        if (!s.ok() || s.step() != SQLITE_ROW)
+            return failSql(path_);
+        out = s.integerAt(0);
+        return true;
+    };
+    int64_t applicationId = 0, version = 0, objects = 0;
+    if (!number("PRAGMA application_id", applicationId) ||
+        !number("PRAGMA user_version", version) ||
+        !number("SELECT count(*) FROM sqlite_schema", objects))
+        return false;
+    empty = applicationId == 0 && version == 0 && objects == 0;
+    if (empty)
+        return true;
+    if (applicationId != ApplicationId)
+        return fail(path_ + " is not a ParamPorter history");
+    if (version > SchemaVersion)
+        return fail(std::string(NewerVersion));
+    return true;
+}
+
+bool Store::migrate() {
+    for (;;) {
+        // Another program may be migrating the same file: each step re-reads the version
+        // inside its own write transaction.
+        if (!exec("BEGIN IMMEDIATE"))
+            return false;
+        Statement s(db_, "PRAGMA user_version");
+        if (!s.ok() || s.step() != SQLITE_ROW) {
+            failSql();
+            exec("ROLLBACK");
+            return false;
+        }
+        const int64_t version = s.integerAt(0);
+        if (version >= SchemaVersion) {
+            exec("ROLLBACK");
+            return version == SchemaVersion || fail(std::string(NewerVersion));
+        }
+        bool ok = exec(Migrations[version]);
+        if (ok && version == 0) {
+            Statement id(db_, "INSERT INTO meta(key, value) VALUES('installation_id', ?1)");
+            id.text(1, randomInstallationId());
+            ok = (id.ok() && id.step() == SQLITE_DONE) || failSql();
+        }
+        const std::string stamp = "PRAGMA application_id=" + std::to_string(ApplicationId) +
+                                  "; PRAGMA user_version=" + std::to_string(version + 1);
+        ok = ok && exec(stamp.c_str()) && exec("COMMIT");
+        if (!ok) {
+            const std::string why = error_;
+            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+            return fail(why);
+        }
+    }
+}
+
+bool Store::append(Entry& e) {
+    error_.clear();
+    if (!db_)
+        return fail("the history is not open");
+    if (!exec("BEGIN IMMEDIATE"))
+        return false;
+    auto rollback = [this, &e] {
+        const std::string why = error_.empty() ? std::string(sqlite3_errmsg(db_)) : error_;
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        e.id = 0;
+        return fail(why);
+    };
+
+    {
+        Statement last(db_, "SELECT id, hash FROM entry ORDER BY id DESC LIMIT 1");
+        if (!last.ok())
+            return rollback();
+        const int rc = last.step();
+        if (rc == SQLITE_ROW) {
+            e.id = last.integerAt(0) + 1;
+            e.previousHash = last.textAt(1);
+        } else if (rc == SQLITE_DONE) {
+            e.id = 1;
+            e.previousHash.clear();
+        } else {
+            return rollback();
+        }
+    }
+    e.fileHash.clear();
+    if (e.file) {
+        e.fileHash = sha256Hex(*e.file);
+        Statement content(db_, "INSERT OR IGNORE INTO content(hash, text) VALUES(?1, ?2)");
+        if (!content.ok())
+            return rollback();
+        content.text(1, e.fileHash);
+        content.blob(2, *e.file);
+        if (content.step() != SQLITE_DONE)
+            return rollback();
+    }
+    e.hash = sha256Hex(canonicalText(e));
+
+    Statement insert(db_, "INSERT INTO entry(id, time, user, host, port, action, scope, part, "
+                          "serial, generation, result, stopped_at_field, file_hash, "
+                          "previous_hash, hash) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, "
+                          "?11, ?12, ?13, ?14, ?15)");
+    if (!insert.ok())
+        return rollback();
+    insert.integer(1, e.id);
+    insert.text(2, e.time);
+    insert.text(3, e.user);
+    insert.text(4, e.host);
+    insert.text(5, e.port);
+    insert.text(6, actionWord(e.action));
+    insert.text(7, scopeWord(e.scope));
+    insert.textOrNull(8, e.part);
+    insert.textOrNull(9, e.serial);
+    insert.textOrNull(10, e.generation);
+    insert.text(11, e.result);
+    if (e.stoppedAtField)
+        insert.integer(12, *e.stoppedAtField);
+    else
+        insert.null(12);
+    insert.textOrNull(13, e.fileHash);
+    insert.textOrNull(14, e.previousHash);
+    insert.text(15, e.hash);
+    if (insert.step() != SQLITE_DONE)
+        return rollback();
+    if (sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK)
+        return rollback();
+    return true;
+}
+
+bool Store::scan(const Filter& filter, int64_t limit, int64_t beforeId, bool withFiles,
+                 const std::function<bool(const Entry&)>& each) {
+    error_.clear();
+    if (!db_)
+        return fail("the history is not open");
+    std::string sql = std::string("SELECT ") + EntryColumns +
+                      (withFiles ? ", content.text FROM entry LEFT JOIN content ON "
+                                   "content.hash = entry.file_hash"
+                                 : " FROM entry");
+    std::vector<std::string> values;
+    std::string where;
+    auto condition = [&](const std::string& test, std::string value) {
+        where += (where.empty() ? " WHERE " : " AND ") + test;
+        values.push_back(std::move(value));
+    };
+    if (!filter.serial.empty())
+        condition("entry.serial = ?", filter.serial);
+    if (!filter.part.empty())
+        condition("entry.part = ?", filter.part);
+    if (filter.action)
+        condition("entry.action = ?", std::string(actionWord(*filter.action)));
+    if (!filter.text.empty())
+        condition("instr(lower(entry.time || ' ' || entry.user || ' ' || entry.host || ' ' || "
+                  "entry.port || ' ' || entry.action || ' ' || entry.scope || ' ' || "
+                  "ifnull(entry.part, '') || ' ' || ifnull(entry.serial, '') || ' ' || "
+                  "ifnull(entry.generation, '') || ' ' || entry.result), ?) > 0",
+                  lowered(filter.text));
+    sql += where;
+    if (beforeId > 0)
+        sql += (where.empty() ? " WHERE " : " AND ") + std::string("entry.id < ") +
+               std::to_string(beforeId);
+    sql += " ORDER BY entry.id DESC";
+    if (limit > 0)
+        sql += " LIMIT " + std::to_string(limit);
+
+    Statement s(db_, sql);
+    if (!s.ok())
+        return failSql();
+    for (size_t i = 0; i < values.size(); ++i)
+        s.text(static_cast<int>(i + 1), values[i]);
+    for (;;) {
+        const int rc = s.step();
+        if (rc == SQLITE_DONE)
+            return true;
+        if (rc != SQLITE_ROW)
+            return failSql();
+        if (!each(readEntry(s, withFiles)))
+            return true;
+    }
+}
+
+std::optional<std::vector<Entry>> Store::list(const Filter& filter, int64_t limit,
+                                              int64_t beforeId) {
+    std::vector<Entry> entries;
+    if (!scan(filter, limit, beforeId, false, [&](const Entry& e) {
+            entries.push_back(e);
+            return true;
+        }))
+        return std::nullopt;
+    return entries;
+}
+
+std::optional<Entry> Store::entry(int64_t id) {
+    error_.clear();
+    if (!db_) {
+        fail("the history is not open");
+        return std::nullopt;
+    }
+    Statement s(db_, std::string("SELECT ") + EntryColumns +
+                         ", content.text FROM entry LEFT JOIN content ON content.hash = "
+                         "entry.file_hash WHERE entry.id = ?1");
+    if (!s.ok()) {
+        failSql();
+        return std::nullopt;
+    }
+    s.integer(1, id);
+    const int rc = s.step();
+    if (rc == SQLITE_ROW)
+        return readEntry(s, true);
+    if (rc != SQLITE_DONE)
+        failSql();
+    return std::nullopt;
+}
+
+namespace {
+
+// The latest entry matching `where` (bound: serial, scope, part, then `extra`) with its file.
+std::optional<Entry> latest(sqlite3* db, const std::string& where, const std::string& serial,
+                            Scope scope, const std::string& part, int64_t beforeId) {
+    Statement s(db, std::string("SELECT ") + EntryColumns +
+                        ", content.text FROM entry JOIN content ON content.hash = "
+                        "entry.file_hash WHERE entry.serial = ?1 AND entry.scope = ?2 AND "
+                        "entry.part IS ?3 AND " +
+                        where + " ORDER BY entry.id DESC LIMIT 1");
+    if (!s.ok())
+        return std::nullopt;
+    s.text(1, serial);
+    s.text(2, scopeWord(scope));
+    s.textOrNull(3, scope == Scope::Part ? part : std::string());
+    if (beforeId > 0)
+        s.integer(4, beforeId);
+    if (s.step() != SQLITE_ROW)
+        return std::nullopt;
+    return readEntry(s, true);
+}
+
+} // namespace
+
+std::optional<Entry> Store::previous(const Entry& e) {
+    error_.clear();
+    if (!db_ || e.serial.empty())
+        return std::nullopt;
+    return latest(db_, "entry.id < ?4", e.serial, e.scope, e.part, e.id);
+}
+
+std::optional<Entry> Store::lastUpload(const std::string& serial, Scope scope,
+                                       const std::string& part) {
+    error_.clear();
+    if (!db_ || serial.empty())
+        return std::nullopt;
+    return latest(db_, "entry.action = 'upload' AND entry.result = 'SUCCESS'", serial, scope, part,
+                  0);
+}
+
+std::optional<Verification> Store::verify() {
+    error_.clear();
+    if (!db_) {
+        fail("the history is not open");
+        return std::nullopt;
+    }
+    // One read transaction: entries appended meanwhile are not half seen.
+    if (!exec("BEGIN"))
+        return std::nullopt;
+    struct End {
+        sqlite3* db;
+        ~End() { sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr); }
+    } end{db_};
+
+    {
+        Statement check(db_, "PRAGMA quick_check(1)");
+        if (!check.ok() || check.step() != SQLITE_ROW) {
+            failSql(path_);
+            return std::nullopt;
+        }
+        if (check.textAt(0) != "ok") {
+            fail(path_ + " is damaged: " + check.textAt(0));
+            return std::nullopt;
+        }
+    }
+
+    // Each stored file once: its text must still give its hash.
+    std::set<std::string> files, changedFiles;
+    {
+        Statement s(db_, "SELECT hash, text FROM content");
+        if (!s.ok()) {
+            failSql();
+            return std::nullopt;
+        }
+        int rc;
+        while ((rc = s.step()) == SQLITE_ROW) {
+            const std::string hash = s.textAt(0);
+            files.insert(hash);
+            if (sha256Hex(s.textAt(1)) != hash)
+                changedFiles.insert(hash);
+        }
+        if (rc != SQLITE_DONE) {
+            failSql();
+            return std::nullopt;
+        }
+    }
+
+    Verification v;
+    Statement s(db_, std::string("SELECT ") + EntryColumns + " FROM entry ORDER BY entry.id");
+    if (!s.ok()) {
+        failSql();
+        return std::nullopt;
+    }
+    std::string previousHash;
+    int64_t previousId = 0;
+    int rc;
+    while ((rc = s.step()) == SQLITE_ROW) {
+        const Entry e = readEntry(s, false);
+        ++v.entries;
+        std::string why;
+        if (e.previousHash != previousHash)
+            why = previousId ? "it does not follow entry " + std::to_string(previousId)
+                             : "it is not the first entry";
+        else if (sha256Hex(canonicalText(e)) != e.hash)
+            why = "its content does not match its hash";
+        else if (!e.fileHash.empty() && !files.count(e.fileHash))
+            why = "its parameter file is missing";
+        else if (changedFiles.count(e.fileHash))
+            why = "its parameter file was changed";
+        if (!why.empty()) {
+            v.firstBroken = e.id;
+            v.why = why;
+            return v;
+        }
+        previousHash = e.hash;
+        previousId = e.id;
+    }
+    if (rc != SQLITE_DONE) {
+        failSql();
+        return std::nullopt;
+    }
+    return v;
+}
+
+std::string Store::installationId() {
+    if (!db_)
+        return {};
+    Statement s(db_, "SELECT value FROM meta WHERE key = 'installation_id'");
+    return s.ok() && s.step() == SQLITE_ROW ? s.textAt(0) : std::string();
+}
+
+// ---------------------------------------------------------------- where the file lives
+
+namespace {
+
+std::string environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? std::string(value) : std::string();
+}
+
+} // namespace
+
+std::string defaultHistoryPath() {
+    namespace fs = std::filesystem;
+    if (std::string chosen = environment("PARAMPORTER_HISTORY"); !chosen.empty())
+        return chosen;
+    fs::path data;
+#if defined(_WIN32)
+    data = environment("APPDATA");
+#elif defined(__APPLE__)
+    data = fs::path(environment("HOME")) / "Library" / "Application Support";
+#else
+    data = environment("XDG_DATA_HOME");
+    if (data.empty() || !data.is_absolute()) {
+        std::string home = environment("HOME");
+        if (home.empty())
+            if (const passwd* pw = ::getpwuid(::geteuid()))
+                home = pw->pw_dir ? pw->pw_dir : "";
+        data = fs::path(home) / ".local" / "share";
+    }
+#endif
+    return (data / "paramporter" / "history.sqlite").string();
+}
+
+} // namespace pp::history

@@ -1,0 +1,104 @@
+// The history database: one SQLite file shared by the window and the command line, any number
+// of them at once. Every append is one immediate transaction that reads the last entry's hash
+// and writes the next entry, so concurrent writers queue instead of forking the chain.
+//
+// A file this program did not write, a newer schema or a damaged file is reported and never
+// written to, let alone replaced.
+#pragma once
+
+#include "history/entry.h"
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct sqlite3;
+
+namespace pp::history {
+
+inline constexpr std::string_view NewerVersion = "history was written by a newer version";
+
+// The schema this program writes; older files are migrated step by step.
+inline constexpr int SchemaVersion = 1;
+
+struct Filter {
+    std::string serial;           // exactly this serial number; empty: any
+    std::string part;             // "01".."32"; empty: any
+    std::optional<Action> action; // none: both
+    std::string text;             // in any column of the table, any case; empty: any
+    bool operator==(const Filter&) const = default;
+};
+
+struct Verification {
+    int64_t entries = 0;     // entries checked
+    int64_t firstBroken = 0; // ID of the first entry that does not match; 0 when intact
+    std::string why;         // what did not match
+};
+
+class Store {
+public:
+    enum class Mode {
+        Create,  // for recording: makes the folder and the file when missing
+        Existing // for looking: a missing file is an error (see missing())
+    };
+
+    Store() = default;
+    ~Store();
+    Store(const Store&) = delete;
+    Store& operator=(const Store&) = delete;
+
+    // Opens, checks and if needed migrates the file. False with error() set otherwise.
+    bool open(const std::string& path, Mode mode = Mode::Create);
+    void close();
+    bool isOpen() const { return db_ != nullptr; }
+    const std::string& path() const { return path_; }
+    // Why the last call failed; empty after a success.
+    const std::string& error() const { return error_; }
+    // open(Existing) failed because there is no file yet.
+    bool missing() const { return missing_; }
+
+    // Gives the entry its ID and hashes and adds it at the end of the chain.
+    bool append(Entry& entry);
+
+    // Newest first, at most `limit` (0: all), only IDs below `beforeId` when it is set. With
+    // `withFiles` the parameter file texts are read too. `each` returns false to stop early.
+    bool scan(const Filter& filter, int64_t limit, int64_t beforeId, bool withFiles,
+              const std::function<bool(const Entry&)>& each);
+    std::optional<std::vector<Entry>> list(const Filter& filter, int64_t limit,
+                                           int64_t beforeId = 0);
+    // One entry with its file text; none when there is no such ID (error() empty) or the
+    // read failed (error() set).
+    std::optional<Entry> entry(int64_t id);
+    // The latest entry before `e` of the same instrument, scope and part number that holds a
+    // parameter file.
+    std::optional<Entry> previous(const Entry& e);
+    // The latest successful upload of this instrument (serial number), scope and part number.
+    std::optional<Entry> lastUpload(const std::string& serial, Scope scope,
+                                    const std::string& part);
+
+    // Checks the file, then recomputes every hash of the chain from its first entry on.
+    std::optional<Verification> verify();
+
+    // A random ID made when the file was created; names this installation to a plant server.
+    std::string installationId();
+
+private:
+    bool fail(const std::string& what);
+    bool failSql(const std::string& context = {});
+    bool exec(const char* sql);
+    bool checkHeader(bool& empty);
+    bool migrate();
+
+    sqlite3* db_ = nullptr;
+    std::string path_;
+    std::string error_;
+    bool missing_ = false;
+};
+
+// The database file: PARAMPORTER_HISTORY when set, else the platform's data folder
+// ($XDG_DATA_HOME/paramporter/history.sqlite, ~/.local/share/... when that is unset).
+std::string defaultHistoryPath();
+
+} // namespace pp::history

@@ -1,0 +1,175 @@
+#include "history_actions.h"
+
+#include "compare_dialog.h"
+#include "history_dialog.h"
+#include "history_tap.h"
+#include "main_window.h"
+#include "session_driver.h"
+
+#include "files/param_file.h"
+#include "history/entry_sheet.h"
+#include "history/store.h"
+#include "link/frames.h"
+#include "sheet/compare.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QStyle>
+#include <QToolBar>
+
+namespace pp::ui {
+
+namespace {
+
+using pp::history::Entry;
+using pp::history::Scope;
+using pp::history::Store;
+
+constexpr std::string_view WaitForTransfer =
+    "Please wait until the transfer with QX7400 has ended.";
+constexpr std::string_view NoUploadRecorded = "No upload of this QX7400 has been recorded.";
+
+// The entry is only compared: the conversion question is answered No without asking.
+class NoQuestionWindow : public pp::Window {
+public:
+    void setStatus(std::string_view) override {}
+    std::string status() const override { return {}; }
+    pp::Answer message(std::string_view, pp::Buttons buttons, std::string_view) override {
+        return buttons == pp::Buttons::YesNo ? pp::Answer::No : pp::Answer::Ok;
+    }
+};
+
+// The entry in the menu named `after`, or the end of the menu.
+void insertAfter(QMenu* menu, const char* after, QAction* action) {
+    const auto actions = menu->actions();
+    for (qsizetype i = 0; i < actions.size(); ++i) {
+        if (actions[i]->objectName() == QLatin1String(after)) {
+            menu->insertAction(i + 1 < actions.size() ? actions[i + 1] : nullptr, action);
+            return;
+        }
+    }
+    menu->addAction(action);
+}
+
+} // namespace
+
+HistoryActions::HistoryActions(MainWindow& window, std::string path)
+    : QObject(&window), main_(window), path_(std::move(path)) {
+    tap_ = new HistoryTap(main_.driver(), main_.window(), path_, this);
+    tap_->setReporter([this](const std::string& note) {
+        note_ = note;
+        noteTimer_.start();
+    });
+    noteTimer_.setSingleShot(true);
+    noteTimer_.setInterval(NoteDelayMs);
+    connect(&noteTimer_, &QTimer::timeout, this, &HistoryActions::showNote);
+
+    history_ = new QAction(main_.style()->standardIcon(QStyle::SP_FileDialogDetailedView),
+                           QStringLiteral("History..."), &main_);
+    history_->setObjectName(QStringLiteral("mnuHistory"));
+    history_->setToolTip(QStringLiteral("Transfer History"));
+    compareLast_ = new QAction(QStringLiteral("Compare With Last Upload"), &main_);
+    compareLast_->setObjectName(QStringLiteral("mnuCompareLastUpload"));
+    if (auto* file = main_.findChild<QMenu*>(QStringLiteral("mnuFile"))) {
+        insertAfter(file, "mnuCompareFile", compareLast_);
+        insertAfter(file, "mnuBackup", history_);
+        connect(file, &QMenu::aboutToShow, this, &HistoryActions::mirror);
+    }
+    if (auto* toolbar = main_.findChild<QToolBar*>(QStringLiteral("Toolbar1")))
+        toolbar->addAction(history_);
+    connect(history_, &QAction::triggered, this, &HistoryActions::mnuHistory_Click);
+    connect(compareLast_, &QAction::triggered, this, &HistoryActions::mnuCompareLastUpload_Click);
+    mirror();
+}
+
+bool HistoryActions::exchangeRunning() const {
+    const pp::Session& session = main_.driver().session();
+    return session.busy() || session.exchangeOpen();
+}
+
+void HistoryActions::mirror() {
+    compareLast_->setEnabled(!exchangeRunning() && !main_.sheet().text(pp::Sys::Serial).empty());
+}
+
+// Never in the middle of an exchange: a scratch upload reads status panel 1 when it ends.
+void HistoryActions::showNote() {
+    if (exchangeRunning()) {
+        noteTimer_.start();
+        return;
+    }
+    main_.window().setStatus(note_);
+}
+
+HistoryDialog* HistoryActions::dialog() {
+    if (!dialog_) {
+        dialog_ = new HistoryDialog(path_, main_.window(), &main_);
+        dialog_->setOpener([this](const Entry& entry) { return openInEditor(entry); });
+        connect(tap_, &HistoryTap::recorded, dialog_, &HistoryDialog::reload, Qt::QueuedConnection);
+    }
+    return dialog_;
+}
+
+void HistoryActions::mnuHistory_Click() {
+    HistoryDialog* d = dialog();
+    d->reload();
+    d->show();
+    d->raise();
+    d->activateWindow();
+}
+
+bool HistoryActions::openInEditor(const Entry& entry) {
+    if (exchangeRunning()) {
+        main_.window().message(WaitForTransfer);
+        return false;
+    }
+    const bool opened = pp::history::openEntry(main_.sheet(), entry, main_.window());
+    main_.mirror();
+    return opened;
+}
+
+void HistoryActions::mnuCompareLastUpload_Click() {
+    const pp::Sheet& sheet = main_.sheet();
+    const std::string serial = sheet.text(pp::Sys::Serial);
+    // The part number on screen counts only when its values are loaded.
+    const bool withPart = !sheet.partSelection().empty() && !sheet.text(pp::Part::CustCode).empty();
+    Store store;
+    std::optional<Entry> system, part;
+    if (store.open(path_, Store::Mode::Existing)) {
+        system = store.lastUpload(serial, Scope::System, {});
+        if (withPart)
+            part = store.lastUpload(serial, Scope::Part, pp::ZeroPad(sheet.partSelection(), 2));
+    } else if (!store.missing()) {
+        main_.window().message("History not read: " + store.error());
+        return;
+    }
+    if (!system && !part) {
+        main_.window().message(NoUploadRecorded);
+        return;
+    }
+
+    // System values from the last system upload (or the part upload, which carries them too),
+    // part values from the last upload of this part number.
+    NoQuestionWindow quiet;
+    std::vector<pp::Difference> differences;
+    auto take = [&](const Entry& entry, pp::CompareGroup group) {
+        pp::Sheet uploaded;
+        if (!pp::history::applyEntry(uploaded, entry, quiet))
+            return false;
+        for (pp::Difference& d : pp::compareSheets(sheet, uploaded))
+            if (d.group == group)
+                differences.push_back(std::move(d));
+        return true;
+    };
+    const bool read = take(system ? *system : *part, pp::CompareGroup::System) &&
+                      (!part || take(*part, pp::CompareGroup::Part));
+    if (!read) {
+        main_.window().message(pp::ErrorReadingFile);
+        return;
+    }
+    auto* dialog = new CompareDialog(differences, QStringLiteral("Compare With Last Upload"),
+                                     QStringLiteral("Last upload"), &main_);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->open();
+}
+
+} // namespace pp::ui

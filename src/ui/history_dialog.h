@@ -1,0 +1,112 @@
+// "History...": the recorded transfers, newest first, filtered by serial number, part number,
+// action and text, read a page at a time so a long history opens at once. Selecting an entry
+// shows its parameters and what changed since the previous entry of the same instrument and
+// scope; its parameters can be opened in the editor or exported, the table exported as CSV.
+#pragma once
+
+#include "history/store.h"
+
+#include <QAbstractTableModel>
+#include <QDialog>
+
+#include <functional>
+#include <optional>
+#include <vector>
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTableView;
+class QTreeWidget;
+
+namespace pp::ui {
+
+class QtWindow;
+
+class HistoryModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    enum Column { Id, Time, Action, Scope, Part, Serial, Result, User, Host, Port, Columns };
+    static constexpr int PageSize = 200;
+
+    explicit HistoryModel(pp::history::Store& store, QObject* parent = nullptr);
+
+    // Starts again from the newest entry that `filter` selects; false when the read failed.
+    bool load(const pp::history::Filter& filter);
+    const pp::history::Filter& filter() const { return filter_; }
+    const pp::history::Entry* entryAt(int row) const;
+    int rowOf(qint64 id) const; // -1 when not loaded
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation,
+                        int role = Qt::DisplayRole) const override;
+    bool canFetchMore(const QModelIndex& parent) const override;
+    void fetchMore(const QModelIndex& parent) override;
+
+private:
+    pp::history::Store& store_;
+    pp::history::Filter filter_;
+    std::vector<pp::history::Entry> rows_;
+    bool atEnd_ = true;
+};
+
+class HistoryDialog : public QDialog {
+    Q_OBJECT
+public:
+    // Where a file goes: caption, filter, suggested name; nothing when cancelled.
+    using SaveHook = std::function<std::optional<QString>(
+        const QString& caption, const QString& filter, const QString& suggested)>;
+    // Open in Editor: true when the sheet took the entry.
+    using Opener = std::function<bool(const pp::history::Entry& entry)>;
+
+    HistoryDialog(std::string path, QtWindow& window, QWidget* parent = nullptr);
+
+    // Reads the history again, keeping the filters and the selected entry.
+    void reload();
+    void setSaveHook(SaveHook hook) { saveHook_ = std::move(hook); }
+    void setOpener(Opener open) { opener_ = std::move(open); }
+
+    // The selected entry with its parameter file.
+    std::optional<pp::history::Entry> selectedEntry();
+    bool select(qint64 id); // false when it is not among the rows read
+
+    void openInEditor();
+    void exportEntry();
+    void exportCsv();
+
+    HistoryModel* model() const { return model_; }
+    QTableView* table() const { return table_; }
+
+private:
+    void filtersChanged();
+    void showDetails();
+    void showNote(QLabel* note, QTreeWidget* tree, const QString& text);
+    std::optional<QString> chooseSaveFile(const QString& caption, const QString& filter,
+                                          const QString& suggested, const QString& suffix);
+    bool writeFile(const QString& path, const std::string& bytes);
+
+    std::string path_;
+    QtWindow& window_;
+    pp::history::Store store_;
+    HistoryModel* model_ = nullptr;
+    SaveHook saveHook_;
+    Opener opener_;
+
+    QLineEdit* serial_ = nullptr;
+    QComboBox* part_ = nullptr;
+    QComboBox* action_ = nullptr;
+    QLineEdit* text_ = nullptr;
+    QLabel* problem_ = nullptr;
+    QTableView* table_ = nullptr;
+    QTreeWidget* parameters_ = nullptr;
+    QLabel* parametersNote_ = nullptr;
+    QTreeWidget* differences_ = nullptr;
+    QLabel* differencesNote_ = nullptr;
+    QPushButton* open_ = nullptr;
+    QPushButton* export_ = nullptr;
+};
+
+} // namespace pp::ui

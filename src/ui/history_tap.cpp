@@ -1,0 +1,55 @@
+#include "history_tap.h"
+
+#include "session_driver.h"
+
+#include "history/recording.h"
+
+#include <exception>
+
+namespace pp::ui {
+
+HistoryTap::HistoryTap(SessionDriver& driver, const pp::Window& window, std::string path,
+                       QObject* parent)
+    : QObject(parent), driver_(driver), window_(window), path_(std::move(path)),
+      user_(pp::history::accountName()), host_(pp::history::hostName()) {
+    connect(&driver_, &SessionDriver::exchangeEnded, this, &HistoryTap::exchangeEnded);
+}
+
+// Runs when the session has closed the port and stopped its timer: nothing of the exchange
+// is left to delay.
+void HistoryTap::exchangeEnded(pp::Outcome outcome) {
+    const pp::Session& session = driver_.session();
+    const pp::history::ExchangeEnd end{session.exchange(), outcome, window_.status(),
+                                       session.downloadIndex()};
+    try {
+        std::optional<pp::history::Entry> entry = pp::history::entryFor(end, session.sheet());
+        if (!entry)
+            return;
+        entry->time = pp::history::utcTimestamp();
+        entry->user = user_;
+        entry->host = host_;
+        entry->port = driver_.devicePath().toStdString();
+        if (!store_.isOpen() && !store_.open(path_)) {
+            lost(store_.error());
+            return;
+        }
+        if (!store_.append(*entry)) {
+            lost(store_.error());
+            store_.close(); // opened and checked again next time
+            return;
+        }
+        emit recorded(entry->id);
+    } catch (const std::exception& e) {
+        lost(e.what());
+    }
+}
+
+void HistoryTap::lost(const std::string& reason) {
+    if (reported_)
+        return;
+    reported_ = true;
+    if (report_)
+        report_("History not recorded: " + reason);
+}
+
+} // namespace pp::ui
