@@ -4,6 +4,8 @@
 #include "app/cli_commands.h"
 #include "fakes.h"
 #include "files/param_file.h"
+#include "history/recording.h"
+#include "history/store.h"
 #include "link/frames.h"
 #include "link/records.h"
 #include "report/report.h"
@@ -14,12 +16,17 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sqlite3.h>
+
+#include <numeric>
 #include <sstream>
 
 using namespace pp;
@@ -50,7 +57,7 @@ Result runCli(const std::vector<std::string>& args, const SettingsFolders& setti
         return {ExitUsage, {}, parsed.error};
     std::ostringstream out;
     std::ostringstream err;
-    Context context{out, err, false, settings, december7th2026(), &realFileSystem()};
+    Context context{out, err, false, settings, december7th2026(), &realFileSystem(), {}};
     const int code = run(*parsed.options, context);
     return {code, out.str(), err.str()};
 }
@@ -174,7 +181,17 @@ private slots:
     void reportAsPdf();
     void reportFailuresWriteNothing();
 
+    void historyArguments_data();
+    void historyArguments();
+    void historyRecordsEveryTransfer();
+    void historyExportDiffVerify();
+    void historyNeverStopsATransfer();
+    void historyConcurrentBackups();
+
+    void cleanupTestCase();
+
 private:
+    QByteArray savedHistory_;
     QTemporaryDir dir_;
     QString path(const QString& name) const { return dir_.filePath(name); }
 };
@@ -182,6 +199,16 @@ private:
 void TestCli::initTestCase() {
     qRegisterMetaType<pp::Outcome>();
     QVERIFY(dir_.isValid());
+    // The binary records its transfers: here, never in the account's own history.
+    savedHistory_ = qgetenv("PARAMPORTER_HISTORY");
+    qputenv("PARAMPORTER_HISTORY", path("binary-history.sqlite").toUtf8());
+}
+
+void TestCli::cleanupTestCase() {
+    if (savedHistory_.isNull())
+        qunsetenv("PARAMPORTER_HISTORY");
+    else
+        qputenv("PARAMPORTER_HISTORY", savedHistory_);
 }
 
 // ------------------------------------------------------------------ arguments
@@ -981,6 +1008,284 @@ void TestCli::reportFailuresWriteNothing() {
         QVERIFY2(r.err.starts_with("Error writing file\n"), r.err.c_str());
         QVERIFY(!QDir(path("no-such-folder")).exists());
     }
+}
+
+// ------------------------------------------------------------------ history
+
+namespace {
+
+// The listing as JSON objects, newest first.
+std::vector<QJsonObject> historyJson(const std::string& db) {
+    const Result r = runCli({"--history", db, "history", "--json"});
+    std::vector<QJsonObject> entries;
+    for (const QByteArray& line : QByteArray::fromStdString(r.out).split('\n'))
+        if (!line.isEmpty())
+            entries.push_back(QJsonDocument::fromJson(line).object());
+    return entries;
+}
+
+QString summary(const QJsonObject& o) {
+    QStringList fields;
+    for (const char* key : {"id", "action", "scope", "part", "result", "stopped_at_field"})
+        fields << (o.value(key).isNull() ? QStringLiteral("null")
+                                         : o.value(key).toVariant().toString());
+    return fields.join(' ');
+}
+
+// Edits the file behind the program's back, as a hand with a database tool would.
+bool tamper(const std::string& db, const char* sql) {
+    sqlite3* handle = nullptr;
+    const bool ok = sqlite3_open(db.c_str(), &handle) == SQLITE_OK &&
+                    sqlite3_exec(handle, sql, nullptr, nullptr, nullptr) == SQLITE_OK &&
+                    sqlite3_changes(handle) > 0;
+    sqlite3_close(handle);
+    return ok;
+}
+
+} // namespace
+
+void TestCli::historyArguments_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("expected"); // "error" or the options that matter
+    auto row = [](const char* name, QStringList args, const char* expected) {
+        QTest::newRow(name) << args << QString(expected);
+    };
+    row("listing", {"history"}, "list");
+    row("filters",
+        {"history", "--serial", "1234", "--part", "5", "--action", "DOWNLOAD", "--limit", "20",
+         "--json"},
+        "list 1234 05 download 20 json");
+    row("verify", {"--history", "h.db", "history", "--verify"}, "verify h.db");
+    row("export", {"history", "--export", "7", "-o", "f.QX"}, "export 7 f.QX");
+    row("diff", {"history", "--diff", "3", "5"}, "diff 3 5");
+    row("any command keeps a history", {"--history", "h.db", "read", "7", "-o", "f"}, "other h.db");
+    row("export without -o", {"history", "--export", "7"}, "error");
+    row("-o without export", {"history", "-o", "f"}, "error");
+    row("verify with a filter", {"history", "--verify", "--json"}, "error");
+    row("two modes", {"history", "--verify", "--export", "1", "-o", "f"}, "error");
+    row("diff with one ID", {"history", "--diff", "3"}, "error");
+    row("diff with a word", {"history", "--diff", "3", "x"}, "error");
+    row("ID 0", {"history", "--export", "0", "-o", "f"}, "error");
+    row("limit 0", {"history", "--limit", "0"}, "error");
+    row("part 33", {"history", "--part", "33"}, "error");
+    row("action erase", {"history", "--action", "erase"}, "error");
+    row("a flag with a value", {"history", "--json=yes"}, "error");
+    row("a stray word", {"history", "extra"}, "error");
+    row("no instrument", {"--port", "1", "history"}, "error");
+    row("empty history file", {"--history=", "parts"}, "error");
+}
+
+void TestCli::historyArguments() {
+    QFETCH(QStringList, args);
+    QFETCH(QString, expected);
+    std::vector<std::string> list;
+    for (const QString& a : args)
+        list.push_back(a.toStdString());
+    const ParseResult r = parseArguments(list);
+    if (expected == "error") {
+        QVERIFY(!r.options);
+        QVERIFY(!r.error.empty());
+        return;
+    }
+    QVERIFY2(r.options, r.error.c_str());
+    const Options& o = *r.options;
+    QString got;
+    if (o.command != Command::History)
+        got = QString("other %1").arg(QString::fromStdString(o.history));
+    else if (o.verifyHistory)
+        got = QString("verify %1").arg(QString::fromStdString(o.history));
+    else if (o.exportId)
+        got = QString("export %1 %2").arg(o.exportId).arg(QString::fromStdString(o.file));
+    else if (o.diffFirst)
+        got = QString("diff %1 %2").arg(o.diffFirst).arg(o.diffSecond);
+    else
+        got = QStringList{"list",
+                          QString::fromStdString(o.serial),
+                          QString::fromStdString(o.part),
+                          QString::fromStdString(o.action),
+                          o.limit ? QString::number(o.limit) : "",
+                          o.json ? "json" : ""}
+                  .join(' ')
+                  .simplified();
+    QCOMPARE(got, expected);
+}
+
+void TestCli::historyRecordsEveryTransfer() {
+    const std::string db = path("history/every.sqlite").toStdString(); // the folder is made
+    sim::Instrument sim;
+    QVERIFY(sim.start());
+    const std::string port = sim.devicePath();
+    const std::string file = path("history-read.QX").toStdString();
+    QCOMPARE(runCli({"--history", db, "--port", port, "read", "7", "-o", file}).code, ExitOk);
+    QCOMPARE(runCli({"--history", db, "--port", port, "write", file}).code, ExitOk);
+    sim.setNakAtField(3);
+    QCOMPARE(runCli({"--history", db, "--port", port, "write", file}).code, ExitLink);
+    sim.setNakAtField(std::nullopt);
+    sim.setSilent(true);
+    const std::string lost = path("history-lost.QX").toStdString();
+    QCOMPARE(runCli({"--history", db, "--port", port, "read", "7", "-o", lost}).code, ExitLink);
+
+    const std::vector<QJsonObject> entries = historyJson(db);
+    QStringList got;
+    for (const QJsonObject& e : entries)
+        got << summary(e);
+    QCOMPARE(got, (QStringList{
+                      "6 upload system null Error - No response from QX7400 null",
+                      "5 download system null Error - NAK received from leak unit 3",
+                      "4 download part 07 SUCCESS null",
+                      "3 download system null SUCCESS null",
+                      "2 upload part 07 SUCCESS null",
+                      "1 upload system null SUCCESS null",
+                  }));
+    // The values received and the values sent, as the file the read wrote.
+    const QString written = QString::fromStdString(readFile(QString::fromStdString(file)));
+    QCOMPARE(entries[2].value("file").toString(), written);
+    QCOMPARE(entries[4].value("file").toString(), written);
+    QVERIFY(entries[0].value("file").isNull());
+    QVERIFY(entries[1].value("file").toString().startsWith(written.section("\r\n", 0, 0)));
+    const QRegularExpression utc(
+        QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}Z$"));
+    for (const QJsonObject& e : entries) {
+        QVERIFY(utc.match(e.value("time").toString()).hasMatch());
+        QCOMPARE(e.value("user").toString().toStdString(), pp::history::accountName());
+        QCOMPARE(e.value("port").toString().toStdString(), port);
+        QVERIFY(!e.value("host").toString().isEmpty());
+    }
+    QCOMPARE(entries[1].value("serial").toString(), QString("1234"));
+    QCOMPARE(entries[1].value("generation").toString(), QString("V7.3"));
+
+    // One line each: ID TIME ACTION SCOPE PART SERIAL RESULT.
+    const Result line =
+        runCli({"--history", db, "history", "--action", "upload", "--part", "7", "--limit", "1"});
+    QCOMPARE(line.code, ExitOk);
+    QCOMPARE(QString::fromStdString(line.out).section(' ', 2),
+             QString("upload part 07 1234 SUCCESS\n"));
+}
+
+void TestCli::historyExportDiffVerify() {
+    const std::string db = path("history-commands.sqlite").toStdString();
+    sim::Instrument sim;
+    QVERIFY(sim.start());
+    const std::string a = path("history-a.QX").toStdString();
+    const std::string b = path("history-b.QX").toStdString();
+    QCOMPARE(runCli({"--history", db, "--port", sim.devicePath(), "read", "7", "-o", a}).code,
+             ExitOk);
+    QVERIFY(sim.setPartField(7, 11, "7.5"));
+    QCOMPARE(runCli({"--history", db, "--port", sim.devicePath(), "read", "7", "-o", b}).code,
+             ExitOk);
+
+    // Entries compare as their files do.
+    const Result files = runCli({"diff", a, b});
+    const Result entries = runCli({"--history", db, "history", "--diff", "2", "4"});
+    QCOMPARE(files.code, ExitDiffer);
+    QCOMPARE(entries.code, ExitDiffer);
+    QCOMPARE(entries.out, files.out);
+    const Result systems = runCli({"--history", db, "history", "--diff", "1", "3"});
+    QCOMPARE(systems.code, ExitOk);
+    QCOMPARE(systems.out + systems.err, std::string());
+
+    const QString exported = path("history-export.QX");
+    QCOMPARE(
+        runCli({"--history", db, "history", "--export", "2", "-o", exported.toStdString()}).code,
+        ExitOk);
+    QCOMPARE(readFile(exported), readFile(QString::fromStdString(a)));
+    // An unknown ID, or a file that cannot be written: exit 2, nothing written.
+    const std::string unknown = path("unknown.QX").toStdString();
+    const std::string unwritable = path("no-folder/x.QX").toStdString();
+    for (const Result& r :
+         {runCli({"--history", db, "history", "--export", "9", "-o", unknown}),
+          runCli({"--history", db, "history", "--diff", "2", "9"}),
+          runCli({"--history", db, "history", "--export", "2", "-o", unwritable})}) {
+        QCOMPARE(r.code, ExitUsage);
+        QCOMPARE(r.out, std::string());
+        QVERIFY(!r.err.empty());
+    }
+    QVERIFY(!QFile::exists(QString::fromStdString(unknown)));
+    QVERIFY(!QDir(path("no-folder")).exists());
+    QVERIFY(runCli({"--history", db, "history", "--export", "2", "-o", unwritable})
+                .err.starts_with("Error writing file\n"));
+
+    Result v = runCli({"--history", db, "history", "--verify"});
+    QCOMPARE(v.out, std::string("history intact: 4 entries\n"));
+    QCOMPARE(v.code, ExitOk);
+    QVERIFY(tamper(db, "UPDATE entry SET user = 'someone else' WHERE id = 3"));
+    v = runCli({"--history", db, "history", "--verify"});
+    QCOMPARE(v.code, ExitBroken);
+    QVERIFY2(v.out.starts_with("history broken at entry 3"), v.out.c_str());
+}
+
+void TestCli::historyNeverStopsATransfer() {
+    sim::Instrument sim;
+    QVERIFY(sim.start());
+    const QString damaged = path("damaged.sqlite");
+    writeFile(damaged, std::string(4096, 'x'));
+    const QString good = path("good-history.sqlite");
+    auto exec = [&](const QStringList& args) {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("PARAMPORTER_HISTORY", damaged);
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(PP_CLI_BINARY), args);
+        p.waitForFinished(20000);
+        return Result{p.exitCode(), p.readAllStandardOutput().toStdString(),
+                      p.readAllStandardError().toStdString()};
+    };
+    const QString port = QString::fromStdString(sim.devicePath());
+    const QString out = path("history-fault.QX");
+
+    // The variable names a damaged file: the read works, says so once, and leaves it alone.
+    Result r = exec({"--port", port, "read", "4", "-o", out});
+    QCOMPARE(r.code, ExitOk);
+    QCOMPARE(readFile(out), expectedFile(sim, 4));
+    QCOMPARE(QString::fromStdString(r.err),
+             "History not recorded: " + damaged + ": file is not a database\n");
+    QCOMPARE(readFile(damaged), std::string(4096, 'x'));
+
+    // --history wins over the variable.
+    r = exec({"--history", good, "--port", port, "read", "4", "-o", out});
+    QCOMPARE(r.code, ExitOk);
+    QCOMPARE(r.err, std::string());
+    QCOMPARE(historyJson(good.toStdString()).size(), size_t(2));
+}
+
+// Two backups from two instruments at once, and the window's own writes meanwhile.
+void TestCli::historyConcurrentBackups() {
+    const QString db = path("shared.sqlite");
+    std::vector<std::unique_ptr<sim::Instrument>> instruments;
+    std::vector<std::unique_ptr<QProcess>> backups;
+    for (int i = 0; i < 2; ++i) {
+        auto& sim = instruments.emplace_back(std::make_unique<sim::Instrument>());
+        QVERIFY(sim->start());
+        std::vector<int> all(32);
+        std::iota(all.begin(), all.end(), 1);
+        sim->setConfiguredParts(all);
+        auto& p = backups.emplace_back(std::make_unique<QProcess>());
+        p->start(QStringLiteral(PP_CLI_BINARY),
+                 {"--history", db, "--port", QString::fromStdString(sim->devicePath()), "backup",
+                  "--dir", path(QString("backup-%1").arg(i))});
+    }
+    // The window's recorder: its own connection, one entry after the other.
+    history::Store window;
+    QVERIFY(window.open(db.toStdString()));
+    int windowEntries = 0;
+    while (backups[0]->state() != QProcess::NotRunning ||
+           backups[1]->state() != QProcess::NotRunning) {
+        history::Entry e;
+        e.time = history::utcTimestamp();
+        e.result = "SUCCESS";
+        e.file = "window " + std::to_string(windowEntries);
+        QVERIFY2(window.append(e), window.error().c_str());
+        ++windowEntries;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+    }
+    for (auto& p : backups) {
+        QCOMPARE(p->exitCode(), ExitOk);
+        QCOMPARE(p->readAllStandardError(), QByteArray());
+    }
+    QVERIFY(windowEntries > 0);
+    QCOMPARE(historyJson(db.toStdString()).size(), size_t(2 * 33 + windowEntries));
+    const Result v = runCli({"--history", db.toStdString(), "history", "--verify"});
+    QCOMPARE(v.code, ExitOk);
 }
 
 QTEST_GUILESS_MAIN(TestCli)
