@@ -8,15 +8,21 @@
 #include "ui/backup.h"
 #include "ui/compare_actions.h"
 #include "ui/compare_dialog.h"
+#include "ui/history_actions.h"
+#include "ui/history_dialog.h"
 #include "ui/main_window.h"
 
 #include <QAction>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QTableView>
+#include <QToolBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeWidget>
@@ -122,6 +128,9 @@ private slots:
     void compareWithAFile();
     void backupWritesEveryPart();
     void backupNamesTheFailedPart();
+    void historyRestoresEarlierValues();
+    void historyRecordsScratchUploads();
+    void historyFailureNeverStopsATransfer();
 
 private:
     std::unique_ptr<pp::sim::Instrument> instrument_;
@@ -353,6 +362,162 @@ void TestCompareWindow::backupNamesTheFailedPart() {
                             "Check QX7400 operating mode!"));
     QVERIFY(QDir(empty.path()).entryList(QDir::Files).isEmpty());
     QVERIFY(w.sheet() == before);
+}
+
+// ------------------------------------------------------------------ history
+
+namespace {
+
+// "action scope part" of every row of the History dialog, newest first.
+QStringList historyRows(pp::ui::HistoryDialog* dialog) {
+    QStringList rows;
+    pp::ui::HistoryModel* m = dialog->model();
+    for (int r = 0; r < m->rowCount(); ++r) {
+        const pp::history::Entry* e = m->entryAt(r);
+        rows << QStringLiteral("%1 %2 %3")
+                    .arg(qs(pp::history::actionWord(e->action)),
+                         qs(pp::history::scopeWord(e->scope)),
+                         e->part.empty() ? QStringLiteral("-") : qs(e->part));
+    }
+    return rows;
+}
+
+} // namespace
+
+// Upload, change, download; then the earlier upload opened from the history and downloaded:
+// the instrument holds the earlier values again.
+void TestCompareWindow::historyRestoresEarlierValues() {
+    startInstrument({1, 2, 5});
+    Fixture f;
+    MainWindow& w = *f.window;
+    QTemporaryDir dir;
+    auto* history = new pp::ui::HistoryActions(w, dir.filePath("history.sqlite").toStdString());
+
+    f.click("cmdSDUpload");
+    QTRY_COMPARE(f.status(), QStringLiteral("SUCCESS"));
+    w.sheet().AddPartNumber("02");
+    w.sheet().setPartSelection("02");
+    w.mirror();
+    f.click("cmdPartUpload");
+    QTRY_VERIFY(!w.sheet().text(pp::Part::CustCode).empty());
+    const pp::Sheet earlier = w.sheet();
+    nudge(f.find<QScrollBar>("scrFillTime"));
+    nudge(f.find<QScrollBar>("scrReadTime"));
+    const QStringList changed{"Part Parameters/Fill Time", "Part Parameters/Read Time"};
+
+    // Before the download: what differs from the last upload of this instrument and part.
+    QMenu* file = f.find<QMenu>(QStringLiteral("mnuFile"));
+    emit file->aboutToShow();
+    QAction* compareLast = history->compareLastUploadAction();
+    QCOMPARE(compareLast->text(), QStringLiteral("Compare With Last Upload"));
+    compareLast->trigger();
+    QString column;
+    QCOMPARE(takeDialog(w, &column), changed);
+    QCOMPARE(column, QStringLiteral("Last upload"));
+
+    f.click("cmdPartDnload");
+    QTRY_COMPARE_WITH_TIMEOUT(f.status(), QStringLiteral("Part Download successfully completed"),
+                              10000);
+
+    QAction* open = f.find<QAction>(QStringLiteral("mnuHistory"));
+    QCOMPARE(open->text(), QStringLiteral("History..."));
+    QVERIFY(file->actions().contains(open));
+    QVERIFY(f.find<QToolBar>(QStringLiteral("Toolbar1"))->actions().contains(open));
+    open->trigger();
+    pp::ui::HistoryDialog* d = history->dialog();
+    QVERIFY(d->isVisible());
+    QCOMPARE(historyRows(d),
+             (QStringList{"download part 02", "upload part 02", "upload system -"}));
+    // The download is selected: what it changed since the upload.
+    auto* differences = d->findChild<QTreeWidget*>(QStringLiteral("treeHistoryDifferences"));
+    QStringList rows;
+    for (int i = 0; i < differences->topLevelItem(0)->childCount(); ++i)
+        rows << differences->topLevelItem(0)->text(0) + "/" +
+                    differences->topLevelItem(0)->child(i)->text(0);
+    QCOMPARE(rows, changed);
+    QCOMPARE(differences->headerItem()->text(1), QStringLiteral("Entry 2"));
+
+    // Two clicks: the earlier upload, then Open in Editor.
+    d->table()->selectRow(1);
+    QTest::mouseClick(d->findChild<QPushButton*>(QStringLiteral("cmdOpenInEditor")),
+                      Qt::LeftButton);
+    QVERIFY(pp::compareSheets(w.sheet(), earlier).empty());
+    QVERIFY(w.sheet().filePath.empty());
+    f.click("cmdPartDnload");
+    QTRY_COMPARE_WITH_TIMEOUT(f.status(), QStringLiteral("Part Download successfully completed"),
+                              10000);
+    w.sheet().ClearPartSheet();
+    f.click("cmdPartUpload");
+    QTRY_VERIFY(!w.sheet().text(pp::Part::CustCode).empty());
+    QVERIFY(pp::compareSheets(w.sheet(), earlier).empty());
+    QTRY_COMPARE(d->model()->rowCount(), 5); // the open dialog follows
+
+    // Export the selected entry and the filtered table.
+    QTemporaryDir out;
+    d->setSaveHook([&](const QString&, const QString& filter, const QString&) {
+        return std::optional<QString>(out.filePath(filter.contains("csv") ? "t" : "e"));
+    });
+    d->select(2);
+    QTest::mouseClick(d->findChild<QPushButton*>(QStringLiteral("cmdHistoryExport")),
+                      Qt::LeftButton);
+    QCOMPARE(readFile(out.filePath("e.QX")), pp::ParamFileText(earlier));
+    d->findChild<QComboBox*>(QStringLiteral("cmbHistoryAction"))->setCurrentIndex(2); // download
+    QCOMPARE(historyRows(d), (QStringList{"download part 02", "download part 02"}));
+    QTest::mouseClick(d->findChild<QPushButton*>(QStringLiteral("cmdHistoryExportCsv")),
+                      Qt::LeftButton);
+    const QStringList csv = QString::fromStdString(readFile(out.filePath("t.csv"))).split("\r\n");
+    QCOMPARE(csv.size(), 4); // header, two rows, nothing after the last line end
+    QVERIFY(csv[1].startsWith("\"4\",") && csv[1].contains("\"download\",\"part\",\"02\""));
+    QVERIFY(f.messages.empty());
+}
+
+void TestCompareWindow::historyRecordsScratchUploads() {
+    startInstrument({1, 2});
+    Fixture f;
+    MainWindow& w = *f.window;
+    QTemporaryDir dir;
+    const std::string db = dir.filePath("history.sqlite").toStdString();
+    new pp::ui::HistoryActions(w, db);
+
+    f.click("cmdSDUpload");
+    QTRY_COMPARE(f.status(), QStringLiteral("SUCCESS"));
+    f.click("cmdSDCompare");
+    QCOMPARE(takeDialog(w), QStringList{CompareDialog::noDifferencesText()});
+    w.compareActions().backup().setFolderHook([&] { return std::optional<QString>(dir.path()); });
+    f.find<QAction>(QStringLiteral("mnuBackup"))->trigger();
+    QCOMPARE(f.messages.size(), size_t(1)); // the backup's summary
+
+    pp::history::Store store;
+    QVERIFY(store.open(db, pp::history::Store::Mode::Existing));
+    const auto entries = store.list({}, 0);
+    QVERIFY(entries);
+    QStringList rows;
+    for (const pp::history::Entry& e : *entries)
+        rows << QStringLiteral("%1 %2 %3")
+                    .arg(qs(pp::history::scopeWord(e.scope)), qs(e.part), qs(e.result));
+    QCOMPARE(rows, (QStringList{"part 02 SUCCESS", "part 01 SUCCESS", "system  SUCCESS",
+                                "system  SUCCESS", "system  SUCCESS"}));
+}
+
+void TestCompareWindow::historyFailureNeverStopsATransfer() {
+    startInstrument({1});
+    Fixture f;
+    MainWindow& w = *f.window;
+    QTemporaryDir dir;
+    const QString damaged = dir.filePath("history.sqlite");
+    QFile file(damaged);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray(4096, 'x'));
+    file.close();
+    new pp::ui::HistoryActions(w, damaged.toStdString());
+
+    f.click("cmdSDUpload");
+    QTRY_COMPARE(f.status(), QStringLiteral("SUCCESS"));
+    QVERIFY(w.sheet().commands.sdDownload); // the upload went through
+    QTRY_COMPARE(f.status(),
+                 "History not recorded: " + damaged + QStringLiteral(": file is not a database"));
+    QCOMPARE(readFile(damaged), std::string(4096, 'x'));
+    QVERIFY(f.messages.empty());
 }
 
 QTEST_MAIN(TestCompareWindow)
