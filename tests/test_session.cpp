@@ -1,9 +1,9 @@
 // The session driven by hand through recording fakes: what each request writes, how the
 // response machine reads what comes back, and how every exchange ends.
-#include "fakes.h"
 #include "link/frames.h"
 #include "link/records.h"
 #include "link/session.h"
+#include "support/fakes.h"
 
 #include <QtTest>
 

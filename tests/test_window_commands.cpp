@@ -1,6 +1,6 @@
 // The main window's file and print commands, what it shows while it talks to the instrument,
 // and Print All Parts, driven through the window against files and the simulated instrument.
-#include "print_support.h"
+#include "support/print_support.h"
 
 #include "files/param_file.h"
 #include "sheet/catalogue.h"
@@ -10,6 +10,8 @@
 #include "ui/port_dialog.h"
 #include "ui/print_dialog.h"
 #include "ui/session_driver.h"
+
+#include "support/window_fixture.h"
 
 #include <QAction>
 #include <QApplication>
@@ -35,12 +37,11 @@
 #include <memory>
 
 using pp::ui::MainWindow;
+using namespace pp::test;
+using Fixture = pp::test::WindowFixture;
+using Simulator = pp::test::SimulatorOnComm;
 
 namespace {
-
-QString qs(std::string_view s) {
-    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
-}
 
 // A file of the earlier layout (no initial flow check line), part 05, serial 1234.
 const char TwoLines[] =
@@ -61,77 +62,6 @@ QByteArray fileBytes(const QString& path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
-
-std::tm date(int year, int month, int day) {
-    std::tm t{};
-    t.tm_year = year - 1900;
-    t.tm_mon = month - 1;
-    t.tm_mday = day;
-    return t;
-}
-
-struct FileDialogCall {
-    bool save;
-    QString suggested;
-};
-
-// A main window whose message boxes and file dialogs are answered from queues and recorded.
-// An empty file answer stands for a cancelled dialog.
-struct Fixture {
-    std::unique_ptr<MainWindow> window;
-    std::vector<QString> messages;
-    std::deque<pp::Answer> answers;
-    std::deque<QString> files;
-    std::vector<FileDialogCall> dialogs;
-
-    Fixture() : window(std::make_unique<MainWindow>()) {
-        window->window().setMessageHook(
-            [this](const QString& text, pp::Buttons buttons, const QString&) {
-                messages.push_back(text);
-                if (answers.empty())
-                    return buttons == pp::Buttons::YesNo ? pp::Answer::Yes : pp::Answer::Ok;
-                const pp::Answer a = answers.front();
-                answers.pop_front();
-                return a;
-            });
-        window->window().setFileHook(
-            [this](bool save, const QString& suggested) -> std::optional<QString> {
-                dialogs.push_back({save, suggested});
-                if (files.empty() || files.front().isEmpty()) {
-                    if (!files.empty())
-                        files.pop_front();
-                    return std::nullopt;
-                }
-                const QString f = files.front();
-                files.pop_front();
-                return f;
-            });
-        window->setClock([] { return date(2026, 12, 7); });
-    }
-    template <typename T> T* find(const QString& name) const { return window->findChild<T*>(name); }
-    QAction* action(const char* name) const { return find<QAction>(QString::fromLatin1(name)); }
-    QString text(std::string_view box) const {
-        auto* edit = find<QLineEdit>(qs(box));
-        return edit ? edit->text() : QStringLiteral("<missing>");
-    }
-    QString path() const { return window->statusPanel(3)->text(); }
-};
-
-// Runs `act` on the next modal window once it is up.
-template <typename Act> void onNextModal(Act act) {
-    QTimer::singleShot(0, [act] { act(QApplication::activeModalWidget()); });
-}
-
-// The simulator on COMM 1 for the life of the object.
-struct Simulator {
-    pp::sim::Instrument instrument;
-    bool started = false;
-    Simulator() {
-        started = instrument.start();
-        qputenv("PARAMPORTER_COMM1", QByteArray::fromStdString(instrument.devicePath()));
-    }
-    ~Simulator() { qputenv("PARAMPORTER_COMM1", "/nonexistent/paramporter-test-1"); }
-};
 
 bool cursorBusy() {
     return QApplication::overrideCursor() != nullptr;
@@ -160,9 +90,7 @@ private slots:
 };
 
 void TestWindowCommands::initTestCase() {
-    for (int n = 1; n <= 5; ++n)
-        qputenv(QStringLiteral("PARAMPORTER_COMM%1").arg(n).toLatin1(),
-                QStringLiteral("/nonexistent/paramporter-test-%1").arg(n).toLatin1());
+    isolateCommPorts();
 }
 
 void TestWindowCommands::openSaveAsThenSave() {
@@ -252,7 +180,7 @@ void TestWindowCommands::failingOpenKeepsSheetAndPath() {
     QCOMPARE(w.statusPanel(2)->text(), QStringLiteral("QX7400 V7.3 or later"));
     QVERIFY(f.action("mnuSave")->isEnabled());
     // A conversion question may come first for a short file; the error is always last.
-    QCOMPARE(!f.messages.empty() && f.messages.back() == QStringLiteral("Error reading file"),
+    QCOMPARE(!f.messages.empty() && f.messages.back().text == QStringLiteral("Error reading file"),
              errorShown);
     if (!errorShown)
         QVERIFY(f.messages.empty());
@@ -503,7 +431,7 @@ void TestWindowCommands::printAllParts() {
     QVERIFY(w.transferProgress()->isHidden());
     QVERIFY(!cursorBusy());
     // Only the print dialog's own word about the printers may have come (none installed).
-    for (const QString& m : f.messages)
+    for (const QString& m : f.messageTexts())
         QCOMPARE(m, QStringLiteral("No printers are available!"));
     QVERIFY(QFile::exists(pdf));
     if (pp::testing::havePdfTools()) {
@@ -582,10 +510,10 @@ void TestWindowCommands::printAllPartsThatFails() {
         QVERIFY(f.messages.empty());
     } else {
         QCOMPARE(f.messages.size(), size_t(1));
-        QVERIFY2(f.messages[0].startsWith(message), qPrintable(f.messages[0]));
+        QVERIFY2(f.messages[0].text.startsWith(message), qPrintable(f.messages[0].text));
     }
     if (fault == "checksum") // the decoder's own words follow
-        QVERIFY(f.messages[0].size() > message.size());
+        QVERIFY(f.messages[0].text.size() > message.size());
 }
 
 void TestWindowCommands::portDialogListsTheSerialDevices() {
