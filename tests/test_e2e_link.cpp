@@ -216,6 +216,19 @@ private slots:
         QCOMPARE(rig.instrument.framesReceived(), std::vector<std::string>{"2"});
     }
 
+    // The instrument's closing frame comes after the download has timed out: it waits in
+    // the closed device and must not be taken for the answer to the next request.
+    void lateAnswerIsNotTakenForTheNext() {
+        Rig rig(Generation::V73);
+        QCOMPARE(rig.uploadSystem(), Outcome::SystemRecord);
+        rig.instrument.setClosingFrameGap(1300ms);
+        QCOMPARE(rig.downloadSystem(), Outcome::NoResponse);
+        const size_t sent = rig.instrument.bytesSent().size();
+        QTRY_VERIFY(rig.instrument.bytesSent().size() > sent); // the late "4" is on the line
+        QCOMPARE(rig.run([&] { rig.session().requestMode(); }), Outcome::ModeReport);
+        QCOMPARE(rig.window.status(), std::string());
+    }
+
     void nakAtField_data() {
         QTest::addColumn<int>("k");
         QTest::newRow("first field") << 0;

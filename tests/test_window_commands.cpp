@@ -81,6 +81,8 @@ private slots:
     void shortcutsAndMnemonics();
     void shutDownClosesThePrintDialog();
     void progressBarDuringADownload();
+    void requestsDuringADownloadLeaveItAlone();
+    void downloadGoesToTheChosenPort();
     void cursorIsNeverLeftBusy_data();
     void cursorIsNeverLeftBusy();
     void printAllParts();
@@ -332,6 +334,68 @@ void TestWindowCommands::progressBarDuringADownload() {
     QVERIFY(!seen.empty() && seen.back().visible);
     QVERIFY(bar->isHidden());
     QVERIFY(!cursorBusy());
+}
+
+void TestWindowCommands::requestsDuringADownloadLeaveItAlone() {
+    Simulator sim;
+    QVERIFY(sim.started);
+    Fixture f;
+    f.click("cmdSDUpload");
+    QTRY_COMPARE(f.status(), QStringLiteral("SUCCESS"));
+    sim.instrument.clearLogs();
+    sim.instrument.setPacing(true); // the download takes the better part of a second
+
+    f.click("cmdSDDnLoad");
+    // The part tab turns without asking for the part list.
+    f.tabs()->setCurrentIndex(1);
+    QCOMPARE(f.tabs()->currentIndex(), 1);
+    QVERIFY(f.messages.empty());
+    // A button of the mode window is refused.
+    onNextModal([&f](QWidget* modal) {
+        QTest::mouseClick(modal->findChild<QPushButton*>(QStringLiteral("cmdQuery")),
+                          Qt::LeftButton);
+        QTest::mouseClick(modal->findChild<QPushButton*>(QStringLiteral("cmdClose")),
+                          Qt::LeftButton);
+    });
+    f.action("mnuQX7400")->trigger();
+    QCOMPARE(f.messageTexts(),
+             QStringList{QStringLiteral("Please wait until the transfer with QX7400 has ended.")});
+
+    QTRY_COMPARE_WITH_TIMEOUT(f.status(), QStringLiteral("System Download successfully completed"),
+                              5000);
+    QCOMPARE(int(sim.instrument.downloadFrames().size()), sim.instrument.lastSystemIndex() + 1);
+    for (const std::string& frame : sim.instrument.framesReceived())
+        QVERIFY(frame[0] == '4');
+}
+
+// Copying a part from the instrument on COMM 1 to the one on COMM 2.
+void TestWindowCommands::downloadGoesToTheChosenPort() {
+    Simulator first(1);
+    Simulator second(2);
+    QVERIFY(first.started && second.started);
+    first.instrument.setPartField(2, 2, "130");
+    QVERIFY(second.instrument.partRecord(2) != first.instrument.partRecord(2));
+    Fixture f;
+    MainWindow& w = *f.window;
+    f.click("cmdSDUpload");
+    QTRY_COMPARE(f.status(), QStringLiteral("SUCCESS"));
+    w.sheet().AddPartNumber("02");
+    w.sheet().setPartSelection("02");
+    w.mirror();
+    f.click("cmdPartUpload");
+    QTRY_VERIFY(!w.sheet().text(pp::Part::CustCode).empty());
+
+    onNextModal([](QWidget* modal) {
+        QTest::mouseClick(modal->findChild<QRadioButton*>(QStringLiteral("optComm2")),
+                          Qt::LeftButton, {}, QPoint(6, 6));
+        QTest::mouseClick(modal->findChild<QPushButton*>(QStringLiteral("cmdOK")), Qt::LeftButton);
+    });
+    f.action("mnuComm")->trigger();
+    f.click("cmdPartDnload");
+    QTRY_COMPARE_WITH_TIMEOUT(f.status(), QStringLiteral("Part Download successfully completed"),
+                              5000);
+    QCOMPARE(second.instrument.partRecord(2), first.instrument.partRecord(2));
+    QVERIFY(first.instrument.downloadFrames().empty());
 }
 
 void TestWindowCommands::cursorIsNeverLeftBusy_data() {
