@@ -2,7 +2,6 @@
 // their exit statuses and texts), the argument parser, and the real binary as a subprocess.
 #include "app/cli.h"
 #include "app/cli_commands.h"
-#include "fakes.h"
 #include "files/param_file.h"
 #include "history/recording.h"
 #include "history/store.h"
@@ -11,6 +10,7 @@
 #include "report/report.h"
 #include "sheet/compare.h"
 #include "sim/instrument.h"
+#include "support/fakes.h"
 #include "ui/session_driver.h"
 #include "version.h"
 

@@ -2,12 +2,12 @@
 // reopen, the chain names the first entry that was tampered with, and a file the store must
 // not write (newer, damaged, someone else's, in a place it cannot write) is refused and left
 // byte for byte as it was. An entry of a system transfer opens as the system upload left it.
-#include "fakes.h"
 #include "files/param_file.h"
 #include "history/entry_sheet.h"
 #include "history/store.h"
 #include "link/records.h"
 #include "sim/instrument.h"
+#include "support/fakes.h"
 
 #include <QDir>
 #include <QFile>

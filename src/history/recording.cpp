@@ -14,13 +14,14 @@
 
 namespace pp::history {
 
-std::optional<Entry> entryFor(const ExchangeEnd& end, const Sheet& sheet) {
-    if (end.outcome == Outcome::LocalRefusal || end.outcome == Outcome::OpenFailed)
+std::optional<Entry> entryFor(const Session& session, Outcome outcome, const std::string& status) {
+    if (outcome == Outcome::LocalRefusal || outcome == Outcome::OpenFailed)
         return std::nullopt;
+    const ExchangeInfo& exchange = session.exchange();
     Entry e;
     Outcome expected{};
     std::string_view done;
-    switch (end.exchange.kind) {
+    switch (exchange.kind) {
     case ExchangeKind::SystemUpload:
         e.action = Action::Upload;
         e.scope = Scope::System;
@@ -48,18 +49,20 @@ std::optional<Entry> entryFor(const ExchangeEnd& end, const Sheet& sheet) {
     default:
         return std::nullopt;
     }
+    // Uploads: the values received; downloads: the values sent.
+    const Sheet& sheet = e.action == Action::Upload ? session.sheet() : session.sent();
     if (e.scope == Scope::Part)
-        e.part = end.exchange.partNumber;
+        e.part = exchange.partNumber;
     e.serial = sheet.text(Sys::Serial);
     e.generation = std::string(generationWord(sheet.generation()));
 
     // A decoder that refused its record ends the exchange as expected, with its reason.
-    const bool worked = end.outcome == expected && end.status == done;
+    const bool worked = outcome == expected && status == done;
     if (worked)
         e.result = std::string(Success);
-    else if (!end.status.empty() && end.status != text::Success)
-        e.result = end.status;
-    else if (end.outcome == Outcome::NoResponse)
+    else if (!status.empty() && status != text::Success)
+        e.result = status;
+    else if (outcome == Outcome::NoResponse)
         e.result = std::string(text::NoResponse);
     else
         e.result = std::string(text::UnexpectedAnswer);
@@ -67,7 +70,7 @@ std::optional<Entry> entryFor(const ExchangeEnd& end, const Sheet& sheet) {
     if (e.action == Action::Upload && !worked)
         return e; // nothing was received worth keeping
     if (e.action == Action::Download && !worked)
-        e.stoppedAtField = std::max(0, end.downloadIndex - 1);
+        e.stoppedAtField = std::max(0, session.downloadIndex() - 1);
 
     // A system transfer leaves the part values empty; its part number means nothing either.
     Sheet kept = sheet;

@@ -107,9 +107,13 @@ public:
     int downloadIndex() const { return downloadIndex_; }
     bool busy() const { return port_.isOpen() || timer_.isRunning(); }
     bool exchangeOpen() const { return exchangeOpen_; }
-    // The exchange in progress, or the one that ended last; the sheet it reads and writes.
+    // An exchange is under way: every request starter refuses to begin another one.
+    bool transferRunning() const { return exchangeOpen_ || busy(); }
+    // The exchange in progress, or the one that ended last; the sheet uploads write into, and
+    // what the last download sent.
     const ExchangeInfo& exchange() const { return exchange_; }
     const Sheet& sheet() const { return *sheet_; }
+    const Sheet& sent() const { return sending_; }
 
     // Called once when an exchange ends (optional).
     std::function<void(Outcome)> onExchangeEnded;
@@ -117,7 +121,8 @@ public:
     std::function<void(int, int)> onFieldSent;
 
 private:
-    bool openPort(bool assignNumber);
+    bool refuseWhileRunning();
+    bool openPort();
     void openFailure(std::string_view message, bool closePort);
     bool startModeRequest(const std::string& frame, ExchangeKind kind);
     bool sendField(); // false when the write failed
@@ -142,6 +147,9 @@ private:
     ExchangeInfo exchange_;
     bool exchangeOpen_ = false; // a started exchange has not ended yet
     bool downloading_ = false;  // a download is sending fields and awaits their ACKs
+    // What a download sends: the sheet as it stood when the download began, so an edit or a
+    // file opened meanwhile never gives the instrument a mix of two sheets.
+    Sheet sending_;
 };
 
 } // namespace pp

@@ -10,6 +10,7 @@
 #include "history/entry_sheet.h"
 #include "history/store.h"
 #include "link/frames.h"
+#include "link/status_texts.h"
 #include "sheet/compare.h"
 
 #include <QAction>
@@ -83,8 +84,7 @@ HistoryActions::HistoryActions(MainWindow& window, std::string path)
 }
 
 bool HistoryActions::exchangeRunning() const {
-    const pp::Session& session = main_.driver().session();
-    return session.busy() || session.exchangeOpen();
+    return main_.driver().session().transferRunning();
 }
 
 void HistoryActions::mirror() {
@@ -119,7 +119,7 @@ void HistoryActions::mnuHistory_Click() {
 
 bool HistoryActions::openInEditor(const Entry& entry) {
     if (exchangeRunning()) {
-        main_.window().message(WaitForTransfer);
+        main_.window().message(pp::text::WaitForTransfer);
         return false;
     }
     const bool opened = pp::history::openEntry(main_.sheet(), entry, main_.window());

@@ -18,11 +18,9 @@ HistoryTap::HistoryTap(SessionDriver& driver, const pp::Window& window, std::str
 // Runs when the session has closed the port and stopped its timer: nothing of the exchange
 // is left to delay.
 void HistoryTap::exchangeEnded(pp::Outcome outcome) {
-    const pp::Session& session = driver_.session();
-    const pp::history::ExchangeEnd end{session.exchange(), outcome, window_.status(),
-                                       session.downloadIndex()};
     try {
-        std::optional<pp::history::Entry> entry = pp::history::entryFor(end, session.sheet());
+        std::optional<pp::history::Entry> entry =
+            pp::history::entryFor(driver_.session(), outcome, window_.status());
         if (!entry)
             return;
         entry->time = pp::history::utcTimestamp();
