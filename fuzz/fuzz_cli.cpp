@@ -22,6 +22,8 @@ std::optional<std::vector<std::string>> render(const Options& o) {
         args.push_back("--port=" + std::to_string(o.portNumber));
     else if (!o.portDevice.empty())
         args.push_back("--port=" + o.portDevice);
+    if (!o.history.empty())
+        args.push_back("--history=" + o.history);
     switch (o.command) {
     case Command::Help:
         args.push_back("--help");
@@ -61,6 +63,27 @@ std::optional<std::vector<std::string>> render(const Options& o) {
             args.insert(args.end(), {"--output", o.output});
         args.insert(args.end(), {"report", "--", o.file});
         break;
+    case Command::History:
+        args.push_back("history");
+        if (!o.serial.empty())
+            args.push_back("--serial=" + o.serial);
+        if (!o.part.empty())
+            args.push_back("--part=" + o.part);
+        if (!o.action.empty())
+            args.push_back("--action=" + o.action);
+        if (o.limit)
+            args.push_back("--limit=" + std::to_string(o.limit));
+        if (o.json)
+            args.push_back("--json");
+        if (o.verifyHistory)
+            args.push_back("--verify");
+        if (o.exportId)
+            args.insert(args.end(),
+                        {"--export=" + std::to_string(o.exportId), "--output=" + o.file});
+        if (o.diffFirst)
+            args.insert(args.end(), {"--diff=" + std::to_string(o.diffFirst), "--",
+                                     std::to_string(o.diffSecond)});
+        break;
     default:
         return std::nullopt;
     }
@@ -95,6 +118,21 @@ void checkOptions(const Options& o) {
         PP_CHECK(!o.file.empty());
         PP_CHECK(!o.portNumber && o.portDevice.empty(), "a port for a file");
         break;
+    case Command::History: {
+        PP_CHECK(!o.portNumber && o.portDevice.empty(), "a port for the history");
+        const int modes = int(o.verifyHistory) + int(o.exportId > 0) + int(o.diffFirst > 0);
+        PP_CHECK(modes <= 1, "two history commands at once");
+        const bool listing =
+            !o.serial.empty() || !o.part.empty() || !o.action.empty() || o.limit || o.json;
+        PP_CHECK(!(modes && listing), "listing options with another history command");
+        PP_CHECK(o.part.empty() ||
+                 (o.part.size() == 2 && std::stoi(o.part) >= 1 && std::stoi(o.part) <= 32));
+        PP_CHECK(o.action.empty() || o.action == "upload" || o.action == "download");
+        PP_CHECK(o.limit >= 0 && o.exportId >= 0);
+        PP_CHECK(!o.exportId == o.file.empty(), "--export without -o, or -o without --export");
+        PP_CHECK(!o.diffFirst == !o.diffSecond && o.diffSecond >= 0);
+        break;
+    }
     default:
         break;
     }

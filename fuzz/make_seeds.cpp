@@ -124,6 +124,15 @@ int main(int argc, char** argv) {
         put("param_file", tag + "-part02-over-sheet",
             "s" + r.system + "\nn05\np" + r.part5 + std::string("\n\0\0", 3) + file2);
         put("param_file", tag + "-cut-short", std::string("\0\0", 2) + file5.substr(0, 200));
+
+        // ---- history entries: a part upload and a system upload as the recorder keeps them
+        Sheet system;
+        DecodeSystemRecord(system, r.system);
+        put("history", tag + "-part05", std::string("\0\1", 2) + file5);
+        put("history", tag + "-system", std::string("\0\0", 2) + ParamFileText(system));
+        put("history", tag + "-system-over-part",
+            "s" + r.system + "\nn05\np" + r.part5 + std::string("\n\0\2", 3) +
+                ParamFileText(system));
     }
 
     // ---- settings
@@ -144,6 +153,9 @@ int main(int argc, char** argv) {
         {"diff", {"diff", "a.QX", "b.QX"}},
         {"verify", {"--port", "1", "verify", "part05.QX"}},
         {"report", {"report", "part05.QX", "-o", "part05.pdf", "--convert", "no"}},
+        {"history", {"--history", "h.sqlite", "history", "--part", "5", "--limit", "20", "--json"}},
+        {"history-export", {"history", "--export", "12", "-o", "part05.QX"}},
+        {"history-diff", {"history", "--diff", "3", "5"}},
     };
     for (const auto& [name, args] : lines) {
         std::string bytes;

@@ -6,7 +6,7 @@
 #   --seconds N  run time of each target (default 600)
 #   --build DIR  build folder (default build-fuzz)
 #   --merge      add the inputs that found new paths to the seed corpus in fuzz/corpus/
-#   TARGET       session, records, param_file, settings, cli (default: all)
+#   TARGET       session, records, param_file, history, settings, cli (default: all)
 #
 # The seeds in fuzz/corpus/<target>/ are copied into the build folder and grown there. A
 # crash or a broken invariant leaves its input in <build>/artifacts/<target>/ and makes the
@@ -29,15 +29,16 @@ while (($#)); do
     esac
 done
 if ((${#targets[@]} == 0)); then
-    targets=(session records param_file settings cli)
+    targets=(session records param_file history settings cli)
 fi
 
 declare -A dictionary=(
     [session]=protocol.dict [records]=protocol.dict
-    [param_file]=files.dict [settings]=files.dict
+    [param_file]=files.dict [history]=files.dict [settings]=files.dict
     [cli]=cli.dict
 )
-declare -A maxlen=([session]=4096 [records]=4096 [param_file]=4096 [settings]=512 [cli]=512)
+declare -A maxlen=([session]=4096 [records]=4096 [param_file]=4096 [history]=4096 [settings]=512
+    [cli]=512)
 
 if [ ! -f "$build/build.ninja" ]; then
     CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DPP_FUZZ=ON \
