@@ -47,8 +47,9 @@ find_program(PP_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(PP_DPKG_SHLIBDEPS)
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 else()
-    set(CPACK_DEBIAN_PACKAGE_DEPENDS
-        "libqt6widgets6 (>= 6.2), libqt6serialport6 (>= 6.2), libqt6printsupport6 (>= 6.2)")
+    string(CONCAT CPACK_DEBIAN_PACKAGE_DEPENDS
+           "libqt6widgets6 (>= 6.2), libqt6serialport6 (>= 6.2), libqt6printsupport6 (>= 6.2), "
+           "libsqlite3-0 (>= 3.35), libssl3")
 endif()
 # The report's fixed-pitch face.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-liberation")

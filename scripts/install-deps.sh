@@ -5,6 +5,7 @@ set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-serialport-dev libgl-dev
+    libsqlite3-dev libssl-dev
     fonts-liberation
     xvfb x11-apps imagemagick poppler-utils
     cups printer-driver-cups-pdf
