@@ -1,0 +1,216 @@
+// pp-bench-history: what the history costs. Prints a Markdown table:
+//   - recording: the time the history takes after each transfer (the recorder's own work on
+//     the event loop, once the port is closed), with an empty history and with 100,000 entries;
+//   - the History window opening on 100,000 entries until its first page is painted;
+//   - paramporter-cli history --limit 20 on 100,000 entries, the whole process;
+//   - the size of a database of 100,000 entries.
+// The 100,000 entries are uploads and downloads of 32 part numbers and the system parameters
+// of 20 instruments; one in ten changes a value, so most file texts repeat an earlier one.
+#include "files/param_file.h"
+#include "history/recording.h"
+#include "history/store.h"
+#include "link/frames.h"
+#include "link/records.h"
+#include "sim/instrument.h"
+#include "timeline.h"
+#include "ui/history_dialog.h"
+#include "ui/history_tap.h"
+#include "ui/qt_window.h"
+#include "ui/session_driver.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTableView>
+#include <QTemporaryDir>
+
+#include <iostream>
+#include <map>
+
+namespace {
+
+using pp::bench::Clock;
+using pp::bench::median;
+using pp::bench::ms;
+using pp::bench::worst;
+using pp::history::Entry;
+
+std::string fixed(double v, int decimals) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.*f", decimals, v);
+    return text;
+}
+
+class QuietWindow : public pp::Window {
+public:
+    void setStatus(std::string_view text) override { status_ = text; }
+    std::string status() const override { return status_; }
+    pp::Answer message(std::string_view, pp::Buttons buttons, std::string_view) override {
+        return buttons == pp::Buttons::YesNo ? pp::Answer::No : pp::Answer::Ok;
+    }
+
+private:
+    std::string status_;
+};
+
+// The four transfers against the paced simulator, timing the recorder's slot: connected
+// around it, so Qt calls the first before it and the second after it.
+std::map<std::string, std::vector<double>> recordingCosts(const std::string& db, int rounds) {
+    pp::sim::Instrument instrument;
+    instrument.setPacing(true);
+    std::map<std::string, std::vector<double>> costs;
+    if (!instrument.start())
+        return costs;
+    pp::Sheet sheet;
+    QuietWindow window;
+    pp::ui::SessionDriver driver(sheet, window);
+    driver.setDeviceOverride(QString::fromStdString(instrument.devicePath()));
+    Clock::time_point before;
+    QObject::connect(&driver, &pp::ui::SessionDriver::exchangeEnded,
+                     [&](pp::Outcome) { before = Clock::now(); });
+    pp::ui::HistoryTap tap(driver, window, db);
+    std::string kind;
+    QObject::connect(&driver, &pp::ui::SessionDriver::exchangeEnded,
+                     [&](pp::Outcome) { costs[kind].push_back(ms(Clock::now() - before)); });
+    auto run = [&](const std::string& name, void (pp::Session::*starter)()) {
+        kind = name;
+        QEventLoop loop;
+        const auto c = QObject::connect(&driver, &pp::ui::SessionDriver::exchangeEnded, &loop,
+                                        &QEventLoop::quit);
+        (driver.session().*starter)();
+        loop.exec();
+        QObject::disconnect(c);
+    };
+    sheet.AddPartNumber("05");
+    for (int i = 0; i < rounds; ++i) {
+        run("System upload", &pp::Session::cmdSDUpload_Click);
+        sheet.setPartSelection("05");
+        run("Part upload", &pp::Session::cmdPartUpload_Click);
+        run("Part download", &pp::Session::cmdPartDnload_Click);
+        run("System download", &pp::Session::cmdSDDnLoad_Click);
+    }
+    return costs;
+}
+
+// 100,000 entries as a plant's testers would leave them.
+bool fill(const std::string& db, int count) {
+    pp::sim::Instrument instrument;
+    pp::Sheet base;
+    pp::DecodeSystemRecord(base, instrument.systemRecord());
+    std::vector<pp::Sheet> parts;
+    for (int p = 1; p <= 32; ++p) {
+        pp::Sheet s = base;
+        s.setPartSelection(pp::ZeroPad(std::to_string(p), 2));
+        pp::DecodePartRecord(s, instrument.partRecord(p));
+        parts.push_back(s);
+    }
+    pp::history::Store store;
+    if (!store.open(db))
+        return false;
+    for (int i = 0; i < count; ++i) {
+        Entry e;
+        e.time = pp::history::utcTimestamp(1796000000000LL + i * 60000LL);
+        e.user = "tech" + std::to_string(i % 7);
+        e.host = "line-" + std::to_string(i % 20);
+        e.port = "/dev/ttyUSB0";
+        e.serial = std::to_string(1000 + i % 20);
+        e.generation = "V7.3";
+        const int part = (i / 20) % 33; // 0: the system parameters
+        e.scope = part ? pp::history::Scope::Part : pp::history::Scope::System;
+        e.action = i % 5 == 4 ? pp::history::Action::Download : pp::history::Action::Upload;
+        e.result = i % 97 == 0 ? "Error - No response from QX7400" : "SUCCESS";
+        pp::Sheet sheet = part ? parts[static_cast<size_t>(part - 1)] : base;
+        sheet.setText(pp::Sys::Serial, e.serial);
+        if (part)
+            e.part = sheet.partSelection();
+        else
+            sheet.setPartSelection({});
+        if (i % 10 == 9) // a changed value
+            sheet.setText(pp::Part::CustCode, std::to_string(i));
+        if (e.result == "SUCCESS" || e.action == pp::history::Action::Download)
+            e.file = pp::ParamFileText(sheet);
+        if (!store.append(e)) {
+            std::cerr << "append: " << store.error() << "\n";
+            return false;
+        }
+    }
+    return true;
+}
+
+double firstPageMs(const std::string& db) {
+    pp::ui::QtWindow window;
+    const Clock::time_point start = Clock::now();
+    pp::ui::HistoryDialog dialog(db, window);
+    dialog.show();
+    dialog.table()->viewport()->repaint(); // painted, not only laid out
+    QCoreApplication::processEvents();
+    const double took = ms(Clock::now() - start);
+    return dialog.model()->rowCount() > 0 ? took : -1;
+}
+
+double cliMs(const QString& cli, const QString& db, const QStringList& args) {
+    QProcess p;
+    const Clock::time_point start = Clock::now();
+    p.start(cli, QStringList{"--history", db} + args);
+    p.waitForFinished(60000);
+    const double took = ms(Clock::now() - start);
+    return p.exitCode() == 0 && p.readAllStandardOutput().count('\n') > 0 ? took : -1;
+}
+
+void row(const std::string& what, const std::vector<double>& v, const std::string& unit = "ms") {
+    std::cout << "| " << what << " | " << fixed(median(v), 3) << " | " << fixed(worst(v), 3)
+              << " | " << unit << " |\n";
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QCommandLineParser parser;
+    parser.addHelpOption();
+    const QCommandLineOption entries(QStringLiteral("entries"),
+                                     QStringLiteral("Entries of the large history (100000)."),
+                                     QStringLiteral("n"), QStringLiteral("100000"));
+    const QCommandLineOption rounds(QStringLiteral("rounds"),
+                                    QStringLiteral("Rounds of the four transfers (10)."),
+                                    QStringLiteral("n"), QStringLiteral("10"));
+    parser.addOptions({entries, rounds});
+    parser.process(app);
+    const int count = parser.value(entries).toInt();
+    const int n = std::max(1, parser.value(rounds).toInt());
+
+    QTemporaryDir dir;
+    const std::string small = dir.filePath("small.sqlite").toStdString();
+    const std::string large = dir.filePath("large.sqlite").toStdString();
+    std::cerr << "filling a history of " << count << " entries...\n";
+    const Clock::time_point filling = Clock::now();
+    if (!fill(large, count))
+        return 1;
+    const double fillS = ms(Clock::now() - filling) / 1000;
+
+    std::cout << "\n#### History (" << count << " entries: " << fixed(fillS, 1)
+              << " s to write them one transaction each)\n\n"
+              << "| Measure | Median | Worst | |\n|---|---:|---:|---|\n";
+    for (const auto& [label, db] : {std::pair{"empty history", small}, {"large history", large}})
+        for (const auto& [kind, costs] : recordingCosts(db, n))
+            row("recording: " + kind + ", " + label, costs);
+
+    std::vector<double> pages, lists, verify;
+    for (int i = 0; i < 5; ++i)
+        pages.push_back(firstPageMs(large));
+    const QString cli = QStringLiteral(PP_BENCH_CLI);
+    const QString db = QString::fromStdString(large);
+    for (int i = 0; i < 10; ++i)
+        lists.push_back(cliMs(cli, db, {"history", "--limit", "20"}));
+    verify.push_back(cliMs(cli, db, {"history", "--verify"}));
+    row("History window: first page painted", pages);
+    row("`paramporter-cli history --limit 20` (the whole process)", lists);
+    row("`paramporter-cli history --verify` (the whole process)", verify);
+    const double mb = static_cast<double>(QFileInfo(db).size() + QFileInfo(db + "-wal").size()) /
+                      (1024.0 * 1024.0);
+    std::cout << "| database size | " << fixed(mb, 1) << " | | MB |\n";
+    return 0;
+}
