@@ -110,8 +110,10 @@ HistoryDialog* HistoryActions::dialog() {
 }
 
 void HistoryActions::mnuHistory_Click() {
-    HistoryDialog* d = dialog();
-    d->reload();
+    const bool shownBefore = !dialog_.isNull();
+    HistoryDialog* d = dialog(); // a new one has read the history already
+    if (shownBefore)
+        d->reload();
     d->show();
     d->raise();
     d->activateWindow();

@@ -212,9 +212,11 @@ HistoryDialog::HistoryDialog(std::string path, QtWindow& window, QWidget* parent
     table_->horizontalHeader()->setStretchLastSection(true);
     table_->setWordWrap(false);
 
-    auto makeTree = [this](const char* name, QLabel*& note, const char* noteName) {
+    auto makeTree = [this](const char* name, const QString& caption, QLabel*& note,
+                           const char* noteName) {
         auto* tree = new QTreeWidget(this);
         tree->setObjectName(QString::fromLatin1(name));
+        tree->setAccessibleName(caption);
         note = new QLabel(this);
         note->setObjectName(QString::fromLatin1(noteName));
         note->setAlignment(Qt::AlignCenter);
@@ -225,16 +227,18 @@ HistoryDialog::HistoryDialog(std::string path, QtWindow& window, QWidget* parent
         layout->addWidget(note, 1);
         return std::pair{tree, page};
     };
-    auto [parameters, parametersPage] =
-        makeTree("treeHistoryParameters", parametersNote_, "lblHistoryParameters");
-    auto [differences, differencesPage] =
-        makeTree("treeHistoryDifferences", differencesNote_, "lblHistoryDifferences");
+    const QString parametersCaption = QStringLiteral("Parameters");
+    const QString differencesCaption = QStringLiteral("Differences From Previous");
+    auto [parameters, parametersPage] = makeTree("treeHistoryParameters", parametersCaption,
+                                                 parametersNote_, "lblHistoryParameters");
+    auto [differences, differencesPage] = makeTree("treeHistoryDifferences", differencesCaption,
+                                                   differencesNote_, "lblHistoryDifferences");
     parameters_ = parameters;
     differences_ = differences;
     auto* details = new QTabWidget(this);
     details->setObjectName(QStringLiteral("tabHistoryDetails"));
-    details->addTab(parametersPage, QStringLiteral("Parameters"));
-    details->addTab(differencesPage, QStringLiteral("Differences From Previous"));
+    details->addTab(parametersPage, parametersCaption);
+    details->addTab(differencesPage, differencesCaption);
 
     auto* split = new QSplitter(Qt::Vertical, this);
     split->addWidget(table_);
@@ -263,8 +267,14 @@ HistoryDialog::HistoryDialog(std::string path, QtWindow& window, QWidget* parent
     layout->addWidget(split, 1);
     layout->addWidget(buttons);
 
-    connect(serial_, &QLineEdit::textChanged, this, &HistoryDialog::filtersChanged);
-    connect(text_, &QLineEdit::textChanged, this, &HistoryDialog::filtersChanged);
+    // Typing filters once it pauses: a text search reads the whole history.
+    typing_.setSingleShot(true);
+    typing_.setInterval(TypingPauseMs);
+    connect(&typing_, &QTimer::timeout, this, &HistoryDialog::filtersChanged);
+    connect(serial_, &QLineEdit::textChanged, &typing_, qOverload<>(&QTimer::start));
+    connect(text_, &QLineEdit::textChanged, &typing_, qOverload<>(&QTimer::start));
+    connect(serial_, &QLineEdit::returnPressed, this, &HistoryDialog::filtersChanged);
+    connect(text_, &QLineEdit::returnPressed, this, &HistoryDialog::filtersChanged);
     connect(part_, &QComboBox::currentIndexChanged, this, &HistoryDialog::filtersChanged);
     connect(action_, &QComboBox::currentIndexChanged, this, &HistoryDialog::filtersChanged);
     connect(table_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
@@ -295,6 +305,7 @@ void HistoryDialog::reload() {
 }
 
 void HistoryDialog::filtersChanged() {
+    typing_.stop();
     pp::history::Filter f;
     f.serial = serial_->text().trimmed().toStdString();
     f.part = part_->currentIndex() > 0 ? part_->currentText().toStdString() : std::string();

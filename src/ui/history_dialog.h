@@ -8,6 +8,7 @@
 
 #include <QAbstractTableModel>
 #include <QDialog>
+#include <QTimer>
 
 #include <functional>
 #include <optional>
@@ -62,6 +63,8 @@ public:
     // Open in Editor: true when the sheet took the entry.
     using Opener = std::function<bool(const pp::history::Entry& entry)>;
 
+    static constexpr int TypingPauseMs = 250;
+
     HistoryDialog(std::string path, QtWindow& window, QWidget* parent = nullptr);
 
     // Reads the history again, keeping the filters and the selected entry.
@@ -76,12 +79,13 @@ public:
     void openInEditor();
     void exportEntry();
     void exportCsv();
+    // Reads the entries the filters now select (typing applies them once it pauses).
+    void filtersChanged();
 
     HistoryModel* model() const { return model_; }
     QTableView* table() const { return table_; }
 
 private:
-    void filtersChanged();
     void showDetails();
     void showNote(QLabel* note, QTreeWidget* tree, const QString& text);
     std::optional<QString> chooseSaveFile(const QString& caption, const QString& filter,
@@ -94,6 +98,7 @@ private:
     HistoryModel* model_ = nullptr;
     SaveHook saveHook_;
     Opener opener_;
+    QTimer typing_;
 
     QLineEdit* serial_ = nullptr;
     QComboBox* part_ = nullptr;
