@@ -610,7 +610,7 @@ void TestCli::instrumentTextsAFileCannotHold() {
     QVERIFY(!QFile::exists(file));
 
     QVERIFY(sim.setSystemField(7, "../../evil"));
-    const QString folder = path("backup");
+    const QString folder = path("backup-evil");
     r = runCli({"--port", sim.devicePath(), "backup", "--dir", folder.toStdString()});
     QCOMPARE(r.code, ExitOk);
     QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList{"QX7400_03_evil_07Dec26.QX"});
