@@ -623,20 +623,40 @@ void TestMainWindow::modeWindowModeReport() {
 
 void TestMainWindow::modeWindowTitleBarCloseDestroys() {
     Fixture f;
-    QPointer<pp::ui::ModeWindow> first = f.window->modeWindow();
-    first->show();
-    first->partBox(9)->setChecked(true);
-    first->hide(); // like CLOSE: state kept
-    QCOMPARE(f.window->modeWindow(), first.data());
-    QVERIFY(first->partBox(9)->isChecked());
+    pp::ui::MainWindow& w = *f.window;
+    QPointer<pp::ui::ModeWindow> first = w.modeWindow();
+    first->ProcessModeData("820");
+    // Shown as the menu shows it; CLOSE hides it with its state.
+    onNextModal([](QWidget* modal) {
+        modal->findChild<QCheckBox*>(QStringLiteral("Check1_9"))->setChecked(true);
+        modal->findChild<QRadioButton*>(QStringLiteral("optData"))->click();
+        QTest::mouseClick(modal->findChild<QPushButton*>(QStringLiteral("cmdClose")),
+                          Qt::LeftButton);
+    });
+    f.action("mnuQX7400")->trigger();
+    QCoreApplication::processEvents();
+    QVERIFY(first);
+    // Escape hides it too; the state is still there.
+    bool kept = false;
+    onNextModal([&kept](QWidget* modal) {
+        kept = modal->findChild<QCheckBox*>(QStringLiteral("Check1_9"))->isChecked() &&
+               modal->findChild<QRadioButton*>(QStringLiteral("optData"))->isChecked() &&
+               modal->findChild<QLineEdit*>(QStringLiteral("txtCurrentMode"))->text() == "RUN";
+        QTest::keyClick(modal, Qt::Key_Escape);
+    });
+    f.action("mnuQX7400")->trigger();
+    QCoreApplication::processEvents();
+    QVERIFY(kept);
+    QCOMPARE(w.modeWindow(), first.data());
+    QCOMPARE(w.sheet().partNumbers(), std::vector<std::string>{"10"}); // CLOSE carried it over
 
-    first->show();
-    first->close(); // title bar: destroyed, and the ticks are not carried over
+    // The title bar's close ends it; the next use builds a new one.
+    onNextModal([](QWidget* modal) { modal->close(); });
+    f.action("mnuQX7400")->trigger();
     QTRY_VERIFY(first.isNull());
-    QVERIFY(f.window->sheet().partNumbers().empty());
-    pp::ui::ModeWindow* second = f.window->modeWindow();
+    pp::ui::ModeWindow* second = w.modeWindow();
     QVERIFY(second);
-    QVERIFY(!second->partBox(9)->isChecked());
+    QVERIFY(!second->findChild<QRadioButton*>(QStringLiteral("optData"))->isChecked());
 }
 
 void TestMainWindow::portDialog_data() {
