@@ -69,6 +69,7 @@ private slots:
     void shutDownSavesSettingsThenClosesThePort();
     void endToEndAgainstTheSimulator();
     void modeWindowAgainstTheSimulator();
+    void typedPartNumber();
 };
 
 void TestMainWindow::initTestCase() {
@@ -868,6 +869,26 @@ void TestMainWindow::modeWindowAgainstTheSimulator() {
     w.modeWindow()->cmdSetMode_Click();
     QTRY_COMPARE(w.statusPanel(1)->text(), QStringLiteral("Check QX7400 operating mode!"));
     QCOMPARE(instrument.framesReceived().back(), std::string("9?"));
+}
+
+// A part number the list does not hold, typed into the selector.
+void TestMainWindow::typedPartNumber() {
+    SimulatorOnComm sim;
+    QVERIFY(sim.started);
+    sim.instrument.setConfiguredParts({1});
+    Fixture f;
+    f.click("cmdSDUpload");
+    QTRY_COMPARE(f.status(), QStringLiteral("SUCCESS"));
+    f.tabs()->setCurrentIndex(1);
+    auto* parts = f.find<QComboBox>("cmbParts");
+    QTRY_COMPARE(parts->count(), 1);
+    parts->lineEdit()->selectAll();
+    QTest::keyClicks(parts->lineEdit(), QStringLiteral("7"));
+    f.click("cmdPartUpload");
+    QTRY_COMPARE(f.text("txtCustCode"), QStringLiteral("1007"));
+    QCOMPARE(sim.instrument.framesReceived().back(), std::string("307"));
+    QCOMPARE(parts->currentText(), QStringLiteral("7"));
+    QCOMPARE(parts->count(), 1); // typing adds nothing to the instrument's list
 }
 
 QTEST_MAIN(TestMainWindow)
