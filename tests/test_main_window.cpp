@@ -70,6 +70,7 @@ private slots:
     void endToEndAgainstTheSimulator();
     void modeWindowAgainstTheSimulator();
     void typedPartNumber();
+    void generationTextIsNeverCut();
 };
 
 void TestMainWindow::initTestCase() {
@@ -889,6 +890,27 @@ void TestMainWindow::typedPartNumber() {
     QCOMPARE(sim.instrument.framesReceived().back(), std::string("307"));
     QCOMPARE(parts->currentText(), QStringLiteral("7"));
     QCOMPARE(parts->count(), 1); // typing adds nothing to the instrument's list
+}
+
+void TestMainWindow::generationTextIsNeverCut() {
+    Fixture f;
+    pp::ui::MainWindow& w = *f.window;
+    w.sheet().SetFirmwareGeneration(pp::Generation::V70);
+    w.mirror();
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QLabel* panel = w.statusPanel(2);
+    const QFont normal = QApplication::font();
+    for (double scale : {1.0, 1.5}) {
+        QFont font = normal;
+        font.setPointSizeF(normal.pointSizeF() * scale);
+        QApplication::setFont(font);
+        QCoreApplication::processEvents();
+        QTRY_VERIFY2(panel->contentsRect().width() >=
+                         panel->fontMetrics().horizontalAdvance(panel->text()),
+                     qPrintable(QStringLiteral("%1 %").arg(scale * 100)));
+    }
+    QApplication::setFont(normal);
 }
 
 QTEST_MAIN(TestMainWindow)
