@@ -141,7 +141,7 @@ void TestMainWindow::startState() {
     QVERIFY(f.find<QStatusBar>("StatusBar1"));
     for (int n = 1; n <= 3; ++n)
         QVERIFY(w.statusPanel(n)->text().isEmpty());
-    QCOMPARE(w.statusPanel(2)->width(), 877 / 6);
+    QVERIFY(w.statusPanel(2)->width() >= 877 / 6); // wider where the generation text needs it
     QCOMPARE(w.statusPanel(3)->width(), 877 / 2);
     QVERIFY(w.statusPanel(1)->width() > 100);
 
@@ -158,7 +158,7 @@ void TestMainWindow::resizeSnapsBack() {
     QTRY_COMPARE(w.size(), QSize(877, 710));
     w.resize(1000, 800);
     QTRY_COMPARE(w.size(), QSize(877, 710));
-    QCOMPARE(w.statusPanel(2)->width(), 877 / 6);
+    QVERIFY(w.statusPanel(2)->width() >= 877 / 6); // wider where the generation text needs it
 
     // A long status message is cut off in its panel; it never widens the window.
     w.window().setStatus(std::string(400, 'x'));
