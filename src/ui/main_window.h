@@ -88,6 +88,7 @@ public:
 protected:
     void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void buildMenus();
@@ -95,6 +96,7 @@ private:
     void buildStatusBar();
     void Form_Load();
     void Form_Resize();
+    void fitStatusPanels();
     void Form_Unload();
     void transfer(void (pp::Session::*starter)());
     void updateBusyCursor();

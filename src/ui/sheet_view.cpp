@@ -351,12 +351,19 @@ void SheetView::buildPartPage() {
     label2->setObjectName(QStringLiteral("Label2"));
     cmbParts_ = new QComboBox(partPage_);
     cmbParts_->setObjectName(QStringLiteral("cmbParts"));
+    // A part number the list does not hold may be typed; its text is the chosen part number
+    // (padded and checked by the transfers), and the list stays the instrument's.
+    cmbParts_->setEditable(true);
+    cmbParts_->setInsertPolicy(QComboBox::NoInsert);
+    cmbParts_->lineEdit()->setMaxLength(8);
     cmbParts_->setMinimumWidth(valueBoxWidth(cmbParts_));
     label2->setBuddy(cmbParts_);
     connect(cmbParts_, &QComboBox::activated, this, [this](int index) {
         sheet_.setPartSelection(cmbParts_->itemText(index).toStdString());
         emit partChosen();
     });
+    connect(cmbParts_->lineEdit(), &QLineEdit::textEdited, this,
+            [this](const QString& text) { sheet_.setPartSelection(text.trimmed().toStdString()); });
 
     cmdPartUpload_ = newButton(QStringLiteral("cmdPartUpload"),
                                QStringLiteral("Upload From QX 7400"), partPage_);
@@ -445,8 +452,8 @@ void SheetView::mirrorPartSelector() {
         for (const std::string& pn : list)
             cmbParts_->addItem(QString::fromStdString(pn));
     }
-    // The selection may name a part number the list does not hold (yet): show it anyway, so
-    // the selector never hides what the transfer buttons will use.
+    // The selection may name a part number the list does not hold (typed, or from a file):
+    // the box shows it anyway, so it never hides what the transfer buttons will use.
     const QString selection = QString::fromStdString(sheet_.partSelection());
     const int index =
         selection.isEmpty()
@@ -454,9 +461,8 @@ void SheetView::mirrorPartSelector() {
             : cmbParts_->findText(selection, Qt::MatchFixedString | Qt::MatchCaseSensitive);
     if (cmbParts_->currentIndex() != index)
         cmbParts_->setCurrentIndex(index);
-    const QString placeholder = index < 0 ? selection : QString();
-    if (cmbParts_->placeholderText() != placeholder)
-        cmbParts_->setPlaceholderText(placeholder);
+    if (cmbParts_->currentText().trimmed() != selection)
+        cmbParts_->setEditText(selection);
 }
 
 void SheetView::mirror() {
