@@ -11,6 +11,7 @@
 #include "sheet/compare.h"
 #include "sim/instrument.h"
 #include "support/fakes.h"
+#include "support/history_support.h"
 #include "ui/session_driver.h"
 #include "version.h"
 
@@ -23,8 +24,6 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
-
-#include <sqlite3.h>
 
 #include <numeric>
 #include <sstream>
@@ -1055,16 +1054,6 @@ QString summary(const QJsonObject& o) {
     return fields.join(' ');
 }
 
-// Edits the file behind the program's back, as a hand with a database tool would.
-bool tamper(const std::string& db, const char* sql) {
-    sqlite3* handle = nullptr;
-    const bool ok = sqlite3_open(db.c_str(), &handle) == SQLITE_OK &&
-                    sqlite3_exec(handle, sql, nullptr, nullptr, nullptr) == SQLITE_OK &&
-                    sqlite3_changes(handle) > 0;
-    sqlite3_close(handle);
-    return ok;
-}
-
 } // namespace
 
 void TestCli::historyArguments_data() {
@@ -1231,7 +1220,7 @@ void TestCli::historyExportDiffVerify() {
     Result v = runCli({"--history", db, "history", "--verify"});
     QCOMPARE(v.out, std::string("history intact: 4 entries\n"));
     QCOMPARE(v.code, ExitOk);
-    QVERIFY(tamper(db, "UPDATE entry SET user = 'someone else' WHERE id = 3"));
+    QVERIFY(test::tamper(db, "UPDATE entry SET user = 'someone else' WHERE id = 3"));
     v = runCli({"--history", db, "history", "--verify"});
     QCOMPARE(v.code, ExitBroken);
     QVERIFY2(v.out.starts_with("history broken at entry 3"), v.out.c_str());
