@@ -19,9 +19,6 @@ namespace {
 
 // "PPHi": tells a history file from any other SQLite database.
 constexpr int ApplicationId = 0x50504869;
-// Long enough for other writers' transactions (a few milliseconds each) to finish; a file
-// locked for longer is reported and the entry given up, never the transfer.
-constexpr int BusyTimeoutMs = 2000;
 
 // Schema steps: step n takes the file from version n to n + 1, in a transaction of its own.
 constexpr const char* Migrations[] = {
@@ -209,7 +206,9 @@ bool Store::open(const std::string& path, Mode mode) {
         return false;
     }
     sqlite3_extended_result_codes(db_, 1);
-    sqlite3_busy_timeout(db_, BusyTimeoutMs);
+    // Long enough for other writers' transactions (a few milliseconds each) to finish; a file
+    // locked for longer is reported and the entry given up, never the transfer.
+    sqlite3_busy_timeout(db_, DefaultBusyTimeoutMs);
 
     bool empty = false;
     if (!checkHeader(empty)) {
@@ -251,6 +250,12 @@ bool Store::checkHeader(bool& empty) {
 }
 
 bool Store::migrate() {
+    {
+        // Up to date: no write lock is needed to find that out.
+        Statement s(db_, "PRAGMA user_version");
+        if (s.ok() && s.step() == SQLITE_ROW && s.integerAt(0) == SchemaVersion)
+            return true;
+    }
     for (;;) {
         // Another program may be migrating the same file: each step re-reads the version
         // inside its own write transaction.
@@ -282,6 +287,11 @@ bool Store::migrate() {
             return fail(why);
         }
     }
+}
+
+void Store::setBusyTimeout(int ms) {
+    if (db_)
+        sqlite3_busy_timeout(db_, ms);
 }
 
 bool Store::append(Entry& e) {

@@ -59,6 +59,10 @@ public:
     // open(Existing) failed because there is no file yet.
     bool missing() const { return missing_; }
 
+    // How long a write waits for another program's write to finish before it gives up.
+    static constexpr int DefaultBusyTimeoutMs = 1000;
+    void setBusyTimeout(int ms);
+
     // Gives the entry its ID and hashes and adds it at the end of the chain.
     bool append(Entry& entry);
 

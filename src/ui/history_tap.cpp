@@ -31,11 +31,13 @@ void HistoryTap::exchangeEnded(pp::Outcome outcome) {
             lost(store_.error());
             return;
         }
+        store_.setBusyTimeout(failing_ ? ShortWaitMs : pp::history::Store::DefaultBusyTimeoutMs);
         if (!store_.append(*entry)) {
             lost(store_.error());
             store_.close(); // opened and checked again next time
             return;
         }
+        failing_ = false;
         emit recorded(entry->id);
     } catch (const std::exception& e) {
         lost(e.what());
@@ -43,6 +45,7 @@ void HistoryTap::exchangeEnded(pp::Outcome outcome) {
 }
 
 void HistoryTap::lost(const std::string& reason) {
+    failing_ = true;
     if (reported_)
         return;
     reported_ = true;

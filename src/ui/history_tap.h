@@ -29,6 +29,10 @@ public:
         report_ = std::move(report);
     }
 
+    // After a lost entry the next ones wait only this long for a history another program
+    // keeps locked, so a run of transfers is not held up at each.
+    static constexpr int ShortWaitMs = 100;
+
 signals:
     void recorded(qint64 id);
 
@@ -44,6 +48,7 @@ private:
     std::string host_;
     std::function<void(const std::string&)> report_;
     bool reported_ = false;
+    bool failing_ = false; // the last entry was lost
 };
 
 } // namespace pp::ui
