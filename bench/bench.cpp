@@ -168,7 +168,7 @@ public:
         options.portDevice = instrument.devicePath();
         options.dir = dir.path().toStdString();
         std::ostringstream out, err;
-        pp::cli::Context context{out, err, false, {}, {}, &pp::realFileSystem(), {}};
+        pp::cli::Context context{out, err, false, {}, {}, &pp::realFileSystem(), {}, {}};
         const std::time_t now = std::time(nullptr);
         context.today = *std::localtime(&now);
         startRecordingWrites();

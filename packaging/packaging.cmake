@@ -25,6 +25,11 @@ else()
 endif()
 install(FILES ${pp_man_page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
+# What an administrator runs once to set up the plant's history server (README "Plant-wide
+# history").
+install(FILES ${PP_PACKAGING_DIR}/history-server.sql
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/paramporter)
+
 # ---------------------------------------------------------------- Debian package
 set(CPACK_PACKAGE_NAME paramporter)
 set(CPACK_PACKAGE_VENDOR "ParamPorter")
@@ -49,7 +54,7 @@ if(PP_DPKG_SHLIBDEPS)
 else()
     string(CONCAT CPACK_DEBIAN_PACKAGE_DEPENDS
            "libqt6widgets6 (>= 6.2), libqt6serialport6 (>= 6.2), libqt6printsupport6 (>= 6.2), "
-           "libsqlite3-0 (>= 3.35), libssl3")
+           "libsqlite3-0 (>= 3.35), libssl3, libpq5")
 endif()
 # The report's fixed-pitch face.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-liberation")

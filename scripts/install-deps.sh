@@ -5,7 +5,8 @@ set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-serialport-dev libgl-dev
-    libsqlite3-dev libssl-dev
+    libsqlite3-dev libssl-dev libpq-dev
+    postgresql
     fonts-liberation locales
     xvfb x11-apps imagemagick poppler-utils
     cups printer-driver-cups-pdf

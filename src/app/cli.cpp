@@ -27,7 +27,7 @@ struct OptionName {
     std::string_view name;
     std::string_view key; // canonical
 };
-constexpr std::array<OptionName, 12> ValueOptions{{
+constexpr std::array<OptionName, 15> ValueOptions{{
     {"--port", "--port"},
     {"-o", "-o"},
     {"--output", "-o"},
@@ -40,9 +40,12 @@ constexpr std::array<OptionName, 12> ValueOptions{{
     {"--limit", "--limit"},
     {"--export", "--export"},
     {"--diff", "--diff"},
+    {"--history-server", "--history-server"},
+    {"--server", "--server"},
+    {"--host", "--host"},
 }};
 // Options without a value.
-constexpr std::array<std::string_view, 2> FlagOptions{"--json", "--verify"};
+constexpr std::array<std::string_view, 4> FlagOptions{"--json", "--verify", "--push", "--status"};
 
 std::optional<std::string_view> valueOptionKey(std::string_view name) {
     for (const OptionName& o : ValueOptions)
@@ -187,8 +190,9 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
         expectedPositional = 2;
     } else if (command == "history") {
         o.command = Command::History;
-        allowed = {"--serial", "--part",   "--action", "--limit", "--json",
-                   "--verify", "--export", "--diff",   "-o"}; // no instrument
+        allowed = {
+            "--serial", "--part", "--action", "--limit", "--json", "--verify", "--export",
+            "--diff",   "-o",     "--server", "--host",  "--push", "--status"}; // no instrument
         for (const auto& [key, value] : values)
             if (key == "--diff")
                 expectedPositional = 2; // --diff ID1 ID2
@@ -196,6 +200,7 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
         return fail("unknown command " + command);
     }
     allowed.push_back("--history");
+    allowed.push_back("--history-server");
 
     if (positional.size() > expectedPositional)
         return fail("too many arguments for " + command + ": " + positional[expectedPositional]);
@@ -236,6 +241,18 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
             if (value.empty())
                 return fail("--history needs a file name");
             o.history = value;
+        } else if (key == "--history-server" || key == "--server") {
+            if (value.empty())
+                return fail(key + " needs a connection URI");
+            (key == "--server" ? o.server : o.historyServer) = value;
+        } else if (key == "--host") {
+            if (value.empty())
+                return fail("--host needs a host name");
+            o.host = value;
+        } else if (key == "--push") {
+            o.push = true;
+        } else if (key == "--status") {
+            o.forwardStatus = true;
         } else if (key == "--serial") {
             if (value.empty())
                 return fail("--serial needs a serial number");
@@ -318,13 +335,24 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
                 return fail("--diff " + positional[1] + ": an entry ID (1, 2, ...) expected");
             o.diffSecond = *id;
         }
-        const int modes = int(o.verifyHistory) + int(o.exportId != 0) + int(o.diffFirst != 0);
+        const int modes = int(o.verifyHistory) + int(o.exportId != 0) + int(o.diffFirst != 0) +
+                          int(o.push) + int(o.forwardStatus);
         if (modes > 1)
-            return fail("history takes one of --verify, --export and --diff");
-        const bool listing =
-            !o.serial.empty() || !o.part.empty() || !o.action.empty() || o.limit != 0 || o.json;
+            return fail(o.push || o.forwardStatus
+                            ? "history takes one of --verify, --export, --diff, --push and --status"
+                            : "history takes one of --verify, --export and --diff");
+        const bool listing = !o.serial.empty() || !o.part.empty() || !o.action.empty() ||
+                             o.limit != 0 || o.json || !o.host.empty();
         if (modes == 1 && listing)
-            return fail("--serial, --part, --action, --limit and --json only go with the listing");
+            return fail(o.host.empty()
+                            ? "--serial, --part, --action, --limit and --json only go with the "
+                              "listing"
+                            : "--host only goes with the listing");
+        if (!o.host.empty() && o.server.empty())
+            return fail("--host only goes with --server");
+        // The queue is this PC's: it goes to the server entries are forwarded to.
+        if ((o.push || o.forwardStatus) && !o.server.empty())
+            return fail("--push and --status use --history-server, not --server");
         if (o.exportId && o.file.empty())
             return fail("history --export needs -o FILE");
         if (!o.exportId && !o.file.empty())
@@ -344,7 +372,8 @@ bool wantsPdf(const Options& options) {
 }
 
 std::string usageText() {
-    return "Usage: paramporter-cli [--port PORT] [--history FILE] COMMAND [ARGS]\n"
+    return "Usage: paramporter-cli [--port PORT] [--history FILE] [--history-server URI] COMMAND "
+           "[ARGS]\n"
            "\n"
            "Reads and writes the parameters of a QX7400 leak tester over its serial port.\n"
            "\n"
@@ -353,6 +382,10 @@ std::string usageText() {
            "  FILE: the history of every transfer (default: $PARAMPORTER_HISTORY, else\n"
            "        $XDG_DATA_HOME/paramporter/history.sqlite or\n"
            "        ~/.local/share/paramporter/history.sqlite)\n"
+           "  URI:  the plant's history server, a PostgreSQL connection URI such as\n"
+           "        postgresql://line-pc@plant-db/paramporter, that every recorded transfer is\n"
+           "        forwarded to (default: $PARAMPORTER_HISTORY_SERVER, else the window's\n"
+           "        SetUp > History Server...); passwords from ~/.pgpass or PGPASSWORD\n"
            "\n"
            "Commands:\n"
            "  read PART -o FILE              upload the system parameters and those of part\n"
@@ -386,10 +419,18 @@ std::string usageText() {
            "  history --export ID -o FILE    write entry ID as a parameter file\n"
            "  history --diff ID1 ID2         print the parameters whose texts differ between two\n"
            "                                 entries, as diff does\n"
+           "  history --push                 forward every entry not yet on the history server\n"
+           "  history --status               how many entries wait to be forwarded, and why\n"
+           "  history --server URI [--serial SN] [--part PP] [--action upload|download]\n"
+           "          [--host H] [--limit N] [--json]\n"
+           "                                 the plant's entries on that server, from every PC;\n"
+           "                                 --verify, --export ID -o FILE and --diff ID1 ID2\n"
+           "                                 work there too, on the server's entry IDs\n"
            "  --help, --version\n"
            "\n"
-           "Exit status: 0 success, 1 an exchange with the QX7400 failed, 2 usage or file error\n"
-           "(or an unknown entry ID), 3 diff, verify or history --diff found differences, 4 an\n"
+           "Exit status: 0 success, 1 an exchange with the QX7400 failed (or history --push could\n"
+           "not forward everything), 2 usage or file error (or an unknown entry ID, or a history\n"
+           "server that cannot be read), 3 diff, verify or history --diff found differences, 4 an\n"
            "entry of the history does not match its hash.\n";
 }
 

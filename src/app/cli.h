@@ -25,7 +25,7 @@ enum class Command {
 
 // Exit statuses.
 inline constexpr int ExitOk = 0;
-inline constexpr int ExitLink = 1;   // an exchange with the instrument failed
+inline constexpr int ExitLink = 1;   // an exchange with the instrument (or history --push) failed
 inline constexpr int ExitUsage = 2;  // bad arguments, or a file that cannot be read or written
 inline constexpr int ExitDiffer = 3; // diff, verify: the parameters differ
 inline constexpr int ExitBroken = 4; // history --verify: an entry does not match its hash
@@ -43,6 +43,7 @@ struct Options {
     std::optional<char> mode;    // mode: the mode digit to change to, '0'..'3'
     std::string dir;             // backup: --dir DIR
     std::string history;         // --history FILE: the history of this run
+    std::string historyServer;   // --history-server URI: where recorded entries are forwarded
     // history: the listing (part: --part PP, also --serial, --action, --limit, --json), or
     // --verify, or --export ID (file: -o FILE), or --diff ID1 ID2.
     std::string serial;
@@ -53,6 +54,11 @@ struct Options {
     long long exportId = 0;
     long long diffFirst = 0;
     long long diffSecond = 0;
+    // history --push, --status: this PC's queue; --server URI [--host H]: the plant's entries.
+    bool push = false;
+    bool forwardStatus = false;
+    std::string server;
+    std::string host;
     bool operator==(const Options&) const = default;
 };
 

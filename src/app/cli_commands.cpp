@@ -2,6 +2,7 @@
 
 #include "files/file_commands.h"
 #include "files/param_file.h"
+#include "history/server.h"
 #include "link/frames.h"
 #include "link/session.h"
 #include "link/status_texts.h"
@@ -107,10 +108,21 @@ public:
         if (const std::string path = historyPath(o_, c_); !path.empty()) {
             history_ = std::make_unique<pp::ui::HistoryTap>(driver_, window_, path);
             history_->setReporter([this](const std::string& note) { historyNote_ = note; });
+            QObject::connect(history_.get(), &pp::ui::HistoryTap::recorded,
+                             [this] { ++recorded_; });
         }
     }
 
     int run() {
+        const int code = runCommand();
+        // After the command's own words; the transfers are over whatever the server does.
+        if (recorded_ > 0 && !c_.historyServer.empty())
+            forwardBeforeExit(history_->path(), c_.historyServer, c_.err);
+        return code;
+    }
+
+private:
+    int runCommand() {
         if (o_.command != Command::Diff && o_.command != Command::Report) // files: no port
             choosePort();
         switch (o_.command) {
@@ -135,7 +147,6 @@ public:
         }
     }
 
-private:
     // Every open goes to one device, so downloads (which assign no port number) use the
     // same port as uploads.
     void choosePort() {
@@ -485,6 +496,7 @@ private:
     pp::ui::SessionDriver driver_;
     std::unique_ptr<pp::ui::HistoryTap> history_;
     std::string historyNote_;
+    int recorded_ = 0;
 };
 
 } // namespace
@@ -497,6 +509,22 @@ int run(const Options& options, Context& context) {
     case Command::Version:
         context.out << PP_VERSION << '\n' << std::flush;
         return ExitOk;
+    default:
+        break;
+    }
+    // --history-server wins over the environment and the window's setting.
+    if (!options.historyServer.empty())
+        context.historyServer = options.historyServer;
+    for (const auto& [name, uri] : {std::pair{"history server URI", context.historyServer},
+                                    std::pair{"--server", options.server}}) {
+        if (uri.empty())
+            continue;
+        if (const auto problem = pp::history::uriProblem(uri)) {
+            context.err << Program << name << ": " << *problem << '\n';
+            return ExitUsage;
+        }
+    }
+    switch (options.command) {
     case Command::History:
         return runHistory(options, context, historyPath(options, context));
     default:

@@ -20,6 +20,8 @@ struct Context {
     pp::FileSystem* fs = &pp::realFileSystem();
     // The history when --history names none; empty: transfers are not recorded.
     std::string historyPath;
+    // Where recorded entries are forwarded when --history-server names none; empty: nowhere.
+    std::string historyServer;
 };
 
 // Runs one parsed command; returns the exit status.
@@ -27,5 +29,11 @@ int run(const Options& options, Context& context);
 
 // The history command (cli_history.cpp).
 int runHistory(const Options& options, Context& context, const std::string& path);
+
+// How long a command waits for the history server before it exits.
+inline constexpr int ForwardWaitMs = 2000;
+// Forwards what is queued, waiting at most ForwardWaitMs; says "History not forwarded yet:
+// <reason>" on `err` when something is left (it stays queued).
+void forwardBeforeExit(const std::string& historyPath, const std::string& uri, std::ostream& err);
 
 } // namespace pp::cli

@@ -1,12 +1,16 @@
-// paramporter-cli history: the recorded transfers listed, checked, exported and compared. Reads
-// the history only; a file that is missing holds no entries.
+// paramporter-cli history: the recorded transfers listed, checked, exported and compared, this
+// PC's or (--server) the plant's; this PC's queue forwarded (--push) or counted (--status).
+// Reads the history only, except for marking forwarded entries; a missing file holds no entries.
 #include "app/cli_commands.h"
 #include "files/param_file.h"
 #include "history/entry_sheet.h"
 #include "history/formats.h"
+#include "history/forwarder.h"
+#include "history/server.h"
 #include "history/store.h"
 #include "sheet/compare.h"
 
+#include <chrono>
 #include <ostream>
 
 namespace pp::cli {
@@ -17,6 +21,7 @@ using pp::history::Entry;
 using pp::history::Store;
 
 constexpr std::string_view Program = "paramporter-cli: ";
+constexpr std::string_view NotForwarded = "History not forwarded yet: ";
 
 // An entry is read as diff reads a file: the conversion question answered No.
 class ReadingWindow : public pp::Window {
@@ -33,7 +38,18 @@ public:
     HistoryCommand(const Options& options, Context& context) : o_(options), c_(context) {}
 
     int run(const std::string& path) {
-        if (!store_.open(path, Store::Mode::Existing) && !store_.missing()) {
+        if (o_.push || o_.forwardStatus)
+            return queue(path);
+        if (!o_.server.empty()) {
+            pp::history::Limits limits;
+            limits.connectTimeoutMs = ServerWaitMs;
+            limits.answerTimeoutMs = ServerWaitMs;
+            if (!plant_.open(o_.server, limits)) {
+                c_.err << Program << plant_.error() << '\n';
+                return ExitUsage;
+            }
+            plantOpen_ = true;
+        } else if (!store_.open(path, Store::Mode::Existing) && !store_.missing()) {
             c_.err << store_.error() << '\n';
             return ExitUsage;
         }
@@ -47,7 +63,68 @@ public:
     }
 
 private:
+    static constexpr int ServerWaitMs = 30000;
+
+    // --push and --status: this PC's entries the history server does not hold yet.
+    int queue(const std::string& path) {
+        const std::string& uri = c_.historyServer;
+        if (o_.push && uri.empty()) {
+            c_.err << Program
+                   << "no history server configured (--history-server URI, "
+                      "PARAMPORTER_HISTORY_SERVER or the window's SetUp > History Server...)\n";
+            return ExitUsage;
+        }
+        pp::history::Forwarder forwarder(path, uri);
+        if (o_.forwardStatus) {
+            const pp::history::ForwardResult r = forwarder.status();
+            if (!r.error.empty()) {
+                c_.err << r.error << '\n';
+                return ExitUsage;
+            }
+            c_.out << pp::history::unforwardedText(r.queued) << '\n';
+            if (uri.empty())
+                c_.out << "No history server is configured.\n";
+            else if (!r.lastError.empty())
+                c_.out << "Last error: " << r.lastError << '\n';
+            c_.out << std::flush;
+            return ExitOk;
+        }
+        pp::history::Limits limits;
+        limits.connectTimeoutMs = ServerWaitMs;
+        limits.answerTimeoutMs = ServerWaitMs;
+        forwarder.setLimits(limits);
+        const pp::history::ForwardResult r = forwarder.forward();
+        if (!r.done) {
+            c_.err << NotForwarded << r.error << '\n';
+            return ExitLink;
+        }
+        c_.out << r.forwarded << (r.forwarded == 1 ? " history entry" : " history entries")
+               << " forwarded\n"
+               << std::flush;
+        return ExitOk;
+    }
+
     int list() {
+        if (plantOpen_) {
+            pp::history::PlantFilter filter;
+            filter.filter.serial = o_.serial;
+            filter.filter.part = o_.part;
+            filter.filter.action = pp::history::actionFromWord(o_.action);
+            filter.host = o_.host;
+            int64_t left = o_.limit;
+            const bool listed = plant_.scan(filter, o_.json, [&](const pp::history::PlantEntry& p) {
+                c_.out << (o_.json ? pp::history::plantJsonLine(p.entry, p.sourceHost)
+                                   : pp::history::plantListLine(p.entry, p.sourceHost))
+                       << '\n';
+                return static_cast<bool>(c_.out) && (o_.limit == 0 || --left > 0);
+            });
+            c_.out << std::flush;
+            if (!listed) {
+                c_.err << Program << plant_.error() << '\n';
+                return ExitUsage;
+            }
+            return ExitOk;
+        }
         if (!store_.isOpen())
             return ExitOk; // nothing recorded yet
         pp::history::Filter filter;
@@ -67,6 +144,14 @@ private:
     }
 
     int verify() {
+        if (plantOpen_) {
+            const auto checked = plant_.verify();
+            if (!checked) {
+                c_.err << Program << plant_.error() << '\n';
+                return ExitUsage;
+            }
+            return verdict(*checked);
+        }
         if (!store_.isOpen()) {
             c_.out << "history intact: 0 entries\n" << std::flush;
             return ExitOk;
@@ -76,21 +161,33 @@ private:
             c_.err << store_.error() << '\n';
             return ExitUsage;
         }
-        if (checked->firstBroken) {
-            c_.out << "history broken at entry " << checked->firstBroken << ": " << checked->why
+        return verdict(*checked);
+    }
+
+    int verdict(const pp::history::Verification& checked) {
+        if (checked.firstBroken) {
+            c_.out << "history broken at entry " << checked.firstBroken << ": " << checked.why
                    << '\n'
                    << std::flush;
             return ExitBroken;
         }
-        c_.out << "history intact: " << checked->entries << " entries\n" << std::flush;
+        c_.out << "history intact: " << checked.entries << " entries\n" << std::flush;
         return ExitOk;
     }
 
     // The entry with its file, or the reason on standard error.
     std::optional<Entry> entryWithFile(long long id) {
-        std::optional<Entry> e = store_.isOpen() ? store_.entry(id) : std::nullopt;
+        std::optional<Entry> e;
+        if (plantOpen_) {
+            if (auto p = plant_.entry(id))
+                e = std::move(p->entry);
+        } else if (store_.isOpen()) {
+            e = store_.entry(id);
+        }
         if (!e) {
-            if (store_.isOpen() && !store_.error().empty())
+            if (plantOpen_ && !plant_.error().empty())
+                c_.err << Program << plant_.error() << '\n';
+            else if (store_.isOpen() && !store_.error().empty())
                 c_.err << store_.error() << '\n';
             else
                 c_.err << Program << "no history entry " << id << '\n';
@@ -139,9 +236,24 @@ private:
     const Options& o_;
     Context& c_;
     Store store_;
+    pp::history::Plant plant_;
+    bool plantOpen_ = false;
 };
 
 } // namespace
+
+void forwardBeforeExit(const std::string& historyPath, const std::string& uri, std::ostream& err) {
+    pp::history::Forwarder forwarder(historyPath, uri);
+    pp::history::Limits limits;
+    limits.connectTimeoutMs = ForwardWaitMs;
+    limits.answerTimeoutMs = ForwardWaitMs;
+    limits.deadline = pp::history::Limits::Clock::now() + std::chrono::milliseconds(ForwardWaitMs);
+    limits.deadlineSeconds = ForwardWaitMs / 1000;
+    forwarder.setLimits(limits);
+    const pp::history::ForwardResult r = forwarder.forward();
+    if (!r.done)
+        err << NotForwarded << r.error << '\n' << std::flush;
+}
 
 int runHistory(const Options& options, Context& context, const std::string& path) {
     return HistoryCommand(options, context).run(path);

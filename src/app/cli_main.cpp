@@ -1,8 +1,10 @@
-// paramporter-cli [--port PORT] [--history FILE] COMMAND [ARGS]: the window's uploads, downloads,
-// mode and part-number requests from a shell, for scripts and backups.
+// paramporter-cli [--port PORT] [--history FILE] [--history-server URI] COMMAND [ARGS]: the
+// window's uploads, downloads, mode and part-number requests from a shell, for scripts and
+// backups.
 #include "app/cli.h"
 #include "app/cli_commands.h"
 #include "history/store.h"
+#include "ui/plant_settings.h"
 #include "version.h"
 
 #include <QCoreApplication>
@@ -49,12 +51,13 @@ int main(int argc, char** argv) {
     QCoreApplication::setApplicationName(QStringLiteral("ParamPorter"));
     QCoreApplication::setApplicationVersion(QStringLiteral(PP_VERSION));
 
-    pp::cli::Context context{std::cout, std::cerr, false, {}, {}, &pp::realFileSystem(), {}};
+    pp::cli::Context context{std::cout, std::cerr, false, {}, {}, &pp::realFileSystem(), {}, {}};
     context.progress = ::isatty(STDERR_FILENO) == 1;
     context.settings.application = QCoreApplication::applicationDirPath().toStdString();
     context.settings.config =
         QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation).toStdString();
     context.historyPath = pp::history::defaultHistoryPath();
+    context.historyServer = pp::ui::historyServerUri().toStdString();
     const std::time_t now = std::time(nullptr);
     if (const std::tm* local = std::localtime(&now))
         context.today = *local;

@@ -4,6 +4,8 @@
 #include "sim/instrument.h"
 #include "ui/history_actions.h"
 #include "ui/main_window.h"
+#include "ui/plant_forwarding.h"
+#include "ui/plant_settings.h"
 #include "ui/session_driver.h"
 #include "version.h"
 
@@ -76,7 +78,10 @@ int main(int argc, char** argv) {
 
     pp::ui::MainWindow window(settings);
     // Every transfer recorded; File > History... (owned by the window).
-    new pp::ui::HistoryActions(window, pp::history::defaultHistoryPath());
+    const std::string historyPath = pp::history::defaultHistoryPath();
+    auto* history = new pp::ui::HistoryActions(window, historyPath);
+    // ... and forwarded to the plant's server, when there is one (SetUp > History Server...).
+    new pp::ui::PlantForwarding(window, history->tap(), historyPath, pp::ui::historyServerUri());
     if (instrument)
         window.session().setCommPortNumber(1);
     if (parser.isSet(portOption)) {

@@ -139,6 +139,20 @@ std::string jsonLine(const Entry& e) {
     return out;
 }
 
+std::string plantListLine(const Entry& e, const std::string& sourceHost) {
+    return std::to_string(e.id) + ' ' + e.time + ' ' + std::string(actionWord(e.action)) + ' ' +
+           std::string(scopeWord(e.scope)) + ' ' + orDash(e.part) + ' ' + orDash(e.serial) + ' ' +
+           orDash(sourceHost) + ' ' + resultText(e);
+}
+
+std::string plantJsonLine(const Entry& e, const std::string& sourceHost) {
+    std::string out = jsonLine(e);
+    out.pop_back(); // the closing brace
+    jsonText(out, "source_host", sourceHost, false);
+    out += '}';
+    return out;
+}
+
 std::string csvHeader() {
     return "\"ID\",\"Time\",\"User\",\"Host\",\"Port\",\"Action\",\"Scope\",\"Part\",\"Serial\","
            "\"Generation\",\"Result\"\r\n";

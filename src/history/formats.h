@@ -17,6 +17,12 @@ std::string listLine(const Entry& e);
 // same codes, so the output is always valid JSON.
 std::string jsonLine(const Entry& e);
 
+// An entry read from a plant server: the listing line with the PC that forwarded it before the
+// result ("ID TIME ACTION SCOPE PART SERIAL SOURCE_HOST RESULT"), and the JSON object with the
+// key "source_host" added.
+std::string plantListLine(const Entry& e, const std::string& sourceHost);
+std::string plantJsonLine(const Entry& e, const std::string& sourceHost);
+
 // The CSV export: a header, then one row per entry, every field quoted; CR LF line ends.
 std::string csvHeader();
 std::string csvRow(const Entry& e);

@@ -50,6 +50,10 @@ constexpr const char* Migrations[] = {
         forwarded INTEGER NOT NULL DEFAULT 0);
     CREATE INDEX entry_instrument ON entry(serial, scope, part);
     )sql",
+    // 2: the queue of entries a plant server does not hold yet, read without a scan.
+    R"sql(
+    CREATE INDEX entry_unforwarded ON entry(id) WHERE forwarded = 0;
+    )sql",
 };
 static_assert(std::size(Migrations) == SchemaVersion);
 
@@ -579,6 +583,112 @@ std::string Store::installationId() {
         return {};
     Statement s(db_, "SELECT value FROM meta WHERE key = 'installation_id'");
     return s.ok() && s.step() == SQLITE_ROW ? s.textAt(0) : std::string();
+}
+
+std::optional<std::vector<Entry>> Store::unforwarded(int64_t limit) {
+    error_.clear();
+    if (!db_) {
+        fail("the history is not open");
+        return std::nullopt;
+    }
+    Statement s(db_, std::string("SELECT ") + EntryColumns +
+                         ", content.text FROM entry LEFT JOIN content ON content.hash = "
+                         "entry.file_hash WHERE entry.forwarded = 0 ORDER BY entry.id LIMIT ?1");
+    if (!s.ok()) {
+        failSql();
+        return std::nullopt;
+    }
+    s.integer(1, limit);
+    std::vector<Entry> entries;
+    int rc;
+    while ((rc = s.step()) == SQLITE_ROW)
+        entries.push_back(readEntry(s, true));
+    if (rc != SQLITE_DONE) {
+        failSql();
+        return std::nullopt;
+    }
+    return entries;
+}
+
+std::optional<int64_t> Store::unforwardedCount() {
+    error_.clear();
+    if (!db_) {
+        fail("the history is not open");
+        return std::nullopt;
+    }
+    Statement s(db_, "SELECT count(*) FROM entry WHERE forwarded = 0");
+    if (!s.ok() || s.step() != SQLITE_ROW) {
+        failSql();
+        return std::nullopt;
+    }
+    return s.integerAt(0);
+}
+
+bool Store::markForwarded(int64_t first, int64_t last) {
+    error_.clear();
+    if (!db_)
+        return fail("the history is not open");
+    Statement s(db_, "UPDATE entry SET forwarded = 1 WHERE forwarded = 0 AND id BETWEEN ?1 AND ?2");
+    if (!s.ok())
+        return failSql();
+    s.integer(1, first);
+    s.integer(2, last);
+    return s.step() == SQLITE_DONE || failSql();
+}
+
+bool Store::forwardAllTo(const std::string& plantId) {
+    error_.clear();
+    if (!db_)
+        return fail("the history is not open");
+    if (!exec("BEGIN IMMEDIATE"))
+        return false;
+    bool ok = exec("UPDATE entry SET forwarded = 0 WHERE forwarded <> 0");
+    if (ok) {
+        Statement s(db_, "INSERT OR REPLACE INTO meta(key, value) VALUES('forwarded_to', ?1)");
+        s.text(1, plantId);
+        ok = (s.ok() && s.step() == SQLITE_DONE) || failSql();
+    }
+    if (ok && exec("COMMIT"))
+        return true;
+    const std::string why = error_;
+    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    return fail(why);
+}
+
+std::optional<std::string> Store::value(const std::string& key) {
+    error_.clear();
+    if (!db_) {
+        fail("the history is not open");
+        return std::nullopt;
+    }
+    Statement s(db_, "SELECT value FROM meta WHERE key = ?1");
+    if (!s.ok()) {
+        failSql();
+        return std::nullopt;
+    }
+    s.text(1, key);
+    const int rc = s.step();
+    if (rc == SQLITE_ROW)
+        return s.textAt(0);
+    if (rc != SQLITE_DONE) {
+        failSql();
+        return std::nullopt;
+    }
+    return std::string();
+}
+
+bool Store::setValue(const std::string& key, const std::string& text) {
+    error_.clear();
+    if (!db_)
+        return fail("the history is not open");
+    Statement s(db_, text.empty() ? "DELETE FROM meta WHERE key = ?1"
+                                  : "INSERT OR REPLACE INTO meta(key, value) VALUES(?1, ?2)");
+    if (!s.ok())
+        return failSql();
+    s.text(1, key);
+    if (!text.empty())
+        s.text(2, text);
+    return s.step() == SQLITE_DONE || failSql();
 }
 
 // ---------------------------------------------------------------- where the file lives

@@ -21,7 +21,7 @@ namespace pp::history {
 inline constexpr std::string_view NewerVersion = "history was written by a newer version";
 
 // The schema this program writes; older files are migrated step by step.
-inline constexpr int SchemaVersion = 1;
+inline constexpr int SchemaVersion = 2;
 
 struct Filter {
     std::string serial;           // exactly this serial number; empty: any
@@ -87,6 +87,19 @@ public:
 
     // A random ID made when the file was created; names this installation to a plant server.
     std::string installationId();
+
+    // Forwarding to a plant server. The entries no server holds yet, oldest first, with their
+    // files; how many there are; first..last marked as held once the server has committed them.
+    std::optional<std::vector<Entry>> unforwarded(int64_t limit);
+    std::optional<int64_t> unforwardedCount();
+    bool markForwarded(int64_t first, int64_t last);
+    // Every entry to be forwarded again, to the server named `plantId`, which becomes the
+    // one `value("forwarded_to")` names.
+    bool forwardAllTo(const std::string& plantId);
+    // Small texts kept with the history: "forwarded_to", "forward_error". Empty when unset; an
+    // empty text removes the key.
+    std::optional<std::string> value(const std::string& key);
+    bool setValue(const std::string& key, const std::string& text);
 
 private:
     bool fail(const std::string& what);

@@ -104,7 +104,9 @@ HistoryDialog* HistoryActions::dialog() {
     if (!dialog_) {
         dialog_ = new HistoryDialog(path_, main_.window(), &main_);
         dialog_->setOpener([this](const Entry& entry) { return openInEditor(entry); });
-        connect(tap_, &HistoryTap::recorded, dialog_, &HistoryDialog::reload, Qt::QueuedConnection);
+        dialog_->setBusyCheck([this] { return exchangeRunning(); });
+        connect(tap_, &HistoryTap::recorded, dialog_, &HistoryDialog::entryRecorded,
+                Qt::QueuedConnection);
     }
     return dialog_;
 }

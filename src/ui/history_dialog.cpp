@@ -1,6 +1,7 @@
 #include "history_dialog.h"
 
 #include "compare_dialog.h"
+#include "plant_settings.h"
 #include "qt_window.h"
 
 #include "files/file_commands.h"
@@ -8,6 +9,7 @@
 #include "files/param_file.h"
 #include "history/entry_sheet.h"
 #include "history/formats.h"
+#include "link/status_texts.h"
 #include "sheet/compare.h"
 
 #include <QComboBox>
@@ -16,12 +18,14 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFormLayout>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QSplitter>
 #include <QTabWidget>
 #include <QTableView>
@@ -61,8 +65,8 @@ std::tm today() {
 
 // ------------------------------------------------------------------ the table
 
-HistoryModel::HistoryModel(pp::history::Store& store, QObject* parent)
-    : QAbstractTableModel(parent), store_(store) {}
+HistoryModel::HistoryModel(pp::history::EntrySource* source, QObject* parent)
+    : QAbstractTableModel(parent), source_(source) {}
 
 bool HistoryModel::load(const pp::history::Filter& filter) {
     beginResetModel();
@@ -70,8 +74,8 @@ bool HistoryModel::load(const pp::history::Filter& filter) {
     rows_.clear();
     atEnd_ = true;
     bool ok = true;
-    if (store_.isOpen()) {
-        auto page = store_.list(filter_, PageSize);
+    if (source_) {
+        auto page = source_->page(filter_, PageSize, nullptr);
         ok = page.has_value();
         if (page) {
             rows_ = std::move(*page);
@@ -145,9 +149,9 @@ bool HistoryModel::canFetchMore(const QModelIndex& parent) const {
 }
 
 void HistoryModel::fetchMore(const QModelIndex& parent) {
-    if (parent.isValid() || atEnd_ || rows_.empty())
+    if (parent.isValid() || atEnd_ || rows_.empty() || !source_)
         return;
-    auto page = store_.list(filter_, PageSize, rows_.back().id);
+    auto page = source_->page(filter_, PageSize, &rows_.back());
     if (!page || page->empty()) {
         atEnd_ = true;
         return;
@@ -163,10 +167,29 @@ void HistoryModel::fetchMore(const QModelIndex& parent) {
 // ------------------------------------------------------------------ the dialog
 
 HistoryDialog::HistoryDialog(std::string path, QtWindow& window, QWidget* parent)
-    : QDialog(parent), path_(std::move(path)), window_(window) {
+    : QDialog(parent), path_(std::move(path)), window_(window), local_(path_) {
     setObjectName(QStringLiteral("frmHistory"));
     setWindowTitle(QStringLiteral("History"));
-    model_ = new HistoryModel(store_, this);
+    model_ = new HistoryModel(source_, this);
+    // The plant's entries wait for the network: a few seconds at most, never during a transfer.
+    pp::history::Limits limits;
+    limits.connectTimeoutMs = 5000;
+    limits.answerTimeoutMs = 10000;
+    plant_.setLimits(limits);
+
+    where_ = new QWidget(this);
+    thisPc_ = new QRadioButton(QStringLiteral("This P&C"), where_);
+    thisPc_->setObjectName(QStringLiteral("optHistoryThisPc"));
+    thisPc_->setChecked(true);
+    plantButton_ = new QRadioButton(QStringLiteral("Pla&nt"), where_);
+    plantButton_->setObjectName(QStringLiteral("optHistoryPlant"));
+    auto* whereLayout = new QHBoxLayout(where_);
+    whereLayout->setContentsMargins(0, 0, 0, 0);
+    whereLayout->addWidget(thisPc_);
+    whereLayout->addWidget(plantButton_);
+    whereLayout->addStretch(1);
+    connect(plantButton_, &QRadioButton::clicked, this, [this] { showPlant(true); });
+    connect(thisPc_, &QRadioButton::clicked, this, [this] { showPlant(false); });
 
     serial_ = new QLineEdit(this);
     serial_->setObjectName(QStringLiteral("txtHistorySerial"));
@@ -262,6 +285,7 @@ HistoryDialog::HistoryDialog(std::string path, QtWindow& window, QWidget* parent
     connect(csv, &QPushButton::clicked, this, &HistoryDialog::exportCsv);
 
     auto* layout = new QVBoxLayout(this);
+    layout->addWidget(where_);
     layout->addLayout(filters);
     layout->addWidget(problem_);
     layout->addWidget(split, 1);
@@ -285,23 +309,64 @@ HistoryDialog::HistoryDialog(std::string path, QtWindow& window, QWidget* parent
 }
 
 void HistoryDialog::reload() {
+    // The switch only where there is a plant server; without one, this PC's history.
+    const QString server = historyServerUri();
+    where_->setVisible(!server.isEmpty());
+    if (server.isEmpty() && showingPlant()) {
+        source_ = &local_;
+        model_->setSource(source_);
+        thisPc_->setChecked(true);
+    }
+    plant_.setUri(server.toStdString());
+    if (showingPlant() && busy_ && busy_()) {
+        showProblem(qs(pp::text::WaitForTransfer));
+        return;
+    }
+
     const Entry* current = model_->entryAt(table_->currentIndex().row());
     const qint64 keep = current ? current->id : 0;
     QString problem;
-    if (!store_.isOpen() && !store_.open(path_, pp::history::Store::Mode::Existing) &&
-        !store_.missing())
-        problem = qs(store_.error());
-    if (store_.isOpen() && !model_->load(model_->filter()))
-        problem = qs(store_.error());
-    if (!store_.isOpen())
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    if (!source_->ready()) {
+        problem = qs(source_->error());
+        model_->setSource(nullptr);
         model_->load(model_->filter()); // empty
-    problem_->setText(problem.isEmpty() ? QString()
-                                        : QStringLiteral("The history cannot be read: ") + problem);
-    problem_->setVisible(!problem.isEmpty());
+        model_->setSource(source_);
+    } else if (!model_->load(model_->filter())) {
+        problem = qs(source_->error());
+    }
+    QGuiApplication::restoreOverrideCursor();
+    showProblem(problem);
     const bool selected =
         (keep && select(keep)) || (model_->rowCount() > 0 && select(model_->entryAt(0)->id));
     if (!selected)
         showDetails();
+}
+
+void HistoryDialog::showProblem(const QString& problem) {
+    problem_->setText(problem.isEmpty() ? QString()
+                                        : QStringLiteral("The history cannot be read: ") + problem);
+    problem_->setVisible(!problem.isEmpty());
+}
+
+void HistoryDialog::entryRecorded() {
+    if (!showingPlant())
+        reload();
+}
+
+bool HistoryDialog::showPlant(bool plant) {
+    const bool allowed = !plant || (!historyServerUri().isEmpty() && !(busy_ && busy_()));
+    if (plant && !allowed && busy_ && busy_())
+        window_.message(pp::text::WaitForTransfer);
+    source_ = plant && allowed ? static_cast<pp::history::EntrySource*>(&plant_) : &local_;
+    model_->setSource(source_);
+    {
+        const QSignalBlocker a(thisPc_), b(plantButton_);
+        (showingPlant() ? plantButton_ : thisPc_)->setChecked(true);
+    }
+    table_->setCurrentIndex({});
+    reload();
+    return showingPlant() == plant;
 }
 
 void HistoryDialog::filtersChanged() {
@@ -312,10 +377,15 @@ void HistoryDialog::filtersChanged() {
     if (action_->currentIndex() > 0)
         f.action = pp::history::actionFromWord(action_->currentText().toStdString());
     f.text = text_->text().toStdString();
-    if (!model_->load(f)) {
-        problem_->setText(QStringLiteral("The history cannot be read: ") + qs(store_.error()));
-        problem_->show();
+    if (showingPlant() && busy_ && busy_()) {
+        showProblem(qs(pp::text::WaitForTransfer));
+        return;
     }
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    const bool loaded = model_->load(f);
+    QGuiApplication::restoreOverrideCursor();
+    if (!loaded)
+        showProblem(qs(source_->error()));
     if (model_->rowCount() == 0 || !select(model_->entryAt(0)->id))
         showDetails();
 }
@@ -333,7 +403,9 @@ std::optional<Entry> HistoryDialog::selectedEntry() {
     const Entry* e = model_->entryAt(table_->currentIndex().row());
     if (!e)
         return std::nullopt;
-    return store_.entry(e->id);
+    if (showingPlant() && busy_ && busy_())
+        return std::nullopt;
+    return source_->entry(e->id);
 }
 
 void HistoryDialog::showNote(QLabel* note, QTreeWidget* tree, const QString& text) {
@@ -374,7 +446,7 @@ void HistoryDialog::showDetails() {
     fillDifferenceTree(parameters_, pp::compareSheets(pp::Sheet(), sheet),
                        {QStringLiteral("Value")});
 
-    const std::optional<Entry> previous = store_.previous(*e);
+    const std::optional<Entry> previous = source_->previous(*e);
     pp::Sheet before;
     if (!previous) {
         showNote(differencesNote_, differences_,
@@ -448,7 +520,7 @@ void HistoryDialog::exportCsv() {
         return;
     // Every entry the filters select, not only the rows read so far.
     std::string csv = pp::history::csvHeader();
-    if (store_.isOpen() && !store_.scan(model_->filter(), 0, 0, false, [&](const Entry& e) {
+    if (!source_->scan(model_->filter(), [&](const Entry& e) {
             csv += pp::history::csvRow(e);
             return true;
         })) {

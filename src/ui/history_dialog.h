@@ -2,9 +2,11 @@
 // action and text, read a page at a time so a long history opens at once. Selecting an entry
 // shows its parameters and what changed since the previous entry of the same instrument and
 // scope; its parameters can be opened in the editor or exported, the table exported as CSV.
+// With a plant server configured, "This PC" and "Plant" switch between this PC's history and the
+// plant's, read through the same code paths.
 #pragma once
 
-#include "history/store.h"
+#include "history/source.h"
 
 #include <QAbstractTableModel>
 #include <QDialog>
@@ -18,6 +20,7 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QRadioButton;
 class QTableView;
 class QTreeWidget;
 
@@ -31,7 +34,8 @@ public:
     enum Column { Id, Time, Action, Scope, Part, Serial, Result, User, Host, Port, Columns };
     static constexpr int PageSize = 200;
 
-    explicit HistoryModel(pp::history::Store& store, QObject* parent = nullptr);
+    explicit HistoryModel(pp::history::EntrySource* source, QObject* parent = nullptr);
+    void setSource(pp::history::EntrySource* source) { source_ = source; }
 
     // Starts again from the newest entry that `filter` selects; false when the read failed.
     bool load(const pp::history::Filter& filter);
@@ -48,7 +52,7 @@ public:
     void fetchMore(const QModelIndex& parent) override;
 
 private:
-    pp::history::Store& store_;
+    pp::history::EntrySource* source_;
     pp::history::Filter filter_;
     std::vector<pp::history::Entry> rows_;
     bool atEnd_ = true;
@@ -69,6 +73,14 @@ public:
 
     // Reads the history again, keeping the filters and the selected entry.
     void reload();
+    // A transfer was recorded: this PC's list is read again (the plant's waits to be asked).
+    void entryRecorded();
+    // Plant: the entries of the plant server (historyServerUri()); false while a transfer runs,
+    // which a network wait must not hold up, or without a server.
+    bool showPlant(bool plant);
+    bool showingPlant() const { return source_ == &plant_; }
+    // True while an exchange runs: the plant server is not asked then.
+    void setBusyCheck(std::function<bool()> busy) { busy_ = std::move(busy); }
     void setSaveHook(SaveHook hook) { saveHook_ = std::move(hook); }
     void setOpener(Opener open) { opener_ = std::move(open); }
 
@@ -87,6 +99,7 @@ public:
 
 private:
     void showDetails();
+    void showProblem(const QString& problem);
     void showNote(QLabel* note, QTreeWidget* tree, const QString& text);
     std::optional<QString> chooseSaveFile(const QString& caption, const QString& filter,
                                           const QString& suggested, const QString& suffix);
@@ -94,12 +107,18 @@ private:
 
     std::string path_;
     QtWindow& window_;
-    pp::history::Store store_;
+    pp::history::LocalSource local_;
+    pp::history::PlantSource plant_;
+    pp::history::EntrySource* source_ = &local_;
+    std::function<bool()> busy_;
     HistoryModel* model_ = nullptr;
     SaveHook saveHook_;
     Opener opener_;
     QTimer typing_;
 
+    QWidget* where_ = nullptr;
+    QRadioButton* thisPc_ = nullptr;
+    QRadioButton* plantButton_ = nullptr;
     QLineEdit* serial_ = nullptr;
     QComboBox* part_ = nullptr;
     QComboBox* action_ = nullptr;

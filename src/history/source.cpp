@@ -1,0 +1,81 @@
+#include "source.h"
+
+namespace pp::history {
+
+bool LocalSource::ready() {
+    return store_.isOpen() || store_.open(path_, Store::Mode::Existing) || store_.missing();
+}
+
+std::optional<std::vector<Entry>> LocalSource::page(const Filter& filter, int64_t limit,
+                                                    const Entry* after) {
+    if (!store_.isOpen())
+        return std::vector<Entry>{};
+    return store_.list(filter, limit, after ? after->id : 0);
+}
+
+bool LocalSource::scan(const Filter& filter, const std::function<bool(const Entry&)>& each) {
+    return !store_.isOpen() || store_.scan(filter, 0, 0, false, each);
+}
+
+std::optional<Entry> LocalSource::entry(int64_t id) {
+    return store_.isOpen() ? store_.entry(id) : std::nullopt;
+}
+
+std::optional<Entry> LocalSource::previous(const Entry& e) {
+    return store_.isOpen() ? store_.previous(e) : std::nullopt;
+}
+
+void PlantSource::setUri(const std::string& uri) {
+    stale_ = stale_ || uri != uri_;
+    uri_ = uri;
+}
+
+bool PlantSource::ready() {
+    if (plant_.isOpen() && !stale_)
+        return true;
+    stale_ = false;
+    return plant_.open(uri_, limits_);
+}
+
+std::optional<std::vector<Entry>> PlantSource::page(const Filter& filter, int64_t limit,
+                                                    const Entry* after) {
+    if (!ready())
+        return std::nullopt;
+    auto entries = plant_.list({filter, {}}, limit, after);
+    if (!entries) {
+        stale_ = !plant_.isOpen();
+        return std::nullopt;
+    }
+    std::vector<Entry> out;
+    out.reserve(entries->size());
+    for (PlantEntry& p : *entries)
+        out.push_back(std::move(p.entry));
+    return out;
+}
+
+bool PlantSource::scan(const Filter& filter, const std::function<bool(const Entry&)>& each) {
+    if (!ready())
+        return false;
+    const bool ok =
+        plant_.scan({filter, {}}, false, [&](const PlantEntry& p) { return each(p.entry); });
+    stale_ = !plant_.isOpen();
+    return ok;
+}
+
+std::optional<Entry> PlantSource::entry(int64_t id) {
+    if (!ready())
+        return std::nullopt;
+    auto p = plant_.entry(id);
+    stale_ = !plant_.isOpen();
+    return p ? std::optional<Entry>(std::move(p->entry)) : std::nullopt;
+}
+
+std::optional<Entry> PlantSource::previous(const Entry& e) {
+    if (!ready())
+        return std::nullopt;
+    auto p = plant_.previous(e);
+    stale_ = !plant_.isOpen();
+    return p ? std::optional<Entry>(std::move(p->entry)) : std::nullopt;
+}
+
+} // namespace pp::history

@@ -1,0 +1,71 @@
+// Where the History window reads entries from: this PC's history or the plant server. Both
+// answer the same questions, so listing, Open in Editor, Export and the differences take one
+// code path whichever is shown.
+#pragma once
+
+#include "history/server.h"
+#include "history/store.h"
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace pp::history {
+
+class EntrySource {
+public:
+    virtual ~EntrySource() = default;
+    // Opens what it reads when needed; false with error() set.
+    virtual bool ready() = 0;
+    // Newest first, at most `limit`, the page after `after` when given.
+    virtual std::optional<std::vector<Entry>> page(const Filter& filter, int64_t limit,
+                                                   const Entry* after) = 0;
+    // Every entry `filter` selects, newest first, without files.
+    virtual bool scan(const Filter& filter, const std::function<bool(const Entry&)>& each) = 0;
+    // With its file; none when unknown or unreadable (error() says which).
+    virtual std::optional<Entry> entry(int64_t id) = 0;
+    // The entry before `e` of the same instrument, scope and part number, with its file.
+    virtual std::optional<Entry> previous(const Entry& e) = 0;
+    virtual std::string error() const = 0;
+};
+
+// This PC's history; one not written yet is empty.
+class LocalSource : public EntrySource {
+public:
+    explicit LocalSource(std::string path) : path_(std::move(path)) {}
+    bool ready() override;
+    std::optional<std::vector<Entry>> page(const Filter& filter, int64_t limit,
+                                           const Entry* after) override;
+    bool scan(const Filter& filter, const std::function<bool(const Entry&)>& each) override;
+    std::optional<Entry> entry(int64_t id) override;
+    std::optional<Entry> previous(const Entry& e) override;
+    std::string error() const override { return store_.error(); }
+
+private:
+    std::string path_;
+    Store store_;
+};
+
+// The plant server's entries, from every PC; IDs are the server's.
+class PlantSource : public EntrySource {
+public:
+    // A different URI takes effect at the next ready().
+    void setUri(const std::string& uri);
+    void setLimits(const Limits& limits) { limits_ = limits; }
+    bool ready() override;
+    std::optional<std::vector<Entry>> page(const Filter& filter, int64_t limit,
+                                           const Entry* after) override;
+    bool scan(const Filter& filter, const std::function<bool(const Entry&)>& each) override;
+    std::optional<Entry> entry(int64_t id) override;
+    std::optional<Entry> previous(const Entry& e) override;
+    std::string error() const override { return plant_.error(); }
+
+private:
+    std::string uri_;
+    Limits limits_;
+    Plant plant_;
+    bool stale_ = true;
+};
+
+} // namespace pp::history

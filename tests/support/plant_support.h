@@ -1,0 +1,116 @@
+// The PostgreSQL server of the plant tests (started by tests/support/plant_server.sh as a CTest
+// fixture; its URIs come through the file PP_PLANT_INFO names), and a server that never answers.
+#pragma once
+
+#include "history/server.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QString>
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace pp::test {
+
+class PlantServer {
+public:
+    // Why no server runs; empty when one does.
+    QString skipReason() const { return skip_; }
+
+    bool load() {
+        QFile f(qEnvironmentVariable("PP_PLANT_INFO"));
+        if (!f.open(QIODevice::ReadOnly)) {
+            skip_ = QStringLiteral("no plant server: run through ctest (PP_PLANT_INFO)");
+            return false;
+        }
+        for (const QByteArray& line : f.readAll().split('\n'))
+            if (const qsizetype eq = line.indexOf('='); eq > 0)
+                values_[line.left(eq).toStdString()] = line.mid(eq + 1).toStdString();
+        skip_ = QString::fromStdString(value("PP_PLANT_SKIP"));
+        return skip_.isEmpty();
+    }
+
+    std::string value(const std::string& key) const {
+        const auto it = values_.find(key);
+        return it == values_.end() ? std::string() : it->second;
+    }
+    std::string uri() const { return value("PP_PLANT_URI"); }       // a PC: insert and read
+    std::string reader() const { return value("PP_PLANT_READER"); } // read only
+    std::string admin() const { return value("PP_PLANT_ADMIN"); }   // the superuser
+    std::string bare() const { return value("PP_PLANT_BARE"); }     // never set up
+    std::string newer() const { return value("PP_PLANT_NEWER"); }   // a newer version's tables
+    std::string port() const { return value("PP_PLANT_PORT"); }
+
+    // The server stopped (its data kept) and started again.
+    bool halt() const { return script("halt"); }
+    bool resume() const { return script("resume"); }
+
+    // One statement as the superuser; its rows, or nothing when it failed.
+    std::optional<std::vector<pp::history::Connection::Row>> sql(const std::string& text) const {
+        pp::history::Connection c;
+        if (!c.open(admin(), {}))
+            return std::nullopt;
+        return c.exec(text);
+    }
+    // (source, local ID) of every entry, in the order the server took them.
+    std::vector<std::pair<std::string, long long>> entries() const {
+        std::vector<std::pair<std::string, long long>> out;
+        if (const auto rows = sql("SELECT source::text, local_id::text FROM paramporter.entry "
+                                  "ORDER BY id"))
+            for (const auto& r : *rows)
+                out.emplace_back(r[0].value_or(""), std::stoll(r[1].value_or("0")));
+        return out;
+    }
+
+private:
+    bool script(const char* action) const {
+        return QProcess::execute(
+                   QStringLiteral(PP_PLANT_SCRIPT),
+                   {QString::fromLatin1(action), qEnvironmentVariable("PP_PLANT_INFO")}) == 0;
+    }
+
+    std::map<std::string, std::string> values_;
+    QString skip_;
+};
+
+// A port on 127.0.0.1 that takes no connection: its queue is full, so a connect waits until
+// the caller gives up, as for an address that drops every packet.
+class BlackHole {
+public:
+    BlackHole() {
+        listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof a;
+        if (::bind(listener_, reinterpret_cast<sockaddr*>(&a), size) != 0 ||
+            ::listen(listener_, 0) != 0 ||
+            ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &size) != 0)
+            return;
+        port_ = ntohs(a.sin_port);
+        filler_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        if (::connect(filler_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
+            port_ = 0;
+    }
+    ~BlackHole() {
+        ::close(filler_);
+        ::close(listener_);
+    }
+    BlackHole(const BlackHole&) = delete;
+    BlackHole& operator=(const BlackHole&) = delete;
+    int port() const { return port_; }
+
+private:
+    int listener_ = -1;
+    int filler_ = -1;
+    int port_ = 0;
+};
+
+} // namespace pp::test
