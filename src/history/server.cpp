@@ -156,6 +156,9 @@ bool Connection::open(const std::string& uri, const Limits& limits) {
     }
     if (PQsetnonblocking(conn_, 1) != 0)
         return failConnection();
+    // The server's notices are no concern of a technician's terminal.
+    PQsetNoticeProcessor(
+        conn_, [](void*, const char*) {}, nullptr);
 
     const auto rows = exec("SELECT version::text, plant_id::text FROM paramporter.schema_version");
     if (!rows) {
