@@ -28,7 +28,8 @@ class QtWindow;
 class HistoryModel : public QAbstractTableModel {
     Q_OBJECT
 public:
-    enum Column { Id, Time, Action, Scope, Part, Serial, Result, User, Host, Port, Columns };
+    // The result last: it is the longest and takes the room that is left.
+    enum Column { Id, Time, Action, Scope, Part, Serial, User, Host, Port, Result, Columns };
     static constexpr int PageSize = 200;
 
     explicit HistoryModel(pp::history::Store& store, QObject* parent = nullptr);
@@ -99,6 +100,7 @@ private:
     SaveHook saveHook_;
     Opener opener_;
     QTimer typing_;
+    bool columnsFitted_ = false;
 
     QLineEdit* serial_ = nullptr;
     QComboBox* part_ = nullptr;
