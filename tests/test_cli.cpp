@@ -12,6 +12,8 @@
 #include "sim/instrument.h"
 #include "support/fakes.h"
 #include "support/history_support.h"
+#include "ui/exchange.h"
+#include "ui/history_tap.h"
 #include "ui/session_driver.h"
 #include "version.h"
 
@@ -1276,20 +1278,22 @@ void TestCli::historyConcurrentBackups() {
                  {"--history", db, "--port", QString::fromStdString(sim->devicePath()), "backup",
                   "--dir", path(QString("backup-%1").arg(i))});
     }
-    // The window's recorder: its own connection, one entry after the other.
-    history::Store window;
-    QVERIFY(window.open(db.toStdString()));
+    // The window meanwhile: uploads from a third instrument, recorded on its own connection.
+    sim::Instrument own;
+    QVERIFY(own.start());
+    Sheet sheet;
+    test::FakeWindow window;
+    ui::SessionDriver driver(sheet, window);
+    driver.setDeviceOverride(QString::fromStdString(own.devicePath()));
+    ui::HistoryTap tap(driver, window, db.toStdString());
+    std::string lost;
+    tap.setReporter([&](const std::string& note) { lost = note; });
     int windowEntries = 0;
+    QObject::connect(&tap, &ui::HistoryTap::recorded, [&] { ++windowEntries; });
     while (backups[0]->state() != QProcess::NotRunning ||
-           backups[1]->state() != QProcess::NotRunning) {
-        history::Entry e;
-        e.time = history::utcTimestamp();
-        e.result = "SUCCESS";
-        e.file = "window " + std::to_string(windowEntries);
-        QVERIFY2(window.append(e), window.error().c_str());
-        ++windowEntries;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
-    }
+           backups[1]->state() != QProcess::NotRunning)
+        ui::runExchange(driver, [&] { driver.session().cmdSDUpload_Click(); });
+    QCOMPARE(lost, std::string());
     for (auto& p : backups) {
         QCOMPARE(p->exitCode(), ExitOk);
         QCOMPARE(p->readAllStandardError(), QByteArray());

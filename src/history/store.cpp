@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <set>
+#include <thread>
 
 #ifndef _WIN32
 #include <pwd.h>
@@ -210,9 +211,7 @@ bool Store::open(const std::string& path, Mode mode) {
         return false;
     }
     sqlite3_extended_result_codes(db_, 1);
-    // Long enough for other writers' transactions (a few milliseconds each) to finish; a file
-    // locked for longer is reported and the entry given up, never the transfer.
-    sqlite3_busy_timeout(db_, DefaultBusyTimeoutMs);
+    sqlite3_busy_handler(db_, &Store::waitForLock, this);
 
     bool empty = false;
     if (!checkHeader(empty)) {
@@ -293,9 +292,19 @@ bool Store::migrate() {
     }
 }
 
-void Store::setBusyTimeout(int ms) {
-    if (db_)
-        sqlite3_busy_timeout(db_, ms);
+// Waits for another writer's transaction (a millisecond or so each) by trying again every half
+// millisecond: SQLite's own handler sleeps up to 100 ms between tries, and a writer that comes
+// back at once can keep the lock from it for good. A file locked for longer than the timeout is
+// reported and the entry given up, never the transfer.
+int Store::waitForLock(void* store, int tries) {
+    auto* self = static_cast<Store*>(store);
+    const auto now = std::chrono::steady_clock::now();
+    if (tries == 0)
+        self->waitingSince_ = now;
+    if (now - self->waitingSince_ >= std::chrono::milliseconds(self->busyTimeoutMs_))
+        return 0;
+    std::this_thread::sleep_for(std::chrono::microseconds(500));
+    return 1;
 }
 
 bool Store::append(Entry& e) {

@@ -8,6 +8,7 @@
 
 #include "history/entry.h"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -61,7 +62,7 @@ public:
 
     // How long a write waits for another program's write to finish before it gives up.
     static constexpr int DefaultBusyTimeoutMs = 1000;
-    void setBusyTimeout(int ms);
+    void setBusyTimeout(int ms) { busyTimeoutMs_ = ms; }
 
     // Gives the entry its ID and hashes and adds it at the end of the chain.
     bool append(Entry& entry);
@@ -107,11 +108,14 @@ private:
     bool exec(const char* sql);
     bool checkHeader(bool& empty);
     bool migrate();
+    static int waitForLock(void* store, int tries);
 
     sqlite3* db_ = nullptr;
     std::string path_;
     std::string error_;
     bool missing_ = false;
+    int busyTimeoutMs_ = DefaultBusyTimeoutMs;
+    std::chrono::steady_clock::time_point waitingSince_;
 };
 
 // The database file: PARAMPORTER_HISTORY when set, else the platform's data folder

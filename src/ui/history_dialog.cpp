@@ -140,7 +140,7 @@ QVariant HistoryModel::headerData(int section, Qt::Orientation orientation, int 
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
         return {};
     static const char* const names[] = {"ID",     "Time (UTC)", "Action", "Scope", "Part",
-                                        "Serial", "Result",     "User",   "Host",  "Port"};
+                                        "Serial", "User",       "Host",   "Port",  "Result"};
     return section >= 0 && section < Columns ? QString::fromLatin1(names[section]) : QVariant();
 }
 
@@ -232,6 +232,7 @@ HistoryDialog::HistoryDialog(std::string path, QtWindow& window, QWidget* parent
     table_->setSelectionMode(QAbstractItemView::SingleSelection);
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table_->verticalHeader()->hide();
+    table_->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
     table_->horizontalHeader()->setStretchLastSection(true);
     table_->setWordWrap(false);
 
@@ -337,6 +338,11 @@ void HistoryDialog::reload() {
     }
     QGuiApplication::restoreOverrideCursor();
     showProblem(problem);
+    if (!columnsFitted_ && model_->rowCount() > 0) {
+        // Once, to the first page: the columns keep their widths as more rows are read.
+        table_->resizeColumnsToContents();
+        columnsFitted_ = true;
+    }
     const bool selected =
         (keep && select(keep)) || (model_->rowCount() > 0 && select(model_->entryAt(0)->id));
     if (!selected)

@@ -31,7 +31,8 @@ class QtWindow;
 class HistoryModel : public QAbstractTableModel {
     Q_OBJECT
 public:
-    enum Column { Id, Time, Action, Scope, Part, Serial, Result, User, Host, Port, Columns };
+    // The result last: it is the longest and takes the room that is left.
+    enum Column { Id, Time, Action, Scope, Part, Serial, User, Host, Port, Result, Columns };
     static constexpr int PageSize = 200;
 
     explicit HistoryModel(pp::history::EntrySource* source, QObject* parent = nullptr);
@@ -115,6 +116,7 @@ private:
     SaveHook saveHook_;
     Opener opener_;
     QTimer typing_;
+    bool columnsFitted_ = false;
 
     QWidget* where_ = nullptr;
     QRadioButton* thisPc_ = nullptr;

@@ -10,6 +10,8 @@
 #include "ui/about_box.h"
 #include "ui/backup.h"
 #include "ui/compare_dialog.h"
+#include "ui/history_actions.h"
+#include "ui/history_dialog.h"
 #include "ui/main_window.h"
 #include "ui/mode_window.h"
 #include "ui/port_dialog.h"
@@ -28,6 +30,7 @@
 #include <QPushButton>
 #include <QStyleFactory>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QThread>
 
 #include <cstdio>
@@ -120,6 +123,10 @@ int main(int argc, char** argv) {
 
     pp::ui::MainWindow w;
     w.session().setCommPortNumber(1);
+    // The transfers below are recorded in a history of their own.
+    QTemporaryDir historyFolder;
+    auto* history = new pp::ui::HistoryActions(
+        w, historyFolder.filePath(QStringLiteral("history.sqlite")).toStdString());
     // Questions the window asks while it is driven here are answered "Yes" unseen.
     w.window().setMessageHook([](const QString&, pp::Buttons buttons, const QString&) {
         return buttons == pp::Buttons::YesNo ? pp::Answer::Yes : pp::Answer::Ok;
@@ -201,6 +208,16 @@ int main(int argc, char** argv) {
     }
 
     {
+        // The four uploads so far; the part upload before the instrument changed, with what
+        // changed since the upload before it.
+        history->historyAction()->trigger();
+        pp::ui::HistoryDialog* dialog = history->dialog();
+        dialog->resize(900, 600);
+        shoot(dialog, QStringLiteral("history"));
+        dialog->hide();
+    }
+
+    {
         QProgressDialog progress(QStringLiteral("Uploading part 05 (3 of 3)..."),
                                  QStringLiteral("Cancel"), 0, 3, &w);
         progress.setWindowTitle(QStringLiteral("ParamPorter"));
@@ -256,6 +273,7 @@ int main(int argc, char** argv) {
         {"select-printer", "Please select a printer!"},
         {"no-part-numbers", "No part numbers are listed. Query QX7400 for its part numbers first."},
         {"wait-transfer", "Please wait until the transfer with QX7400 has ended."},
+        {"no-upload-recorded", "No upload of this QX7400 has been recorded."},
         {"part-not-uploaded",
          "Part 05 could not be uploaded: " + std::string(pp::text::NoResponse)},
     };
