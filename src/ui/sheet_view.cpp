@@ -1,11 +1,17 @@
 #include "sheet_view.h"
 
+#include "sheet/typed_value.h"
+
+#include <QApplication>
 #include <QButtonGroup>
 #include <QComboBox>
 #include <QDateTime>
+#include <QEvent>
+#include <QFrame>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -16,6 +22,7 @@
 
 #include <algorithm>
 #include <ctime>
+#include <utility>
 #include <vector>
 
 namespace pp::ui {
@@ -58,14 +65,70 @@ QHBoxLayout* frameRow(QGroupBox* frame) {
     return row;
 }
 
+// Ctrl+Z and its kin belong to the sheet's undo, not to the text box's own.
+class SheetKeys : public QObject {
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() != QEvent::ShortcutOverride)
+            return false;
+        auto* key = static_cast<QKeyEvent*>(event);
+        // Not accepted: the window's Undo and Redo take the key.
+        return key->matches(QKeySequence::Undo) || key->matches(QKeySequence::Redo) ||
+               key->keyCombination() == QKeyCombination(Qt::CTRL | Qt::SHIFT, Qt::Key_Z) ||
+               key->keyCombination() == QKeyCombination(Qt::CTRL, Qt::Key_Y);
+    }
+};
+
 QLineEdit* newValueBox(std::string_view name, bool readOnly, QWidget* parent) {
     auto* text = new QLineEdit(parent);
     text->setObjectName(qs(name));
     text->setReadOnly(readOnly);
     text->setFixedWidth(valueBoxWidth(text));
-    if (readOnly)
+    if (readOnly) {
         text->setFocusPolicy(Qt::ClickFocus); // selectable for copying, not a tab stop
+    } else {
+        static SheetKeys* keys = new SheetKeys(qApp);
+        text->installEventFilter(keys);
+    }
     return text;
+}
+
+// A thin bar in the palette's highlight colour, which light and dark themes both set to
+// something that stands out. It keeps its place when hidden so nothing moves.
+QWidget* newMarker(std::string_view stem, QWidget* parent) {
+    auto* marker = new QFrame(parent);
+    marker->setObjectName(QStringLiteral("mrk") + qs(stem));
+    marker->setFixedWidth(4);
+    marker->setAutoFillBackground(true);
+    marker->setBackgroundRole(QPalette::Highlight);
+    QSizePolicy policy(QSizePolicy::Fixed, QSizePolicy::Preferred);
+    policy.setRetainSizeWhenHidden(true);
+    marker->setSizePolicy(policy);
+    marker->hide();
+    return marker;
+}
+
+// A marked caption turns bold; what the frame holds keeps its own weight.
+void keepChildFontsPlain(QWidget* frame) {
+    for (QWidget* child : frame->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        QFont font = child->font();
+        font.setBold(false);
+        child->setFont(font);
+    }
+}
+
+void setBold(QWidget* w, bool bold) {
+    if (w->font().bold() == bold)
+        return;
+    QFont font = w->font();
+    font.setBold(bold);
+    w->setFont(font);
+}
+
+void setTip(QWidget* w, const QString& tip) {
+    if (w && w->toolTip() != tip)
+        w->setToolTip(tip);
 }
 
 QScrollBar* newSlider(std::string_view name, QWidget* parent) {
@@ -166,34 +229,67 @@ void SheetView::addOptions(Controls& c, QHBoxLayout* row, std::string_view textB
         ++c.optionCount;
     }
     row->addStretch(1);
-    connect(c.group, &QButtonGroup::idClicked, this, [this, select](int which) {
+    const QString step = c.frame ? c.frame->title() : QString();
+    c.text->setAccessibleName(step);
+    connect(c.group, &QButtonGroup::idClicked, this, [this, select, step](int which) {
+        emit aboutToEdit();
         select(which);
-        emit edited();
+        emit edited(step, false);
     });
 }
 
+// The text box takes a typed number for its slider; the slider's rule writes the text.
 void SheetView::addTextAndSlider(Controls& c, QHBoxLayout* row, std::string_view textBox,
-                                 std::string_view slider, std::function<void(int)> apply) {
-    c.text = newValueBox(textBox, true, c.frame);
+                                 std::string_view slider, const QString& step,
+                                 std::function<void(int)> apply) {
+    c.text = newValueBox(textBox, false, c.frame);
     c.slider = newSlider(slider, c.frame);
+    c.text->setAccessibleName(step);
+    c.slider->setAccessibleName(step);
     row->addWidget(c.text);
     row->addWidget(c.slider, 1);
-    connectSlider(c.slider, std::move(apply));
+    connectSlider(c.slider, step, std::move(apply));
 }
 
-void SheetView::connectSlider(QScrollBar* bar, std::function<void(int)> apply) {
+void SheetView::connectSlider(QScrollBar* bar, const QString& step,
+                              std::function<void(int)> apply) {
     // The rule runs on an arrow or track click, a key or the wheel, and when a drag ends; not
-    // while the handle is being dragged.
-    connect(bar, &QScrollBar::valueChanged, this, [this, bar, apply](int value) {
+    // while the handle is being dragged. A drag is one step.
+    connect(bar, &QScrollBar::valueChanged, this, [this, bar, apply, step](int value) {
         if (bar->isSliderDown())
             return;
+        emit aboutToEdit();
         apply(value);
-        emit edited();
+        emit edited(step, false);
     });
-    connect(bar, &QScrollBar::sliderReleased, this, [this, bar, apply] {
+    connect(bar, &QScrollBar::sliderReleased, this, [this, bar, apply, step] {
+        emit aboutToEdit();
         apply(bar->value());
-        emit edited();
+        emit edited(step, false);
     });
+}
+
+template <typename Id> void SheetView::connectTyped(Controls& c, Id id) {
+    connect(c.text, &QLineEdit::editingFinished, this, [this, id] { applyTyped(id); });
+}
+
+template <typename Id> void SheetView::applyTyped(Id id) {
+    QLineEdit* box = controls(id).text;
+    const std::string typed = box->text().trimmed().toStdString();
+    setDirty(id); // whatever happens, the box shows the sheet's text afterwards
+    if (typed == sheet_.text(id)) {
+        mirror();
+        return;
+    }
+    const std::optional<int> position = pp::typedPosition(sheet_, id, typed);
+    if (!position) {
+        mirror(); // the text goes back before the message is read
+        emit valueRefused(qs(pp::rangeText(sheet_, id)));
+        return;
+    }
+    emit aboutToEdit();
+    sheet_.setSlider(id, *position);
+    emit edited(qs(pp::row(id).caption), false);
 }
 
 // ------------------------------------------------------------------ System Parameters
@@ -203,6 +299,8 @@ SheetView::Controls SheetView::buildSystemFrame(const pp::SysRow& r, QWidget* pa
     c.frame = newFrame(frameName(r.frame, r.stem), r.caption, parent);
     auto* row = frameRow(c.frame);
     const pp::Sys id = r.id;
+    c.marker = newMarker(r.stem, c.frame);
+    row->addWidget(c.marker);
     switch (r.kind) {
     case pp::SysKind::TwoState: {
         addOptions(c, row, r.textBox, r.options, r.states,
@@ -214,23 +312,27 @@ SheetView::Controls SheetView::buildSystemFrame(const pp::SysRow& r, QWidget* pa
         c.text->setObjectName(qs(r.textBox));
         c.text->setReadOnly(true);
         c.text->setFocusPolicy(Qt::ClickFocus);
+        c.text->setAccessibleName(qs(r.caption));
         cmdTime_ = new QPushButton(qs(pp::SetTimeCaption), c.frame);
         cmdTime_->setObjectName(qs(pp::SetTimeButton));
         row->addWidget(c.text, 1);
         row->addWidget(cmdTime_);
         connect(cmdTime_, &QPushButton::clicked, this, [this] {
+            emit aboutToEdit();
             sheet_.pressSetTime(localNow());
-            emit edited();
+            emit edited(qs(pp::SetTimeCaption), false);
         });
         break;
     }
     case pp::SysKind::OptionInfo:
         break; // shown in the option block
     default:
-        addTextAndSlider(c, row, r.textBox, r.slider,
+        addTextAndSlider(c, row, r.textBox, r.slider, qs(r.caption),
                          [this, id](int value) { sheet_.setSlider(id, value); });
+        connectTyped(c, id);
         break;
     }
+    keepChildFontsPlain(c.frame);
     return c;
 }
 
@@ -259,20 +361,25 @@ void SheetView::buildSystemPage() {
     optionGrid->setContentsMargins(6, 1, 6, 4);
     optionGrid->setHorizontalSpacing(8);
     optionGrid->setVerticalSpacing(3);
-    optionGrid->setColumnStretch(0, 1);
+    optionGrid->setColumnStretch(1, 1);
     int line = 0;
     for (pp::Sys id : OptionBlockOrder) {
         const pp::SysRow& r = pp::row(id);
         auto* label = new QLabel(qs(r.caption), options);
         label->setObjectName(QStringLiteral("lbl") + qs(r.stem));
         Controls c; // the frame is shared: no frame of its own to enable
+        c.label = label;
+        c.marker = newMarker(r.stem, options);
         c.text = newValueBox(r.textBox, true, options);
+        c.text->setAccessibleName(qs(r.caption));
         label->setBuddy(c.text);
-        optionGrid->addWidget(label, line, 0);
-        optionGrid->addWidget(c.text, line, 1);
+        optionGrid->addWidget(c.marker, line, 0);
+        optionGrid->addWidget(label, line, 1);
+        optionGrid->addWidget(c.text, line, 2);
         sys_[static_cast<size_t>(id)] = c;
         ++line;
     }
+    keepChildFontsPlain(options);
     cells.push_back({options, OptionBlockSlots});
 
     auto* grid = newPageGrid();
@@ -306,6 +413,8 @@ SheetView::Controls SheetView::buildPartFrame(const pp::PartRow& r, QWidget* par
     c.frame = newFrame(frameName(r.frame, r.stem), r.caption, parent);
     auto* row = frameRow(c.frame);
     const pp::Part id = r.id;
+    c.marker = newMarker(r.stem, c.frame);
+    row->addWidget(c.marker);
     switch (r.kind) {
     case pp::PartKind::Option: {
         addOptions(c, row, r.textBox, r.options, r.states,
@@ -314,23 +423,30 @@ SheetView::Controls SheetView::buildPartFrame(const pp::PartRow& r, QWidget* par
     }
     case pp::PartKind::Code: {
         c.text = newValueBox(r.textBox, false, c.frame);
+        c.text->setAccessibleName(qs(r.caption));
         auto* range = new QLabel(qs(pp::CustCodeRangeText), c.frame);
         range->setObjectName(QStringLiteral("lblCustCodeRange"));
         row->addWidget(c.text);
         row->addWidget(range);
         row->addStretch(1);
         // Typing only: the rule may empty the text, and mirroring must not run it again.
-        connect(c.text, &QLineEdit::textEdited, this, [this, id](const QString& text) {
+        const QString step = qs(r.caption);
+        connect(c.text, &QLineEdit::textEdited, this, [this, id, step](const QString& text) {
+            emit aboutToEdit();
             sheet_.setText(id, text.toStdString());
-            emit edited();
+            setDirty(id); // the rule may have emptied what the box shows
+            emit edited(step, true);
         });
+        connect(c.text, &QLineEdit::editingFinished, this, &SheetView::typingEnded);
         break;
     }
     default:
-        addTextAndSlider(c, row, r.textBox, r.slider,
+        addTextAndSlider(c, row, r.textBox, r.slider, qs(r.caption),
                          [this, id](int value) { sheet_.setSlider(id, value); });
+        connectTyped(c, id);
         break;
     }
+    keepChildFontsPlain(c.frame);
     return c;
 }
 
@@ -354,7 +470,9 @@ void SheetView::buildPartPage() {
     cmbParts_->setMinimumWidth(valueBoxWidth(cmbParts_));
     label2->setBuddy(cmbParts_);
     connect(cmbParts_, &QComboBox::activated, this, [this](int index) {
+        emit aboutToEdit();
         sheet_.setPartSelection(cmbParts_->itemText(index).toStdString());
+        selectorDirty_ = true;
         emit partChosen();
     });
 
@@ -460,27 +578,142 @@ void SheetView::mirrorPartSelector() {
 }
 
 void SheetView::mirror() {
+    // Only what changed since the last mirror is written: an upload that arrives in pieces
+    // must not redraw sixty controls for every piece.
+    const bool first = !shown_;
+    const pp::Sheet* was = first ? nullptr : &*shown_;
     const bool initFlow = sheet_.initFlowEnabled();
+    const bool initFlowChanged = first || was->initFlowEnabled() != initFlow;
+    bool rangesChanged = first;
+    auto changed = [&](auto id, const auto& r, bool dirty) {
+        if (first || dirty || (r.v73Only && initFlowChanged))
+            return true;
+        if (was->text(id) != sheet_.text(id) || was->option(id) != sheet_.option(id))
+            return true;
+        if (r.slider.empty() || was->slider(id) == sheet_.slider(id))
+            return false;
+        const pp::Slider& a = was->slider(id);
+        const pp::Slider& b = sheet_.slider(id);
+        rangesChanged = rangesChanged || a.min != b.min || a.max != b.max;
+        return true;
+    };
     for (const pp::SysRow& r : pp::systemCatalogue()) {
-        const Controls& c = sys_[static_cast<size_t>(r.id)];
-        mirrorControls(c, sheet_.text(r.id), r.slider.empty() ? nullptr : &sheet_.slider(r.id),
-                       sheet_.option(r.id), !r.v73Only || initFlow);
+        if (!changed(r.id, r, sysDirty_[static_cast<size_t>(r.id)]))
+            continue;
+        mirrorControls(controls(r.id), sheet_.text(r.id),
+                       r.slider.empty() ? nullptr : &sheet_.slider(r.id), sheet_.option(r.id),
+                       !r.v73Only || initFlow);
     }
     for (const pp::PartRow& r : pp::partCatalogue()) {
-        const Controls& c = part_[static_cast<size_t>(r.id)];
-        mirrorControls(c, sheet_.text(r.id), r.slider.empty() ? nullptr : &sheet_.slider(r.id),
-                       sheet_.option(r.id), !r.v73Only || initFlow);
+        if (!changed(r.id, r, partDirty_[static_cast<size_t>(r.id)]))
+            continue;
+        mirrorControls(controls(r.id), sheet_.text(r.id),
+                       r.slider.empty() ? nullptr : &sheet_.slider(r.id), sheet_.option(r.id),
+                       !r.v73Only || initFlow);
     }
-    mirrorPartSelector();
+    if (first || selectorDirty_ || was->partNumbers() != sheet_.partNumbers() ||
+        was->partSelection() != sheet_.partSelection())
+        mirrorPartSelector();
 
-    const pp::Commands& commands = sheet_.commands;
-    cmdSDUpload_->setEnabled(commands.sdUpload);
-    cmdSDDnLoad_->setEnabled(commands.sdDownload);
-    cmdPartUpload_->setEnabled(commands.partUpload);
-    cmdPartDnload_->setEnabled(commands.partDownload);
-    // A comparison uploads, and shows what a download would change: both must be possible.
-    cmdSDCompare_->setEnabled(commands.sdUpload && commands.sdDownload);
-    cmdPartCompare_->setEnabled(commands.partUpload && commands.partDownload);
+    if (first || was->commands != sheet_.commands) {
+        const pp::Commands& commands = sheet_.commands;
+        cmdSDUpload_->setEnabled(commands.sdUpload);
+        cmdSDDnLoad_->setEnabled(commands.sdDownload);
+        cmdPartUpload_->setEnabled(commands.partUpload);
+        cmdPartDnload_->setEnabled(commands.partDownload);
+        // A comparison uploads, and shows what a download would change: both must be possible.
+        cmdSDCompare_->setEnabled(commands.sdUpload && commands.sdDownload);
+        cmdPartCompare_->setEnabled(commands.partUpload && commands.partDownload);
+    }
+    mirrorTips(rangesChanged);
+
+    sysDirty_.fill(false);
+    partDirty_.fill(false);
+    selectorDirty_ = false;
+    shown_ = sheet_;
+}
+
+// ------------------------------------------------------------------ tooltips and marks
+
+QString SheetView::uploadedTip(const std::string& uploaded) {
+    return QStringLiteral("Uploaded: ") + QString::fromStdString(uploaded);
+}
+
+namespace {
+
+// The range with its unit on the value box and the slider; where the value differs from the
+// instrument's, that text too (on the frame, its marker and the box).
+template <typename Controls>
+void applyTips(const Controls& c, const QString& range, const std::optional<std::string>& mark) {
+    const QString uploaded = mark ? SheetView::uploadedTip(*mark) : QString();
+    QString box = range;
+    if (!uploaded.isEmpty())
+        box = box.isEmpty() ? uploaded : box + QLatin1Char('\n') + uploaded;
+    setTip(c.text, box);
+    setTip(c.slider, box);
+    setTip(c.frame, uploaded);
+    setTip(c.marker, uploaded);
+    setTip(c.label, uploaded);
+}
+
+} // namespace
+
+void SheetView::mirrorTips(bool rangesChanged) {
+    // The ranges follow the decimal counts, the units, the time base and the block test
+    // minimum; everything else leaves them alone.
+    std::string key =
+        std::to_string(sheet_.flowDecimals()) + '/' + std::to_string(sheet_.presDecimals()) + '/' +
+        sheet_.text(pp::Sys::FlowEngUnits) + '/' + sheet_.text(pp::Sys::PresEngUnits) + '/' +
+        (sheet_.timeBaseSeconds() ? "s" : "t");
+    if (!rangesChanged && key == scaleKey_)
+        return;
+    scaleKey_ = std::move(key);
+    for (const pp::SysRow& r : pp::systemCatalogue())
+        applyTips(controls(r.id), rangeTip(r), marks_.system[static_cast<size_t>(r.id)]);
+    for (const pp::PartRow& r : pp::partCatalogue())
+        applyTips(controls(r.id), rangeTip(r), marks_.part[static_cast<size_t>(r.id)]);
+}
+
+QString SheetView::rangeTip(const pp::SysRow& r) const {
+    return r.slider.empty() ? QString() : qs(pp::rangeText(sheet_, r.id, true));
+}
+
+QString SheetView::rangeTip(const pp::PartRow& r) const {
+    if (!r.slider.empty())
+        return qs(pp::rangeText(sheet_, r.id, true));
+    if (r.kind == pp::PartKind::Code)
+        return qs(r.caption) + QStringLiteral(": 0 to 999999");
+    return {};
+}
+
+void SheetView::showMark(const Controls& c, const std::optional<std::string>& uploaded) {
+    const bool marked = uploaded.has_value();
+    if (QWidget* caption = c.frame ? static_cast<QWidget*>(c.frame) : c.label)
+        setBold(caption, marked);
+    if (c.marker && c.marker->isVisible() != marked)
+        c.marker->setVisible(marked);
+    if (c.text)
+        c.text->setAccessibleDescription(marked ? uploadedTip(*uploaded) : QString());
+}
+
+void SheetView::setMarks(const pp::Marks& marks) {
+    if (marks == marks_)
+        return;
+    const pp::Marks was = std::exchange(marks_, marks);
+    for (const pp::SysRow& r : pp::systemCatalogue()) {
+        const size_t i = static_cast<size_t>(r.id);
+        if (was.system[i] == marks_.system[i])
+            continue;
+        showMark(controls(r.id), marks_.system[i]);
+        applyTips(controls(r.id), rangeTip(r), marks_.system[i]);
+    }
+    for (const pp::PartRow& r : pp::partCatalogue()) {
+        const size_t i = static_cast<size_t>(r.id);
+        if (was.part[i] == marks_.part[i])
+            continue;
+        showMark(controls(r.id), marks_.part[i]);
+        applyTips(controls(r.id), rangeTip(r), marks_.part[i]);
+    }
 }
 
 } // namespace pp::ui
