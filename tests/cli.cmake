@@ -1,5 +1,5 @@
 # The command line against the simulated instrument, in-process and as the real binary.
-add_qt_test(test_cli test_cli.cpp fakes.h)
+add_qt_test(test_cli test_cli.cpp support/fakes.h)
 target_link_libraries(test_cli PRIVATE ppcli)
 target_compile_definitions(test_cli PRIVATE PP_CLI_BINARY="$<TARGET_FILE:paramporter-cli>")
 add_dependencies(test_cli paramporter-cli)

@@ -2,4 +2,4 @@
 add_core_test(test_instrument test_instrument.cpp)
 target_link_libraries(test_instrument PRIVATE ppsim)
 
-add_qt_test(test_e2e_link test_e2e_link.cpp fakes.h)
+add_qt_test(test_e2e_link test_e2e_link.cpp support/fakes.h)

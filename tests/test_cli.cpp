@@ -2,13 +2,13 @@
 // their exit statuses and texts), the argument parser, and the real binary as a subprocess.
 #include "app/cli.h"
 #include "app/cli_commands.h"
-#include "fakes.h"
 #include "files/param_file.h"
 #include "link/frames.h"
 #include "link/records.h"
 #include "report/report.h"
 #include "sheet/compare.h"
 #include "sim/instrument.h"
+#include "support/fakes.h"
 #include "ui/session_driver.h"
 #include "version.h"
 

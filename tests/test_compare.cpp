@@ -3,7 +3,7 @@
 #include "sheet/compare.h"
 #include "sheet/sheet.h"
 
-#include "fakes.h"
+#include "support/fakes.h"
 
 #include <QtTest>
 

@@ -10,6 +10,8 @@
 #include "ui/compare_dialog.h"
 #include "ui/main_window.h"
 
+#include "support/window_fixture.h"
+
 #include <QAction>
 #include <QDir>
 #include <QFile>
@@ -25,36 +27,10 @@
 
 using pp::ui::CompareDialog;
 using pp::ui::MainWindow;
+using namespace pp::test;
+using Fixture = pp::test::WindowFixture;
 
 namespace {
-
-QString qs(std::string_view s) {
-    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
-}
-
-struct Message {
-    QString text;
-    QString caption;
-};
-
-struct Fixture {
-    std::unique_ptr<MainWindow> window = std::make_unique<MainWindow>();
-    std::vector<Message> messages;
-
-    Fixture() {
-        window->window().setMessageHook(
-            [this](const QString& text, pp::Buttons buttons, const QString& caption) {
-                messages.push_back({text, caption});
-                return buttons == pp::Buttons::YesNo ? pp::Answer::Yes : pp::Answer::Ok;
-            });
-    }
-    template <typename T> T* find(const QString& name) const { return window->findChild<T*>(name); }
-    QPushButton* button(const char* name) const {
-        return find<QPushButton>(QString::fromLatin1(name));
-    }
-    QString status() const { return window->statusPanel(1)->text(); }
-    void click(const char* name) const { QTest::mouseClick(button(name), Qt::LeftButton); }
-};
 
 // One step of a scroll bar, up unless it is at its top.
 void nudge(QScrollBar* bar) {
@@ -129,9 +105,7 @@ private:
 };
 
 void TestCompareWindow::initTestCase() {
-    for (int n = 2; n <= 5; ++n)
-        qputenv(QStringLiteral("PARAMPORTER_COMM%1").arg(n).toLatin1(),
-                QStringLiteral("/nonexistent/paramporter-test-%1").arg(n).toLatin1());
+    isolateCommPorts();
 }
 
 void TestCompareWindow::startInstrument(const std::vector<int>& parts) {

@@ -7,13 +7,13 @@
 // Every failure shows the program's message, sets "File Error", and damages nothing: the old
 // file stays byte for byte, no temporary is left, the sheet and its file path stay as they
 // were. Once the fault is lifted the same command succeeds.
-#include "fakes.h"
-#include "file_support.h"
 #include "files/file_commands.h"
 #include "files/param_file.h"
 #include "files/settings.h"
 #include "link/records.h"
 #include "sim/instrument.h"
+#include "support/fakes.h"
+#include "support/file_support.h"
 
 #include <QDir>
 #include <QFile>

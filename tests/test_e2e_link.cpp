@@ -1,9 +1,9 @@
 // The editor's session with the real QSerialPort against the simulated instrument on a
 // pseudo-terminal: uploads, downloads by hand-shake, and every fault the line can throw.
-#include "fakes.h"
 #include "link/frames.h"
 #include "sheet/number_text.h"
 #include "sim/instrument.h"
+#include "support/link_rig.h"
 #include "ui/session_driver.h"
 
 #include <QElapsedTimer>
@@ -24,44 +24,7 @@ Q_DECLARE_METATYPE(pp::Generation)
 
 namespace {
 
-// The instrument, and the editor's sheet, window and session pointed at its terminal.
-struct Rig {
-    explicit Rig(Generation g) : instrument(g), driver(sheet, window) {
-        started = instrument.start();
-        driver.setDeviceOverride(QString::fromStdString(instrument.devicePath()));
-        driver.session().setModeListener(&listener);
-    }
-
-    // Runs one exchange to its end on the event loop; NoEnd when none ended in time.
-    Outcome run(const std::function<void()>& starter, int timeoutMs = 5000) {
-        QSignalSpy spy(&driver, &ui::SessionDriver::exchangeEnded);
-        starter();
-        if (spy.isEmpty() && !spy.wait(timeoutMs))
-            return NoEnd;
-        return spy.first().first().value<Outcome>();
-    }
-    Outcome uploadSystem() {
-        return run([this] { driver.session().cmdSDUpload_Click(); });
-    }
-    Outcome uploadPart(const std::string& pn) {
-        sheet.setPartSelection(pn);
-        return run([this] { driver.session().cmdPartUpload_Click(); });
-    }
-    Outcome downloadSystem() {
-        return run([this] { driver.session().cmdSDDnLoad_Click(); });
-    }
-    Outcome downloadPart() {
-        return run([this] { driver.session().cmdPartDnload_Click(); });
-    }
-    bool portOpen() { return driver.session().busy(); }
-
-    sim::Instrument instrument;
-    Sheet sheet;
-    FakeWindow window;
-    Listener listener;
-    ui::SessionDriver driver;
-    bool started = false;
-};
+using Rig = pp::test::LinkRig;
 
 // Every download frame the instrument logged carries a valid checksum, and the indices run
 // 0..last in order.
@@ -101,7 +64,7 @@ private slots:
     void systemUpload() {
         QFETCH(Generation, gen);
         Rig rig(gen);
-        QVERIFY(rig.started);
+        QVERIFY(rig.ready);
         QCOMPARE(rig.uploadSystem(), Outcome::SystemRecord);
         QCOMPARE(rig.window.status(), std::string(Success));
         QCOMPARE(rig.instrument.framesReceived(), std::vector<std::string>{"2"});
@@ -251,6 +214,19 @@ private slots:
         QVERIFY(rig.sheet.commands.sdUpload);
         QVERIFY(rig.sheet.commands.partUpload);
         QCOMPARE(rig.instrument.framesReceived(), std::vector<std::string>{"2"});
+    }
+
+    // The instrument's closing frame comes after the download has timed out: it waits in
+    // the closed device and must not be taken for the answer to the next request.
+    void lateAnswerIsNotTakenForTheNext() {
+        Rig rig(Generation::V73);
+        QCOMPARE(rig.uploadSystem(), Outcome::SystemRecord);
+        rig.instrument.setClosingFrameGap(1300ms);
+        QCOMPARE(rig.downloadSystem(), Outcome::NoResponse);
+        const size_t sent = rig.instrument.bytesSent().size();
+        QTRY_VERIFY(rig.instrument.bytesSent().size() > sent); // the late "4" is on the line
+        QCOMPARE(rig.run([&] { rig.session().requestMode(); }), Outcome::ModeReport);
+        QCOMPARE(rig.window.status(), std::string());
     }
 
     void nakAtField_data() {

@@ -11,11 +11,10 @@
 // exchange working, and the sheet changed only as far as the exchange was entitled to (a
 // download: nothing but the part texts a system download empties; a failed upload: its
 // cleared texts). The instrument must not have taken anything it did not acknowledge.
-#include "fakes.h"
-#include "line_tap.h"
 #include "link/frames.h"
 #include "link/records.h"
 #include "sim/instrument.h"
+#include "support/link_rig.h"
 #include "ui/session_driver.h"
 
 #include <QElapsedTimer>
@@ -98,39 +97,10 @@ std::string sheetDifference(const Sheet& a, const Sheet& b) {
 #define COMPARE_SHEETS(actual, expected)                                                           \
     QVERIFY2((actual) == (expected), sheetDifference(actual, expected).c_str())
 
-// The instrument and the editor's sheet, window and session pointed at its terminal, through
-// a line tap when the test damages the line itself.
-struct Rig {
-    Rig(Generation g, bool withTap) : generation(g), instrument(g), driver(sheet, window) {
-        ready = instrument.start();
-        if (ready && withTap) {
-            tap = std::make_unique<LineTap>(instrument.devicePath());
-            ready = tap->ok();
-        }
-        driver.setDeviceOverride(
-            QString::fromStdString(tap ? tap->devicePath() : instrument.devicePath()));
-        driver.session().setModeListener(&listener);
-        ended = std::make_unique<QSignalSpy>(&driver, &ui::SessionDriver::exchangeEnded);
-    }
+// The link rig, working on one part number per generation.
+struct Rig : pp::test::LinkRig {
+    Rig(Generation g, bool withTap) : LinkRig(g, withTap) {}
 
-    // Starts an exchange without waiting for it.
-    void start(const std::function<void()>& starter) {
-        ended->clear();
-        starter();
-    }
-    bool finished() const { return !ended->isEmpty(); }
-    Outcome outcome() const {
-        return ended->isEmpty() ? NoEnd : ended->first().first().value<Outcome>();
-    }
-    // Runs one exchange to its end; NoEnd when none ended in time.
-    Outcome run(const std::function<void()>& starter, int timeoutMs = 5000) {
-        start(starter);
-        if (ended->isEmpty() && !ended->wait(timeoutMs))
-            return NoEnd;
-        return outcome();
-    }
-
-    Session& session() { return driver.session(); }
     std::function<void()> uploadSystemStarter() {
         return [this] { session().cmdSDUpload_Click(); };
     }
@@ -162,19 +132,7 @@ struct Rig {
             expected.ClearPartSheet();
         return expected;
     }
-    bool idle() { return !session().busy() && !session().exchangeOpen(); }
-    bool uploadsEnabled() const { return sheet.commands.sdUpload && sheet.commands.partUpload; }
-
-    Generation generation;
     int part = partOf(generation);
-    sim::Instrument instrument;
-    std::unique_ptr<LineTap> tap;
-    Sheet sheet;
-    FakeWindow window;
-    Listener listener;
-    ui::SessionDriver driver;
-    std::unique_ptr<QSignalSpy> ended;
-    bool ready = false;
 };
 
 // The outcome and status that end a download cleanly.

@@ -1,7 +1,7 @@
-#include "fakes.h"
-#include "file_support.h"
 #include "files/file_commands.h"
 #include "files/param_file.h"
+#include "support/fakes.h"
+#include "support/file_support.h"
 
 #include <QDir>
 #include <QTemporaryDir>

@@ -2,20 +2,17 @@
 // pseudo-terminal with plain POSIX descriptors.
 #include "link/frames.h"
 #include "sim/instrument.h"
+#include "support/pty.h"
 
 #include <QtTest>
 
-#include <cerrno>
 #include <chrono>
 #include <fcntl.h>
-#include <poll.h>
-#include <termios.h>
 #include <unistd.h>
 
 using namespace pp;
 using namespace std::chrono_literals;
 using sim::Instrument;
-using Clock = std::chrono::steady_clock;
 
 Q_DECLARE_METATYPE(pp::Generation)
 
@@ -38,12 +35,8 @@ class Line {
 public:
     explicit Line(const std::string& path) {
         fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        if (fd_ < 0)
-            return;
-        termios tio{};
-        tcgetattr(fd_, &tio);
-        cfmakeraw(&tio);
-        tcsetattr(fd_, TCSANOW, &tio);
+        if (fd_ >= 0)
+            pp::test::makeRaw(fd_);
     }
     ~Line() { close(); }
     Line(const Line&) = delete;
@@ -56,37 +49,15 @@ public:
         fd_ = -1;
     }
 
-    bool write(std::string_view bytes) {
-        return ::write(fd_, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
-    }
+    bool write(std::string_view bytes) { return pp::test::writeAll(fd_, bytes); }
 
     // Reads until `done` holds for what has arrived, or the deadline. Returns everything
     // read; `reads` counts the reads that returned data.
     template <class Done> std::string readUntil(Done done, std::chrono::milliseconds timeout) {
-        std::string got;
-        const auto deadline = Clock::now() + timeout;
-        while (!done(got)) {
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-            if (left.count() <= 0)
-                break;
-            pollfd p{fd_, POLLIN, 0};
-            int r = ::poll(&p, 1, static_cast<int>(left.count()));
-            if (r <= 0)
-                continue;
-            if (p.revents & POLLHUP)
-                hangUpSeen = true;
-            char buf[256];
-            ssize_t n = ::read(fd_, buf, sizeof buf);
-            if (n > 0) {
-                got.append(buf, static_cast<size_t>(n));
-                ++reads;
-            } else if (n == 0 || errno == EIO) {
-                hangUpSeen = true;
-                break;
-            }
-        }
-        return got;
+        pp::test::ReadResult r = pp::test::readUntil(fd_, done, timeout);
+        reads += r.reads;
+        hangUpSeen = hangUpSeen || r.hangUp;
+        return r.bytes;
     }
 
     // The first complete frame's content (bytes before STX dropped); empty on a timeout.

@@ -9,6 +9,8 @@
 #include "ui/session_driver.h"
 #include "ui/sheet_view.h"
 
+#include "support/window_fixture.h"
+
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -33,54 +35,8 @@
 
 using pp::ui::MainWindow;
 
-namespace {
-
-QString qs(std::string_view s) {
-    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
-}
-
-struct Message {
-    QString text;
-    pp::Buttons buttons;
-    QString caption;
-};
-
-// A main window whose message boxes are answered from a queue and recorded.
-struct Fixture {
-    std::unique_ptr<MainWindow> window;
-    std::vector<Message> messages;
-    std::deque<pp::Answer> answers;
-
-    explicit Fixture(pp::ui::AppSettingsHooks hooks = {})
-        : window(std::make_unique<MainWindow>(std::move(hooks))) {
-        window->window().setMessageHook(
-            [this](const QString& text, pp::Buttons buttons, const QString& caption) {
-                messages.push_back({text, buttons, caption});
-                if (answers.empty())
-                    return buttons == pp::Buttons::YesNo ? pp::Answer::Yes : pp::Answer::Ok;
-                const pp::Answer a = answers.front();
-                answers.pop_front();
-                return a;
-            });
-    }
-    template <typename T> T* find(const QString& name) const { return window->findChild<T*>(name); }
-    QString text(std::string_view textBox) const {
-        auto* edit = find<QLineEdit>(qs(textBox));
-        return edit ? edit->text() : QStringLiteral("<missing>");
-    }
-    QAction* action(const char* name) const { return find<QAction>(QString::fromLatin1(name)); }
-    QTabWidget* tabs() const { return find<QTabWidget>(QStringLiteral("SSTab1")); }
-};
-
-// Runs `act` on the next modal window once it is up; `trigger` opens it.
-template <typename Act> void onNextModal(Act act) {
-    QTimer::singleShot(0, [act] {
-        QWidget* modal = QApplication::activeModalWidget();
-        act(modal);
-    });
-}
-
-} // namespace
+using namespace pp::test;
+using Fixture = pp::test::WindowFixture;
 
 class TestMainWindow : public QObject {
     Q_OBJECT
@@ -117,9 +73,7 @@ private slots:
 
 void TestMainWindow::initTestCase() {
     // No test may reach a real serial port; the simulator takes COMM 1 or 2 where needed.
-    for (int n = 1; n <= 5; ++n)
-        qputenv(QStringLiteral("PARAMPORTER_COMM%1").arg(n).toLatin1(),
-                QStringLiteral("/nonexistent/paramporter-test-%1").arg(n).toLatin1());
+    isolateCommPorts();
 }
 
 void TestMainWindow::startState() {
@@ -760,10 +714,9 @@ void TestMainWindow::aboutBox() {
 }
 
 void TestMainWindow::shutDownSavesSettingsThenClosesThePort() {
-    pp::sim::Instrument instrument;
-    QVERIFY(instrument.start());
-    instrument.setSilent(true); // the exchange stays open
-    qputenv("PARAMPORTER_COMM2", QByteArray::fromStdString(instrument.devicePath()));
+    SimulatorOnComm sim(2);
+    QVERIFY(sim.started);
+    sim.instrument.setSilent(true); // the exchange stays open
 
     std::vector<std::pair<int, bool>> saved; // port number, port still open
     MainWindow* w = nullptr;
@@ -784,14 +737,13 @@ void TestMainWindow::shutDownSavesSettingsThenClosesThePort() {
     QCOMPARE(saved[0].first, 2);
     QVERIFY(saved[0].second); // saved first, port closed after
     QVERIFY(!w->session().busy());
-    qputenv("PARAMPORTER_COMM2", "/nonexistent/paramporter-test-2");
 }
 
 void TestMainWindow::endToEndAgainstTheSimulator() {
-    pp::sim::Instrument instrument;
-    QVERIFY(instrument.start());
+    SimulatorOnComm sim;
+    QVERIFY(sim.started);
+    pp::sim::Instrument& instrument = sim.instrument;
     instrument.setConfiguredParts({1, 2, 5});
-    qputenv("PARAMPORTER_COMM1", QByteArray::fromStdString(instrument.devicePath()));
 
     Fixture f;
     MainWindow& w = *f.window;
@@ -855,15 +807,14 @@ void TestMainWindow::endToEndAgainstTheSimulator() {
     QTRY_COMPARE_WITH_TIMEOUT(w.statusPanel(1)->text(),
                               QStringLiteral("Error - No response from QX7400"), 5000);
     QVERIFY(!w.session().busy());
-    qputenv("PARAMPORTER_COMM1", "/nonexistent/paramporter-test-1");
 }
 
 void TestMainWindow::modeWindowAgainstTheSimulator() {
-    pp::sim::Instrument instrument;
-    QVERIFY(instrument.start());
+    SimulatorOnComm sim;
+    QVERIFY(sim.started);
+    pp::sim::Instrument& instrument = sim.instrument;
     instrument.setMode(2);
     instrument.setConfiguredParts({3, 32});
-    qputenv("PARAMPORTER_COMM1", QByteArray::fromStdString(instrument.devicePath()));
 
     Fixture f;
     MainWindow& w = *f.window;
@@ -900,7 +851,6 @@ void TestMainWindow::modeWindowAgainstTheSimulator() {
     w.modeWindow()->cmdSetMode_Click();
     QTRY_COMPARE(w.statusPanel(1)->text(), QStringLiteral("Check QX7400 operating mode!"));
     QCOMPARE(instrument.framesReceived().back(), std::string("9?"));
-    qputenv("PARAMPORTER_COMM1", "/nonexistent/paramporter-test-1");
 }
 
 QTEST_MAIN(TestMainWindow)

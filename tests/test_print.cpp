@@ -1,4 +1,4 @@
-#include "print_support.h"
+#include "support/print_support.h"
 #include "ui/print_dialog.h"
 #include "ui/report_printer.h"
 

@@ -1,6 +1,6 @@
 // Printing through a real print system: a private CUPS scheduler with two cups-pdf queues.
 // Where CUPS or cups-pdf cannot run here the tests are skipped with the reason.
-#include "print_support.h"
+#include "support/print_support.h"
 #include "ui/print_dialog.h"
 
 #include <QComboBox>

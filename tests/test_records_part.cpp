@@ -1,6 +1,6 @@
 // Part record: decoding an upload into the part sheet, and the part download texts.
 #include "link/records.h"
-#include "test_records_support.h"
+#include "support/records_support.h"
 
 #include <QtTest>
 

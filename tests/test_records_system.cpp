@@ -1,6 +1,6 @@
 // System record: decoding an upload, the option block, the clock, and the download texts.
 #include "link/records.h"
-#include "test_records_support.h"
+#include "support/records_support.h"
 
 #include <QtTest>
 

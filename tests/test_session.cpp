@@ -1,9 +1,9 @@
 // The session driven by hand through recording fakes: what each request writes, how the
 // response machine reads what comes back, and how every exchange ends.
-#include "fakes.h"
 #include "link/frames.h"
 #include "link/records.h"
 #include "link/session.h"
+#include "support/fakes.h"
 
 #include <QtTest>
 
@@ -96,7 +96,7 @@ private slots:
     void uploadsClearTheSheetDownloadsOnlyThePartSheet();
     void localRefusals_data();
     void localRefusals();
-    void downloadsOpenWithoutAssigningThePortNumber();
+    void everyExchangeOpensTheChosenPort();
 
     // ---- response machine
     void lineErrors_data();
@@ -114,11 +114,12 @@ private slots:
     void fullDownload();
     void ackAndClosingFrameInOneRead();
     void ackKeepsWhatFollows();
-    void partNumberIsReadForEachField();
+    void downloadSendsTheSheetAsItBegan();
     void sendDownloadFieldWithoutDownloadDoesNothing();
     void strayAckOutsideADownloadSendsNothing();
     void nakEndsTheDownload_data();
     void nakEndsTheDownload();
+    void nakDropsWhatCameWithIt();
     void laterWriteFailureEndsTheDownload();
 
     // ---- nothing or not enough comes back
@@ -130,7 +131,7 @@ private slots:
     void uploadOpenFailure();
     void downloadOpenFailureIsFollowedByTheTimeout_data();
     void downloadOpenFailureIsFollowedByTheTimeout();
-    void secondRequestClosesThePortOfTheFirst();
+    void secondRequestLeavesTheRunningExchangeAlone();
     void modeRequestOpenFailureLeavesThePort();
 };
 
@@ -286,19 +287,19 @@ void TestSession::localRefusals() {
         QVERIFY(r.sheet.text(Part::CustCode).empty());
 }
 
-void TestSession::downloadsOpenWithoutAssigningThePortNumber() {
+void TestSession::everyExchangeOpensTheChosenPort() {
     Rig r;
     r.sheet.SetFirmwareGeneration(Generation::V70);
     r.sheet.setPartSelection("01");
-    r.port.setPortNumber(2);
     r.session.setCommPortNumber(5);
     r.session.cmdSDDnLoad_Click();
     r.feed(Nak);
     r.sheet.setText(Part::CustCode, "9"); // the system download emptied it
+    r.session.setCommPortNumber(3);
     r.session.cmdPartDnload_Click();
     r.feed(Nak);
     r.session.cmdSDUpload_Click();
-    QCOMPARE(r.port.openedNumbers, (std::vector<int>{2, 2, 5}));
+    QCOMPARE(r.port.openedNumbers, (std::vector<int>{5, 3, 3}));
 }
 
 // ---------------------------------------------------------------- response machine
@@ -568,16 +569,22 @@ void TestSession::ackKeepsWhatFollows() {
     QCOMPARE(parseField(r.port.writes[3]).index, 3);
 }
 
-void TestSession::partNumberIsReadForEachField() {
+void TestSession::downloadSendsTheSheetAsItBegan() {
     Rig r;
     r.sheet.SetFirmwareGeneration(Generation::V73);
     r.sheet.setPartSelection("3");
     r.sheet.setText(Part::CustCode, "1");
     r.session.cmdPartDnload_Click();
+    // Edited while the download runs: the instrument still gets one sheet, not a mix.
+    const Sheet began = r.sheet;
     r.sheet.setPartSelection("12");
-    r.feed(Ack);
-    QCOMPARE(parseField(r.port.writes[0]).part, std::string("03"));
-    QCOMPARE(parseField(r.port.writes[1]).part, std::string("12"));
+    for (const PartRow& row : partCatalogue())
+        r.sheet.setText(row.id, "7");
+    while (r.port.writes.size() < 30)
+        r.feed(Ack);
+    for (int i = 0; i < 30; ++i)
+        QCOMPARE(r.port.writes[size_t(i)],
+                 downloadFieldFrame('5', PartParamWireText(began, i), "03", i));
 }
 
 void TestSession::sendDownloadFieldWithoutDownloadDoesNothing() {
@@ -654,6 +661,19 @@ void TestSession::nakEndsTheDownload() {
     r.session.cmdSDUpload_Click();
     QVERIFY(r.window.messages.empty());
     QVERIFY(r.port.isOpen());
+}
+
+void TestSession::nakDropsWhatCameWithIt() {
+    Rig r;
+    r.sheet.SetFirmwareGeneration(Generation::V73);
+    r.session.cmdSDDnLoad_Click();
+    r.feed(Nak + framed("4"));
+    QVERIFY(r.session.rxBuffer().empty());
+    // The next request gets its own answer, not the frame that came with the NAK.
+    QVERIFY(r.session.requestMode());
+    r.feed(framed("820"));
+    QCOMPARE(r.outcomes, (std::vector<Outcome>{Outcome::Nak, Outcome::ModeReport}));
+    QCOMPARE(r.listener.modes, std::vector<std::string>{"820"});
 }
 
 void TestSession::laterWriteFailureEndsTheDownload() {
@@ -810,21 +830,32 @@ void TestSession::downloadOpenFailureIsFollowedByTheTimeout() {
     QCOMPARE(r.outcomes.size(), size_t(1)); // the failure was the end of that exchange
 }
 
-void TestSession::secondRequestClosesThePortOfTheFirst() {
+void TestSession::secondRequestLeavesTheRunningExchangeAlone() {
     Rig r;
+    r.sheet.SetFirmwareGeneration(Generation::V70);
+    r.sheet.setPartSelection("02");
+    r.sheet.setText(Part::CustCode, "1");
+    r.sheet.commands.sdUpload = true;
+    r.session.cmdPartDnload_Click();
+    r.feed(Ack);
+    const std::string wait = "Please wait until the transfer with QX7400 has ended.";
+    // The part tab's part-list request, a mode-window button and the transfer buttons.
+    QVERIFY(!r.session.requestPartList());
+    QVERIFY(!r.session.requestModeChange('2'));
     r.session.cmdSDUpload_Click();
-    r.session.cmdSDUpload_Click();
-    QCOMPARE(r.window.messageTexts(),
-             std::vector<std::string>{"Can't open comm port! Please Try Again"});
-    QVERIFY(!r.port.isOpen());
-    QCOMPARE(r.outcomes, std::vector<Outcome>{Outcome::OpenFailed});
-    // The first exchange cannot be answered any more; its timer ends it.
-    QVERIFY(r.expire());
-    QCOMPARE(r.outcomes, (std::vector<Outcome>{Outcome::OpenFailed, Outcome::NoResponse}));
-    // And the following attempt succeeds.
-    r.session.cmdSDUpload_Click();
+    r.session.cmdSDDnLoad_Click();
+    QCOMPARE(r.window.messageTexts(), std::vector<std::string>(4, wait));
+    QCOMPARE(r.port.writes.size(), size_t(2));
     QVERIFY(r.port.isOpen());
-    QCOMPARE(r.window.messages.size(), size_t(1));
+    QVERIFY(r.outcomes.empty());
+    QCOMPARE(r.sheet.text(Part::CustCode), std::string("1"));
+    // The download goes on to its end.
+    while (r.port.writes.size() < 28)
+        r.feed(Ack);
+    r.feed(Ack + framed("5"));
+    QCOMPARE(r.outcomes, std::vector<Outcome>{Outcome::PartDownloadEnd});
+    QCOMPARE(r.window.status(), std::string("Part Download successfully completed"));
+    QCOMPARE(parseField(r.port.writes.back()).index, 27);
 }
 
 void TestSession::modeRequestOpenFailureLeavesThePort() {
@@ -834,12 +865,13 @@ void TestSession::modeRequestOpenFailureLeavesThePort() {
            "2,");
     r.sheet.commands.sdUpload = false;
     QVERIFY(!r.session.requestPartList());
-    QCOMPARE(r.window.messageTexts(), std::vector<std::string>{"Can't open comm port!"});
+    QCOMPARE(r.window.messageTexts(),
+             std::vector<std::string>{"Please wait until the transfer with QX7400 has ended."});
     QVERIFY(r.port.isOpen()); // the upload goes on
     QCOMPARE(r.session.rxBuffer(), bytes("\x02"
                                          "2,"));
     QVERIFY(!r.sheet.commands.sdUpload);
-    QCOMPARE(r.outcomes, std::vector<Outcome>{Outcome::OpenFailed});
+    QVERIFY(r.outcomes.empty());
 
     Rig closed;
     closed.port.failOpen = true;

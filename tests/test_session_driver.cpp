@@ -1,16 +1,12 @@
 // The Qt adapters over a real pseudo-terminal whose other end the test plays by hand:
 // bytes both ways, the time-out on the event loop, a port that goes away, open failures.
-#include "fakes.h"
 #include "link/frames.h"
+#include "support/fakes.h"
+#include "support/pty.h"
 #include "ui/session_driver.h"
 
 #include <QSignalSpy>
 #include <QtTest>
-
-#include <fcntl.h>
-#include <poll.h>
-#include <termios.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -23,63 +19,20 @@ Q_DECLARE_METATYPE(pp::Outcome)
 
 namespace {
 
-// The instrument's end of a pty. The slave stays open here too, so closing the master is
-// what a pulled adapter looks like to the editor.
-class PtyPeer {
+// The instrument's end of a pty, played by the test.
+class PtyPeer : public pp::test::PtyPair {
 public:
-    PtyPeer() {
-        master_ = posix_openpt(O_RDWR | O_NOCTTY);
-        if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0)
-            return;
-        path_ = ptsname(master_);
-        slave_ = ::open(path_.c_str(), O_RDWR | O_NOCTTY);
-        termios t{};
-        if (slave_ >= 0 && tcgetattr(slave_, &t) == 0) {
-            cfmakeraw(&t);
-            tcsetattr(slave_, TCSANOW, &t);
-        }
-    }
-    ~PtyPeer() {
-        hangUp();
-        if (slave_ >= 0)
-            ::close(slave_);
-    }
-    bool ok() const { return master_ >= 0 && slave_ >= 0; }
-    QString path() const { return QString::fromStdString(path_); }
-
-    void send(std::string_view bytes) {
-        if (::write(master_, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
-            qWarning("pty write failed");
-    }
+    QString path() const { return QString::fromStdString(PtyPair::path()); }
 
     // Reads until `bytes` bytes came, running the event loop so the editor's side can write;
     // gives up after two seconds.
     std::string receive(size_t bytes) {
-        std::string got;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-        while (got.size() < bytes && std::chrono::steady_clock::now() < deadline) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-            pollfd p{master_, POLLIN, 0};
-            if (::poll(&p, 1, 10) > 0 && (p.revents & POLLIN)) {
-                char buf[256];
-                const ssize_t n = ::read(master_, buf, sizeof buf);
-                if (n > 0)
-                    got.append(buf, static_cast<size_t>(n));
-            }
-        }
-        return got;
+        return pp::test::readUntil(
+                   master(), [bytes](const std::string& got) { return got.size() >= bytes; },
+                   std::chrono::seconds(2),
+                   [] { QCoreApplication::processEvents(QEventLoop::AllEvents, 10); })
+            .bytes;
     }
-
-    void hangUp() {
-        if (master_ >= 0)
-            ::close(master_);
-        master_ = -1;
-    }
-
-private:
-    int master_ = -1;
-    int slave_ = -1;
-    std::string path_;
 };
 
 struct Listener : ModeListener {

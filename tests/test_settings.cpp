@@ -1,6 +1,6 @@
-#include "fakes.h"
-#include "file_support.h"
 #include "files/settings.h"
+#include "support/fakes.h"
+#include "support/file_support.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
 // The main window's file and print commands, what it shows while it talks to the instrument,
 // and Print All Parts, driven through the window against files and the simulated instrument.
-#include "print_support.h"
+#include "support/print_support.h"
 
 #include "files/param_file.h"
 #include "sheet/catalogue.h"
@@ -10,6 +10,8 @@
 #include "ui/port_dialog.h"
 #include "ui/print_dialog.h"
 #include "ui/session_driver.h"
+
+#include "support/window_fixture.h"
 
 #include <QAction>
 #include <QApplication>
@@ -35,12 +37,11 @@
 #include <memory>
 
 using pp::ui::MainWindow;
+using namespace pp::test;
+using Fixture = pp::test::WindowFixture;
+using Simulator = pp::test::SimulatorOnComm;
 
 namespace {
-
-QString qs(std::string_view s) {
-    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
-}
 
 // A file of the earlier layout (no initial flow check line), part 05, serial 1234.
 const char TwoLines[] =
@@ -62,77 +63,6 @@ QByteArray fileBytes(const QString& path) {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-std::tm date(int year, int month, int day) {
-    std::tm t{};
-    t.tm_year = year - 1900;
-    t.tm_mon = month - 1;
-    t.tm_mday = day;
-    return t;
-}
-
-struct FileDialogCall {
-    bool save;
-    QString suggested;
-};
-
-// A main window whose message boxes and file dialogs are answered from queues and recorded.
-// An empty file answer stands for a cancelled dialog.
-struct Fixture {
-    std::unique_ptr<MainWindow> window;
-    std::vector<QString> messages;
-    std::deque<pp::Answer> answers;
-    std::deque<QString> files;
-    std::vector<FileDialogCall> dialogs;
-
-    Fixture() : window(std::make_unique<MainWindow>()) {
-        window->window().setMessageHook(
-            [this](const QString& text, pp::Buttons buttons, const QString&) {
-                messages.push_back(text);
-                if (answers.empty())
-                    return buttons == pp::Buttons::YesNo ? pp::Answer::Yes : pp::Answer::Ok;
-                const pp::Answer a = answers.front();
-                answers.pop_front();
-                return a;
-            });
-        window->window().setFileHook(
-            [this](bool save, const QString& suggested) -> std::optional<QString> {
-                dialogs.push_back({save, suggested});
-                if (files.empty() || files.front().isEmpty()) {
-                    if (!files.empty())
-                        files.pop_front();
-                    return std::nullopt;
-                }
-                const QString f = files.front();
-                files.pop_front();
-                return f;
-            });
-        window->setClock([] { return date(2026, 12, 7); });
-    }
-    template <typename T> T* find(const QString& name) const { return window->findChild<T*>(name); }
-    QAction* action(const char* name) const { return find<QAction>(QString::fromLatin1(name)); }
-    QString text(std::string_view box) const {
-        auto* edit = find<QLineEdit>(qs(box));
-        return edit ? edit->text() : QStringLiteral("<missing>");
-    }
-    QString path() const { return window->statusPanel(3)->text(); }
-};
-
-// Runs `act` on the next modal window once it is up.
-template <typename Act> void onNextModal(Act act) {
-    QTimer::singleShot(0, [act] { act(QApplication::activeModalWidget()); });
-}
-
-// The simulator on COMM 1 for the life of the object.
-struct Simulator {
-    pp::sim::Instrument instrument;
-    bool started = false;
-    Simulator() {
-        started = instrument.start();
-        qputenv("PARAMPORTER_COMM1", QByteArray::fromStdString(instrument.devicePath()));
-    }
-    ~Simulator() { qputenv("PARAMPORTER_COMM1", "/nonexistent/paramporter-test-1"); }
-};
-
 bool cursorBusy() {
     return QApplication::overrideCursor() != nullptr;
 }
@@ -151,6 +81,8 @@ private slots:
     void shortcutsAndMnemonics();
     void shutDownClosesThePrintDialog();
     void progressBarDuringADownload();
+    void requestsDuringADownloadLeaveItAlone();
+    void downloadGoesToTheChosenPort();
     void cursorIsNeverLeftBusy_data();
     void cursorIsNeverLeftBusy();
     void printAllParts();
@@ -160,9 +92,7 @@ private slots:
 };
 
 void TestWindowCommands::initTestCase() {
-    for (int n = 1; n <= 5; ++n)
-        qputenv(QStringLiteral("PARAMPORTER_COMM%1").arg(n).toLatin1(),
-                QStringLiteral("/nonexistent/paramporter-test-%1").arg(n).toLatin1());
+    isolateCommPorts();
 }
 
 void TestWindowCommands::openSaveAsThenSave() {
@@ -252,7 +182,7 @@ void TestWindowCommands::failingOpenKeepsSheetAndPath() {
     QCOMPARE(w.statusPanel(2)->text(), QStringLiteral("QX7400 V7.3 or later"));
     QVERIFY(f.action("mnuSave")->isEnabled());
     // A conversion question may come first for a short file; the error is always last.
-    QCOMPARE(!f.messages.empty() && f.messages.back() == QStringLiteral("Error reading file"),
+    QCOMPARE(!f.messages.empty() && f.messages.back().text == QStringLiteral("Error reading file"),
              errorShown);
     if (!errorShown)
         QVERIFY(f.messages.empty());
@@ -406,6 +336,68 @@ void TestWindowCommands::progressBarDuringADownload() {
     QVERIFY(!cursorBusy());
 }
 
+void TestWindowCommands::requestsDuringADownloadLeaveItAlone() {
+    Simulator sim;
+    QVERIFY(sim.started);
+    Fixture f;
+    f.click("cmdSDUpload");
+    QTRY_COMPARE(f.status(), QStringLiteral("SUCCESS"));
+    sim.instrument.clearLogs();
+    sim.instrument.setPacing(true); // the download takes the better part of a second
+
+    f.click("cmdSDDnLoad");
+    // The part tab turns without asking for the part list.
+    f.tabs()->setCurrentIndex(1);
+    QCOMPARE(f.tabs()->currentIndex(), 1);
+    QVERIFY(f.messages.empty());
+    // A button of the mode window is refused.
+    onNextModal([&f](QWidget* modal) {
+        QTest::mouseClick(modal->findChild<QPushButton*>(QStringLiteral("cmdQuery")),
+                          Qt::LeftButton);
+        QTest::mouseClick(modal->findChild<QPushButton*>(QStringLiteral("cmdClose")),
+                          Qt::LeftButton);
+    });
+    f.action("mnuQX7400")->trigger();
+    QCOMPARE(f.messageTexts(),
+             QStringList{QStringLiteral("Please wait until the transfer with QX7400 has ended.")});
+
+    QTRY_COMPARE_WITH_TIMEOUT(f.status(), QStringLiteral("System Download successfully completed"),
+                              5000);
+    QCOMPARE(int(sim.instrument.downloadFrames().size()), sim.instrument.lastSystemIndex() + 1);
+    for (const std::string& frame : sim.instrument.framesReceived())
+        QVERIFY(frame[0] == '4');
+}
+
+// Copying a part from the instrument on COMM 1 to the one on COMM 2.
+void TestWindowCommands::downloadGoesToTheChosenPort() {
+    Simulator first(1);
+    Simulator second(2);
+    QVERIFY(first.started && second.started);
+    first.instrument.setPartField(2, 2, "130");
+    QVERIFY(second.instrument.partRecord(2) != first.instrument.partRecord(2));
+    Fixture f;
+    MainWindow& w = *f.window;
+    f.click("cmdSDUpload");
+    QTRY_COMPARE(f.status(), QStringLiteral("SUCCESS"));
+    w.sheet().AddPartNumber("02");
+    w.sheet().setPartSelection("02");
+    w.mirror();
+    f.click("cmdPartUpload");
+    QTRY_VERIFY(!w.sheet().text(pp::Part::CustCode).empty());
+
+    onNextModal([](QWidget* modal) {
+        QTest::mouseClick(modal->findChild<QRadioButton*>(QStringLiteral("optComm2")),
+                          Qt::LeftButton, {}, QPoint(6, 6));
+        QTest::mouseClick(modal->findChild<QPushButton*>(QStringLiteral("cmdOK")), Qt::LeftButton);
+    });
+    f.action("mnuComm")->trigger();
+    f.click("cmdPartDnload");
+    QTRY_COMPARE_WITH_TIMEOUT(f.status(), QStringLiteral("Part Download successfully completed"),
+                              5000);
+    QCOMPARE(second.instrument.partRecord(2), first.instrument.partRecord(2));
+    QVERIFY(first.instrument.downloadFrames().empty());
+}
+
 void TestWindowCommands::cursorIsNeverLeftBusy_data() {
     QTest::addColumn<QString>("how");
     QTest::addColumn<QString>("status");
@@ -503,7 +495,7 @@ void TestWindowCommands::printAllParts() {
     QVERIFY(w.transferProgress()->isHidden());
     QVERIFY(!cursorBusy());
     // Only the print dialog's own word about the printers may have come (none installed).
-    for (const QString& m : f.messages)
+    for (const QString& m : f.messageTexts())
         QCOMPARE(m, QStringLiteral("No printers are available!"));
     QVERIFY(QFile::exists(pdf));
     if (pp::testing::havePdfTools()) {
@@ -582,10 +574,10 @@ void TestWindowCommands::printAllPartsThatFails() {
         QVERIFY(f.messages.empty());
     } else {
         QCOMPARE(f.messages.size(), size_t(1));
-        QVERIFY2(f.messages[0].startsWith(message), qPrintable(f.messages[0]));
+        QVERIFY2(f.messages[0].text.startsWith(message), qPrintable(f.messages[0].text));
     }
     if (fault == "checksum") // the decoder's own words follow
-        QVERIFY(f.messages[0].size() > message.size());
+        QVERIFY(f.messages[0].text.size() > message.size());
 }
 
 void TestWindowCommands::portDialogListsTheSerialDevices() {

@@ -30,11 +30,13 @@ Session::Session(Sheet& sheet, SerialPort& port, OneShotTimer& timer, Window& wi
 // ---- request starters
 
 void Session::cmdSDUpload_Click() {
+    if (refuseWhileRunning())
+        return;
     rxBuffer_.clear();
     window_.setStatus("");
     sheet_->ClearSystemSheet();
     sheet_->ClearPartSheet();
-    if (!openPort(true) || !port_.write(systemUploadFrame())) {
+    if (!openPort() || !port_.write(systemUploadFrame())) {
         openFailure(CantOpenPort, true);
         return;
     }
@@ -43,6 +45,8 @@ void Session::cmdSDUpload_Click() {
 }
 
 void Session::cmdPartUpload_Click() {
+    if (refuseWhileRunning())
+        return;
     rxBuffer_.clear();
     window_.setStatus("");
     sheet_->ClearPartSheet();
@@ -52,7 +56,7 @@ void Session::cmdPartUpload_Click() {
         notify(Outcome::LocalRefusal);
         return;
     }
-    if (!openPort(true) || !port_.write(partUploadFrame(partNumber))) {
+    if (!openPort() || !port_.write(partUploadFrame(partNumber))) {
         openFailure(CantOpenPort, true);
         return;
     }
@@ -61,14 +65,18 @@ void Session::cmdPartUpload_Click() {
 }
 
 // Downloads start the timer before opening, so an open failure is followed by the
-// time-out one second later, which enables the upload buttons again.
+// time-out one second later, which enables the upload buttons again. Like every other
+// exchange they open the port the user chose.
 void Session::cmdSDDnLoad_Click() {
+    if (refuseWhileRunning())
+        return;
     window_.setStatus("");
     sheet_->ClearPartSheet();
+    sending_ = *sheet_;
     downloadIndex_ = 0;
     downloadCmd_ = "4";
     timer_.start(NoResponseMs);
-    if (!openPort(false)) {
+    if (!openPort()) {
         openFailure(CantOpenPort, true);
         return;
     }
@@ -82,6 +90,8 @@ void Session::cmdSDDnLoad_Click() {
 }
 
 void Session::cmdPartDnload_Click() {
+    if (refuseWhileRunning())
+        return;
     window_.setStatus("");
     downloadIndex_ = 0;
     if (!isPartNumber(sheet_->partSelection())) {
@@ -95,9 +105,10 @@ void Session::cmdPartDnload_Click() {
         return;
     }
     sheet_->commands.partUpload = false;
+    sending_ = *sheet_;
     downloadCmd_ = "5";
     timer_.start(NoResponseMs);
-    if (!openPort(false)) {
+    if (!openPort()) {
         openFailure(CantOpenPort, true);
         return;
     }
@@ -122,8 +133,10 @@ bool Session::requestModeChange(char mode) {
 // The mode window's requests keep RxBuffer and the buttons as they are, and leave a port
 // that was already open (by an exchange in progress) open.
 bool Session::startModeRequest(const std::string& frame) {
+    if (refuseWhileRunning())
+        return false;
     window_.setStatus("");
-    if (!openPort(true)) {
+    if (!openPort()) {
         openFailure(CantOpenPortMode, false);
         return false;
     }
@@ -137,9 +150,18 @@ bool Session::startModeRequest(const std::string& frame) {
     return true;
 }
 
-bool Session::openPort(bool assignNumber) {
-    if (assignNumber)
-        port_.setPortNumber(commPortNumber_);
+// A second request would close the running exchange's port, and a download would stop
+// half-way with the instrument holding a mix of old and new values: refuse it before it
+// changes anything, and leave the running exchange alone.
+bool Session::refuseWhileRunning() {
+    if (!transferRunning())
+        return false;
+    window_.message(WaitForTransfer);
+    return true;
+}
+
+bool Session::openPort() {
+    port_.setPortNumber(commPortNumber_);
     return port_.open();
 }
 
@@ -170,8 +192,8 @@ bool Session::sendField() {
     std::string partNumber;
     int last = 0;
     if (downloadCmd_ == "4") {
-        value = SystemParamWireText(*sheet_, downloadIndex_);
-        last = sheet_->lastSysIndex();
+        value = SystemParamWireText(sending_, downloadIndex_);
+        last = sending_.lastSysIndex();
         if (downloadIndex_ > last) {
             downloading_ = false;
             sheet_->commands.sdUpload = true;
@@ -181,8 +203,8 @@ bool Session::sendField() {
             return true;
         }
     } else if (downloadCmd_ == "5") {
-        value = PartParamWireText(*sheet_, downloadIndex_);
-        last = sheet_->lastPartIndex();
+        value = PartParamWireText(sending_, downloadIndex_);
+        last = sending_.lastPartIndex();
         if (downloadIndex_ > last) {
             downloading_ = false;
             sheet_->commands.partUpload = true;
@@ -190,7 +212,7 @@ bool Session::sendField() {
                 timer_.start(NoResponseMs);
             return true;
         }
-        partNumber = sheet_->partSelection();
+        partNumber = sending_.partSelection();
     } else {
         return true;
     }
@@ -292,9 +314,10 @@ void Session::analyse() {
             }
             continue;
         }
-        const size_t nak = rxBuffer_.find(NAK);
-        if (nak != std::string::npos) {
-            rxBuffer_.erase(0, nak + 1);
+        if (rxBuffer_.find(NAK) != std::string::npos) {
+            // Whatever came with the NAK belongs to the refused download, not to the next
+            // request.
+            rxBuffer_.clear();
             window_.setStatus(NakReceived);
             enableDownloadUpload();
             finish(Outcome::Nak);

@@ -89,6 +89,8 @@ public:
     int downloadIndex() const { return downloadIndex_; }
     bool busy() const { return port_.isOpen() || timer_.isRunning(); }
     bool exchangeOpen() const { return exchangeOpen_; }
+    // An exchange is under way: every request starter refuses to begin another one.
+    bool transferRunning() const { return exchangeOpen_ || busy(); }
 
     // Called once when an exchange ends (optional).
     std::function<void(Outcome)> onExchangeEnded;
@@ -96,7 +98,8 @@ public:
     std::function<void(int, int)> onFieldSent;
 
 private:
-    bool openPort(bool assignNumber);
+    bool refuseWhileRunning();
+    bool openPort();
     void openFailure(std::string_view message, bool closePort);
     bool startModeRequest(const std::string& frame);
     bool sendField(); // false when the write failed
@@ -120,6 +123,9 @@ private:
     int downloadIndex_ = 0;
     bool exchangeOpen_ = false; // a started exchange has not ended yet
     bool downloading_ = false;  // a download is sending fields and awaits their ACKs
+    // What a download sends: the sheet as it stood when the download began, so an edit or a
+    // file opened meanwhile never gives the instrument a mix of two sheets.
+    Sheet sending_;
 };
 
 } // namespace pp

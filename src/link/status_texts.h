@@ -19,6 +19,9 @@ inline constexpr std::string_view EnterCustomerCode = "Please enter a customer c
 inline constexpr std::string_view TestInProgress = "Test is in progress! Mode cannot be changed";
 inline constexpr std::string_view SystemDownloadDone = "System Download successfully completed";
 inline constexpr std::string_view PartDownloadDone = "Part Download successfully completed";
+// A request while another exchange runs.
+inline constexpr std::string_view WaitForTransfer =
+    "Please wait until the transfer with QX7400 has ended.";
 // Not a frame the exchange asked for (only the command line and scratch uploads say so).
 inline constexpr std::string_view UnexpectedAnswer = "Error - unexpected answer from QX7400";
 

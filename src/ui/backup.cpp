@@ -4,6 +4,8 @@
 #include "scratch_upload.h"
 #include "session_driver.h"
 
+#include "link/status_texts.h"
+
 #include "files/file_commands.h"
 #include "files/param_file.h"
 
@@ -87,6 +89,10 @@ std::optional<QString> PartsBackup::chooseFolder() {
 void PartsBackup::run() {
     if (running_)
         return;
+    if (driver_.session().transferRunning()) {
+        window_.message(pp::text::WaitForTransfer);
+        return;
+    }
     const auto folder = chooseFolder();
     if (!folder)
         return;

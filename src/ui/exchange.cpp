@@ -14,7 +14,12 @@ std::optional<pp::Outcome> runExchange(SessionDriver& driver, const std::functio
                 ended = outcome;
             loop.quit();
         });
+    // With an exchange under way the starter refuses and begins nothing: do not wait for
+    // the running exchange's end as if it were this one's.
+    const bool refused = driver.session().transferRunning();
     start();
+    if (!ended && refused)
+        ended = pp::Outcome::LocalRefusal;
     if (!ended)
         loop.exec(flags);
     QObject::disconnect(connection);

@@ -15,7 +15,8 @@ class SessionDriver;
 
 // Calls `start` (a request starter of the driver's session) and runs a local event loop until
 // the session ends the exchange. An exchange the starter ended at once (the port would not
-// open, nothing to send) returns without waiting. Nothing when the loop was left from outside
+// open, nothing to send) returns without waiting, and so does a starter refused because
+// another exchange is under way (LocalRefusal). Nothing when the loop was left from outside
 // (the application is quitting); the port is then closed.
 std::optional<pp::Outcome>
 runExchange(SessionDriver& driver, const std::function<void()>& start,

@@ -13,6 +13,7 @@
 #include "user_guide.h"
 
 #include "files/file_commands.h"
+#include "link/status_texts.h"
 
 #include <QAction>
 #include <QApplication>
@@ -423,8 +424,8 @@ std::optional<std::vector<pp::Sheet>> MainWindow::gatherAllParts() {
         window_.message("No part numbers are listed. Query QX7400 for its part numbers first.");
         return std::nullopt;
     }
-    if (session().busy() || session().exchangeOpen()) {
-        window_.message("Please wait until the transfer with QX7400 has ended.");
+    if (session().transferRunning()) {
+        window_.message(pp::text::WaitForTransfer);
         return std::nullopt;
     }
 
@@ -522,8 +523,10 @@ void MainWindow::Toolbar1_ButtonClick(const QString& key) {
 
 void MainWindow::SSTab1_Click(int previousTab) {
     // Turning to the part tab with no part loaded: fetch the instrument's part numbers so the
-    // selector offers them. The mode window receives the answer without being shown.
-    if (previousTab == 0 && sheet_.text(pp::Part::CustCode).empty()) {
+    // selector offers them. The mode window receives the answer without being shown. While
+    // another exchange runs the tab turns without asking: the request would only be refused.
+    if (previousTab == 0 && sheet_.text(pp::Part::CustCode).empty() &&
+        !session().transferRunning()) {
         session().requestPartList();
         mirror();
     }

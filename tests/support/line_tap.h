@@ -5,10 +5,10 @@
 #pragma once
 
 #include "link/frames.h"
+#include "pty.h"
 
 #include <fcntl.h>
 #include <poll.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -24,16 +24,9 @@ namespace pp::test {
 class LineTap {
 public:
     explicit LineTap(const std::string& instrumentPath) {
-        master_ = ::posix_openpt(O_RDWR | O_NOCTTY);
-        if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0)
-            return;
-        path_ = ::ptsname(master_);
-        // Our own slave descriptor keeps the master from seeing a hang-up between opens.
-        slave_ = ::open(path_.c_str(), O_RDWR | O_NOCTTY);
         instrument_ = ::open(instrumentPath.c_str(), O_RDWR | O_NOCTTY);
-        if (slave_ < 0 || instrument_ < 0 || ::pipe(wake_) != 0)
+        if (!pty_.ok() || instrument_ < 0 || ::pipe(wake_) != 0)
             return;
-        makeRaw(slave_);
         makeRaw(instrument_);
         thread_ = std::thread([this] { run(); });
     }
@@ -43,7 +36,7 @@ public:
             (void)!::write(wake_[1], "x", 1);
         if (thread_.joinable())
             thread_.join();
-        for (int fd : {master_, slave_, instrument_, wake_[0], wake_[1]})
+        for (int fd : {instrument_, wake_[0], wake_[1]})
             if (fd >= 0)
                 ::close(fd);
     }
@@ -51,7 +44,7 @@ public:
     LineTap& operator=(const LineTap&) = delete;
 
     bool ok() const { return thread_.joinable(); }
-    std::string devicePath() const { return path_; }
+    std::string devicePath() const { return pty_.path(); }
 
     // The download field with this index reaches the instrument with one value character
     // changed, so its checksum no longer matches.
@@ -67,24 +60,6 @@ public:
     }
 
 private:
-    static void makeRaw(int fd) {
-        termios t{};
-        if (::tcgetattr(fd, &t) == 0) {
-            ::cfmakeraw(&t);
-            ::tcsetattr(fd, TCSANOW, &t);
-        }
-    }
-
-    static bool writeAll(int fd, std::string_view bytes) {
-        while (!bytes.empty()) {
-            const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-            if (n <= 0)
-                return false;
-            bytes.remove_prefix(static_cast<size_t>(n));
-        }
-        return true;
-    }
-
     // A whole frame from the editor: damage it if asked, and note whose answer to garble.
     void editorFrame(std::string& f) {
         const std::string content = f.substr(1, f.size() - 2);
@@ -135,19 +110,20 @@ private:
                 for (size_t i = 0; i < n; ++i)
                     data[i] = static_cast<char>(data[i] ^ 0x80);
         }
-        writeAll(master_, std::string_view(data, n));
+        writeAll(pty_.master(), std::string_view(data, n));
     }
 
     void run() {
         char buf[512];
         while (!stop_) {
-            pollfd fds[3] = {{master_, POLLIN, 0}, {instrument_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
+            pollfd fds[3] = {
+                {pty_.master(), POLLIN, 0}, {instrument_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
             if (::poll(fds, 3, -1) < 0)
                 continue;
             if (fds[2].revents)
                 break;
             if (fds[0].revents & POLLIN) {
-                const ssize_t n = ::read(master_, buf, sizeof buf);
+                const ssize_t n = ::read(pty_.master(), buf, sizeof buf);
                 if (n > 0)
                     fromEditor(buf, static_cast<size_t>(n));
             }
@@ -162,11 +138,9 @@ private:
         }
     }
 
-    int master_ = -1;
-    int slave_ = -1;
+    PtyPair pty_; // the editor's end
     int instrument_ = -1;
     int wake_[2] = {-1, -1};
-    std::string path_;
     std::string frame_; // an editor frame still arriving
     std::atomic<bool> stop_{false};
     std::mutex m_;
