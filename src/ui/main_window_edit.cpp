@@ -55,7 +55,7 @@ void MainWindow::userEdited(const QString& step, bool typing) {
 }
 
 bool MainWindow::busy() {
-    return transfer_.has_value() || gathering_ || session().busy() || session().exchangeOpen() ||
+    return transfer_.has_value() || gathering_ || session().transferRunning() ||
            (compare_ && compare_->busy());
 }
 
@@ -134,7 +134,7 @@ bool MainWindow::openPath(const QString& path) {
 
 bool MainWindow::replaceSheet(const pp::Sheet& sheet, const QString& step) {
     if (busy()) {
-        window_.message(WaitForTransfer);
+        window_.message(pp::text::WaitForTransfer);
         return false;
     }
     if (!confirmDiscard())
@@ -151,7 +151,7 @@ bool MainWindow::replaceSheet(const pp::Sheet& sheet, const QString& step) {
 
 bool MainWindow::takeFromCompare(const std::vector<pp::Difference>& rows) {
     if (busy()) {
-        window_.message(WaitForTransfer);
+        window_.message(pp::text::WaitForTransfer);
         return false;
     }
     pp::FieldTexts texts;
@@ -183,6 +183,10 @@ bool MainWindow::takeFromCompare(const std::vector<pp::Difference>& rows) {
 // ------------------------------------------------------------------ transfers
 
 void MainWindow::transfer(void (pp::Session::*starter)(), Transfer kind) {
+    if (session().transferRunning()) {
+        (session().*starter)(); // refused, and says why; the running exchange keeps its step
+        return;
+    }
     const bool upload = kind == Transfer::SystemUpload || kind == Transfer::PartUpload;
     if (upload && !confirmDiscard(kind == Transfer::PartUpload))
         return;
