@@ -66,7 +66,8 @@ void type(Fixture& f, const char* box, const QString& text) {
 }
 
 bool marked(const Fixture& f, const char* frame, const char* marker) {
-    return f.find<QGroupBox>(frame)->font().bold() && !f.find<QWidget>(marker)->isHidden();
+    return f.find<QGroupBox>(frame)->property("marked").toBool() &&
+           f.find<QWidget>(marker)->autoFillBackground();
 }
 
 QString writeInstrumentFile(const QTemporaryDir& dir, const char* name,
@@ -332,7 +333,6 @@ void TestEditor::marksFollowUploadEditDownloadAndOpen() {
     QCOMPARE(f.find<QGroupBox>("frmLeakLimit")->toolTip(), QStringLiteral("Uploaded: ") + leak);
     QCOMPARE(f.find<QLineEdit>("txtGrossLimit")->toolTip(),
              QStringLiteral("Gross Limit: 0 to 99.9 CCM\nUploaded: 10"));
-    QVERIFY(!f.find<QLabel>("StatusBar1Panel1")->font().bold()); // only the marked captions
     QVERIFY(w.isWindowModified());
 
     f.action("mnuUndo")->trigger();

@@ -18,6 +18,8 @@
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QSignalBlocker>
+#include <QStyleOptionGroupBox>
+#include <QStylePainter>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -32,6 +34,9 @@ namespace {
 QString qs(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
+
+// Set on a parameter's caption (its frame, or its label in the option block) while marked.
+constexpr const char* MarkedProperty = "marked";
 
 QString frameName(std::string_view frame, std::string_view stem) {
     return frame.empty() ? QStringLiteral("frm") + qs(stem) : qs(frame);
@@ -52,9 +57,39 @@ int valueBoxWidth(const QWidget* w) {
     return w->fontMetrics().horizontalAdvance(QStringLiteral("N CLOSED")) + 12;
 }
 
+// A frame whose caption turns bold while its value is marked. The bold face is only painted:
+// a font change would lay out the whole page again at every undo step.
+class MarkableFrame : public QGroupBox {
+public:
+    using QGroupBox::QGroupBox;
+    void setMarked(bool marked) {
+        if (marked == property(MarkedProperty).toBool())
+            return;
+        setProperty(MarkedProperty, marked);
+        update();
+    }
+
+protected:
+    void paintEvent(QPaintEvent* event) override {
+        if (!property(MarkedProperty).toBool()) {
+            QGroupBox::paintEvent(event);
+            return;
+        }
+        QStylePainter painter(this);
+        QStyleOptionGroupBox option;
+        initStyleOption(&option);
+        QFont bold = font();
+        bold.setBold(true);
+        painter.setFont(bold);
+        option.fontMetrics = QFontMetrics(bold); // the caption's room, measured bold
+        painter.drawComplexControl(QStyle::CC_GroupBox, option);
+    }
+};
+
 QGroupBox* newFrame(const QString& name, std::string_view caption, QWidget* parent) {
-    auto* frame = new QGroupBox(qs(caption), parent);
+    auto* frame = new MarkableFrame(qs(caption), parent);
     frame->setObjectName(name);
+    frame->setProperty(MarkedProperty, false);
     return frame;
 }
 
@@ -95,35 +130,29 @@ QLineEdit* newValueBox(std::string_view name, bool readOnly, QWidget* parent) {
 }
 
 // A thin bar in the palette's highlight colour, which light and dark themes both set to
-// something that stands out. It keeps its place when hidden so nothing moves.
+// something that stands out. Always there, filled only while it marks: showing and hiding
+// a widget would lay the page out again at every step.
 QWidget* newMarker(std::string_view stem, QWidget* parent) {
     auto* marker = new QFrame(parent);
     marker->setObjectName(QStringLiteral("mrk") + qs(stem));
     marker->setFixedWidth(4);
-    marker->setAutoFillBackground(true);
     marker->setBackgroundRole(QPalette::Highlight);
-    QSizePolicy policy(QSizePolicy::Fixed, QSizePolicy::Preferred);
-    policy.setRetainSizeWhenHidden(true);
-    marker->setSizePolicy(policy);
-    marker->hide();
+    marker->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
     return marker;
 }
 
-// A marked caption turns bold; what the frame holds keeps its own weight.
-void keepChildFontsPlain(QWidget* frame) {
-    for (QWidget* child : frame->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
-        QFont font = child->font();
-        font.setBold(false);
-        child->setFont(font);
-    }
-}
-
-void setBold(QWidget* w, bool bold) {
-    if (w->font().bold() == bold)
+void setMarked(QWidget* caption, bool marked) {
+    if (auto* frame = dynamic_cast<MarkableFrame*>(caption)) {
+        frame->setMarked(marked);
         return;
-    QFont font = w->font();
-    font.setBold(bold);
-    w->setFont(font);
+    }
+    // A label of the option block: rarely marked, a font change is fine there.
+    caption->setProperty(MarkedProperty, marked);
+    if (caption->font().bold() == marked)
+        return;
+    QFont font = caption->font();
+    font.setBold(marked);
+    caption->setFont(font);
 }
 
 void setTip(QWidget* w, const QString& tip) {
@@ -332,7 +361,6 @@ SheetView::Controls SheetView::buildSystemFrame(const pp::SysRow& r, QWidget* pa
         connectTyped(c, id);
         break;
     }
-    keepChildFontsPlain(c.frame);
     return c;
 }
 
@@ -379,7 +407,6 @@ void SheetView::buildSystemPage() {
         sys_[static_cast<size_t>(id)] = c;
         ++line;
     }
-    keepChildFontsPlain(options);
     cells.push_back({options, OptionBlockSlots});
 
     auto* grid = newPageGrid();
@@ -446,7 +473,6 @@ SheetView::Controls SheetView::buildPartFrame(const pp::PartRow& r, QWidget* par
         connectTyped(c, id);
         break;
     }
-    keepChildFontsPlain(c.frame);
     return c;
 }
 
@@ -689,9 +715,11 @@ QString SheetView::rangeTip(const pp::PartRow& r) const {
 void SheetView::showMark(const Controls& c, const std::optional<std::string>& uploaded) {
     const bool marked = uploaded.has_value();
     if (QWidget* caption = c.frame ? static_cast<QWidget*>(c.frame) : c.label)
-        setBold(caption, marked);
-    if (c.marker && c.marker->isVisible() != marked)
-        c.marker->setVisible(marked);
+        setMarked(caption, marked);
+    if (c.marker && c.marker->autoFillBackground() != marked) {
+        c.marker->setAutoFillBackground(marked);
+        c.marker->update();
+    }
     if (c.text)
         c.text->setAccessibleDescription(marked ? uploadedTip(*uploaded) : QString());
 }
