@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-serialport-dev libgl-dev
-    fonts-liberation
+    fonts-liberation locales
     xvfb x11-apps imagemagick poppler-utils
     shared-mime-info
     cups printer-driver-cups-pdf
@@ -25,4 +25,11 @@ if ((${#missing[@]})); then
     if [ "$(id -u)" != 0 ]; then SUDO=sudo; fi
     $SUDO apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}"
+fi
+
+# A second language for the tests of names that follow the system's language.
+if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
+    SUDO=""
+    if [ "$(id -u)" != 0 ]; then SUDO=sudo; fi
+    $SUDO localedef -i de_DE -f UTF-8 de_DE.UTF-8
 fi

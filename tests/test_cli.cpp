@@ -145,6 +145,7 @@ private slots:
     void partList();
     void backupSavesEveryPart();
     void backupLeavesNothingOnFailure();
+    void instrumentTextsAFileCannotHold();
     void defaultPortFromTheSettingsFile();
 
     void binaryEndToEnd();
@@ -580,6 +581,28 @@ void TestCli::backupLeavesNothingOnFailure() {
     QCOMPARE(r.err, std::string("ERROR - Invalid part number\n"));
     QCOMPARE(r.out, std::string());
     QVERIFY(!QDir(folder).exists());
+}
+
+// A serial number with a double quote would come back from the file as another value and
+// shift every field after it; one with a path would name a file outside the folder.
+void TestCli::instrumentTextsAFileCannotHold() {
+    sim::Instrument sim;
+    QVERIFY(sim.start());
+    sim.setConfiguredParts({3});
+    QVERIFY(sim.setSystemField(7, "12\"34"));
+    const QString file = path("part03.QX");
+    Result r = runCli({"--port", sim.devicePath(), "read", "3", "-o", file.toStdString()});
+    QCOMPARE(r.code, ExitUsage);
+    QCOMPARE(r.err, "Error writing file\nFile Error: Serial Number holds a double quote or a line "
+                    "break\nparamporter-cli: " +
+                        file.toStdString() + "\n");
+    QVERIFY(!QFile::exists(file));
+
+    QVERIFY(sim.setSystemField(7, "../../evil"));
+    const QString folder = path("backup-evil");
+    r = runCli({"--port", sim.devicePath(), "backup", "--dir", folder.toStdString()});
+    QCOMPARE(r.code, ExitOk);
+    QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList{"QX7400_03_evil_07Dec26.QX"});
 }
 
 void TestCli::defaultPortFromTheSettingsFile() {

@@ -17,12 +17,14 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
@@ -292,6 +294,55 @@ private slots:
         QCOMPARE(ParamFileText(reread), ParamFileText(sheet));
     }
 
+    // A saved file stays the file its owner made: its permission bits and owner, the other
+    // names it has, the link that points at it; and where no temporary file can go beside it,
+    // it is written in place.
+    void saveKeepsTheFilesIdentity() {
+        QTemporaryDir dir;
+        const Sheet sheet = uploadedSheet(Generation::V73);
+        const std::string expected = ParamFileText(sheet);
+        const QString path = dir.filePath("part05.QX");
+        const std::string p = path.toStdString();
+        putFile(path, OldContent);
+        QVERIFY(::chmod(p.c_str(), 0640) == 0);
+        const bool root = ::geteuid() == 0;
+        if (root)
+            QVERIFY(::chown(p.c_str(), 1234, 1234) == 0);
+        const QString other = dir.filePath("other-name.QX");
+        QVERIFY(::link(p.c_str(), other.toStdString().c_str()) == 0);
+        const QString viaLink = dir.filePath("link.QX");
+        QVERIFY(QFile::link(path, viaLink));
+
+        FakeWindow window;
+        QVERIFY(WriteParamFile(sheet, viaLink.toStdString(), window));
+        struct stat st {};
+        QVERIFY(::stat(p.c_str(), &st) == 0);
+        QCOMPARE(st.st_mode & 07777, mode_t(0640));
+        QCOMPARE(st.st_nlink, nlink_t(2));
+        if (root)
+            QCOMPARE(st.st_uid, uid_t(1234));
+        QCOMPARE(fileBytes(other), expected);
+        QVERIFY(QFileInfo(viaLink).isSymLink());
+
+        // One name only, and a folder that takes no new file.
+        QVERIFY(QFile::remove(other));
+        struct NoTemporary : HalfWritingFileSystem {
+            bool writeAll(const std::string& path, std::string_view bytes) override {
+                return real.writeAll(path, bytes);
+            }
+            std::optional<std::string> createTemporary(const std::string&) override { return {}; }
+        } noTemporary;
+        const ino_t inode = st.st_ino;
+        Sheet changed = sheet;
+        changed.setText(Sys::Serial, "4321");
+        QVERIFY(WriteParamFile(changed, p, window, noTemporary));
+        QVERIFY(::stat(p.c_str(), &st) == 0);
+        QCOMPARE(st.st_ino, inode);
+        QCOMPARE(fileBytes(path), ParamFileText(changed));
+        QCOMPARE(listing(dir.path()), (QStringList{"link.QX", "part05.QX"}));
+        QVERIFY(window.messages.empty());
+    }
+
     // ------------------------------------------------------------------ opening
 
     void openFails_data() {
@@ -382,9 +433,9 @@ private slots:
         QTest::addColumn<bool>("existing"); // the application folder already has the file
         QTest::addColumn<bool>("saved");
         QTest::addColumn<bool>("toConfig"); // the number went to the configuration folder
-        QTest::newRow("read-only, file there") << "read-only" << true << false << false;
+        QTest::newRow("read-only, file there") << "read-only" << true << true << true;
         QTest::newRow("read-only, no file") << "read-only" << false << true << true;
-        QTest::newRow("full, file there") << "full" << true << false << false;
+        QTest::newRow("full, file there") << "full" << true << true << true;
         QTest::newRow("full, no file") << "full" << false << true << true;
     }
     void settingsOnAFailingDisk() {

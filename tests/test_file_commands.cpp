@@ -53,6 +53,18 @@ private slots:
                                    << "" << 2026 << 12 << 7 << "";
         QTest::newRow("no part") << ""
                                  << "1234" << 2026 << 12 << 7 << "";
+        // Texts from the instrument never lead out of the folder or break the name.
+        QTest::newRow("serial with a path")
+            << "01"
+            << "../../evil" << 2026 << 12 << 9 << "QX7400_01_evil_09Dec26.QX";
+        QTest::newRow("serial with a quote")
+            << "05"
+            << "12\"34" << 2026 << 12 << 7 << "QX7400_05_1234_07Dec26.QX";
+        QTest::newRow("nothing usable") << "05"
+                                        << "../" << 2026 << 12 << 7 << "";
+        QTest::newRow("typed part number")
+            << "/5"
+            << "1234" << 2026 << 12 << 7 << "QX7400_5_1234_07Dec26.QX";
     }
     void defaultFileName() {
         QFETCH(QString, part);
@@ -64,7 +76,25 @@ private slots:
         Sheet sheet;
         sheet.setPartSelection(part.toStdString());
         sheet.setText(Sys::Serial, serial.toStdString());
-        QCOMPARE(DefaultFileName(sheet, date(year, month, day)), name.toStdString());
+        QCOMPARE(DefaultFileName(sheet, date(year, month, day), std::locale::classic()),
+                 name.toStdString());
+    }
+
+    // The month in the language the environment names.
+    void defaultFileNameMonthFollowsTheSystemsLanguage() {
+        Sheet sheet;
+        sheet.setPartSelection("05");
+        sheet.setText(Sys::Serial, "1234");
+        const QByteArray old = qgetenv("LC_ALL");
+        qputenv("LC_ALL", "de_DE.UTF-8");
+        const std::string name = DefaultFileName(sheet, date(2026, 12, 7));
+        qputenv("LC_ALL", "C");
+        const std::string english = DefaultFileName(sheet, date(2026, 12, 7));
+        old.isNull() ? qunsetenv("LC_ALL") : qputenv("LC_ALL", old);
+        QCOMPARE(english, std::string("QX7400_05_1234_07Dec26.QX"));
+        if (name == english)
+            QSKIP("the German locale (de_DE.UTF-8) is not installed here");
+        QCOMPARE(name, std::string("QX7400_05_1234_07Dez26.QX"));
     }
 
     void openTakesThePathOnlyWhenTheFileWasRead() {

@@ -69,6 +69,8 @@ private slots:
     void shutDownSavesSettingsThenClosesThePort();
     void endToEndAgainstTheSimulator();
     void modeWindowAgainstTheSimulator();
+    void typedPartNumber();
+    void generationTextIsNeverCut();
 };
 
 void TestMainWindow::initTestCase() {
@@ -140,7 +142,7 @@ void TestMainWindow::startState() {
     QVERIFY(f.find<QStatusBar>("StatusBar1"));
     for (int n = 1; n <= 3; ++n)
         QVERIFY(w.statusPanel(n)->text().isEmpty());
-    QCOMPARE(w.statusPanel(2)->width(), 877 / 6);
+    QVERIFY(w.statusPanel(2)->width() >= 877 / 6); // wider where the generation text needs it
     QCOMPARE(w.statusPanel(3)->width(), 877 / 2);
     QVERIFY(w.statusPanel(1)->width() > 100);
 
@@ -157,7 +159,7 @@ void TestMainWindow::resizeSnapsBack() {
     QTRY_COMPARE(w.size(), QSize(877, 710));
     w.resize(1000, 800);
     QTRY_COMPARE(w.size(), QSize(877, 710));
-    QCOMPARE(w.statusPanel(2)->width(), 877 / 6);
+    QVERIFY(w.statusPanel(2)->width() >= 877 / 6); // wider where the generation text needs it
 
     // A long status message is cut off in its panel; it never widens the window.
     w.window().setStatus(std::string(400, 'x'));
@@ -626,20 +628,40 @@ void TestMainWindow::modeWindowModeReport() {
 
 void TestMainWindow::modeWindowTitleBarCloseDestroys() {
     Fixture f;
-    QPointer<pp::ui::ModeWindow> first = f.window->modeWindow();
-    first->show();
-    first->partBox(9)->setChecked(true);
-    first->hide(); // like CLOSE: state kept
-    QCOMPARE(f.window->modeWindow(), first.data());
-    QVERIFY(first->partBox(9)->isChecked());
+    pp::ui::MainWindow& w = *f.window;
+    QPointer<pp::ui::ModeWindow> first = w.modeWindow();
+    first->ProcessModeData("820");
+    // Shown as the menu shows it; CLOSE hides it with its state.
+    onNextModal([](QWidget* modal) {
+        modal->findChild<QCheckBox*>(QStringLiteral("Check1_9"))->setChecked(true);
+        modal->findChild<QRadioButton*>(QStringLiteral("optData"))->click();
+        QTest::mouseClick(modal->findChild<QPushButton*>(QStringLiteral("cmdClose")),
+                          Qt::LeftButton);
+    });
+    f.action("mnuQX7400")->trigger();
+    QCoreApplication::processEvents();
+    QVERIFY(first);
+    // Escape hides it too; the state is still there.
+    bool kept = false;
+    onNextModal([&kept](QWidget* modal) {
+        kept = modal->findChild<QCheckBox*>(QStringLiteral("Check1_9"))->isChecked() &&
+               modal->findChild<QRadioButton*>(QStringLiteral("optData"))->isChecked() &&
+               modal->findChild<QLineEdit*>(QStringLiteral("txtCurrentMode"))->text() == "RUN";
+        QTest::keyClick(modal, Qt::Key_Escape);
+    });
+    f.action("mnuQX7400")->trigger();
+    QCoreApplication::processEvents();
+    QVERIFY(kept);
+    QCOMPARE(w.modeWindow(), first.data());
+    QCOMPARE(w.sheet().partNumbers(), std::vector<std::string>{"10"}); // CLOSE carried it over
 
-    first->show();
-    first->close(); // title bar: destroyed, and the ticks are not carried over
+    // The title bar's close ends it; the next use builds a new one.
+    onNextModal([](QWidget* modal) { modal->close(); });
+    f.action("mnuQX7400")->trigger();
     QTRY_VERIFY(first.isNull());
-    QVERIFY(f.window->sheet().partNumbers().empty());
-    pp::ui::ModeWindow* second = f.window->modeWindow();
+    pp::ui::ModeWindow* second = w.modeWindow();
     QVERIFY(second);
-    QVERIFY(!second->partBox(9)->isChecked());
+    QVERIFY(!second->findChild<QRadioButton*>(QStringLiteral("optData"))->isChecked());
 }
 
 void TestMainWindow::portDialog_data() {
@@ -851,6 +873,47 @@ void TestMainWindow::modeWindowAgainstTheSimulator() {
     w.modeWindow()->cmdSetMode_Click();
     QTRY_COMPARE(w.statusPanel(1)->text(), QStringLiteral("Check QX7400 operating mode!"));
     QCOMPARE(instrument.framesReceived().back(), std::string("9?"));
+}
+
+// A part number the list does not hold, typed into the selector.
+void TestMainWindow::typedPartNumber() {
+    SimulatorOnComm sim;
+    QVERIFY(sim.started);
+    sim.instrument.setConfiguredParts({1});
+    Fixture f;
+    f.click("cmdSDUpload");
+    QTRY_COMPARE(f.status(), QStringLiteral("SUCCESS"));
+    f.tabs()->setCurrentIndex(1);
+    auto* parts = f.find<QComboBox>("cmbParts");
+    QTRY_COMPARE(parts->count(), 1);
+    parts->lineEdit()->selectAll();
+    QTest::keyClicks(parts->lineEdit(), QStringLiteral("7"));
+    f.click("cmdPartUpload");
+    QTRY_COMPARE(f.text("txtCustCode"), QStringLiteral("1007"));
+    QCOMPARE(sim.instrument.framesReceived().back(), std::string("307"));
+    QCOMPARE(parts->currentText(), QStringLiteral("7"));
+    QCOMPARE(parts->count(), 1); // typing adds nothing to the instrument's list
+}
+
+void TestMainWindow::generationTextIsNeverCut() {
+    Fixture f;
+    pp::ui::MainWindow& w = *f.window;
+    w.sheet().SetFirmwareGeneration(pp::Generation::V70);
+    w.mirror();
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QLabel* panel = w.statusPanel(2);
+    const QFont normal = QApplication::font();
+    for (double scale : {1.0, 1.5}) {
+        QFont font = normal;
+        font.setPointSizeF(normal.pointSizeF() * scale);
+        QApplication::setFont(font);
+        QCoreApplication::processEvents();
+        QTRY_VERIFY2(panel->contentsRect().width() >=
+                         panel->fontMetrics().horizontalAdvance(panel->text()),
+                     qPrintable(QStringLiteral("%1 %").arg(scale * 100)));
+    }
+    QApplication::setFont(normal);
 }
 
 QTEST_MAIN(TestMainWindow)

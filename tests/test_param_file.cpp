@@ -357,21 +357,21 @@ private slots:
 
     void flowValuesAreScaledByTheFilesDecimals_data() {
         QTest::addColumn<QString>("decimals");
+        QTest::addColumn<int>("count");
         QTest::addColumn<QString>("leak");
         QTest::addColumn<int>("position");
-        QTest::newRow("2 decimals") << "2"
-                                    << "1.25" << 125;
-        QTest::newRow("1 decimal") << "1"
-                                   << "12.5" << 125;
-        QTest::newRow("0 decimals, 1.5 up") << "0"
-                                            << "1.5" << 2;
-        QTest::newRow("0 decimals, 2.5 to even") << "0"
-                                                 << "2.5" << 2;
-        QTest::newRow("float's own value") << "1"
-                                           << "0.35" << 3;
+        QTest::newRow("2 decimals") << "2" << 2 << "1.25" << 125;
+        QTest::newRow("1 decimal") << "1" << 1 << "12.5" << 125;
+        QTest::newRow("0 decimals, 1.5 up") << "0" << 0 << "1.5" << 2;
+        QTest::newRow("0 decimals, 2.5 to even") << "0" << 0 << "2.5" << 2;
+        QTest::newRow("float's own value") << "1" << 1 << "0.35" << 3;
+        // The count is the text's integer even where the slider is already there and its
+        // rule does not run.
+        QTest::newRow("count text 1.6, slider in place") << "1.6" << 2 << "1.25" << 125;
     }
     void flowValuesAreScaledByTheFilesDecimals() {
         QFETCH(QString, decimals);
+        QFETCH(int, count);
         QFETCH(QString, leak);
         QFETCH(int, position);
         Fields f;
@@ -380,8 +380,9 @@ private slots:
         f.part[17] = "1"; // the minimum flow limit's slider starts at 1
         Sheet read;
         FakeWindow window;
+        QVERIFY(readText(read, Fields().text(), window)); // two decimals before
         QVERIFY(readText(read, f.text(), window));
-        QCOMPARE(read.flowDecimals(), decimals.toInt());
+        QCOMPARE(read.flowDecimals(), count);
         QCOMPARE(int(read.slider(Part::LeakLimit).pos), position);
     }
 

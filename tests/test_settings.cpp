@@ -30,6 +30,7 @@ private slots:
         QTest::newRow("half up to even") << QByteArray("\"3.5\"\r\n") << 4;
         QTest::newRow("spaces around") << QByteArray("  \" 5 \"  ,9\r\n") << 5;
         QTest::newRow("first field only") << QByteArray("2,3\r\n") << 2;
+        QTest::newRow("empty first line") << QByteArray("\r\n\"3\"\r\n") << 1;
         QTest::newRow("any 16-bit value") << QByteArray("\"-300\"\r\n") << -300;
         QTest::newRow("empty") << QByteArray() << 1;
         QTest::newRow("empty field") << QByteArray("\"\"\r\n") << 1;
@@ -61,13 +62,25 @@ private slots:
         QVERIFY(!QFile::exists(config.filePath("RIGPREFS.DAT")));
     }
 
-    void applicationFolderFileComesFirst() {
+    // A save goes to the configuration folder only when the application folder's file could
+    // not be written; whichever was written last holds the last choice.
+    void newerFileWins() {
         QTemporaryDir app, config;
         const SettingsFolders folders{app.path().toStdString(), config.path().toStdString()};
         putFile(config.filePath("RIGPREFS.DAT"), "\"4\"\r\n");
         QCOMPARE(int(LoadAppSettings(folders)), 4);
         putFile(app.filePath("RIGPREFS.DAT"), "\"2\"\r\n");
         QCOMPARE(int(LoadAppSettings(folders)), 2);
+        putFile(config.filePath("RIGPREFS.DAT"), "\"5\"\r\n");
+        QCOMPARE(int(LoadAppSettings(folders)), 5);
+    }
+
+    void unreadableApplicationFileFallsBackToConfig() {
+        QTemporaryDir app, config;
+        const SettingsFolders folders{app.path().toStdString(), config.path().toStdString()};
+        QVERIFY(QDir(app.path()).mkdir("RIGPREFS.DAT")); // there, but no file to read
+        putFile(config.filePath("RIGPREFS.DAT"), "\"4\"\r\n");
+        QCOMPARE(int(LoadAppSettings(folders)), 4);
     }
 
     void unwritableApplicationFolderFallsBackToConfig() {
@@ -96,7 +109,7 @@ private slots:
         QCOMPARE(fileBytes(app.filePath("RIGPREFS.DAT")), std::string("\"2\"\r\n"));
         QCOMPARE(QDir(app.path()).entryList(QDir::Files | QDir::Hidden),
                  QStringList{"RIGPREFS.DAT"});
-        // The next start would read the application folder's file, so nothing goes elsewhere.
+        // The configuration folder could not take it either, and nothing is left there.
         QVERIFY(QDir(config.path()).entryList(QDir::Files | QDir::Hidden).isEmpty());
     }
 

@@ -86,6 +86,7 @@ private slots:
     void cursorIsNeverLeftBusy_data();
     void cursorIsNeverLeftBusy();
     void printAllParts();
+    void printTakesTheSheetAsItIsThen();
     void printAllPartsThatFails_data();
     void printAllPartsThatFails();
     void portDialogListsTheSerialDevices();
@@ -516,6 +517,41 @@ void TestWindowCommands::printAllParts() {
         QCOMPARE((*columns)[i].text(pp::Sys::Serial), before.text(pp::Sys::Serial));
     }
     QVERIFY(w.sheet() == before);
+}
+
+// The dialog is opened while an upload is still on its way; PRINT reports what it brought.
+void TestWindowCommands::printTakesTheSheetAsItIsThen() {
+    Simulator sim;
+    QVERIFY(sim.started);
+    Fixture f;
+    MainWindow& w = *f.window;
+    f.click("cmdSDUpload");
+    QTRY_COMPARE(f.status(), QStringLiteral("SUCCESS"));
+    w.sheet().setPartSelection("02");
+    w.mirror();
+    f.click("cmdPartUpload");
+    QTRY_COMPARE(f.text("txtCustCode"), QStringLiteral("1002"));
+
+    QTemporaryDir dir;
+    const QString pdf = dir.filePath(QStringLiteral("report.pdf"));
+    pp::ui::FormPrinter* dialog = w.printDialog();
+    dialog->setPdfPathChooser([pdf] { return pdf; });
+    sim.instrument.setPacing(true);
+    w.sheet().setPartSelection("07");
+    w.mirror();
+    f.click("cmdPartUpload");
+    QVERIFY(w.sheet().text(pp::Part::CustCode).empty());
+    onNextModal([&](QWidget*) {
+        QVERIFY(QTest::qWaitFor([&] { return f.status() == QStringLiteral("SUCCESS"); }, 5000));
+        auto* combo = dialog->findChild<QComboBox*>(QStringLiteral("Combo1"));
+        combo->setCurrentIndex(combo->findText(pp::ui::FormPrinter::pdfEntry()));
+        dialog->findChild<QPushButton*>(QStringLiteral("cmdPrint"))->click();
+    });
+    f.action("mnuPrint")->trigger();
+    QVERIFY(QFile::exists(pdf));
+    if (!pp::testing::havePdfTools())
+        QSKIP("pdftotext is not installed");
+    QVERIFY(pp::testing::pdfText(pdf).contains(QStringLiteral("1007")));
 }
 
 void TestWindowCommands::printAllPartsThatFails_data() {

@@ -186,10 +186,14 @@ private:
             c_.err << UnexpectedAnswer << '\n';
     }
 
-    // The texts the files code showed (its message boxes), then which file.
+    // The texts the files code showed (its message boxes) and its status when that says more
+    // than "File Error" (which parameter a file cannot hold), then which file.
     int fileFailure(const std::string& path) {
         for (const std::string& m : window_.messages)
             c_.err << m << '\n';
+        const std::string status = window_.status();
+        if (!status.empty() && status != pp::FileErrorStatus)
+            c_.err << status << '\n';
         c_.err << Program << path << '\n';
         return ExitUsage;
     }

@@ -2,24 +2,66 @@
 
 #include "files/param_file.h"
 
-#include <array>
 #include <cstdio>
 #include <filesystem>
+#include <iomanip>
+#include <locale>
+#include <sstream>
+#include <stdexcept>
 
 namespace pp {
 
-std::string DefaultFileName(const Sheet& sheet, const std::tm& today) {
-    const std::string& part = sheet.partSelection();
-    const std::string& serial = sheet.text(Sys::Serial);
+namespace {
+
+// Texts from the instrument or typed by the user name files: nothing but letters, digits,
+// "-" and "_" may reach a name, so it never leaves the chosen folder.
+std::string nameSafe(const std::string& text) {
+    std::string safe;
+    for (char c : text)
+        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+            c == '-' || c == '_')
+            safe += c;
+    return safe;
+}
+
+} // namespace
+
+std::locale environmentLocale() {
+    try {
+        return std::locale("");
+    } catch (const std::runtime_error&) {
+        return std::locale::classic(); // the environment names a locale this system lacks
+    }
+}
+
+std::string monthAbbreviation(int month, const std::locale& locale) {
+    std::tm t{};
+    t.tm_year = 126;
+    t.tm_mon = month >= 0 && month < 12 ? month : 0;
+    t.tm_mday = 1;
+    std::ostringstream out;
+    out.imbue(locale);
+    out << std::put_time(&t, "%b");
+    // Some languages end the abbreviation with a full stop; a name keeps the letters only.
+    std::string name;
+    for (char c : out.str())
+        if (c != '.' && c != '/' && c != '\\' && c != ' ')
+            name += c;
+    return name;
+}
+
+std::string DefaultFileName(const Sheet& sheet, const std::tm& today, const std::locale& locale) {
+    const std::string part = nameSafe(sheet.partSelection());
+    const std::string serial = nameSafe(sheet.text(Sys::Serial));
     if (part.empty() || serial.empty())
         return {};
-    static constexpr std::array<const char*, 12> Months{"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-    const int month = today.tm_mon >= 0 && today.tm_mon < 12 ? today.tm_mon : 0;
     const int year = ((today.tm_year + 1900) % 100 + 100) % 100;
-    char date[16];
-    std::snprintf(date, sizeof date, "%02d%s%02d", today.tm_mday % 100, Months[month], year);
-    return "QX7400_" + part + "_" + serial + "_" + date + ".QX";
+    char day[4];
+    char yy[4];
+    std::snprintf(day, sizeof day, "%02d", today.tm_mday % 100);
+    std::snprintf(yy, sizeof yy, "%02d", year);
+    return "QX7400_" + part + "_" + serial + "_" + day + monthAbbreviation(today.tm_mon, locale) +
+           yy + ".QX";
 }
 
 bool OpenCommand(Sheet& sheet, Window& window, FileSystem& fs) {

@@ -1,13 +1,18 @@
 #include "file_system.h"
 
+#include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <random>
 #include <system_error>
 
 #ifdef _WIN32
 #include <io.h>
 #else
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -82,9 +87,98 @@ public:
         stdfs::create_directories(path, ec);
         return stdfs::is_directory(path, ec);
     }
+
+#ifndef _WIN32
+    std::optional<FileIdentity> identity(const std::string& path) override {
+        struct stat st {};
+        if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+            return std::nullopt;
+        FileIdentity id;
+        id.mode = st.st_mode & 07777;
+        id.owner = st.st_uid;
+        id.group = st.st_gid;
+        id.links = st.st_nlink;
+        id.modifiedNs =
+            static_cast<long long>(st.st_mtim.tv_sec) * 1'000'000'000LL + st.st_mtim.tv_nsec;
+        return id;
+    }
+
+    std::optional<std::string> createTemporary(const std::string& near) override {
+        // Created as a new file would be (0666 less the umask), never over an existing one.
+        for (int attempt = 0; attempt < 16; ++attempt) {
+            const std::string name = temporaryName(near);
+            const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            if (fd >= 0) {
+                ::close(fd);
+                return name;
+            }
+            if (errno != EEXIST)
+                return std::nullopt;
+        }
+        return std::nullopt;
+    }
+
+    bool keepIdentity(const std::string& path, const FileIdentity& like) override {
+        // The owner only where the process may give it away (root, or the same owner);
+        // the group may be refused too. The permission bits of our own file always go.
+        if (::chown(path.c_str(), static_cast<uid_t>(like.owner), static_cast<gid_t>(like.group)) !=
+            0)
+            (void)!::chown(path.c_str(), static_cast<uid_t>(-1), static_cast<gid_t>(like.group));
+        return ::chmod(path.c_str(), static_cast<mode_t>(like.mode)) == 0;
+    }
+#else
+    std::optional<FileIdentity> identity(const std::string& path) override {
+        std::error_code ec;
+        if (!stdfs::is_regular_file(path, ec))
+            return std::nullopt;
+        FileIdentity id;
+        id.links = static_cast<unsigned long>(stdfs::hard_link_count(path, ec));
+        id.modifiedNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                            stdfs::last_write_time(path, ec).time_since_epoch())
+                            .count();
+        return id;
+    }
+#endif
+
+    static std::string temporaryName(const std::string& near) {
+        static std::mt19937 random{std::random_device{}()};
+        static constexpr char Letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+        std::string name = near + ".~pp";
+        for (int i = 0; i < 6; ++i)
+            name += Letters[random() % (sizeof Letters - 1)];
+        return name;
+    }
 };
 
+// Written over the old content. What was there is put back if the write fails, so even this
+// way a failed save leaves the old file whole wherever the disk allows it.
+bool writeInPlace(FileSystem& fs, const std::string& target, std::string_view bytes) {
+    std::optional<std::string> old;
+    if (fs.exists(target)) {
+        old = fs.readAll(target);
+        if (!old)
+            return false; // nothing to put back
+    }
+    if (fs.writeAll(target, bytes))
+        return true;
+    if (old)
+        fs.writeAll(target, *old);
+    else
+        fs.remove(target);
+    return false;
+}
+
 } // namespace
+
+std::optional<std::string> FileSystem::createTemporary(const std::string& near) {
+    const std::string name = near + ".~pp";
+    if (exists(name))
+        return std::nullopt;
+    if (writeAll(name, {}))
+        return name;
+    remove(name);
+    return std::nullopt;
+}
 
 FileSystem& realFileSystem() {
     static RealFileSystem instance;
@@ -100,10 +194,17 @@ bool replaceFileContent(FileSystem& fs, const std::string& path, std::string_vie
         if (!ec)
             target = resolved.string();
     }
+    const std::optional<FileIdentity> old = fs.identity(target);
+    // A rename would leave the other names with the old content.
+    if (old && old->links > 1)
+        return writeInPlace(fs, target, bytes);
     // Same folder as the target, so the rename never crosses file systems.
-    const std::string temporary = target + ".~pp";
-    if (!fs.writeAll(temporary, bytes) || !fs.replace(temporary, target)) {
-        fs.remove(temporary);
+    const std::optional<std::string> temporary = fs.createTemporary(target);
+    if (!temporary)
+        return fs.exists(target) && writeInPlace(fs, target, bytes);
+    if (!fs.writeAll(*temporary, bytes) || (old && !fs.keepIdentity(*temporary, *old)) ||
+        !fs.replace(*temporary, target)) {
+        fs.remove(*temporary);
         return false;
     }
     return true;

@@ -2,11 +2,22 @@
 // tests can make a write fail half-way.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace pp {
+
+// What makes a file the same file to its owner: who may read it, whose it is, and whether
+// other names point at it.
+struct FileIdentity {
+    unsigned mode = 0; // permission bits
+    long long owner = -1;
+    long long group = -1;
+    unsigned long links = 1;  // hard links to the file
+    long long modifiedNs = 0; // last write, nanoseconds since the epoch
+};
 
 class FileSystem {
 public:
@@ -22,13 +33,29 @@ public:
     virtual bool exists(const std::string& path) = 0;
     // Creates the folder and its parents; true when it exists afterwards.
     virtual bool makeFolder(const std::string& path) = 0;
+
+    // The identity of an existing file (links followed); nothing when there is none to keep.
+    virtual std::optional<FileIdentity> identity(const std::string& /*path*/) {
+        return std::nullopt;
+    }
+    // A new, empty file of a name nobody uses, in the same folder as `near`; nothing when
+    // that folder takes no new file.
+    virtual std::optional<std::string> createTemporary(const std::string& near);
+    // Gives `path` the permission bits of `like`, and its owner where the process may.
+    virtual bool keepIdentity(const std::string& /*path*/, const FileIdentity& /*like*/) {
+        return true;
+    }
 };
 
 // The machine's own file system.
 FileSystem& realFileSystem();
 
-// Writes `bytes` to a temporary file beside `path`, then renames it over `path`. Either the
-// whole new content is in place or the old file is untouched and no temporary is left.
+// Puts `bytes` into the file `path` names (through a symbolic link, into the file it points
+// at). The new content goes to a temporary file beside it, which takes the old file's
+// permission bits and owner and is renamed over it: either the whole new content is in place
+// or the old file is untouched, and no temporary is left. A file with other hard links, or
+// one whose folder takes no temporary file, is written in place instead, and given its old
+// content back if that write fails.
 bool replaceFileContent(FileSystem& fs, const std::string& path, std::string_view bytes);
 
 } // namespace pp

@@ -2,6 +2,7 @@
 
 #include "link/frames.h"
 #include "link/records.h"
+#include "sheet/compare.h"
 #include "sheet/number_text.h"
 
 #include <algorithm>
@@ -333,11 +334,42 @@ std::string ParamFileText(const Sheet& sheet) {
     return out;
 }
 
+namespace {
+
+bool storable(std::string_view text) {
+    return text.find_first_of("\"\r\n") == std::string_view::npos;
+}
+
+} // namespace
+
+std::optional<std::string> unstorableField(const Sheet& sheet) {
+    for (Sys id : SystemLine)
+        if (!storable(sheet.text(id)))
+            return std::string(row(id).caption);
+    if (!storable(sheet.partSelection()))
+        return std::string(PartNumberCaption);
+    for (Part id : PartLine)
+        if (!storable(sheet.text(id)))
+            return std::string(row(id).caption);
+    if (sheet.generation() == Generation::V73) {
+        if (!storable(sheet.text(Sys::InitFlowChk)))
+            return std::string(row(Sys::InitFlowChk).caption);
+        for (Part id : {Part::InitLimit, Part::InitTime})
+            if (!storable(sheet.text(id)))
+                return std::string(row(id).caption);
+    }
+    return std::nullopt;
+}
+
 bool WriteParamFile(const Sheet& sheet, const std::string& path, Window& window, FileSystem& fs) {
-    if (!path.empty() && replaceFileContent(fs, path, ParamFileText(sheet)))
+    // A file that would not read back as it was written is never written: the old one stays.
+    const std::optional<std::string> unstorable = unstorableField(sheet);
+    if (!unstorable && !path.empty() && replaceFileContent(fs, path, ParamFileText(sheet)))
         return true;
     window.message(ErrorWritingFile);
-    window.setStatus(FileErrorStatus);
+    window.setStatus(unstorable ? std::string(FileErrorStatus) + ": " + *unstorable +
+                                      " holds a double quote or a line break"
+                                : std::string(FileErrorStatus));
     return false;
 }
 
@@ -353,9 +385,13 @@ bool applyParamFileText(Sheet& sheet, std::string_view content, Window& window) 
         if (!f || !applyField(sheet, id, *f))
             return false;
     }
-    // The decimal counts follow their texts through the sheet's own rule, so flow and
-    // pressure values of the part line are scaled by the file's counts.
     DecodeOptionCode(sheet, sheet.text(Sys::OptionCode));
+    // The decimal counts are the integers of their texts, so flow and pressure values of the
+    // part line are scaled by the file's counts: where a slider was already at the file's
+    // position its rule did not run, and a text such as "1.6" sets no count by itself.
+    for (Sys id : {Sys::FlowNumDecimals, Sys::PresNumDecimals})
+        if (auto count = toInt16(sheet.text(id)))
+            sheet.setDecimalCount(id, *count);
 
     if (!applyPartLine(sheet, in))
         return false;

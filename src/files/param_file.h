@@ -69,8 +69,14 @@ struct FieldFailure {
 };
 bool applyFieldTexts(Sheet& sheet, const FieldTexts& texts, FieldFailure* failed = nullptr);
 
+// The caption of the first parameter whose text a file cannot hold (a double quote or a line
+// break would end its field early); nothing when every text can be stored.
+std::optional<std::string> unstorableField(const Sheet& sheet);
+
 // Writes the sheet to `path`. The old file is replaced only when the whole new content was
-// written. Failures show "Error writing file" and set the status "File Error".
+// written, and never by a file that would not read back the same. Failures show "Error writing
+// file" and set the status "File Error" (with the parameter's caption when a text cannot be
+// stored).
 bool WriteParamFile(const Sheet& sheet, const std::string& path, Window& window,
                     FileSystem& fs = realFileSystem());
 

@@ -12,7 +12,9 @@ std::string settingsFilePath(const std::string& folder) {
 }
 
 int16_t portNumberFromSettings(std::string_view content) {
-    auto field = FieldReader(content).next();
+    // The first field of the first line: an empty first line holds none.
+    const std::string_view firstLine = content.substr(0, content.find_first_of("\r\n"));
+    auto field = FieldReader(firstLine).next();
     if (!field)
         return 1;
     auto n = toInt16(*field);
@@ -20,25 +22,31 @@ int16_t portNumberFromSettings(std::string_view content) {
 }
 
 int16_t LoadAppSettings(const SettingsFolders& folders, FileSystem& fs) {
-    std::string path = settingsFilePath(folders.application);
-    if (!fs.exists(path)) {
-        if (folders.config.empty())
-            return 1;
-        path = settingsFilePath(folders.config);
+    const std::string appFile = settingsFilePath(folders.application);
+    auto content = fs.readAll(appFile);
+    if (!folders.config.empty()) {
+        // A save that could not write the application folder's file went to the
+        // configuration folder: the newer of the two holds the last choice.
+        const std::string configFile = settingsFilePath(folders.config);
+        const auto appTime = fs.identity(appFile);
+        const auto configTime = fs.identity(configFile);
+        const bool configNewer =
+            configTime && (!appTime || configTime->modifiedNs > appTime->modifiedNs);
+        if (!content || configNewer) {
+            if (auto config = fs.readAll(configFile))
+                content = std::move(config);
+        }
     }
-    auto content = fs.readAll(path);
     return content ? portNumberFromSettings(*content) : int16_t{1};
 }
 
 bool SaveAppSettings(int16_t portNumber, const SettingsFolders& folders, Window& window,
                      FileSystem& fs) {
     const std::string content = "\"" + formatInt(portNumber) + "\"\r\n";
-    const std::string appFile = settingsFilePath(folders.application);
-
-    bool written = replaceFileContent(fs, appFile, content);
-    // An existing file in the application folder is the one the next start reads, so a
-    // copy elsewhere would be ignored; only without it may the setting move.
-    if (!written && !fs.exists(appFile) && !folders.config.empty() && fs.makeFolder(folders.config))
+    bool written = replaceFileContent(fs, settingsFilePath(folders.application), content);
+    // Where the application folder's file cannot be written, the user's own folder keeps the
+    // setting; being the newer file, it is the one the next start reads.
+    if (!written && !folders.config.empty() && fs.makeFolder(folders.config))
         written = replaceFileContent(fs, settingsFilePath(folders.config), content);
 
     if (!written) {

@@ -141,9 +141,15 @@ void Sheet::runTextRule(Sys id) {
             return;
         count = static_cast<int>(*v);
     }
+    setDecimalCount(id, count);
+}
+
+void Sheet::setDecimalCount(Sys id, int count) {
+    if (count < 0 || count > 2)
+        return;
     if (id == Sys::PresNumDecimals) {
         presDecimals_ = count;
-    } else {
+    } else if (id == Sys::FlowNumDecimals) {
         flowDecimals_ = count;
         static constexpr float maxima[] = {999.0f, 99.9f, 9.99f};
         flowMax_ = maxima[count];

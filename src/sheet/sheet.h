@@ -90,6 +90,9 @@ public:
     int lastSysIndex() const { return lastSysIndex_; }
     int lastPartIndex() const { return lastPartIndex_; }
     bool initFlowEnabled() const { return generation_ != Generation::V70; }
+    // PresDecimals or FlowDecimals (0..2; anything else is ignored), as the decimal-count
+    // texts' rule sets them; the file reader sets them from the texts' integers as well.
+    void setDecimalCount(Sys id, int count);
     int presDecimals() const { return presDecimals_; }
     int flowDecimals() const { return flowDecimals_; }
     float flowMax() const { return flowMax_; }
@@ -100,7 +103,7 @@ public:
     const std::vector<std::string>& partNumbers() const { return partNumbers_; }
     const std::string& partSelection() const { return partSelection_; }
     void setPartSelection(std::string text) { partSelection_ = std::move(text); }
-    void AddPartNumber(const std::string& pn);    // keeps the list in numeric order
+    void AddPartNumber(const std::string& pn); // keeps the list in numeric order
     void RemovePartNumber(const std::string& pn);
 
     // ---- commands and file path (status panel 3)

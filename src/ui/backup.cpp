@@ -178,7 +178,11 @@ BackupSummary PartsBackup::backUp(const std::string& folder, const std::tm& day)
         const std::string path = (std::filesystem::path(folder) / name).string();
         QuietWindow quiet;
         if (!pp::WriteParamFile(scratch, path, quiet)) {
-            summary.failed.emplace_back(pn, std::string(pp::ErrorWritingFile) + " " + path);
+            // The status names the parameter when a text cannot be stored.
+            const std::string why = quiet.status() == pp::FileErrorStatus
+                                        ? std::string(pp::ErrorWritingFile) + " " + path
+                                        : quiet.status();
+            summary.failed.emplace_back(pn, why);
             continue;
         }
         summary.written.push_back(path);

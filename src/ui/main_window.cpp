@@ -283,9 +283,29 @@ void MainWindow::Form_Resize() {
         return;
     if (width() != FixedWidth || height() != FixedHeight)
         resize(FixedWidth, FixedHeight);
-    panels_[1]->setFixedWidth(width() / 6);
+    fitStatusPanels();
+}
+
+// Panel 3 takes half the window. Panel 2 a sixth, or what the longer generation text needs
+// where the font is larger than the sixth allows: that text is never cut.
+void MainWindow::fitStatusPanels() {
+    QLabel* generation = panels_[1];
+    int text = 0;
+    for (pp::Generation g : {pp::Generation::V70, pp::Generation::V73})
+        text = std::max(
+            text, generation->fontMetrics().horizontalAdvance(qs(pp::generationStatusText(g))));
+    const QMargins m = generation->contentsMargins();
+    const int needed =
+        text + m.left() + m.right() + 2 * (generation->frameWidth() + generation->margin()) + 2;
+    generation->setFixedWidth(std::max(width() / 6, needed));
     panels_[2]->setFixedWidth(width() / 2);
     panels_[3]->setFixedWidth(width() / 6); // a long device path is cut; its tooltip is whole
+}
+
+void MainWindow::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::FontChange)
+        fitStatusPanels();
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

@@ -121,6 +121,7 @@ protected:
     void showEvent(QShowEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void buildMenus();
@@ -128,6 +129,7 @@ private:
     void buildStatusBar();
     void Form_Load();
     void Form_Resize();
+    void fitStatusPanels();
     void Form_Unload();
     void transfer(void (pp::Session::*starter)(), Transfer kind);
     void exchangeEnded(pp::Outcome outcome);

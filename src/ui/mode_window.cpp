@@ -4,6 +4,7 @@
 
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -42,9 +43,6 @@ ModeWindow::ModeWindow(pp::Sheet& sheet, pp::Session& session, pp::Window& windo
     setObjectName(QStringLiteral("FormQX7400"));
     setWindowTitle(QStringLiteral("QX7400 "));
     setModal(true);
-    // Closing by the title bar destroys the window (the next use builds it again); CLOSE and
-    // Escape only hide it.
-    setAttribute(Qt::WA_DeleteOnClose);
 
     // ---- configured part numbers
     auto* frame2 = new QGroupBox(QStringLiteral("Coinfigure Part Numbers for QX7400"), this);
@@ -108,6 +106,15 @@ ModeWindow::ModeWindow(pp::Sheet& sheet, pp::Session& session, pp::Window& windo
     connect(cmdSetMode, &QPushButton::clicked, this, &ModeWindow::cmdSetMode_Click);
 
     Form_Load();
+}
+
+// Closing by the title bar ends the window (the next use builds it again). CLOSE and Escape
+// only hide it, so it keeps the mode, the chosen mode button and the ticks until shut-down;
+// the attribute that deletes on close would also destroy it after every exec().
+void ModeWindow::closeEvent(QCloseEvent* event) {
+    QDialog::closeEvent(event);
+    if (event->isAccepted())
+        deleteLater();
 }
 
 void ModeWindow::Form_Load() {

@@ -37,6 +37,9 @@ signals:
     // The part selector's list was changed by this window (CLOSE).
     void partListChanged();
 
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
 private:
     void Form_Load();
 

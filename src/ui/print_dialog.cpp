@@ -76,13 +76,20 @@ FormPrinter::FormPrinter(QWidget* parent, pp::Window* window) : QDialog(parent),
 FormPrinter::~FormPrinter() = default;
 
 void FormPrinter::run(const pp::Sheet& sheet) {
-    setSheet(sheet);
+    live_ = &sheet;
+    sheet_.reset();
     load();
     exec();
 }
 
 void FormPrinter::setSheet(const pp::Sheet& sheet) {
     sheet_ = sheet;
+    live_ = nullptr;
+}
+
+const pp::Sheet& FormPrinter::current() const {
+    static const pp::Sheet empty;
+    return live_ ? *live_ : sheet_ ? *sheet_ : empty;
 }
 
 void FormPrinter::setAllPartsSource(AllPartsSource source) {
@@ -116,7 +123,7 @@ void FormPrinter::cmdPrint_Click() {
             return; // cancelled while gathering: the dialog stays for another try
         columns = std::move(*gathered);
     } else {
-        columns.push_back(sheet_.value_or(pp::Sheet{}));
+        columns.push_back(current());
     }
     if (printSheets(columns) == Outcome::Printed)
         accept();
@@ -152,7 +159,7 @@ void FormPrinter::cmdPreview_Click() {
     } else {
         printer.setOutputFormat(QPrinter::PdfFormat);
     }
-    const pp::Report report = pp::composeReport(sheet_.value_or(pp::Sheet{}), now());
+    const pp::Report report = pp::composeReport(current(), now());
     QPrintPreviewDialog preview(&printer, this);
     preview.setObjectName(QStringLiteral("ReportPreview"));
     connect(&preview, &QPrintPreviewDialog::paintRequested, &preview,

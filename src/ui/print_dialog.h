@@ -36,11 +36,13 @@ public:
     explicit FormPrinter(QWidget* parent = nullptr, pp::Window* window = nullptr);
     ~FormPrinter() override;
 
-    // The Print command: the report for `sheet` (its selected part number is the one
-    // column), shown modally; returns when the dialog is hidden.
+    // The Print command: shown modally for `sheet` (its selected part number is the one
+    // column); returns when the dialog is hidden. PRINT and Preview report on `sheet` as it
+    // stands when they are pressed (an upload may end while the dialog is open), so it must
+    // outlive the dialog.
     void run(const pp::Sheet& sheet);
 
-    // The sheet PRINT and Preview report on, without showing the dialog.
+    // A copy of `sheet` for PRINT and Preview to report on, without showing the dialog.
     void setSheet(const pp::Sheet& sheet);
 
     // Fills the printer list; only the first call does anything, so the list keeps the
@@ -93,7 +95,9 @@ private:
     QPushButton* cmdCancel_ = nullptr;
 
     pp::Window* window_ = nullptr;
+    const pp::Sheet& current() const; // what PRINT and Preview report on
     std::optional<pp::Sheet> sheet_;
+    const pp::Sheet* live_ = nullptr;
     AllPartsSource allParts_;
     PdfPathChooser choosePdfPath_;
     MessageHook messageHook_;

@@ -35,6 +35,8 @@ QString qs(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
+const QString Label2Caption = QStringLiteral("Select Part");
+
 // Set on a parameter's caption (its frame, or its label in the option block) while marked.
 constexpr const char* MarkedProperty = "marked";
 
@@ -489,10 +491,15 @@ void SheetView::buildPartPage() {
     flowIntoGrid(grid, cells, rowsFor(cells, PartColumns));
     equalColumns(grid, PartColumns);
 
-    auto* label2 = new QLabel(QStringLiteral("Select Part"), partPage_);
+    auto* label2 = new QLabel(Label2Caption, partPage_);
     label2->setObjectName(QStringLiteral("Label2"));
     cmbParts_ = new QComboBox(partPage_);
     cmbParts_->setObjectName(QStringLiteral("cmbParts"));
+    // A part number the list does not hold may be typed; its text is the chosen part number
+    // (padded and checked by the transfers), and the list stays the instrument's.
+    cmbParts_->setEditable(true);
+    cmbParts_->setInsertPolicy(QComboBox::NoInsert);
+    cmbParts_->lineEdit()->setMaxLength(8);
     cmbParts_->setMinimumWidth(valueBoxWidth(cmbParts_));
     label2->setBuddy(cmbParts_);
     connect(cmbParts_, &QComboBox::activated, this, [this](int index) {
@@ -501,6 +508,15 @@ void SheetView::buildPartPage() {
         selectorDirty_ = true;
         emit partChosen();
     });
+    // Typing a part number is a run of typing like the customer code's: one undo step. The
+    // box already shows what was typed; mirroring it back would undo its completion.
+    connect(cmbParts_->lineEdit(), &QLineEdit::textEdited, this, [this](const QString& text) {
+        emit aboutToEdit();
+        sheet_.setPartSelection(text.trimmed().toStdString());
+        selectorTyped_ = true;
+        emit edited(Label2Caption, true);
+    });
+    connect(cmbParts_->lineEdit(), &QLineEdit::editingFinished, this, &SheetView::typingEnded);
 
     cmdPartUpload_ = newButton(QStringLiteral("cmdPartUpload"),
                                QStringLiteral("Upload From QX 7400"), partPage_);
@@ -589,8 +605,8 @@ void SheetView::mirrorPartSelector() {
         for (const std::string& pn : list)
             cmbParts_->addItem(QString::fromStdString(pn));
     }
-    // The selection may name a part number the list does not hold (yet): show it anyway, so
-    // the selector never hides what the transfer buttons will use.
+    // The selection may name a part number the list does not hold (typed, or from a file):
+    // the box shows it anyway, so it never hides what the transfer buttons will use.
     const QString selection = QString::fromStdString(sheet_.partSelection());
     const int index =
         selection.isEmpty()
@@ -598,9 +614,8 @@ void SheetView::mirrorPartSelector() {
             : cmbParts_->findText(selection, Qt::MatchFixedString | Qt::MatchCaseSensitive);
     if (cmbParts_->currentIndex() != index)
         cmbParts_->setCurrentIndex(index);
-    const QString placeholder = index < 0 ? selection : QString();
-    if (cmbParts_->placeholderText() != placeholder)
-        cmbParts_->setPlaceholderText(placeholder);
+    if (cmbParts_->currentText().trimmed() != selection)
+        cmbParts_->setEditText(selection);
 }
 
 void SheetView::mirror() {
@@ -637,8 +652,10 @@ void SheetView::mirror() {
                        r.slider.empty() ? nullptr : &sheet_.slider(r.id), sheet_.option(r.id),
                        !r.v73Only || initFlow);
     }
-    if (first || selectorDirty_ || was->partNumbers() != sheet_.partNumbers() ||
-        was->partSelection() != sheet_.partSelection())
+    const bool typedOnly =
+        selectorTyped_ && !selectorDirty_ && was->partNumbers() == sheet_.partNumbers();
+    if (!typedOnly && (first || selectorDirty_ || was->partNumbers() != sheet_.partNumbers() ||
+                       was->partSelection() != sheet_.partSelection()))
         mirrorPartSelector();
 
     if (first || was->commands != sheet_.commands) {
@@ -656,6 +673,7 @@ void SheetView::mirror() {
     sysDirty_.fill(false);
     partDirty_.fill(false);
     selectorDirty_ = false;
+    selectorTyped_ = false;
     shown_ = sheet_;
 }
 

@@ -113,6 +113,7 @@ private:
     std::array<bool, pp::SysCount> sysDirty_{}; // touched by the user: mirror whatever changed
     std::array<bool, pp::PartCount> partDirty_{};
     bool selectorDirty_ = false;
+    bool selectorTyped_ = false; // the selector's own box changed the selection
     pp::Marks marks_;
     std::string scaleKey_; // what the ranges in the tooltips depend on
     QWidget* systemPage_ = nullptr;

@@ -30,6 +30,15 @@ struct HalfWritingFileSystem : FileSystem {
     }
     bool exists(const std::string& path) override { return real.exists(path); }
     bool makeFolder(const std::string& path) override { return real.makeFolder(path); }
+    std::optional<FileIdentity> identity(const std::string& path) override {
+        return real.identity(path);
+    }
+    std::optional<std::string> createTemporary(const std::string& near) override {
+        return real.createTemporary(near);
+    }
+    bool keepIdentity(const std::string& path, const FileIdentity& like) override {
+        return real.keepIdentity(path, like);
+    }
 };
 
 // The file's bytes, or "<missing>" when it cannot be read.
