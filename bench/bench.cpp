@@ -336,6 +336,9 @@ ProbeRun runProbe(const QString& app, const QString& probe, const std::string& d
     env.insert(QStringLiteral("PP_PROBE_ACTIONS"), actions);
     env.insert(QStringLiteral("PP_PROBE_TIMEOUT_MS"), QString::number(timeoutMs));
     env.insert(QStringLiteral("PP_PROBE_UNDO"), QString::number(undoEdits));
+    // Short runs time each exchange on its own: the window has painted the last one first.
+    env.insert(QStringLiteral("PP_PROBE_SETTLE_MS"),
+               exchanges <= 8 ? QStringLiteral("100") : QStringLiteral("0"));
     // The frames' write times only for short runs: the log would weigh on a memory run.
     env.insert(QStringLiteral("PP_PROBE_WRITES"), exchanges <= 8 ? QStringLiteral("1") : QString());
     p.setProgram(app);

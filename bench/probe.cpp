@@ -18,6 +18,7 @@
 // system upload, a step of the System Zero slider, system download, repeated in turn; an edit
 // is no exchange), PP_PROBE_EXCHANGES (how many, default 0), PP_PROBE_UNDO (after the
 // exchanges, that many slider steps, then all steps undone and redone one by one),
+// PP_PROBE_SETTLE_MS (pause before each click after the first, default 0),
 // PP_PROBE_TIMEOUT_MS (default 600000). Ends the process with _exit: nothing after the
 // measurement may ask a question.
 #include "write_log.h"
@@ -96,6 +97,7 @@ public:
         t0_ = envNumber("PP_PROBE_T0", nowNs());
         exchanges_ = static_cast<int>(envNumber("PP_PROBE_EXCHANGES", 0));
         undoEdits_ = static_cast<int>(envNumber("PP_PROBE_UNDO", 0));
+        settleMs_ = static_cast<int>(envNumber("PP_PROBE_SETTLE_MS", 0));
         timeoutMs_ = static_cast<int>(envNumber("PP_PROBE_TIMEOUT_MS", 600000));
         actions_ = qEnvironmentVariable("PP_PROBE_ACTIONS", QStringLiteral("up"))
                        .split(QLatin1Char(','), Qt::SkipEmptyParts);
@@ -208,7 +210,12 @@ private:
             say("writes " + QByteArray::number(done_) + writesText());
         if (isCheckpoint(done_) || done_ == exchanges_)
             say("rss " + QByteArray::number(done_) + ' ' + QByteArray::number(residentKb()));
-        next();
+        // A technician's next click comes after the window has shown the result: without the
+        // pause the next exchange would pay for painting this one's.
+        if (settleMs_ > 0)
+            QTimer::singleShot(settleMs_, this, &Probe::next);
+        else
+            next();
     }
 
     void afterExchanges() {
@@ -288,6 +295,7 @@ private:
     bool recordWrites_ = !qEnvironmentVariableIsEmpty("PP_PROBE_WRITES");
     int exchanges_ = 0;
     int undoEdits_ = 0;
+    int settleMs_ = 0;
     int actionIndex_ = 0;
     int edits_ = 0;
     int timeoutMs_ = 0;

@@ -152,7 +152,11 @@ void TestEditor::undoAndRedoEachKindOfStep() {
     QVERIFY(w.sheet() == uploaded);
     QTest::keySequence(&w, QKeySequence::Undo);
     QTest::keySequence(&w, QKeySequence::Undo);
-    QVERIFY(w.sheet() == start); // commands, generation and part selector as at start
+    // Commands, generation and selection as at start; the part numbers listed stay.
+    QCOMPARE(w.sheet().partNumbers(), std::vector<std::string>{"02"});
+    pp::Sheet back = w.sheet();
+    back.RemovePartNumber("02");
+    QVERIFY(back == start);
     QVERIFY(!f.tabs()->isTabEnabled(1));
     QVERIFY(!f.action("mnuUndo")->isEnabled());
 
@@ -162,6 +166,14 @@ void TestEditor::undoAndRedoEachKindOfStep() {
                                      : QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z));
     QVERIFY(w.sheet() == edited);
     QVERIFY(!f.action("mnuRedo")->isEnabled());
+
+    // Part numbers the instrument reported meanwhile stay through undo and redo.
+    w.sheet().AddPartNumber("07");
+    w.mirror();
+    QTest::keySequence(&w, QKeySequence::Undo);
+    QCOMPARE(w.sheet().partNumbers(), (std::vector<std::string>{"02", "07"}));
+    QCOMPARE(f.find<QComboBox>("cmbParts")->count(), 2);
+    QTest::keySequence(&w, QKeySequence::Redo);
 
     // While an exchange runs, undo waits.
     f.answers.push_back(pp::Answer::Discard);

@@ -25,10 +25,10 @@ public:
     // The change has happened when the step is pushed: the first redo has nothing to do.
     void redo() override {
         if (pushed_)
-            owner_.restore(after_, trackingAfter_, changedFile());
+            owner_.restore(after_, trackingAfter_, changedFile(), changedList());
         pushed_ = true;
     }
-    void undo() override { owner_.restore(before_, trackingBefore_, changedFile()); }
+    void undo() override { owner_.restore(before_, trackingBefore_, changedFile(), changedList()); }
 
     int id() const override { return typingRun_ >= 0 ? TypingId : -1; }
     bool mergeWith(const QUndoCommand* other) override {
@@ -42,6 +42,7 @@ public:
 
 private:
     bool changedFile() const { return before_.filePath != after_.filePath; }
+    bool changedList() const { return before_.partNumbers() != after_.partNumbers(); }
 
     SheetUndo& owner_;
     pp::Sheet before_;
@@ -205,13 +206,20 @@ pp::Marks SheetUndo::marks() const {
 }
 
 void SheetUndo::restore(const pp::Sheet& target, const std::optional<Tracking>& tracking,
-                        bool stepChangedFile) {
+                        bool stepChangedFile, bool stepChangedList) {
     pp::Sheet next = target;
     if (!stepChangedFile) {
         // A value edited, then saved elsewhere: undoing the edit must not bring the old file
         // back as the place Save writes to.
         next.filePath = sheet_.filePath;
         next.commands.save = sheet_.commands.save;
+    }
+    if (!stepChangedList) {
+        // The part numbers the instrument reported since are its configuration, not an edit.
+        for (const std::string& pn : target.partNumbers())
+            next.RemovePartNumber(pn);
+        for (const std::string& pn : sheet_.partNumbers())
+            next.AddPartNumber(pn);
     }
     sheet_ = std::move(next);
     if (tracking)

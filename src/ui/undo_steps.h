@@ -65,9 +65,10 @@ public:
     // An exchange or a gathering runs: undo and redo wait for it.
     void setBusy(bool busy);
 
-    // Puts a snapshot back (the steps' undo and redo).
+    // Puts a snapshot back (the steps' undo and redo). What the step itself did not change of
+    // the file path and the part-number list stays as it is now.
     void restore(const pp::Sheet& target, const std::optional<Tracking>& tracking,
-                 bool stepChangedFile);
+                 bool stepChangedFile, bool stepChangedList);
 
 signals:
     void restored(); // undo or redo replaced the sheet
