@@ -117,6 +117,11 @@ public:
     }
 };
 
+QObject* sheetKeys() {
+    static SheetKeys* keys = new SheetKeys(qApp);
+    return keys;
+}
+
 QLineEdit* newValueBox(std::string_view name, bool readOnly, QWidget* parent) {
     auto* text = new QLineEdit(parent);
     text->setObjectName(qs(name));
@@ -125,8 +130,7 @@ QLineEdit* newValueBox(std::string_view name, bool readOnly, QWidget* parent) {
     if (readOnly) {
         text->setFocusPolicy(Qt::ClickFocus); // selectable for copying, not a tab stop
     } else {
-        static SheetKeys* keys = new SheetKeys(qApp);
-        text->installEventFilter(keys);
+        text->installEventFilter(sheetKeys());
     }
     return text;
 }
@@ -500,6 +504,7 @@ void SheetView::buildPartPage() {
     cmbParts_->setEditable(true);
     cmbParts_->setInsertPolicy(QComboBox::NoInsert);
     cmbParts_->lineEdit()->setMaxLength(8);
+    cmbParts_->lineEdit()->installEventFilter(sheetKeys());
     cmbParts_->setMinimumWidth(valueBoxWidth(cmbParts_));
     label2->setBuddy(cmbParts_);
     connect(cmbParts_, &QComboBox::activated, this, [this](int index) {
