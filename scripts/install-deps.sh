@@ -7,6 +7,7 @@ packages=(
     qt6-base-dev qt6-serialport-dev libgl-dev
     fonts-liberation locales
     xvfb x11-apps imagemagick poppler-utils
+    shared-mime-info
     cups printer-driver-cups-pdf
     clang libclang-rt-14-dev
 )
