@@ -9,6 +9,7 @@ packages=(
     postgresql
     fonts-liberation locales
     xvfb x11-apps imagemagick poppler-utils
+    shared-mime-info
     cups printer-driver-cups-pdf
     clang libclang-rt-14-dev
 )
