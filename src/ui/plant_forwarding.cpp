@@ -75,7 +75,17 @@ PlantForwarding::PlantForwarding(MainWindow& window, HistoryTap& tap, std::strin
     panel_->setFrameShadow(QFrame::Sunken);
     panel_->setContentsMargins(4, 0, 4, 0);
     panel_->hide();
-    main_.statusBar()->addPermanentWidget(panel_);
+    // Beside the port, which stays at the right end.
+    QStatusBar* bar = main_.statusBar();
+    auto* port = bar->findChild<QLabel*>(QStringLiteral("StatusBar1Panel4"));
+    const bool portShown = port && !port->isHidden();
+    if (port)
+        bar->removeWidget(port);
+    bar->addPermanentWidget(panel_);
+    if (port) {
+        bar->addPermanentWidget(port);
+        port->setVisible(portShown);
+    }
 
     serverAction_ = new QAction(QStringLiteral("&History Server..."), &main_);
     serverAction_->setObjectName(QStringLiteral("mnuHistoryServer"));
