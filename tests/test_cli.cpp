@@ -1076,6 +1076,18 @@ void TestCli::historyArguments_data() {
     row("a stray word", {"history", "extra"}, "error");
     row("no instrument", {"--port", "1", "history"}, "error");
     row("empty history file", {"--history=", "parts"}, "error");
+    row("plant listing",
+        {"history", "--server", "postgresql://db/p", "--host", "line-1", "--serial", "1234"},
+        "list 1234 postgresql://db/p line-1");
+    row("push", {"--history-server", "postgresql://db/p", "history", "--push"}, "push");
+    row("status", {"history", "--status"}, "status");
+    row("any command forwards", {"--history-server", "postgresql://db/p", "read", "7", "-o", "f"},
+        "other postgresql://db/p");
+    row("host without a server", {"history", "--host", "line-1"}, "error");
+    row("push to --server", {"history", "--push", "--server", "postgresql://db/p"}, "error");
+    row("push and status", {"history", "--push", "--status"}, "error");
+    row("status with a filter", {"history", "--status", "--json"}, "error");
+    row("empty server", {"history", "--server="}, "error");
 }
 
 void TestCli::historyArguments() {
@@ -1094,7 +1106,13 @@ void TestCli::historyArguments() {
     const Options& o = *r.options;
     QString got;
     if (o.command != Command::History)
-        got = QString("other %1").arg(QString::fromStdString(o.history));
+        got = QString("other %1 %2")
+                  .arg(QString::fromStdString(o.history), QString::fromStdString(o.historyServer))
+                  .simplified();
+    else if (o.push)
+        got = QStringLiteral("push");
+    else if (o.forwardStatus)
+        got = QStringLiteral("status");
     else if (o.verifyHistory)
         got = QString("verify %1").arg(QString::fromStdString(o.history));
     else if (o.exportId)
@@ -1107,7 +1125,9 @@ void TestCli::historyArguments() {
                           QString::fromStdString(o.part),
                           QString::fromStdString(o.action),
                           o.limit ? QString::number(o.limit) : "",
-                          o.json ? "json" : ""}
+                          o.json ? "json" : "",
+                          QString::fromStdString(o.server),
+                          QString::fromStdString(o.host)}
                   .join(' ')
                   .simplified();
     QCOMPARE(got, expected);
