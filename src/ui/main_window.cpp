@@ -298,8 +298,13 @@ void MainWindow::fitStatusPanels() {
     const int needed =
         text + m.left() + m.right() + 2 * (generation->frameWidth() + generation->margin()) + 2;
     generation->setFixedWidth(std::max(width() / 6, needed));
-    panels_[2]->setFixedWidth(width() / 2);
+    panels_[2]->setFixedWidth(std::max(width() / 2 - reservedStatusWidth_, width() / 6));
     panels_[3]->setFixedWidth(width() / 6); // a long device path is cut; its tooltip is whole
+}
+
+void MainWindow::reserveStatusWidth(int pixels) {
+    reservedStatusWidth_ = std::max(0, pixels);
+    fitStatusPanels();
 }
 
 void MainWindow::changeEvent(QEvent* event) {

@@ -114,6 +114,8 @@ public:
     void setClock(std::function<std::tm()> clock) { clock_ = std::move(clock); }
 
     QLabel* statusPanel(int n) const; // 1..4
+    // Width that panel 3 (the file path) gives up to a panel added beside the port.
+    void reserveStatusWidth(int pixels);
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -164,6 +166,7 @@ private:
     QAction* tbSave_ = nullptr;
     QAction* tbPrint_ = nullptr;
     QLabel* panels_[4] = {};
+    int reservedStatusWidth_ = 0;
     QProgressBar* progress_ = nullptr;
     std::function<std::tm()> clock_;
     bool busyCursor_ = false;

@@ -133,6 +133,7 @@ void PlantForwarding::showQueue(qint64 queued, const QString& lastError) {
                           : QString());
     panel_->setToolTip(shown ? lastError : QString());
     panel_->setVisible(shown);
+    main_.reserveStatusWidth(shown ? panel_->sizeHint().width() : 0);
     emit queueShown(shown ? queued : 0);
 }
 
