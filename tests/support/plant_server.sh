@@ -17,7 +17,10 @@
 # Debian's package creates.
 set -uo pipefail
 action=${1:?start, halt, resume or stop}
-info=${2:?the information file}
+info=$(realpath -m "${2:?the information file}")
+sql=${3:+$(realpath -m "$3")}
+# The server's account may not enter the caller's folder.
+cd "${TMPDIR:-/tmp}" || exit 1
 
 as_owner() {
     if [ "$(id -u)" = 0 ]; then runuser -u postgres -- "$@"; else "$@"; fi
@@ -41,7 +44,7 @@ bin=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -n 1)
 
 case $action in
 start)
-    sql=${3:?the schema file}
+    [ -n "$sql" ] || { echo "start needs the schema file" >&2; exit 2; }
     rm -f "$info"
     [ -n "$bin" ] && [ -x "$bin/initdb" ] || skip "no PostgreSQL server installed (postgresql)"
     if [ "$(id -u)" = 0 ] && ! id postgres >/dev/null 2>&1; then
