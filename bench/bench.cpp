@@ -5,8 +5,11 @@
 //              paramporter-cli's own code
 //   port       what opening and closing the port costs, as every exchange does
 //   startup    the real paramporter, offscreen, with pp-probe preloaded to see its first
-//              window and to click its upload and download buttons
-//   memory     the same, a thousand exchanges against an unpaced instrument
+//              window and to click its upload and download buttons (a slider step between
+//              them, so the download has marks to clear)
+//   undo       the same window: 200 steps undone and redone, each until it is painted
+//   memory     the same, ten thousand exchanges and a slider step after each upload, against
+//              an unpaced instrument
 #include "app/cli.h"
 #include "app/cli_commands.h"
 #include "files/file_system.h"
@@ -237,6 +240,8 @@ struct Goals {
     std::optional<double> paintedMs;
     std::optional<double> uploadEndMs;
     std::optional<long> rssStartKb, rssEndKb, rssMidKb;
+    double worstWindowUpload = -1, worstWindowDownload = -1; // highest median of a row
+    std::vector<double> undoMs;
     std::vector<std::string> failures;
 };
 
@@ -298,6 +303,9 @@ struct ProbeRun {
     std::string failure;
     std::optional<double> shownMs, paintedMs;
     std::map<int, long> rssKb;
+    std::map<std::string, std::vector<double>> undoMs;    // by kind
+    std::map<std::string, std::vector<double>> undoCpuMs; // the UI thread's CPU time
+    std::optional<int> undoSteps;
     struct Step {
         std::string action;
         Clock::time_point start, end;
@@ -317,7 +325,8 @@ long long toNs(Clock::time_point t) {
 }
 
 ProbeRun runProbe(const QString& app, const QString& probe, const std::string& device,
-                  int exchanges, const QString& actions, int timeoutMs, Clock::time_point& t0) {
+                  int exchanges, const QString& actions, int timeoutMs, Clock::time_point& t0,
+                  int undoEdits = 0) {
     ProbeRun run;
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -326,6 +335,10 @@ ProbeRun runProbe(const QString& app, const QString& probe, const std::string& d
     env.insert(QStringLiteral("PP_PROBE_EXCHANGES"), QString::number(exchanges));
     env.insert(QStringLiteral("PP_PROBE_ACTIONS"), actions);
     env.insert(QStringLiteral("PP_PROBE_TIMEOUT_MS"), QString::number(timeoutMs));
+    env.insert(QStringLiteral("PP_PROBE_UNDO"), QString::number(undoEdits));
+    // Short runs time each exchange on its own: the window has painted the last one first.
+    env.insert(QStringLiteral("PP_PROBE_SETTLE_MS"),
+               exchanges <= 8 ? QStringLiteral("100") : QStringLiteral("0"));
     // The frames' write times only for short runs: the log would weigh on a memory run.
     env.insert(QStringLiteral("PP_PROBE_WRITES"), exchanges <= 8 ? QStringLiteral("1") : QString());
     p.setProgram(app);
@@ -351,6 +364,11 @@ ProbeRun runProbe(const QString& app, const QString& probe, const std::string& d
             run.paintedMs = w[1].toDouble();
         else if (w[0] == QLatin1String("rss") && w.size() > 2)
             run.rssKb[w[1].toInt()] = w[2].toLong();
+        else if (w[0] == QLatin1String("undo") && w.size() > 3) {
+            run.undoMs[w[1].toStdString()].push_back(w[2].toDouble());
+            run.undoCpuMs[w[1].toStdString()].push_back(w[3].toDouble());
+        } else if (w[0] == QLatin1String("undo-steps") && w.size() > 1)
+            run.undoSteps = w[1].toInt();
         else if (w[0] == QLatin1String("step") && w.size() > 4)
             run.steps.push_back({w[2].toStdString(),
                                  fromNs(w[3].toLongLong()),
@@ -404,8 +422,8 @@ void runStartup(const QString& app, const QString& probe, int runs, Goals& goals
         progress("start-up: run " + std::to_string(i + 1) + " of " + std::to_string(runs));
         instrument.clearLogs();
         Clock::time_point t0;
-        const ProbeRun run =
-            runProbe(app, probe, instrument.devicePath(), 2, QStringLiteral("up,down"), 60000, t0);
+        const ProbeRun run = runProbe(app, probe, instrument.devicePath(), 2,
+                                      QStringLiteral("up,edit,down"), 60000, t0);
         if (!run.ok || run.steps.size() < 2) {
             goals.failures.push_back("start-up: " + run.failure);
             continue;
@@ -443,11 +461,62 @@ void runStartup(const QString& app, const QString& probe, int runs, Goals& goals
               << "| end of the first system upload (clicked once painted) | "
               << fixed(median(uploaded)) << " | " << fixed(worst(uploaded)) << " |\n";
 
-    std::cout << "\n### The same transfers through the window (its buttons, its status bar)\n\n";
-    const std::vector<Row> rows{{"System upload V7.3, window", uploads},
-                                {"System download V7.3, window", downloads}};
+    std::cout << "\n### The same transfers through the window (its buttons, its status bar, "
+                 "the changed-value marks)\n\n";
+    const std::vector<Row> rows{
+        {"System upload V7.3, window", uploads},
+        {"System download V7.3, window (one value marked before)", downloads}};
     printTransferTable(rows);
     account(rows, goals);
+    auto rowMedian = [](const std::vector<Figures>& runs) {
+        std::vector<double> percent;
+        for (const Figures& f : runs)
+            percent.push_back(f.overheadPercent());
+        return median(percent);
+    };
+    goals.worstWindowUpload = rowMedian(uploads);
+    goals.worstWindowDownload = rowMedian(downloads);
+}
+
+// ------------------------------------------------------------------ undo and redo
+
+void runUndo(const QString& app, const QString& probe, int steps, Goals& goals) {
+    pp::sim::Instrument instrument(Generation::V73);
+    if (!instrument.start()) {
+        goals.failures.push_back("instrument: " + instrument.lastError());
+        return;
+    }
+    progress("undo: " + std::to_string(steps) + " steps undone and redone in the window");
+    Clock::time_point t0;
+    // One upload, then slider steps up to the window's limit of kept steps.
+    const ProbeRun run = runProbe(app, probe, instrument.devicePath(), 1, QStringLiteral("up"),
+                                  120000, t0, steps - 1);
+    if (!run.ok || run.undoMs.empty()) {
+        goals.failures.push_back("undo: " + (run.failure.empty() ? "no figures" : run.failure));
+        return;
+    }
+    std::cout << "\n### Undo and redo in the window (" << steps
+              << " steps: a system upload, then slider steps; from the action to the window "
+                 "painted)\n\n| Step | Count | Median ms | Worst ms | UI thread CPU ms median / "
+                 "worst |\n|---|---:|---:|---:|---:|\n";
+    const std::pair<const char*, const char*> kinds[] = {
+        {"undo-edit", "undo of a slider step"},
+        {"redo-edit", "redo of a slider step"},
+        {"undo-upload", "undo of the upload (every value changes)"},
+        {"redo-upload", "redo of the upload"},
+        {"full-repaint", "for comparison: the whole window painted"},
+    };
+    for (const auto& [kind, label] : kinds) {
+        const auto it = run.undoMs.find(kind);
+        if (it == run.undoMs.end())
+            continue;
+        const std::vector<double>& cpu = run.undoCpuMs.at(kind);
+        std::cout << "| " << label << " | " << it->second.size() << " | "
+                  << fixed(median(it->second), 3) << " | " << fixed(worst(it->second), 3) << " | "
+                  << fixed(median(cpu), 3) << " / " << fixed(worst(cpu), 3) << " |\n";
+        if (std::string_view(kind) != "full-repaint")
+            goals.undoMs.insert(goals.undoMs.end(), it->second.begin(), it->second.end());
+    }
 }
 
 // ------------------------------------------------------------------ where the time goes
@@ -509,14 +578,16 @@ void runMemory(const QString& app, const QString& probe, int exchanges, Goals& g
     progress("memory: " + std::to_string(exchanges) + " exchanges through the window");
     Clock::time_point t0;
     const ProbeRun run = runProbe(app, probe, instrument.devicePath(), exchanges,
-                                  QStringLiteral("up,down"), 600000, t0);
+                                  QStringLiteral("up,edit,down"), 1800000, t0);
     const double seconds = ms(Clock::now() - t0) / 1000;
     if (!run.ok) {
         goals.failures.push_back("memory: " + run.failure);
         return;
     }
     std::cout << "\n### Resident size of paramporter (" << exchanges
-              << " exchanges, system uploads and downloads in turn, " << fixed(seconds)
+              << " exchanges, system uploads and downloads in turn with a slider step between, "
+              << (run.undoSteps ? std::to_string(*run.undoSteps) : std::string("?"))
+              << " undo steps kept at the end, " << fixed(seconds)
               << " s)\n\n| After | Resident MB |\n|---|---:|\n";
     for (const auto& [n, kb] : run.rssKb)
         std::cout << "| "
@@ -545,6 +616,15 @@ void printGoals(const Goals& g) {
                  fixed(g.worstPercent, 2) + " %)",
              fixed(g.worstRowPercent, 2) + " %", g.worstRowPercent <= 2);
     }
+    if (g.worstWindowUpload >= 0) {
+        line("window upload within 2 % of wire + instrument (median, marks on)",
+             fixed(g.worstWindowUpload, 2) + " %", g.worstWindowUpload <= 2);
+        line("window download within 1 % of wire + instrument (median, clears the marks)",
+             fixed(g.worstWindowDownload, 2) + " %", g.worstWindowDownload <= 1);
+    }
+    if (!g.undoMs.empty())
+        line("undo or redo step on screen < 5 ms (worst of every step)",
+             fixed(worst(g.undoMs), 3) + " ms", worst(g.undoMs) < 5);
     if (g.paintedMs)
         line("launch to first window < 0.5 s (median)", fixed(*g.paintedMs) + " ms",
              *g.paintedMs < 500);
@@ -597,8 +677,8 @@ int main(int argc, char** argv) {
                                   QStringLiteral("Launches of paramporter timed (default 5)."),
                                   QStringLiteral("n"), QStringLiteral("5"));
     const QCommandLineOption exchanges(
-        QStringLiteral("exchanges"), QStringLiteral("Exchanges of the memory run (default 1000)."),
-        QStringLiteral("n"), QStringLiteral("1000"));
+        QStringLiteral("exchanges"), QStringLiteral("Exchanges of the memory run (default 10000)."),
+        QStringLiteral("n"), QStringLiteral("10000"));
     const QCommandLineOption appOption(QStringLiteral("app"),
                                        QStringLiteral("The paramporter binary."),
                                        QStringLiteral("path"), QStringLiteral(PP_BENCH_APP));
@@ -606,7 +686,7 @@ int main(int argc, char** argv) {
                                          QStringLiteral("The probe library for LD_PRELOAD."),
                                          QStringLiteral("path"), QStringLiteral(PP_BENCH_PROBE));
     const QCommandLineOption only(QStringLiteral("only"),
-                                  QStringLiteral("transfers, port, startup or memory."),
+                                  QStringLiteral("transfers, port, startup, undo or memory."),
                                   QStringLiteral("part"));
     parser.addOptions({repeats, runs, exchanges, appOption, probeOption, only});
     parser.process(app);
@@ -622,6 +702,8 @@ int main(int argc, char** argv) {
     if (wanted("startup"))
         runStartup(parser.value(appOption), parser.value(probeOption),
                    std::max(1, parser.value(runs).toInt()), goals);
+    if (wanted("undo"))
+        runUndo(parser.value(appOption), parser.value(probeOption), 200, goals);
     if (wanted("memory"))
         runMemory(parser.value(appOption), parser.value(probeOption),
                   std::max(1, parser.value(exchanges).toInt()), goals);

@@ -1,9 +1,9 @@
 // The settings file reader on any bytes, and the writer with a disk that fails. Input: one
 // byte of choices, two bytes of a port number to save, then the settings file's bytes.
 //
-// Checks: the reader takes any file, and a file in the application folder wins over one in
-// the configuration folder; a saved number reads back; a failed save shows its message and
-// leaves every existing settings file as it was, with no temporary behind.
+// Checks: the reader takes any file; a saved number reads back (from whichever folder took
+// it); a failed save shows its message and leaves every existing settings file as it was, with
+// no temporary behind.
 #include "fakes.h"
 #include "files/param_file.h"
 #include "files/settings.h"

@@ -217,10 +217,13 @@ public:
     bool failReplace = false;
     bool failMakeFolder = false;
     int writes = 0;
+    std::map<std::string, long long> written; // when each file was last written (a counter)
+    long long clock = 0;
 
     bool writeAll(const std::string& path, std::string_view bytes) override {
         if (folders.count(path) || !folders.count(parent(path)))
             return false;
+        written[path] = ++clock;
         if (writes++ == failWriteAt) {
             files[path] = std::string(bytes.substr(0, bytes.size() / 2));
             return false;
@@ -235,6 +238,7 @@ public:
         std::string bytes = std::move(it->second);
         files.erase(it);
         files[to] = std::move(bytes);
+        written[to] = written[from];
         return true;
     }
     bool remove(const std::string& path) override { return files.erase(path) > 0; }
@@ -246,6 +250,14 @@ public:
     }
     bool exists(const std::string& path) override {
         return files.count(path) || folders.count(path);
+    }
+    std::optional<FileIdentity> identity(const std::string& path) override {
+        if (!files.count(path))
+            return std::nullopt;
+        FileIdentity id;
+        id.mode = 0644;
+        id.modifiedNs = written[path];
+        return id;
     }
     bool makeFolder(const std::string& path) override {
         if (failMakeFolder)

@@ -9,6 +9,11 @@ set(PP_PACKAGING_DIR ${CMAKE_CURRENT_LIST_DIR})
 install(FILES ${PP_PACKAGING_DIR}/paramporter.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 
+# The parameter files' MIME type (*.QX), which the desktop entry declares; Debian's
+# shared-mime-info triggers rebuild the database from share/mime/packages.
+install(FILES ${PP_PACKAGING_DIR}/paramporter-mime.xml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages RENAME paramporter.xml)
+
 # Manual pages go compressed, as man and Debian expect; -n keeps the archive reproducible.
 find_program(PP_GZIP gzip)
 if(PP_GZIP)

@@ -8,6 +8,7 @@ packages=(
     libsqlite3-dev libssl-dev
     fonts-liberation locales
     xvfb x11-apps imagemagick poppler-utils
+    shared-mime-info
     cups printer-driver-cups-pdf
     clang libclang-rt-14-dev
 )

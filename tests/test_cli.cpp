@@ -12,6 +12,7 @@
 #include "sim/instrument.h"
 #include "support/fakes.h"
 #include "support/history_support.h"
+#include "support/instrument_files.h"
 #include "ui/exchange.h"
 #include "ui/history_tap.h"
 #include "ui/session_driver.h"
@@ -74,18 +75,6 @@ void writeFile(const QString& path, std::string_view bytes) {
     QFile f(path);
     QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
     f.write(bytes.data(), static_cast<qint64>(bytes.size()));
-}
-
-// The file the window's writer makes for the instrument's system record and the record of
-// `part`, decoded without any session.
-std::string expectedFile(const sim::Instrument& sim, int part) {
-    Sheet sheet;
-    if (DecodeSystemRecord(sheet, sim.systemRecord()))
-        return "system record refused";
-    sheet.setPartSelection(ZeroPad(std::to_string(part), 2));
-    if (DecodePartRecord(sheet, sim.partRecord(part)))
-        return "part record refused";
-    return ParamFileText(sheet);
 }
 
 // What the window sends for a file: open it and download the system parameters; open it
@@ -307,7 +296,7 @@ void TestCli::readWritesTheWritersBytes() {
     QCOMPARE(r.code, ExitOk);
     QCOMPARE(r.out, std::string());
     QCOMPARE(r.err, std::string());
-    QCOMPARE(readFile(out), expectedFile(sim, 7));
+    QCOMPARE(readFile(out), pp::test::instrumentFile(sim, 7));
     QCOMPARE(sim.framesReceived(), (std::vector<std::string>{"2", "307"}));
 }
 
@@ -604,8 +593,8 @@ void TestCli::backupSavesEveryPart() {
     const QString b = folder + "/QX7400_12_1234_07Dec26.QX";
     QCOMPARE(r.out, (a + "\n" + b + "\n").toStdString());
     QCOMPARE(QDir(folder).entryList(QDir::Files).size(), 2);
-    QCOMPARE(readFile(a), expectedFile(sim, 3));
-    QCOMPARE(readFile(b), expectedFile(sim, 12));
+    QCOMPARE(readFile(a), pp::test::instrumentFile(sim, 3));
+    QCOMPARE(readFile(b), pp::test::instrumentFile(sim, 12));
     QCOMPARE(sim.framesReceived(), (std::vector<std::string>{"2", "A", "303", "312"}));
 }
 
@@ -688,7 +677,7 @@ void TestCli::binaryEndToEnd() {
     QCOMPARE(r.code, ExitOk);
     QCOMPARE(r.out, std::string());
     QCOMPARE(r.err, std::string()); // not a terminal: no progress
-    QCOMPARE(readFile(out), expectedFile(sim, 2));
+    QCOMPARE(readFile(out), pp::test::instrumentFile(sim, 2));
 
     r = exec({"--port", port, "parts"});
     QCOMPARE(r.code, ExitOk);
@@ -751,7 +740,7 @@ void TestCli::diffAndVerifyArguments() {
 void TestCli::diffOfTwoFiles() {
     sim::Instrument sim; // its records only: never started
     const QString a = path("diff-a.QX");
-    writeFile(a, expectedFile(sim, 7));
+    writeFile(a, pp::test::instrumentFile(sim, 7));
 
     // A file against itself: nothing, exit 0.
     Result r = runCli({"diff", a.toStdString(), a.toStdString()});
@@ -763,7 +752,7 @@ void TestCli::diffOfTwoFiles() {
     QVERIFY(sim.setSystemField(7, "4711"));
     QVERIFY(sim.setPartField(7, 25, "654321")); // customer code
     const QString b = path("diff-b.QX");
-    writeFile(b, expectedFile(sim, 7));
+    writeFile(b, pp::test::instrumentFile(sim, 7));
     r = runCli({"diff", a.toStdString(), b.toStdString()});
     QCOMPARE(r.err, std::string());
     QCOMPARE(r.code, ExitDiffer);
@@ -907,7 +896,7 @@ void TestCli::reportIsWhatThePrinterGets() {
     QVERIFY(sim.setPartField(7, 11, "7.5"));
     QVERIFY(sim.setSystemField(7, "4711"));
     const QString file = path("report-src.QX");
-    writeFile(file, expectedFile(sim, 7));
+    writeFile(file, pp::test::instrumentFile(sim, 7));
     const std::string expected = windowReport(file, Answer::No, december7th2026());
     QVERIFY(expected.find("4711") != std::string::npos);
 
@@ -940,7 +929,7 @@ void TestCli::reportOfTheOlderLayout() {
     QFETCH(bool, initFlowCheck);
     sim::Instrument old(Generation::V70);
     const QString file = path("report-old.QX");
-    writeFile(file, expectedFile(old, 5));
+    writeFile(file, pp::test::instrumentFile(old, 5));
     QCOMPARE(QString::fromStdString(readFile(file)).count("\r\n"), 2);
 
     std::vector<std::string> args{"report", file.toStdString()};
@@ -968,7 +957,7 @@ void TestCli::reportAsPdf() {
     sim::Instrument sim; // its records only: never started
     QVERIFY(sim.setSystemField(7, "4711"));
     const QString file = path("report-pdf.QX");
-    writeFile(file, expectedFile(sim, 2));
+    writeFile(file, pp::test::instrumentFile(sim, 2));
     QDir folder(path("pdf"));
     QVERIFY(folder.mkpath(QStringLiteral(".")));
     const QString pdf = folder.filePath(QStringLiteral("report.PDF"));
@@ -1004,7 +993,7 @@ void TestCli::reportFailuresWriteNothing() {
     const QString bad = path("report-bad.QX");
     writeFile(bad, "\"not\",\"a\"\r\n");
     const QString good = path("report-good.QX");
-    writeFile(good, expectedFile(sim::Instrument(), 1));
+    writeFile(good, pp::test::instrumentFile(sim::Instrument(), 1));
 
     for (const QString& source : {bad, path("report-missing.QX")}) {
         for (const QString& name : {QStringLiteral("r-new.txt"), QStringLiteral("r-new.pdf")}) {
@@ -1250,7 +1239,7 @@ void TestCli::historyNeverStopsATransfer() {
     // The variable names a damaged file: the read works, says so once, and leaves it alone.
     Result r = exec({"--port", port, "read", "4", "-o", out});
     QCOMPARE(r.code, ExitOk);
-    QCOMPARE(readFile(out), expectedFile(sim, 4));
+    QCOMPARE(readFile(out), pp::test::instrumentFile(sim, 4));
     QCOMPARE(QString::fromStdString(r.err),
              "History not recorded: " + damaged + ": file is not a database\n");
     QCOMPARE(readFile(damaged), std::string(4096, 'x'));

@@ -12,6 +12,7 @@
 #include "ui/history_dialog.h"
 #include "ui/main_window.h"
 
+#include "support/instrument_files.h"
 #include "support/window_fixture.h"
 
 #include <QAction>
@@ -79,17 +80,6 @@ QStringList takeDialog(MainWindow& w, QString* columnTitle = nullptr) {
 std::string readFile(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll().toStdString() : std::string();
-}
-
-// What paramporter-cli read writes for `part`: the two records decoded on a fresh sheet.
-std::string expectedFile(const pp::sim::Instrument& sim, int part) {
-    pp::Sheet sheet;
-    if (pp::DecodeSystemRecord(sheet, sim.systemRecord()))
-        return "system record refused";
-    sheet.setPartSelection(pp::ZeroPad(std::to_string(part), 2));
-    if (pp::DecodePartRecord(sheet, sim.partRecord(part)))
-        return "part record refused";
-    return pp::ParamFileText(sheet);
 }
 
 } // namespace
@@ -290,7 +280,8 @@ void TestCompareWindow::backupWritesEveryPart() {
     for (int i = 0; i < 3; ++i) {
         const QString prefix = QStringLiteral("QX7400_%1_").arg(parts[i], 2, 10, QLatin1Char('0'));
         QVERIFY2(files[i].startsWith(prefix), qPrintable(files[i]));
-        QCOMPARE(readFile(dir.filePath(files[i])), expectedFile(*instrument_, parts[i]));
+        QCOMPARE(readFile(dir.filePath(files[i])),
+                 pp::test::instrumentFile(*instrument_, parts[i]));
     }
     QVERIFY(w.sheet() == before);
     QVERIFY(!w.session().busy());
@@ -321,7 +312,7 @@ void TestCompareWindow::backupNamesTheFailedPart() {
     QCOMPARE(files.size(), 2);
     QVERIFY(files[0].startsWith(QStringLiteral("QX7400_01_")));
     QVERIFY(files[1].startsWith(QStringLiteral("QX7400_32_")));
-    QCOMPARE(readFile(dir.filePath(files[1])), expectedFile(*instrument_, 32));
+    QCOMPARE(readFile(dir.filePath(files[1])), pp::test::instrumentFile(*instrument_, 32));
     QVERIFY(w.sheet() == before);
 
     // Nothing to read: nothing written, and the reason.

@@ -4,3 +4,8 @@ add_qt_test(test_window_commands test_window_commands.cpp)
 # The program answers --version without a display.
 add_test(NAME paramporter_version COMMAND paramporter --version)
 set_tests_properties(paramporter_version PROPERTIES PASS_REGULAR_EXPRESSION "^2\\.0\\.0\n$")
+add_qt_test(test_editor test_editor.cpp)
+add_test(NAME desktop_entry
+         COMMAND ${CMAKE_COMMAND} -DSOURCE=${CMAKE_SOURCE_DIR}
+                 -DWORK=${CMAKE_CURRENT_BINARY_DIR}/desktop-entry -P
+                 ${CMAKE_CURRENT_SOURCE_DIR}/desktop_entry.cmake)

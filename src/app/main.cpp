@@ -1,4 +1,4 @@
-// paramporter [--simulate] [--port N|DEVICE] [--version]
+// paramporter [--simulate] [--port N|DEVICE] [--version] [FILE.QX]
 #include "files/settings.h"
 #include "history/store.h"
 #include "sim/instrument.h"
@@ -47,7 +47,14 @@ int main(int argc, char** argv) {
     parser.addOption(versionOption);
     parser.addOption(simulateOption);
     parser.addOption(portOption);
+    parser.addPositionalArgument(QStringLiteral("file"),
+                                 QStringLiteral("Parameter file to open (*.QX)."),
+                                 QStringLiteral("[FILE.QX]"));
     parser.process(app);
+    if (parser.positionalArguments().size() > 1) {
+        std::fprintf(stderr, "paramporter: one parameter file at a time\n");
+        return 2;
+    }
 
     std::unique_ptr<pp::sim::Instrument> instrument;
     if (parser.isSet(simulateOption)) {
@@ -93,5 +100,8 @@ int main(int argc, char** argv) {
         }
     }
     window.show();
+    // As File > Open reads it: on a copy, the conversion question and errors in the window.
+    if (!parser.positionalArguments().isEmpty())
+        window.openPath(parser.positionalArguments().front());
     return app.exec();
 }

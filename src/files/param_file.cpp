@@ -5,6 +5,7 @@
 #include "sheet/compare.h"
 #include "sheet/number_text.h"
 
+#include <algorithm>
 #include <array>
 #include <limits>
 
@@ -262,7 +263,51 @@ bool applyPartLine(Sheet& sheet, FieldReader& in) {
     return true;
 }
 
+template <typename Id, size_t N> size_t orderOf(const std::array<Id, N>& order, Id id) {
+    for (size_t i = 0; i < N; ++i)
+        if (order[i] == id)
+            return i;
+    return N; // not on the line (initial flow check): after it
+}
+
 } // namespace
+
+bool applyFieldTexts(Sheet& sheet, const FieldTexts& texts, FieldFailure* failed) {
+    auto fail = [failed](bool system, int index) {
+        if (failed)
+            *failed = {system, index};
+        return false;
+    };
+    auto system = texts.system;
+    std::stable_sort(system.begin(), system.end(), [](const auto& a, const auto& b) {
+        return orderOf(SystemLine, a.first) < orderOf(SystemLine, b.first);
+    });
+    bool optionCode = false;
+    for (const auto& [id, text] : system) {
+        if (!applyField(sheet, id, text))
+            return fail(true, static_cast<int>(id));
+        optionCode = optionCode || id == Sys::OptionCode;
+    }
+    if (optionCode)
+        DecodeOptionCode(sheet, sheet.text(Sys::OptionCode));
+
+    if (texts.partNumber) {
+        const std::string pn = ZeroPad(*texts.partNumber, 2);
+        sheet.AddPartNumber(pn);
+        sheet.setPartSelection(pn);
+    }
+    if (texts.part.empty())
+        return true;
+    auto part = texts.part;
+    std::stable_sort(part.begin(), part.end(), [](const auto& a, const auto& b) {
+        return orderOf(PartApplyOrder, a.first) < orderOf(PartApplyOrder, b.first);
+    });
+    CompensationHold hold(sheet);
+    for (const auto& [id, text] : part)
+        if (!applyField(sheet, id, text))
+            return fail(false, static_cast<int>(id));
+    return true;
+}
 
 // ---------------------------------------------------------------- writing
 

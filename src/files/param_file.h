@@ -9,6 +9,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace pp {
 
@@ -52,6 +54,25 @@ bool applyParamFileText(Sheet& sheet, std::string_view content, Window& window);
 // are applied, the part line is skipped and the part sheet left empty with its selection, as a
 // system upload leaves it.
 bool applySystemFileText(Sheet& sheet, std::string_view content, Window& window);
+
+// Texts to apply to a sheet as the file reader applies its fields: each text, then its slider
+// or option, with the editing rules running; system fields first, then the part number and
+// the part fields, each in the reader's order (the time base before the times, the
+// compensation inputs before the values they limit). The option code is decoded as a file's.
+struct FieldTexts {
+    std::vector<std::pair<Sys, std::string>> system;
+    std::optional<std::string> partNumber;
+    std::vector<std::pair<Part, std::string>> part;
+};
+
+// False at the first text that gives no slider position in range; `failed` then names its
+// parameter (-1 for the part number, else the catalogue index in its group) and the sheet is
+// part-way applied: callers pass a copy.
+struct FieldFailure {
+    bool system = false;
+    int index = -1;
+};
+bool applyFieldTexts(Sheet& sheet, const FieldTexts& texts, FieldFailure* failed = nullptr);
 
 // The caption of the first parameter whose text a file cannot hold (a double quote or a line
 // break would end its field early); nothing when every text can be stored.

@@ -16,7 +16,7 @@ public:
     virtual bool open() = 0; // 9600,N,8,1; false when the port cannot be opened
     virtual void close() = 0;
     virtual bool isOpen() const = 0;
-    virtual bool write(std::string_view bytes) = 0; // false when the write failed
+    virtual bool write(std::string_view bytes) = 0;      // false when the write failed
     virtual std::string lastError() const { return {}; } // the system's reason, if known
 };
 
@@ -28,8 +28,10 @@ public:
     virtual bool isRunning() const = 0;
 };
 
-enum class Buttons { Ok, YesNo };
-enum class Answer { Ok, Yes, No };
+// SaveDiscardCancel: the question before edited values would be replaced; DiscardCancel is the
+// same question when there is nothing the values could be saved into (Save shown unavailable).
+enum class Buttons { Ok, YesNo, SaveDiscardCancel, DiscardCancel };
+enum class Answer { Ok, Yes, No, Save, Discard, Cancel };
 
 inline constexpr std::string_view AppTitle = "ParamPorter";
 

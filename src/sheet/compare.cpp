@@ -11,9 +11,9 @@ bool stored(const SysRow& r) {
 }
 
 void addIfDifferent(std::vector<Difference>& out, CompareGroup group, std::string_view caption,
-                    const std::string& a, const std::string& b) {
+                    const std::string& a, const std::string& b, int index) {
     if (a != b)
-        out.push_back({group, std::string(caption), a, b});
+        out.push_back({group, std::string(caption), a, b, index});
 }
 
 } // namespace
@@ -24,14 +24,16 @@ std::vector<Difference> compareSheets(const Sheet& a, const Sheet& b) {
     for (const SysRow& r : systemCatalogue()) {
         if (!stored(r) || (r.v73Only && !v73))
             continue;
-        addIfDifferent(out, CompareGroup::System, r.caption, a.text(r.id), b.text(r.id));
+        addIfDifferent(out, CompareGroup::System, r.caption, a.text(r.id), b.text(r.id),
+                       static_cast<int>(r.id));
     }
-    addIfDifferent(out, CompareGroup::Part, PartNumberCaption, a.partSelection(),
-                   b.partSelection());
+    addIfDifferent(out, CompareGroup::Part, PartNumberCaption, a.partSelection(), b.partSelection(),
+                   -1);
     for (const PartRow& r : partCatalogue()) {
         if (r.v73Only && !v73)
             continue;
-        addIfDifferent(out, CompareGroup::Part, r.caption, a.text(r.id), b.text(r.id));
+        addIfDifferent(out, CompareGroup::Part, r.caption, a.text(r.id), b.text(r.id),
+                       static_cast<int>(r.id));
     }
     return out;
 }

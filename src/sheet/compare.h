@@ -17,7 +17,12 @@ struct Difference {
     std::string caption;
     std::string a; // text in the first sheet
     std::string b; // text in the second sheet
-    bool operator==(const Difference&) const = default;
+    // Which parameter: its catalogue index in the group, -1 for the part number. Follows from
+    // the caption, so it does not take part in comparing rows.
+    int index = -1;
+    bool operator==(const Difference& o) const {
+        return group == o.group && caption == o.caption && a == o.a && b == o.b;
+    }
 };
 
 // The part number has no frame of its own; this names it in a comparison.

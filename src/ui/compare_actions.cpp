@@ -80,10 +80,16 @@ void CompareActions::mirror() {
     backupAction_->setEnabled(idle && c.sdUpload);
 }
 
+bool CompareActions::busy() const {
+    return comparing_ || backup_->running();
+}
+
 void CompareActions::showDifferences(const std::vector<pp::Difference>& differences,
                                      const QString& title, const QString& otherColumn) {
     auto* dialog = new CompareDialog(differences, title, otherColumn, &mainWindow_);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
+    if (take_)
+        dialog->offerTake(take_);
     dialog->open();
 }
 

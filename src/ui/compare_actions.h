@@ -37,19 +37,28 @@ public:
     void cmdCompare_Click();
     void mnuBackup_Click();
 
+    // A comparison or backup is talking to the instrument.
+    bool busy() const;
+
+    // Shows rows in a dialog of their own. With a take handler set, the rows can be ticked and
+    // "Take Selected Into Sheet" hands the ticked ones to it (the dialog closes when it
+    // returns true). The history window's comparisons come through here too.
+    void showDifferences(const std::vector<pp::Difference>& differences, const QString& title,
+                         const QString& otherColumn);
+    using TakeHandler = std::function<bool(const std::vector<pp::Difference>&)>;
+    void setTakeHandler(TakeHandler take) { take_ = std::move(take); }
+
     PartsBackup& backup() { return *backup_; }
     QAction* compareFileAction() const { return compareFile_; }
     QAction* backupAction() const { return backupAction_; }
 
 private:
-    void showDifferences(const std::vector<pp::Difference>& differences, const QString& title,
-                         const QString& otherColumn);
-
     QMainWindow& mainWindow_;
     pp::Sheet& sheet_;
     QtWindow& window_;
     SessionDriver& driver_;
     std::function<void()> mirror_;
+    TakeHandler take_;
     PartsBackup* backup_ = nullptr;
     QAction* compareFile_ = nullptr;
     QAction* backupAction_ = nullptr;

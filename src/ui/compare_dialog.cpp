@@ -3,6 +3,7 @@
 #include <QDialogButtonBox>
 #include <QHeaderView>
 #include <QLabel>
+#include <QPushButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -42,8 +43,10 @@ void fillDifferenceTree(QTreeWidget* tree, const std::vector<pp::Difference>& di
                 bold.setBold(true);
                 header->setFont(0, bold);
             }
-            new QTreeWidgetItem(header, both ? QStringList{qs(d.caption), qs(d.a), qs(d.b)}
-                                             : QStringList{qs(d.caption), qs(d.b)});
+            auto* item =
+                new QTreeWidgetItem(header, both ? QStringList{qs(d.caption), qs(d.a), qs(d.b)}
+                                                 : QStringList{qs(d.caption), qs(d.b)});
+            item->setData(0, Qt::UserRole, static_cast<int>(&d - differences.data()));
         }
     }
     tree->expandAll();
@@ -59,7 +62,7 @@ void fillDifferenceTree(QTreeWidget* tree, const std::vector<pp::Difference>& di
 
 CompareDialog::CompareDialog(const std::vector<pp::Difference>& differences, const QString& title,
                              const QString& otherColumn, QWidget* parent)
-    : QDialog(parent) {
+    : QDialog(parent), differences_(differences) {
     setObjectName(QStringLiteral("frmCompare"));
     setWindowTitle(title);
 
@@ -78,12 +81,56 @@ CompareDialog::CompareDialog(const std::vector<pp::Difference>& differences, con
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    take_ = buttons->addButton(takeText(), QDialogButtonBox::ActionRole);
+    take_->setObjectName(QStringLiteral("cmdTakeSelected"));
+    take_->hide();
+    connect(take_, &QPushButton::clicked, this, [this] {
+        const std::vector<pp::Difference> rows = tickedRows();
+        if (!rows.empty() && taker_ && taker_(rows))
+            accept();
+    });
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(tree_, 1);
     layout->addWidget(none_, 1);
     layout->addWidget(buttons);
     resize(empty ? 320 : 560, empty ? 140 : 420);
+}
+
+void CompareDialog::offerTake(Take take) {
+    taker_ = std::move(take);
+    for (int g = 0; g < tree_->topLevelItemCount(); ++g) {
+        QTreeWidgetItem* group = tree_->topLevelItem(g);
+        group->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable | Qt::ItemIsAutoTristate);
+        for (int i = 0; i < group->childCount(); ++i) {
+            QTreeWidgetItem* row = group->child(i);
+            row->setFlags(row->flags() | Qt::ItemIsUserCheckable);
+            row->setCheckState(0, Qt::Unchecked);
+        }
+    }
+    connect(tree_, &QTreeWidget::itemChanged, this, &CompareDialog::updateTake,
+            Qt::UniqueConnection);
+    take_->setVisible(!differences_.empty());
+    updateTake();
+}
+
+std::vector<pp::Difference> CompareDialog::tickedRows() const {
+    std::vector<pp::Difference> rows;
+    for (int g = 0; g < tree_->topLevelItemCount(); ++g) {
+        QTreeWidgetItem* group = tree_->topLevelItem(g);
+        for (int i = 0; i < group->childCount(); ++i) {
+            QTreeWidgetItem* row = group->child(i);
+            const int at = row->data(0, Qt::UserRole).toInt();
+            if (row->checkState(0) == Qt::Checked && at >= 0 &&
+                at < static_cast<int>(differences_.size()))
+                rows.push_back(differences_[static_cast<size_t>(at)]);
+        }
+    }
+    return rows;
+}
+
+void CompareDialog::updateTake() {
+    take_->setEnabled(!tickedRows().empty());
 }
 
 } // namespace pp::ui

@@ -7,9 +7,11 @@
 #include <QDialog>
 #include <QStringList>
 
+#include <functional>
 #include <vector>
 
 class QLabel;
+class QPushButton;
 class QTreeWidget;
 
 namespace pp::ui {
@@ -30,11 +32,24 @@ public:
     QTreeWidget* tree() const { return tree_; }
     QLabel* noDifferences() const { return none_; }
 
+    // Rows get check boxes (a group's box ticks all its rows) and "Take Selected Into Sheet",
+    // which hands the ticked rows to `take`; the dialog closes when it returns true.
+    using Take = std::function<bool(const std::vector<pp::Difference>&)>;
+    void offerTake(Take take);
+    std::vector<pp::Difference> tickedRows() const;
+    QPushButton* takeButton() const { return take_; }
+    static QString takeText() { return QStringLiteral("Take Selected Into Sheet"); }
+
     static QString noDifferencesText() { return QStringLiteral("no differences"); }
 
 private:
+    void updateTake();
+
+    std::vector<pp::Difference> differences_;
     QTreeWidget* tree_ = nullptr;
     QLabel* none_ = nullptr;
+    QPushButton* take_ = nullptr;
+    Take taker_;
 };
 
 } // namespace pp::ui

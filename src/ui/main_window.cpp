@@ -6,9 +6,11 @@
 #include "mode_window.h"
 #include "port_dialog.h"
 #include "print_dialog.h"
+#include "recent_files.h"
 #include "scratch_upload.h"
 #include "session_driver.h"
 #include "sheet_view.h"
+#include "user_guide.h"
 
 #include "files/file_commands.h"
 #include "link/status_texts.h"
@@ -48,11 +50,14 @@ void setEnabledIfDiffers(QAction* action, bool enabled) {
 MainWindow::MainWindow(AppSettingsHooks settings, QWidget* parent)
     : QMainWindow(parent), settings_(std::move(settings)), window_(this) {
     setObjectName(QStringLiteral("Form1"));
-    setWindowTitle(QStringLiteral("QX7400 Parameter Upload/Download"));
+    // "[*]": Qt shows the modified state there.
+    setWindowTitle(QStringLiteral("QX7400 Parameter Upload/Download[*]"));
     setWindowIcon(appIcon());
+    setAcceptDrops(true);
 
     driver_ = std::make_unique<SessionDriver>(sheet_, window_, this);
     session().setModeListener(this);
+    undo_ = new SheetUndo(sheet_, this);
 
     buildMenus();
     buildToolbar();
@@ -66,25 +71,27 @@ MainWindow::MainWindow(AppSettingsHooks settings, QWidget* parent)
 
     buildStatusBar();
 
-    connect(view_, &SheetView::edited, this, &MainWindow::mirror);
+    buildEditing();
     connect(view_, &SheetView::partChosen, this, [this] {
         cmbParts_Click();
+        undo_->record(editBefore_, QStringLiteral("Select Part"));
         mirror();
     });
     connect(view_->cmdSDUpload(), &QPushButton::clicked, this,
-            [this] { transfer(&pp::Session::cmdSDUpload_Click); });
+            [this] { transfer(&pp::Session::cmdSDUpload_Click, Transfer::SystemUpload); });
     connect(view_->cmdSDDnLoad(), &QPushButton::clicked, this,
-            [this] { transfer(&pp::Session::cmdSDDnLoad_Click); });
+            [this] { transfer(&pp::Session::cmdSDDnLoad_Click, Transfer::SystemDownload); });
     connect(view_->cmdPartUpload(), &QPushButton::clicked, this,
-            [this] { transfer(&pp::Session::cmdPartUpload_Click); });
+            [this] { transfer(&pp::Session::cmdPartUpload_Click, Transfer::PartUpload); });
     connect(view_->cmdPartDnload(), &QPushButton::clicked, this,
-            [this] { transfer(&pp::Session::cmdPartDnload_Click); });
+            [this] { transfer(&pp::Session::cmdPartDnload_Click, Transfer::PartDownload); });
     connect(tabs_, &QTabWidget::currentChanged, this, [this](int index) {
         const int previous = currentTab_;
         currentTab_ = index;
         if (!mirroring_)
             SSTab1_Click(previous);
     });
+    connect(driver_.get(), &SessionDriver::exchangeEnded, this, &MainWindow::exchangeEnded);
     connect(driver_.get(), &SessionDriver::changed, this, &MainWindow::mirror);
     connect(driver_.get(), &SessionDriver::waiting, this, &MainWindow::updateBusyCursor);
     connect(driver_.get(), &SessionDriver::changed, this, &MainWindow::updateBusyCursor);
@@ -93,14 +100,18 @@ MainWindow::MainWindow(AppSettingsHooks settings, QWidget* parent)
         showProgress(index + 1, last + 1, QStringLiteral("Field %v of %m"));
     });
     compare_ = new CompareActions(*this, sheet_, window_, *driver_, *view_, [this] { mirror(); });
+    compare_->setTakeHandler(
+        [this](const std::vector<pp::Difference>& rows) { return takeFromCompare(rows); });
 
     resize(FixedWidth, FixedHeight);
     Form_Load();
 }
 
 MainWindow::~MainWindow() {
-    // The session must not call into a half-destroyed window.
+    // The session and the controls must not call into a half-destroyed window.
     session().setModeListener(nullptr);
+    disconnect(view_, nullptr, this, nullptr);
+    disconnect(driver_.get(), nullptr, this, nullptr);
     if (busyCursor_)
         QApplication::restoreOverrideCursor();
     delete printDialog_.data();
@@ -139,14 +150,33 @@ void MainWindow::buildMenus() {
     mnuPrint_ = addEntry(file, "mnuPrint", QStringLiteral("&Print"), &MainWindow::mnuPrint_Click,
                          QKeySequence::Print);
     file->addSeparator();
+    QMenu* recent = file->addMenu(QStringLiteral("Recent &Files"));
+    recent->setObjectName(QStringLiteral("mnuRecentFiles"));
+    recent_ = new RecentFiles(recent, this);
+    connect(recent_, &RecentFiles::openRequested, this, [this](const QString& path) {
+        if (confirmDiscard())
+            openPath(path);
+    });
+    file->addSeparator();
     addEntry(file, "mnuExit", QStringLiteral("E&xit"), &MainWindow::mnuExit_Click,
              standardKey(QKeySequence::Quit, Qt::CTRL | Qt::Key_Q));
+
+    auto* edit = menuBar()->addMenu(QStringLiteral("&Edit"));
+    edit->setObjectName(QStringLiteral("mnuEdit"));
+    edit->addAction(undo_->undoAction());
+    edit->addAction(undo_->redoAction());
 
     auto* setup = menuBar()->addMenu(QStringLiteral("Set&Up"));
     setup->setObjectName(QStringLiteral("mnuSetup"));
     addEntry(setup, "mnuComm", QStringLiteral("&Comm..."), &MainWindow::mnuComm_Click);
     addEntry(setup, "mnuQX7400", QStringLiteral("&QX7400..."), &MainWindow::mnuQX7400_Click);
     addEntry(setup, "mnuAbout", QStringLiteral("&About..."), &MainWindow::mnuAbout_Click);
+
+    auto* help = menuBar()->addMenu(QStringLiteral("&Help"));
+    help->setObjectName(QStringLiteral("mnuHelp"));
+    addEntry(help, "mnuUserGuide", QStringLiteral("&User Guide"), &MainWindow::mnuUserGuide_Click,
+             QKeySequence::HelpContents);
+    addEntry(help, "mnuHelpAbout", QStringLiteral("&About..."), &MainWindow::mnuAbout_Click);
 }
 
 void MainWindow::buildToolbar() {
@@ -180,20 +210,33 @@ void MainWindow::buildToolbar() {
     }
     connect(toolbar_, &QToolBar::actionTriggered, this,
             [this](QAction* action) { Toolbar1_ButtonClick(action->data().toString()); });
+
+    // Undo and redo beside the four keyed buttons, in a bar of their own.
+    editToolbar_ = addToolBar(QStringLiteral("Edit"));
+    editToolbar_->setObjectName(QStringLiteral("tbEdit"));
+    editToolbar_->setMovable(false);
+    editToolbar_->setFloatable(false);
+    editToolbar_->setIconSize(QSize(24, 24));
+    editToolbar_->toggleViewAction()->setVisible(false);
+    editToolbar_->addAction(undo_->undoAction());
+    editToolbar_->addAction(undo_->redoAction());
 }
 
 void MainWindow::buildStatusBar() {
     auto* bar = statusBar();
     bar->setObjectName(QStringLiteral("StatusBar1"));
     bar->setSizeGripEnabled(false); // the window keeps its size
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < 4; ++i) {
         auto* panel = new QLabel(bar);
         panel->setObjectName(QStringLiteral("StatusBar1Panel%1").arg(i + 1));
         panel->setFrameShape(QFrame::StyledPanel);
         panel->setFrameShadow(QFrame::Sunken);
         panel->setContentsMargins(4, 0, 4, 0);
         panel->setTextInteractionFlags(Qt::TextSelectableByMouse);
-        bar->addWidget(panel, i == 0 ? 1 : 0);
+        if (i == 3) // the port, at the right end
+            bar->addPermanentWidget(panel);
+        else
+            bar->addWidget(panel, i == 0 ? 1 : 0);
         panels_[i] = panel;
         if (i == 0) {
             // Next to the messages, only while a download or Print All Parts runs.
@@ -210,7 +253,7 @@ void MainWindow::buildStatusBar() {
 }
 
 QLabel* MainWindow::statusPanel(int n) const {
-    return n >= 1 && n <= 3 ? panels_[n - 1] : nullptr;
+    return n >= 1 && n <= 4 ? panels_[n - 1] : nullptr;
 }
 
 // ------------------------------------------------------------------ lifecycle
@@ -256,6 +299,7 @@ void MainWindow::fitStatusPanels() {
         text + m.left() + m.right() + 2 * (generation->frameWidth() + generation->margin()) + 2;
     generation->setFixedWidth(std::max(width() / 6, needed));
     panels_[2]->setFixedWidth(width() / 2);
+    panels_[3]->setFixedWidth(width() / 6); // a long device path is cut; its tooltip is whole
 }
 
 void MainWindow::changeEvent(QEvent* event) {
@@ -265,6 +309,10 @@ void MainWindow::changeEvent(QEvent* event) {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
+    if (!unloaded_ && !confirmDiscard()) {
+        event->ignore();
+        return;
+    }
     Form_Unload();
     QMainWindow::closeEvent(event);
 }
@@ -311,29 +359,37 @@ void MainWindow::mirror() {
     const QString path = QString::fromStdString(sheet_.filePath);
     if (panels_[2]->text() != path)
         panels_[2]->setText(path);
+    const QString port = portText();
+    if (panels_[3]->text() != port) {
+        panels_[3]->setText(port);
+        panels_[3]->setToolTip(port);
+    }
+
+    view_->setMarks(undo_->marks());
+    const bool modified = undo_->modified();
+    if (isWindowModified() != modified)
+        setWindowModified(modified);
+    undo_->setBusy(busy());
     mirroring_ = false;
 }
 
 // ------------------------------------------------------------------ commands
 
-void MainWindow::transfer(void (pp::Session::*starter)()) {
-    (session().*starter)();
-    mirror();
-}
-
 void MainWindow::mnuOpen_Click() {
-    pp::OpenCommand(sheet_, window_);
+    if (!confirmDiscard())
+        return;
+    const pp::Sheet before = sheet_;
+    if (pp::OpenCommand(sheet_, window_))
+        opened(before);
     mirror();
 }
 
 void MainWindow::mnuSave_Click() {
-    pp::SaveCommand(sheet_, window_);
-    mirror();
+    afterSave(pp::SaveCommand(sheet_, window_));
 }
 
 void MainWindow::mnuSaveAs_Click() {
-    pp::SaveAsCommand(sheet_, window_, today());
-    mirror();
+    afterSave(pp::SaveAsCommand(sheet_, window_, today()));
 }
 
 void MainWindow::mnuPrint_Click() {
@@ -357,6 +413,7 @@ std::tm MainWindow::today() const {
 // The busy cursor follows the session: it goes when nothing is awaited from the instrument
 // any more, however the exchange ended.
 void MainWindow::updateBusyCursor() {
+    undo_->setBusy(this->busy());
     const bool busy = gathering_ || session().busy();
     if (!gathering_ && !session().busy())
         hideProgress();

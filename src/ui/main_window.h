@@ -4,8 +4,10 @@
 #pragma once
 
 #include "link/session.h"
+#include "sheet/compare.h"
 #include "sheet/sheet.h"
 #include "ui/qt_window.h"
+#include "ui/undo_steps.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -27,9 +29,11 @@ namespace pp::ui {
 class FormPrinter;
 class ModeWindow;
 class PortDialog;
+class RecentFiles;
 class SessionDriver;
 class CompareActions;
 class SheetView;
+class UserGuide;
 
 // Where the port number is kept between runs. Without them the port number stays 1.
 struct AppSettingsHooks {
@@ -52,6 +56,30 @@ public:
     pp::Session& session();
     SheetView& view() { return *view_; }
     CompareActions& compareActions() { return *compare_; }
+    SheetUndo& undo() { return *undo_; }
+    RecentFiles& recentFiles() { return *recent_; }
+
+    // ---- replacing the sheet, for every command that does it
+    // The question before edited values would be lost ("The parameters have been changed.
+    // Save them?"): true when the caller may go on (nothing to lose, saved, or discarded);
+    // false when cancelled or the save failed or was cancelled. `partOnly`: only the part
+    // values would be replaced.
+    bool confirmDiscard(bool partOnly = false);
+    // Puts `sheet` on screen in place of the current one as one undoable step named `step`
+    // (a history entry opened: "Open History Entry"), after the question above. It then counts
+    // as unmodified and belongs to the instrument of its serial number. False when the
+    // question was cancelled or an exchange is running.
+    bool replaceSheet(const pp::Sheet& sheet, const QString& step);
+    // Opens the parameter file at `path` as File > Open does after its dialog (the question
+    // first, read on a copy, one undoable step, Recent Files). A file that cannot be read is
+    // reported and dropped from Recent Files; false then.
+    bool openPath(const QString& path);
+    // The compare dialogs' "Take Selected Into Sheet": the second text of every row, applied
+    // as the file reader applies that field, on a copy committed whole, as the step
+    // "Take From Compare". False (and nothing changed) when a value does not fit here.
+    bool takeFromCompare(const std::vector<pp::Difference>& rows);
+    // The status bar's fourth panel: "COMM 2: /dev/ttyUSB0", or the device given for this run.
+    QString portText() const;
 
     // Copies the sheet into every widget of the window.
     void mirror();
@@ -64,6 +92,7 @@ public:
     void mnuComm_Click();
     void mnuQX7400_Click();
     void mnuAbout_Click();
+    void mnuUserGuide_Click();
     void Toolbar1_ButtonClick(const QString& key);
     void SSTab1_Click(int previousTab);
     void cmbParts_Click();
@@ -72,6 +101,7 @@ public:
     ModeWindow* modeWindow();
     PortDialog* portDialog();
     FormPrinter* printDialog();
+    UserGuide* userGuide();
 
     // "Print All Parts": every part number of the selector uploaded into a copy of the sheet,
     // one after the other; the sheet on screen stays as it is. Nothing when cancelled or
@@ -83,11 +113,14 @@ public:
     // Today's local date for the default file name; tests set a fixed one.
     void setClock(std::function<std::tm()> clock) { clock_ = std::move(clock); }
 
-    QLabel* statusPanel(int n) const; // 1..3
+    QLabel* statusPanel(int n) const; // 1..4
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
     void changeEvent(QEvent* event) override;
 
 private:
@@ -98,7 +131,15 @@ private:
     void Form_Resize();
     void fitStatusPanels();
     void Form_Unload();
-    void transfer(void (pp::Session::*starter)());
+    void transfer(void (pp::Session::*starter)(), Transfer kind);
+    void exchangeEnded(pp::Outcome outcome);
+    void buildEditing();
+    void userEdited(const QString& step, bool typing);
+    bool saveBeforeDiscard();
+    bool afterSave(bool saved);
+    void opened(const pp::Sheet& before);
+    void dropped(const QStringList& paths);
+    bool busy();
     void updateBusyCursor();
     void showProgress(int done, int total, const QString& format);
     void hideProgress();
@@ -122,7 +163,7 @@ private:
     QAction* mnuPrint_ = nullptr;
     QAction* tbSave_ = nullptr;
     QAction* tbPrint_ = nullptr;
-    QLabel* panels_[3] = {};
+    QLabel* panels_[4] = {};
     QProgressBar* progress_ = nullptr;
     std::function<std::tm()> clock_;
     bool busyCursor_ = false;
@@ -131,7 +172,15 @@ private:
     bool mirroring_ = false;
     bool unloaded_ = false;
 
+    SheetUndo* undo_ = nullptr;
+    RecentFiles* recent_ = nullptr;
+    QToolBar* editToolbar_ = nullptr;
+    pp::Sheet editBefore_; // the sheet as a control found it
+    int typingRun_ = 0;
+    std::optional<Transfer> transfer_; // the exchange the window started and waits for
+
     QPointer<ModeWindow> modeWindow_;
+    QPointer<UserGuide> userGuide_;
     QPointer<PortDialog> portDialog_;
     QPointer<FormPrinter> printDialog_;
 };

@@ -1,5 +1,6 @@
 #include "print_dialog.h"
 
+#include "files/file_commands.h"
 #include "link/ports.h"
 #include "report/report.h"
 #include "report_printer.h"
@@ -8,6 +9,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMessageBox>
@@ -140,6 +142,9 @@ FormPrinter::Outcome FormPrinter::printSheets(const std::vector<pp::Sheet>& colu
         message(SelectPrinter);
         return Outcome::Failed;
     }
+    if (window_ && printer->outputFormat() == QPrinter::PdfFormat)
+        window_->setStatus("Report written to " +
+                           QDir::toNativeSeparators(printer->outputFileName()).toStdString());
     return Outcome::Printed;
 }
 
@@ -195,14 +200,28 @@ QString FormPrinter::askPdfPath() {
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setNameFilter(QStringLiteral("PDF (*.pdf)"));
     dialog.setDefaultSuffix(QStringLiteral("pdf"));
-    if (lastPdfPath_.isEmpty())
-        dialog.setDirectory(QDir::homePath());
-    else
+    // The folder of the last report, and a name after the parameters being printed.
+    const QString folder =
+        lastPdfPath_.isEmpty() ? QDir::homePath() : QFileInfo(lastPdfPath_).absolutePath();
+    dialog.setDirectory(folder);
+    const QString name = suggestedPdfName();
+    if (!name.isEmpty())
+        dialog.selectFile(QDir(folder).filePath(name));
+    else if (!lastPdfPath_.isEmpty())
         dialog.selectFile(lastPdfPath_);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return {};
     lastPdfPath_ = dialog.selectedFiles().constFirst();
     return lastPdfPath_;
+}
+
+QString FormPrinter::suggestedPdfName() const {
+    if (!sheet_)
+        return {};
+    QString name = QString::fromStdString(pp::DefaultFileName(*sheet_, now()));
+    if (name.endsWith(QLatin1String(".QX")))
+        name.chop(3);
+    return name.isEmpty() ? QString() : name + QStringLiteral(".pdf");
 }
 
 void FormPrinter::message(const QString& text) {

@@ -61,6 +61,10 @@ public:
     using AllPartsSource = std::function<std::optional<std::vector<pp::Sheet>>()>;
     void setAllPartsSource(AllPartsSource source);
 
+    // The name Print to PDF offers: the default parameter-file name with ".pdf" (empty when
+    // the sheet has no part number or serial number).
+    QString suggestedPdfName() const;
+
     // Hooks that replace the modal parts, for tests and embedding.
     using PdfPathChooser = std::function<QString()>; // empty: cancelled
     void setPdfPathChooser(PdfPathChooser chooser) { choosePdfPath_ = std::move(chooser); }

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace pp::ui {
 
@@ -39,8 +40,18 @@ pp::Answer QtWindow::message(std::string_view text, pp::Buttons buttons, std::st
 
     const auto box = makeBox(text, buttons, caption, parent_);
     const int result = box->exec();
-    if (buttons == pp::Buttons::YesNo)
+    switch (buttons) {
+    case pp::Buttons::YesNo:
         return result == QMessageBox::Yes ? pp::Answer::Yes : pp::Answer::No;
+    case pp::Buttons::SaveDiscardCancel:
+    case pp::Buttons::DiscardCancel:
+        // Escape and the title bar's close button answer Cancel.
+        if (result == QMessageBox::Save)
+            return pp::Answer::Save;
+        return result == QMessageBox::Discard ? pp::Answer::Discard : pp::Answer::Cancel;
+    case pp::Buttons::Ok:
+        break;
+    }
     return pp::Answer::Ok;
 }
 
@@ -54,6 +65,16 @@ std::unique_ptr<QMessageBox> QtWindow::makeBox(std::string_view text, pp::Button
         auto box = std::make_unique<QMessageBox>(QMessageBox::Question, qs(caption), shown,
                                                  QMessageBox::Yes | QMessageBox::No, parent);
         box->setDefaultButton(QMessageBox::Yes);
+        return box;
+    }
+    if (buttons == pp::Buttons::SaveDiscardCancel || buttons == pp::Buttons::DiscardCancel) {
+        auto box = std::make_unique<QMessageBox>(
+            QMessageBox::Warning, qs(caption), shown,
+            QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, parent);
+        const bool canSave = buttons == pp::Buttons::SaveDiscardCancel;
+        box->button(QMessageBox::Save)->setEnabled(canSave);
+        box->setDefaultButton(canSave ? QMessageBox::Save : QMessageBox::Cancel);
+        box->setEscapeButton(QMessageBox::Cancel);
         return box;
     }
     return std::make_unique<QMessageBox>(QMessageBox::NoIcon, qs(caption), shown, QMessageBox::Ok,

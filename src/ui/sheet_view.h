@@ -3,12 +3,15 @@
 // The widgets never hold the truth.
 #pragma once
 
+#include "sheet/baseline.h"
 #include "sheet/sheet.h"
 
 #include <QObject>
+#include <QString>
 
 #include <array>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -19,6 +22,7 @@ class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+
 class QRadioButton;
 class QScrollBar;
 class QWidget;
@@ -35,8 +39,13 @@ public:
     QWidget* systemPage() const { return systemPage_; }
     QWidget* partPage() const { return partPage_; }
 
-    // Copies the whole sheet into the widgets, setting only what differs, signals blocked.
+    // Copies what changed in the sheet since the last mirror into the widgets, signals
+    // blocked; the first mirror copies everything.
     void mirror();
+    // Changed-value marks: caption bold, a marker in the palette's highlight colour, and the
+    // instrument's text in the tooltip ("Uploaded: 7.5").
+    void setMarks(const pp::Marks& marks);
+    const pp::Marks& marks() const { return marks_; }
 
     QPushButton* cmdSDUpload() const { return cmdSDUpload_; }
     QPushButton* cmdSDDnLoad() const { return cmdSDDnLoad_; }
@@ -46,15 +55,27 @@ public:
     QPushButton* cmdPartCompare() const { return cmdPartCompare_; }
     QComboBox* cmbParts() const { return cmbParts_; }
 
+    // The tooltip that marks a changed value.
+    static QString uploadedTip(const std::string& uploaded);
+
 signals:
-    // The user changed the sheet through a control; the sheet's rules have run.
-    void edited();
+    // A control is about to change the sheet (the sheet is still as it was).
+    void aboutToEdit();
+    // The user changed the sheet through a control; the sheet's rules have run. `step` names
+    // the change (the parameter's caption); `typing` is a key typed into the customer code.
+    void edited(const QString& step, bool typing);
+    // The customer code lost the focus or took Enter: a run of typing ended.
+    void typingEnded();
+    // A typed value was refused; its text is back. The message names the range.
+    void valueRefused(const QString& message);
     // The user picked an entry of the part selector; the sheet's selection is already set.
     void partChosen();
 
 private:
     struct Controls {
         QGroupBox* frame = nullptr;
+        QLabel* label = nullptr;   // the option block's caption (it has no frame of its own)
+        QWidget* marker = nullptr; // shown while the value differs from the instrument's
         QLineEdit* text = nullptr;
         QScrollBar* slider = nullptr;
         QButtonGroup* group = nullptr;
@@ -70,13 +91,31 @@ private:
                     std::span<const std::string_view> options,
                     std::span<const std::string_view> states, std::function<void(int)> select);
     void addTextAndSlider(Controls& c, QHBoxLayout* row, std::string_view textBox,
-                          std::string_view slider, std::function<void(int)> apply);
-    void connectSlider(QScrollBar* bar, std::function<void(int)> apply);
+                          std::string_view slider, const QString& step,
+                          std::function<void(int)> apply);
+    void connectSlider(QScrollBar* bar, const QString& step, std::function<void(int)> apply);
+    template <typename Id> void connectTyped(Controls& c, Id id);
+    template <typename Id> void applyTyped(Id id);
     void mirrorControls(const Controls& c, const std::string& text, const pp::Slider* slider,
                         int option, bool enabled);
     void mirrorPartSelector();
+    void mirrorTips(bool rangesChanged);
+    QString rangeTip(const pp::SysRow& r) const;
+    QString rangeTip(const pp::PartRow& r) const;
+    void showMark(const Controls& c, const std::optional<std::string>& uploaded);
+    Controls& controls(pp::Sys id) { return sys_[static_cast<size_t>(id)]; }
+    Controls& controls(pp::Part id) { return part_[static_cast<size_t>(id)]; }
+    void setDirty(pp::Sys id) { sysDirty_[static_cast<size_t>(id)] = true; }
+    void setDirty(pp::Part id) { partDirty_[static_cast<size_t>(id)] = true; }
 
     pp::Sheet& sheet_;
+    std::optional<pp::Sheet> shown_;            // the sheet as last mirrored
+    std::array<bool, pp::SysCount> sysDirty_{}; // touched by the user: mirror whatever changed
+    std::array<bool, pp::PartCount> partDirty_{};
+    bool selectorDirty_ = false;
+    bool selectorTyped_ = false; // the selector's own box changed the selection
+    pp::Marks marks_;
+    std::string scaleKey_; // what the ranges in the tooltips depend on
     QWidget* systemPage_ = nullptr;
     QWidget* partPage_ = nullptr;
     std::array<Controls, pp::SysCount> sys_{};

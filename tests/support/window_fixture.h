@@ -11,8 +11,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSettings>
 #include <QString>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -35,6 +37,17 @@ inline std::tm date(int year, int month, int day) {
     t.tm_mon = month - 1;
     t.tm_mday = day;
     return t;
+}
+
+// The program's own settings (Recent Files) go to a folder of this test run, never to the
+// user's.
+inline void isolateSettings() {
+    static QTemporaryDir folder;
+    static const bool done = [] {
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, folder.path());
+        return true;
+    }();
+    (void)done;
 }
 
 // A path that is no serial device, for COMM n.
@@ -87,7 +100,7 @@ struct WindowFixture {
     std::vector<FileDialogCall> dialogs;
 
     explicit WindowFixture(pp::ui::AppSettingsHooks hooks = {})
-        : window(std::make_unique<pp::ui::MainWindow>(std::move(hooks))) {
+        : window((isolateSettings(), std::make_unique<pp::ui::MainWindow>(std::move(hooks)))) {
         window->window().setMessageHook(
             [this](const QString& text, pp::Buttons buttons, const QString& caption) {
                 messages.push_back({text, buttons, caption});

@@ -18,7 +18,9 @@
 #include "ui/print_dialog.h"
 #include "ui/qt_window.h"
 #include "ui/session_driver.h"
+#include "ui/user_guide.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
@@ -28,10 +30,12 @@
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QStyleFactory>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QTreeWidget>
 
 #include <cstdio>
 #include <cstdlib>
@@ -164,6 +168,36 @@ int main(int argc, char** argv) {
     partUpload(1);
     shoot(&w, QStringLiteral("main-part"));
 
+    // Values changed since the upload: marked. A typed leak limit drags the gross limit along.
+    {
+        auto* leak = child<QLineEdit>(w, "txtLeakLimit");
+        leak->setFocus();
+        leak->setText(QStringLiteral("12.35"));
+        emit leak->editingFinished();
+        child<QScrollBar>(w, "scrFillTime")->triggerAction(QAbstractSlider::SliderPageStepAdd);
+        shoot(&w, QStringLiteral("main-part-marked"));
+        // The same in a dark palette: the marker follows the palette's highlight colour.
+        const QPalette light = QApplication::palette();
+        QPalette dark;
+        dark.setColor(QPalette::Window, QColor(45, 45, 48));
+        dark.setColor(QPalette::WindowText, QColor(230, 230, 230));
+        dark.setColor(QPalette::Base, QColor(30, 30, 30));
+        dark.setColor(QPalette::AlternateBase, QColor(45, 45, 48));
+        dark.setColor(QPalette::Text, QColor(230, 230, 230));
+        dark.setColor(QPalette::Button, QColor(55, 55, 58));
+        dark.setColor(QPalette::ButtonText, QColor(230, 230, 230));
+        dark.setColor(QPalette::Highlight, QColor(42, 130, 218));
+        dark.setColor(QPalette::HighlightedText, Qt::white);
+        dark.setColor(QPalette::ToolTipBase, QColor(55, 55, 58));
+        dark.setColor(QPalette::ToolTipText, QColor(230, 230, 230));
+        QApplication::setPalette(dark);
+        shoot(&w, QStringLiteral("main-part-marked-dark"));
+        QApplication::setPalette(light);
+        w.undo().undoAction()->trigger();
+        w.undo().undoAction()->trigger();
+        settle();
+    }
+
     // A long status text (a device path with its reason) in panel 1.
     w.window().setStatus("Could not open /dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-"
                          "if00-port0: Permission denied");
@@ -205,6 +239,12 @@ int main(int argc, char** argv) {
         pp::ui::CompareDialog none({}, QStringLiteral("Compare With File"),
                                    QStringLiteral("In file"), &w);
         shoot(&none, QStringLiteral("compare-none"));
+        pp::ui::CompareDialog take(pp::compareSheets(onScreen, w.sheet()),
+                                   QStringLiteral("Compare With QX7400"),
+                                   QStringLiteral("In QX7400"), &w);
+        take.offerTake([](const std::vector<pp::Difference>&) { return false; });
+        take.tree()->topLevelItem(0)->child(0)->setCheckState(0, Qt::Checked);
+        shoot(&take, QStringLiteral("compare-take"));
     }
 
     {
@@ -267,6 +307,12 @@ int main(int argc, char** argv) {
         {"error-writing-app-file", std::string(pp::ErrorWritingAppFile)},
         {"convert", std::string(pp::ConvertQuestion), pp::Buttons::YesNo,
          std::string(pp::ConvertCaption)},
+        {"save-changes", "The parameters have been changed. Save them?",
+         pp::Buttons::SaveDiscardCancel},
+        {"save-changes-nowhere", "The parameters have been changed. Save them?",
+         pp::Buttons::DiscardCancel},
+        {"typed-out-of-range", "Leak Limit: 0 to 99.9"},
+        {"drop-not-qx", "Only QX7400 parameter files (*.QX) can be opened."},
         {"keep-values", "Do you want to keep the current values of all parameters?",
          pp::Buttons::YesNo, "QX7400 Parameters"},
         {"no-printers", "No printers are available!"},
@@ -279,6 +325,10 @@ int main(int argc, char** argv) {
     };
     for (const Message& m : messages)
         shootMessage(QString::fromLatin1(m.name), m.text, m.buttons, m.caption, &w);
+
+    pp::ui::UserGuide* guide = w.userGuide();
+    shoot(guide, QStringLiteral("user-guide"));
+    guide->hide();
 
     instrument.stop();
     return failures == 0 ? 0 : 1;
