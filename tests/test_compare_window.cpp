@@ -11,6 +11,7 @@
 #include "ui/history_actions.h"
 #include "ui/history_dialog.h"
 #include "ui/main_window.h"
+#include "ui/undo_steps.h"
 
 #include "support/instrument_files.h"
 #include "support/window_fixture.h"
@@ -29,6 +30,7 @@
 #include <QTest>
 #include <QToolBar>
 #include <QTreeWidget>
+#include <QUndoStack>
 
 #include <memory>
 
@@ -408,6 +410,7 @@ void TestCompareWindow::historyRestoresEarlierValues() {
                       Qt::LeftButton);
     QVERIFY(pp::compareSheets(w.sheet(), earlier).empty());
     QVERIFY(w.sheet().filePath.empty());
+    QCOMPARE(w.undo().stack().undoText(), QStringLiteral("Open History Entry"));
     f.click("cmdPartDnload");
     QTRY_COMPARE_WITH_TIMEOUT(f.status(), QStringLiteral("Part Download successfully completed"),
                               10000);

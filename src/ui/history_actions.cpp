@@ -126,9 +126,15 @@ bool HistoryActions::openInEditor(const Entry& entry) {
         main_.window().message(pp::text::WaitForTransfer);
         return false;
     }
-    const bool opened = pp::history::openEntry(main_.sheet(), entry, main_.window());
-    main_.mirror();
-    return opened;
+    // Read on a copy first (a text that no longer reads changes nothing and says so), then
+    // put on screen as the window replaces its sheet: the question before edited values are
+    // lost, one undoable step.
+    pp::Sheet opened = main_.sheet();
+    if (!pp::history::openEntry(opened, entry, main_.window())) {
+        main_.mirror();
+        return false;
+    }
+    return main_.replaceSheet(opened, QStringLiteral("Open History Entry"));
 }
 
 void HistoryActions::mnuCompareLastUpload_Click() {
@@ -173,6 +179,8 @@ void HistoryActions::mnuCompareLastUpload_Click() {
     auto* dialog = new CompareDialog(differences, QStringLiteral("Compare With Last Upload"),
                                      QStringLiteral("Last upload"), &main_);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->offerTake(
+        [this](const std::vector<pp::Difference>& rows) { return main_.takeFromCompare(rows); });
     dialog->open();
 }
 

@@ -234,6 +234,7 @@ HistoryDialog::HistoryDialog(std::string path, QtWindow& window, QWidget* parent
     table_->verticalHeader()->hide();
     table_->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
     table_->horizontalHeader()->setStretchLastSection(true);
+    table_->horizontalHeader()->setResizeContentsPrecision(50); // the rows in sight
     table_->setWordWrap(false);
 
     auto makeTree = [this](const char* name, const QString& caption, QLabel*& note,
