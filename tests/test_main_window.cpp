@@ -138,13 +138,16 @@ void TestMainWindow::startState() {
         QCOMPARE(buttons[i]->isEnabled(), enabled[i]);
     }
 
-    // Status bar: three empty panels; 2 is a sixth of the width, 3 half.
+    // Status bar: three empty panels; 2 is a sixth of the width, 3 and the port beside it half:
+    // the messages keep the rest, room for "System Download successfully completed".
     QVERIFY(f.find<QStatusBar>("StatusBar1"));
     for (int n = 1; n <= 3; ++n)
         QVERIFY(w.statusPanel(n)->text().isEmpty());
     QVERIFY(w.statusPanel(2)->width() >= 877 / 6); // wider where the generation text needs it
-    QCOMPARE(w.statusPanel(3)->width(), 877 / 2);
-    QVERIFY(w.statusPanel(1)->width() > 100);
+    QCOMPARE(w.statusPanel(3)->width() + w.statusPanel(4)->width(), 877 / 2);
+    QVERIFY(w.statusPanel(1)->contentsRect().width() >=
+            w.statusPanel(1)->fontMetrics().horizontalAdvance(
+                QStringLiteral("System Download successfully completed")));
 
     // Nothing is connected at start.
     QVERIFY(!w.session().busy());

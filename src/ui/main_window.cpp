@@ -298,8 +298,11 @@ void MainWindow::fitStatusPanels() {
     const int needed =
         text + m.left() + m.right() + 2 * (generation->frameWidth() + generation->margin()) + 2;
     generation->setFixedWidth(std::max(width() / 6, needed));
-    panels_[2]->setFixedWidth(std::max(width() / 2 - reservedStatusWidth_, width() / 6));
-    panels_[3]->setFixedWidth(width() / 6); // a long device path is cut; its tooltip is whole
+    // The panels added beside the three (the port, the forwarding count) take their width from
+    // the file path's half, whose whole text is in its tooltip: the messages keep theirs.
+    const int port = width() / 6; // a long device path is cut; its tooltip is whole
+    panels_[3]->setFixedWidth(port);
+    panels_[2]->setFixedWidth(std::max(width() / 2 - port - reservedStatusWidth_, width() / 16));
 }
 
 void MainWindow::reserveStatusWidth(int pixels) {
@@ -362,8 +365,10 @@ void MainWindow::mirror() {
     if (panels_[1]->text() != generation)
         panels_[1]->setText(generation);
     const QString path = QString::fromStdString(sheet_.filePath);
-    if (panels_[2]->text() != path)
+    if (panels_[2]->text() != path) {
         panels_[2]->setText(path);
+        panels_[2]->setToolTip(path);
+    }
     const QString port = portText();
     if (panels_[3]->text() != port) {
         panels_[3]->setText(port);
