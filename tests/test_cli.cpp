@@ -1212,6 +1212,15 @@ void TestCli::historyExportDiffVerify() {
         runCli({"--history", db, "history", "--export", "2", "-o", exported.toStdString()}).code,
         ExitOk);
     QCOMPARE(readFile(exported), readFile(QString::fromStdString(a)));
+    // An exported system entry puts the system values back, and only those.
+    const std::string system = path("history-system.QX").toStdString();
+    QCOMPARE(runCli({"--history", db, "history", "--export", "1", "-o", system}).code, ExitOk);
+    const std::string zero = sim.systemField(5); // system zero
+    QVERIFY(sim.setSystemField(5, "2048"));
+    QCOMPARE(runCli({"--history", db, "--port", sim.devicePath(), "write", system}).code, ExitOk);
+    QCOMPARE(sim.systemField(5), zero);
+    QCOMPARE(summary(historyJson(db).front()).section(' ', 0, 4),
+             QString("5 download system null SUCCESS"));
     // An unknown ID, or a file that cannot be written: exit 2, nothing written.
     const std::string unknown = path("unknown.QX").toStdString();
     const std::string unwritable = path("no-folder/x.QX").toStdString();
@@ -1229,7 +1238,7 @@ void TestCli::historyExportDiffVerify() {
                 .err.starts_with("Error writing file\n"));
 
     Result v = runCli({"--history", db, "history", "--verify"});
-    QCOMPARE(v.out, std::string("history intact: 4 entries\n"));
+    QCOMPARE(v.out, std::string("history intact: 5 entries\n"));
     QCOMPARE(v.code, ExitOk);
     QVERIFY(test::tamper(db, "UPDATE entry SET user = 'someone else' WHERE id = 3"));
     v = runCli({"--history", db, "history", "--verify"});

@@ -280,13 +280,15 @@ private:
                       "to send it as V7.3 or later, or --convert no to send it as it is\n";
             return ExitUsage;
         }
+        // A file of the system parameters alone (an exported system entry) puts those back.
+        const bool systemOnly = file.partSelection().empty();
         // The window would send these, and the instrument would refuse them: nothing goes out.
-        if (partNumberText(file.partSelection()) != file.partSelection()) {
+        if (!systemOnly && partNumberText(file.partSelection()) != file.partSelection()) {
             c_.err << Program << o_.file << ": part number \"" << file.partSelection()
                    << "\" is not 1..32\n";
             return ExitUsage;
         }
-        if (file.text(pp::Part::CustCode).empty()) {
+        if (!systemOnly && file.text(pp::Part::CustCode).empty()) {
             c_.err << EnterCustomerCode << '\n' << Program << o_.file << '\n';
             return ExitUsage;
         }
@@ -296,6 +298,8 @@ private:
                 "System download", [this] { driver_.session().cmdSDDnLoad_Click(); },
                 pp::Outcome::SystemDownloadEnd, "System Download successfully completed"))
             return ExitLink;
+        if (systemOnly)
+            return ExitOk;
         // The system download emptied the part sheet; the file's part values go out as read.
         sheet_ = file;
         if (!exchange(

@@ -432,10 +432,25 @@ bool applyFileText(Sheet& sheet, std::string_view content, Window& window, bool 
            applyField(sheet, Part::InitTime, initFlow[2]);
 }
 
+// A file of the system parameters alone (a system transfer's history entry, exported): every
+// field of its part line is empty.
+bool partLineEmpty(std::string_view content) {
+    FieldReader in(content);
+    for (size_t i = 0; i < SystemLine.size(); ++i)
+        if (!in.next())
+            return false;
+    for (size_t i = 0; i < 1 + PartLine.size(); ++i) {
+        auto f = in.next();
+        if (!f || !f->empty())
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 bool applyParamFileText(Sheet& sheet, std::string_view content, Window& window) {
-    return applyFileText(sheet, content, window, true);
+    return applyFileText(sheet, content, window, !partLineEmpty(content));
 }
 
 bool applySystemFileText(Sheet& sheet, std::string_view content, Window& window) {
