@@ -774,6 +774,18 @@ void TestCli::diffOfTwoFiles() {
     QVERIFY(p.waitForFinished(20000));
     QCOMPARE(p.exitCode(), ExitDiffer);
     QCOMPARE(p.readAllStandardOutput().count('\n'), 2);
+
+    // A history server it would never use does not stop it; output that goes nowhere does.
+    QProcess full;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("PARAMPORTER_HISTORY_SERVER"), QStringLiteral("no such =uri"));
+    full.setProcessEnvironment(env);
+    full.setStandardOutputFile(QStringLiteral("/dev/full"));
+    full.start(QStringLiteral(PP_CLI_BINARY), {QStringLiteral("diff"), a, b});
+    QVERIFY(full.waitForFinished(20000));
+    QCOMPARE(full.exitCode(), ExitUsage);
+    QCOMPARE(full.readAllStandardError(),
+             QByteArray("paramporter-cli: standard output cannot be written\n"));
 }
 
 void TestCli::verifyAgainstTheInstrument() {

@@ -516,9 +516,13 @@ int run(const Options& options, Context& context) {
     default:
         break;
     }
-    // --history-server wins over the environment and the window's setting.
+    // --history-server wins over the environment and the window's setting. Comparing or
+    // printing files records nothing: a server they would never use does not stop them.
     if (!options.historyServer.empty())
         context.historyServer = options.historyServer;
+    const bool filesOnly = options.command == Command::Diff || options.command == Command::Report;
+    if (filesOnly)
+        context.historyServer.clear();
     for (const auto& [name, uri] : {std::pair{"history server URI", context.historyServer},
                                     std::pair{"--server", options.server}}) {
         if (uri.empty())
@@ -528,12 +532,16 @@ int run(const Options& options, Context& context) {
             return ExitUsage;
         }
     }
-    switch (options.command) {
-    case Command::History:
-        return runHistory(options, context, historyPath(options, context));
-    default:
-        return Runner(options, context).run();
+    const int code = options.command == Command::History
+                         ? runHistory(options, context, historyPath(options, context))
+                         : Runner(options, context).run();
+    // A listing or report that did not reach its reader (a full disk, a closed pipe) is no
+    // success.
+    if (code != ExitUsage && !(context.out << std::flush)) {
+        context.err << Program << "standard output cannot be written\n";
+        return ExitUsage;
     }
+    return code;
 }
 
 } // namespace pp::cli

@@ -1,6 +1,7 @@
 #include "recording.h"
 
 #include "files/param_file.h"
+#include "link/frames.h"
 #include "link/status_texts.h"
 
 #include <cstdlib>
@@ -51,8 +52,9 @@ std::optional<Entry> entryFor(const Session& session, Outcome outcome, const std
     }
     // Uploads: the values received; downloads: the values sent.
     const Sheet& sheet = e.action == Action::Upload ? session.sheet() : session.sent();
+    // Two digits, as the frame carries it, whatever was typed into the part box ("5").
     if (e.scope == Scope::Part)
-        e.part = exchange.partNumber;
+        e.part = ZeroPad(exchange.partNumber, 2);
     e.serial = sheet.text(Sys::Serial);
     e.generation = std::string(generationWord(sheet.generation()));
 
