@@ -20,6 +20,7 @@ phase "sanitizers: tests"
     cd "$root/build-asan"
     export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:detect_stack_use_after_return=1
     export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+    export PP_PLANT_REQUIRED=1
     QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 600
 )
 
