@@ -109,7 +109,7 @@ ForwardResult Forwarder::forward(size_t batch) {
                 }
                 return failed(r, server_.error());
             }
-            if (!store_.markForwarded(entries->front().id, entries->back().id))
+            if (!store_.markForwarded(entries->front().id, entries->back().id, server_.plantId()))
                 return failed(r, "forwarded, but not marked in the history: " + store_.error());
             r.forwarded += static_cast<int64_t>(entries->size());
         }

@@ -633,15 +633,19 @@ std::optional<int64_t> Store::unforwardedCount() {
     return s.integerAt(0);
 }
 
-bool Store::markForwarded(int64_t first, int64_t last) {
+bool Store::markForwarded(int64_t first, int64_t last, const std::string& plantId) {
     error_.clear();
     if (!db_)
         return fail("the history is not open");
-    Statement s(db_, "UPDATE entry SET forwarded = 1 WHERE forwarded = 0 AND id BETWEEN ?1 AND ?2");
+    // Only while the history still forwards to that server: another process pointed at another
+    // one in the meantime has queued everything for it again.
+    Statement s(db_, "UPDATE entry SET forwarded = 1 WHERE forwarded = 0 AND id BETWEEN ?1 AND ?2 "
+                     "AND (SELECT value FROM meta WHERE key = 'forwarded_to') = ?3");
     if (!s.ok())
         return failSql();
     s.integer(1, first);
     s.integer(2, last);
+    s.text(3, plantId);
     return s.step() == SQLITE_DONE || failSql();
 }
 

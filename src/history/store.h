@@ -93,7 +93,7 @@ public:
     // files; how many there are; first..last marked as held once the server has committed them.
     std::optional<std::vector<Entry>> unforwarded(int64_t limit);
     std::optional<int64_t> unforwardedCount();
-    bool markForwarded(int64_t first, int64_t last);
+    bool markForwarded(int64_t first, int64_t last, const std::string& plantId);
     // Every entry to be forwarded again, to the server named `plantId`, which becomes the
     // one `value("forwarded_to")` names.
     bool forwardAllTo(const std::string& plantId);

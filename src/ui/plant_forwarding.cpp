@@ -25,6 +25,7 @@ ForwardingWorker::ForwardingWorker(std::string historyPath, const std::atomic<bo
 void ForwardingWorker::setServer(const QString& uri) {
     retry_.stop();
     pauseMs_ = 0;
+    announce_ = true;
     forwarder_.reset();
     if (!uri.isEmpty()) {
         forwarder_ = std::make_unique<pp::history::Forwarder>(path_, uri.toStdString());
@@ -46,8 +47,10 @@ void ForwardingWorker::attempt() {
         emit queueChanged(0, {});
         return;
     }
-    // While the server is away the count is shown before the next wait for it.
-    if (pauseMs_ > 0) {
+    // A backlog found at start, or one left while the server is away, is shown before the
+    // wait for the server.
+    if (announce_ || pauseMs_ > 0) {
+        announce_ = false;
         const pp::history::ForwardResult now = forwarder_->status();
         emit queueChanged(now.queued, QString::fromStdString(now.lastError));
     }

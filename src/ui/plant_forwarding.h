@@ -49,7 +49,8 @@ private:
     const std::atomic<bool>& cancel_;
     std::unique_ptr<pp::history::Forwarder> forwarder_;
     QTimer retry_{this};
-    int pauseMs_ = 0; // the pause before the next try; 0 while the server answers
+    int pauseMs_ = 0;       // the pause before the next try; 0 while the server answers
+    bool announce_ = false; // show the queue before the first try with a server
 };
 
 class PlantForwarding : public QObject {
