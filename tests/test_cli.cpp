@@ -1249,6 +1249,17 @@ void TestCli::historyExportDiffVerify() {
     QVERIFY(runCli({"--history", db, "history", "--export", "2", "-o", unwritable})
                 .err.starts_with("Error writing file\n"));
 
+    // An entry whose file was removed by hand reads as a damaged file: nothing exported.
+    const std::string copy = path("history-commands-copy.sqlite").toStdString();
+    QFile::remove(QString::fromStdString(copy));
+    QVERIFY(QFile::copy(QString::fromStdString(db), QString::fromStdString(copy)));
+    QVERIFY(test::tamper(copy, "DELETE FROM content"));
+    const std::string lost = path("history-lost-file.QX").toStdString();
+    const Result removed = runCli({"--history", copy, "history", "--export", "2", "-o", lost});
+    QCOMPARE(removed.code, ExitUsage);
+    QVERIFY(removed.err.starts_with("Error reading file\n"));
+    QVERIFY(!QFile::exists(QString::fromStdString(lost)));
+
     Result v = runCli({"--history", db, "history", "--verify"});
     QCOMPARE(v.out, std::string("history intact: 5 entries\n"));
     QCOMPARE(v.code, ExitOk);

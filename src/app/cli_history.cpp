@@ -201,11 +201,31 @@ private:
         return e;
     }
 
-    int exportEntry() {
-        const std::optional<Entry> e = entryWithFile(o_.exportId);
+    // The entry with the sheet its file makes, as diff reads a file; or the reason on
+    // standard error.
+    struct Read {
+        Entry entry;
+        pp::Sheet sheet;
+    };
+    std::optional<Read> readEntry(long long id) {
+        std::optional<Entry> e = entryWithFile(id);
         if (!e)
+            return std::nullopt;
+        Read read{std::move(*e), {}};
+        ReadingWindow window;
+        if (!pp::history::applyEntry(read.sheet, read.entry, window)) {
+            c_.err << pp::ErrorReadingFile << '\n' << Program << "history entry " << id << '\n';
+            return std::nullopt;
+        }
+        return read;
+    }
+
+    int exportEntry() {
+        // Never a file that would not read back (an entry edited by hand).
+        const std::optional<Read> read = readEntry(o_.exportId);
+        if (!read)
             return ExitUsage;
-        if (!pp::replaceFileContent(*c_.fs, o_.file, *e->file)) {
+        if (!pp::replaceFileContent(*c_.fs, o_.file, *read->entry.file)) {
             c_.err << pp::ErrorWritingFile << '\n' << Program << o_.file << '\n';
             return ExitUsage;
         }
@@ -216,15 +236,10 @@ private:
         pp::Sheet sheets[2];
         const long long ids[2] = {o_.diffFirst, o_.diffSecond};
         for (int i = 0; i < 2; ++i) {
-            const std::optional<Entry> e = entryWithFile(ids[i]);
-            if (!e)
+            std::optional<Read> read = readEntry(ids[i]);
+            if (!read)
                 return ExitUsage;
-            ReadingWindow window;
-            if (!pp::history::applyEntry(sheets[i], *e, window)) {
-                c_.err << pp::ErrorReadingFile << '\n'
-                       << Program << "history entry " << ids[i] << '\n';
-                return ExitUsage;
-            }
+            sheets[i] = std::move(read->sheet);
         }
         const auto differences = pp::compareSheets(sheets[0], sheets[1]);
         for (const pp::Difference& d : differences)

@@ -126,7 +126,9 @@ Entry readEntry(const Statement& s, bool withFile) {
     e.fileHash = s.textAt(12);
     e.previousHash = s.textAt(13);
     e.hash = s.textAt(14);
-    if (withFile && !s.isNull(FileTextColumn))
+    // An entry that names a file the database no longer holds (removed by hand) gets an empty
+    // text: it reads as a damaged file, not as an upload that failed.
+    if (withFile && (!s.isNull(FileTextColumn) || !e.fileHash.empty()))
         e.file = s.textAt(FileTextColumn);
     return e;
 }

@@ -509,9 +509,13 @@ void HistoryDialog::exportEntry() {
         return;
     pp::Sheet sheet;
     QuietWindow quiet;
-    std::string name;
-    if (pp::history::applyEntry(sheet, *e, quiet))
-        name = pp::DefaultFileName(sheet, today());
+    // A file that would not read back (an entry edited by hand) is not written.
+    if (!pp::history::applyEntry(sheet, *e, quiet)) {
+        window_.message(pp::ErrorReadingFile);
+        window_.setStatus(pp::FileErrorStatus);
+        return;
+    }
+    std::string name = pp::DefaultFileName(sheet, today());
     if (name.empty())
         name = "QX7400_entry_" + std::to_string(e->id) + ".QX";
     const auto path = chooseSaveFile(QStringLiteral("Export"), QtWindow::fileFilter(), qs(name),
@@ -531,8 +535,7 @@ void HistoryDialog::exportCsv() {
             csv += pp::history::csvRow(e);
             return true;
         })) {
-        window_.message(pp::ErrorWritingFile);
-        window_.setStatus(pp::FileErrorStatus);
+        showProblem(qs(source_->error()));
         return;
     }
     writeFile(*path, csv);
