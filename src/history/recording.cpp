@@ -72,7 +72,7 @@ std::optional<Entry> entryFor(const Session& session, Outcome outcome, const std
     if (e.action == Action::Upload && !worked)
         return e; // nothing was received worth keeping
     if (e.action == Action::Download && !worked)
-        e.stoppedAtField = std::max(0, session.downloadIndex() - 1);
+        e.stoppedAtField = session.downloadFieldTried();
 
     // A system transfer leaves the part values empty; its part number means nothing either.
     Sheet kept = sheet;

@@ -73,7 +73,7 @@ void Session::cmdSDDnLoad_Click() {
     window_.setStatus("");
     sheet_->ClearPartSheet();
     sending_ = *sheet_;
-    downloadIndex_ = 0;
+    downloadIndex_ = fieldTried_ = 0;
     downloadCmd_ = "4";
     timer_.start(NoResponseMs);
     if (!openPort()) {
@@ -93,7 +93,7 @@ void Session::cmdPartDnload_Click() {
     if (refuseWhileRunning())
         return;
     window_.setStatus("");
-    downloadIndex_ = 0;
+    downloadIndex_ = fieldTried_ = 0;
     if (!isPartNumber(sheet_->partSelection())) {
         window_.message(SelectPartNumber);
         notify(Outcome::LocalRefusal);
@@ -216,6 +216,7 @@ bool Session::sendField() {
     } else {
         return true;
     }
+    fieldTried_ = downloadIndex_;
     if (!port_.write(downloadFieldFrame(downloadCmd_[0], value, partNumber, downloadIndex_)))
         return false;
     timer_.start(NoResponseMs);

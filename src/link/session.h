@@ -105,6 +105,8 @@ public:
     const std::string& rxBuffer() const { return rxBuffer_; }
     const std::string& downloadCmd() const { return downloadCmd_; }
     int downloadIndex() const { return downloadIndex_; }
+    // The field a download sent last or tried to send: where a failed one stopped.
+    int downloadFieldTried() const { return fieldTried_; }
     bool busy() const { return port_.isOpen() || timer_.isRunning(); }
     bool exchangeOpen() const { return exchangeOpen_; }
     // An exchange is under way: every request starter refuses to begin another one.
@@ -144,6 +146,7 @@ private:
     std::string rxBuffer_;
     std::string downloadCmd_;
     int downloadIndex_ = 0;
+    int fieldTried_ = 0;
     ExchangeInfo exchange_;
     bool exchangeOpen_ = false; // a started exchange has not ended yet
     bool downloading_ = false;  // a download is sending fields and awaits their ACKs
