@@ -64,6 +64,14 @@ Result runCli(const std::vector<std::string>& args, const SettingsFolders& setti
     return {code, out.str(), err.str()};
 }
 
+// The parser on the arguments of a data row.
+ParseResult parseArgs(const QStringList& args) {
+    std::vector<std::string> list;
+    for (const QString& a : args)
+        list.push_back(a.toStdString());
+    return parseArguments(list);
+}
+
 std::string readFile(const QString& path) {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
@@ -255,10 +263,7 @@ void TestCli::parsing_data() {
 void TestCli::parsing() {
     QFETCH(QStringList, args);
     QFETCH(QString, expected);
-    std::vector<std::string> list;
-    for (const QString& a : args)
-        list.push_back(a.toStdString());
-    const ParseResult r = parseArguments(list);
+    const ParseResult r = parseArgs(args);
     if (expected == "error") {
         QVERIFY2(!r.options, describe(r.options.value_or(Options{})).c_str());
         QVERIFY(!r.error.empty());
@@ -720,10 +725,7 @@ void TestCli::diffAndVerifyArguments_data() {
 void TestCli::diffAndVerifyArguments() {
     QFETCH(QStringList, args);
     QFETCH(QString, expected);
-    std::vector<std::string> list;
-    for (const QString& a : args)
-        list.push_back(a.toStdString());
-    const ParseResult r = parseArguments(list);
+    const ParseResult r = parseArgs(args);
     if (expected == "error") {
         QVERIFY(!r.options);
         QVERIFY(!r.error.empty());
@@ -879,10 +881,7 @@ void TestCli::reportArguments_data() {
 void TestCli::reportArguments() {
     QFETCH(QStringList, args);
     QFETCH(QString, expected);
-    std::vector<std::string> list;
-    for (const QString& a : args)
-        list.push_back(a.toStdString());
-    const ParseResult r = parseArguments(list);
+    const ParseResult r = parseArgs(args);
     if (expected == "error") {
         QVERIFY(!r.options);
         QVERIFY(!r.error.empty());
@@ -1105,10 +1104,7 @@ void TestCli::historyArguments_data() {
 void TestCli::historyArguments() {
     QFETCH(QStringList, args);
     QFETCH(QString, expected);
-    std::vector<std::string> list;
-    for (const QString& a : args)
-        list.push_back(a.toStdString());
-    const ParseResult r = parseArguments(list);
+    const ParseResult r = parseArgs(args);
     if (expected == "error") {
         QVERIFY(!r.options);
         QVERIFY(!r.error.empty());

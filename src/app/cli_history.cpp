@@ -23,16 +23,6 @@ using pp::history::Store;
 constexpr std::string_view Program = "paramporter-cli: ";
 constexpr std::string_view NotForwarded = "History not forwarded yet: ";
 
-// An entry is read as diff reads a file: the conversion question answered No.
-class ReadingWindow : public pp::Window {
-public:
-    void setStatus(std::string_view) override {}
-    std::string status() const override { return {}; }
-    pp::Answer message(std::string_view, pp::Buttons buttons, std::string_view) override {
-        return buttons == pp::Buttons::YesNo ? pp::Answer::No : pp::Answer::Ok;
-    }
-};
-
 class HistoryCommand {
 public:
     HistoryCommand(const Options& options, Context& context) : o_(options), c_(context) {}
@@ -212,7 +202,7 @@ private:
         if (!e)
             return std::nullopt;
         Read read{std::move(*e), {}};
-        ReadingWindow window;
+        pp::history::QuietWindow window;
         if (!pp::history::applyEntry(read.sheet, read.entry, window)) {
             c_.err << pp::ErrorReadingFile << '\n' << Program << "history entry " << id << '\n';
             return std::nullopt;

@@ -63,6 +63,9 @@ constexpr const char* EntryColumns =
     "entry.part, entry.serial, entry.generation, entry.result, entry.stopped_at_field, "
     "entry.file_hash, entry.previous_hash, entry.hash";
 constexpr int FileTextColumn = 15;
+// The entries with their file texts (FileTextColumn).
+constexpr const char* WithFileText =
+    ", content.text FROM entry LEFT JOIN content ON content.hash = entry.file_hash";
 
 class Statement {
 public:
@@ -386,10 +389,8 @@ bool Store::scan(const Filter& filter, int64_t limit, int64_t beforeId, bool wit
     error_.clear();
     if (!db_)
         return fail("the history is not open");
-    std::string sql = std::string("SELECT ") + EntryColumns +
-                      (withFiles ? ", content.text FROM entry LEFT JOIN content ON "
-                                   "content.hash = entry.file_hash"
-                                 : " FROM entry");
+    std::string sql =
+        std::string("SELECT ") + EntryColumns + (withFiles ? WithFileText : " FROM entry");
     std::vector<std::string> values;
     std::string where;
     auto condition = [&](const std::string& test, std::string value) {
@@ -449,9 +450,7 @@ std::optional<Entry> Store::entry(int64_t id) {
         fail("the history is not open");
         return std::nullopt;
     }
-    Statement s(db_, std::string("SELECT ") + EntryColumns +
-                         ", content.text FROM entry LEFT JOIN content ON content.hash = "
-                         "entry.file_hash WHERE entry.id = ?1");
+    Statement s(db_, std::string("SELECT ") + EntryColumns + WithFileText + " WHERE entry.id = ?1");
     if (!s.ok()) {
         failSql();
         return std::nullopt;
@@ -602,9 +601,8 @@ std::optional<std::vector<Entry>> Store::unforwarded(int64_t limit) {
         fail("the history is not open");
         return std::nullopt;
     }
-    Statement s(db_, std::string("SELECT ") + EntryColumns +
-                         ", content.text FROM entry LEFT JOIN content ON content.hash = "
-                         "entry.file_hash WHERE entry.forwarded = 0 ORDER BY entry.id LIMIT ?1");
+    Statement s(db_, std::string("SELECT ") + EntryColumns + WithFileText +
+                         " WHERE entry.forwarded = 0 ORDER BY entry.id LIMIT ?1");
     if (!s.ok()) {
         failSql();
         return std::nullopt;

@@ -26,19 +26,7 @@ using pp::history::Entry;
 using pp::history::Scope;
 using pp::history::Store;
 
-constexpr std::string_view WaitForTransfer =
-    "Please wait until the transfer with QX7400 has ended.";
 constexpr std::string_view NoUploadRecorded = "No upload of this QX7400 has been recorded.";
-
-// The entry is only compared: the conversion question is answered No without asking.
-class NoQuestionWindow : public pp::Window {
-public:
-    void setStatus(std::string_view) override {}
-    std::string status() const override { return {}; }
-    pp::Answer message(std::string_view, pp::Buttons buttons, std::string_view) override {
-        return buttons == pp::Buttons::YesNo ? pp::Answer::No : pp::Answer::Ok;
-    }
-};
 
 // The entry in the menu named `after`, or the end of the menu.
 void insertAfter(QMenu* menu, const char* after, QAction* action) {
@@ -159,7 +147,7 @@ void HistoryActions::mnuCompareLastUpload_Click() {
 
     // System values from the last system upload (or the part upload, which carries them too),
     // part values from the last upload of this part number.
-    NoQuestionWindow quiet;
+    pp::history::QuietWindow quiet;
     std::vector<pp::Difference> differences;
     auto take = [&](const Entry& entry, pp::CompareGroup group) {
         pp::Sheet uploaded;

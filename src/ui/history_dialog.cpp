@@ -42,16 +42,6 @@ QString qs(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-// Entries are only looked at here: questions are answered No, messages go nowhere.
-class QuietWindow : public pp::Window {
-public:
-    void setStatus(std::string_view) override {}
-    std::string status() const override { return {}; }
-    pp::Answer message(std::string_view, pp::Buttons buttons, std::string_view) override {
-        return buttons == pp::Buttons::YesNo ? pp::Answer::No : pp::Answer::Ok;
-    }
-};
-
 std::tm today() {
     const QDate d = QDate::currentDate();
     std::tm t{};
@@ -434,7 +424,7 @@ void HistoryDialog::showDetails() {
         differences_->clear();
         return;
     }
-    QuietWindow quiet;
+    pp::history::QuietWindow quiet;
     pp::Sheet sheet;
     if (!e->file) {
         const QString none = QStringLiteral("no parameters: the upload failed");
@@ -508,7 +498,7 @@ void HistoryDialog::exportEntry() {
     if (!e || !e->file)
         return;
     pp::Sheet sheet;
-    QuietWindow quiet;
+    pp::history::QuietWindow quiet;
     // A file that would not read back (an entry edited by hand) is not written.
     if (!pp::history::applyEntry(sheet, *e, quiet)) {
         window_.message(pp::ErrorReadingFile);
