@@ -214,7 +214,7 @@ void TestPlant::forwardsFromTheWindow() {
     QVERIFY(plant && plant->isVisible());
     QTest::mouseClick(plant, Qt::LeftButton);
     QVERIFY(dialog->showingPlant());
-    QCOMPARE(dialog->model()->rowCount(), 2);
+    QTRY_COMPARE(dialog->model()->rowCount(), 2);
     QVERIFY(dialog->select(2));
     QCOMPARE(dialog->findChild<QLabel*>(QStringLiteral("lblHistoryDifferences"))->text(),
              ui::CompareDialog::noDifferencesText());
@@ -225,6 +225,18 @@ void TestPlant::forwardsFromTheWindow() {
                       Qt::LeftButton);
     QCOMPARE(readFile(tmp_->filePath("plant.QX")), localFile(h, 2));
     qunsetenv("PGPASSFILE");
+
+    // A server that never answers: the window is the user's while it waits, then says why.
+    BlackHole hole;
+    ui::storeHistoryServer(QStringLiteral("postgresql://pc@127.0.0.1:%1/plant").arg(hole.port()));
+    QTest::mouseClick(dialog->findChild<QRadioButton*>(QStringLiteral("optHistoryThisPc")),
+                      Qt::LeftButton);
+    QTest::mouseClick(plant, Qt::LeftButton);
+    auto* note = dialog->findChild<QLabel*>(QStringLiteral("lblHistoryProblem"));
+    QCOMPARE(note->text(), QString::fromLatin1(ui::HistoryDialog::ConnectingText));
+    QCOMPARE(dialog->model()->rowCount(), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        note->text().startsWith(QStringLiteral("The history cannot be read: ")), 15000);
     QVERIFY(f.messages.empty());
 }
 

@@ -52,6 +52,8 @@ class PlantSource : public EntrySource {
 public:
     // A different URI takes effect at the next ready().
     void setUri(const std::string& uri);
+    // ready() would have to connect first (and so wait for the network).
+    bool needsConnect() const { return stale_ || !plant_.isOpen(); }
     void setLimits(const Limits& limits) { limits_ = limits; }
     bool ready() override;
     std::optional<std::vector<Entry>> page(const Filter& filter, int64_t limit,

@@ -29,6 +29,7 @@
 #include <QSplitter>
 #include <QTabWidget>
 #include <QTableView>
+#include <QThread>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -165,6 +166,7 @@ HistoryDialog::HistoryDialog(std::string path, QtWindow& window, QWidget* parent
     pp::history::Limits limits;
     limits.connectTimeoutMs = 5000;
     limits.answerTimeoutMs = 10000;
+    limits.cancel = &cancel_;
     plant_.setLimits(limits);
 
     where_ = new QWidget(this);
@@ -309,16 +311,20 @@ void HistoryDialog::reload() {
         model_->setSource(source_);
         thisPc_->setChecked(true);
     }
-    plant_.setUri(server.toStdString());
+    if (!connecting_)
+        plant_.setUri(server.toStdString());
     if (showingPlant() && busy_ && busy_()) {
         showProblem(qs(pp::text::WaitForTransfer));
         return;
     }
+    if (connectingToPlant())
+        return;
 
     const Entry* current = model_->entryAt(table_->currentIndex().row());
     const qint64 keep = current ? current->id : 0;
     QString problem;
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    model_->setSource(source_);
     if (!source_->ready()) {
         problem = qs(source_->error());
         model_->setSource(nullptr);
@@ -338,6 +344,51 @@ void HistoryDialog::reload() {
         (keep && select(keep)) || (model_->rowCount() > 0 && select(model_->entryAt(0)->id));
     if (!selected)
         showDetails();
+}
+
+HistoryDialog::~HistoryDialog() {
+    // The connection's wait notices the cancel within a tenth of a second.
+    cancel_ = true;
+    if (connecting_) {
+        connecting_->wait();
+        delete connecting_;
+    }
+}
+
+// Starts (or keeps waiting for) the plant server's connection off this thread; true while it
+// runs, with the table empty and the note saying so.
+bool HistoryDialog::connectingToPlant() {
+    if (!showingPlant())
+        return false;
+    if (!connecting_) {
+        if (!plant_.needsConnect())
+            return false;
+        connected_ = false;
+        connecting_ = QThread::create([this] { connected_ = plant_.ready(); });
+        connect(connecting_, &QThread::finished, this, &HistoryDialog::plantConnected);
+        connecting_->start();
+    }
+    model_->setSource(nullptr);
+    model_->load(model_->filter()); // empty, the filters kept
+    problem_->setText(QString::fromLatin1(ConnectingText));
+    problem_->setVisible(true);
+    showDetails();
+    return true;
+}
+
+void HistoryDialog::plantConnected() {
+    connecting_->wait();
+    delete connecting_;
+    connecting_ = nullptr;
+    if (!showingPlant())
+        return;
+    if (connected_) {
+        reload();
+        return;
+    }
+    // Tried again when the user asks next (Plant, a filter), never by itself.
+    showProblem(qs(plant_.error()));
+    showDetails();
 }
 
 void HistoryDialog::showProblem(const QString& problem) {
@@ -378,6 +429,12 @@ void HistoryDialog::filtersChanged() {
         showProblem(qs(pp::text::WaitForTransfer));
         return;
     }
+    if (showingPlant() && (connecting_ || plant_.needsConnect())) {
+        model_->setSource(nullptr);
+        model_->load(f); // kept for when the server has answered
+        connectingToPlant();
+        return;
+    }
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
     const bool loaded = model_->load(f);
     QGuiApplication::restoreOverrideCursor();
@@ -400,7 +457,7 @@ std::optional<Entry> HistoryDialog::selectedEntry() {
     const Entry* e = model_->entryAt(table_->currentIndex().row());
     if (!e)
         return std::nullopt;
-    if (showingPlant() && busy_ && busy_())
+    if (showingPlant() && (connecting_ || (busy_ && busy_())))
         return std::nullopt;
     return source_->entry(e->id);
 }
@@ -515,6 +572,8 @@ void HistoryDialog::exportEntry() {
 }
 
 void HistoryDialog::exportCsv() {
+    if (showingPlant() && connecting_)
+        return; // the note says the server has not answered yet
     const auto path = chooseSaveFile(QStringLiteral("Export CSV"), QStringLiteral("CSV (*.csv)"),
                                      QStringLiteral("history.csv"), QStringLiteral(".csv"));
     if (!path)

@@ -12,6 +12,7 @@
 #include <QDialog>
 #include <QTimer>
 
+#include <atomic>
 #include <functional>
 #include <optional>
 #include <vector>
@@ -22,6 +23,7 @@ class QLineEdit;
 class QPushButton;
 class QRadioButton;
 class QTableView;
+class QThread;
 class QTreeWidget;
 
 namespace pp::ui {
@@ -71,6 +73,7 @@ public:
     static constexpr int TypingPauseMs = 250;
 
     HistoryDialog(std::string path, QtWindow& window, QWidget* parent = nullptr);
+    ~HistoryDialog() override;
 
     // Reads the history again, keeping the filters and the selected entry.
     void reload();
@@ -98,7 +101,13 @@ public:
     HistoryModel* model() const { return model_; }
     QTableView* table() const { return table_; }
 
+    // The wait for the plant server's connection runs on a thread of its own, the window stays
+    // responsive; until it ends the table is empty.
+    static constexpr const char* ConnectingText = "Connecting to the history server...";
+
 private:
+    bool connectingToPlant();
+    void plantConnected();
     void showDetails();
     void showProblem(const QString& problem);
     void showNote(QLabel* note, QTreeWidget* tree, const QString& text);
@@ -117,6 +126,9 @@ private:
     Opener opener_;
     QTimer typing_;
     bool columnsFitted_ = false;
+    QThread* connecting_ = nullptr;
+    std::atomic<bool> connected_{false};
+    std::atomic<bool> cancel_{false};
 
     QWidget* where_ = nullptr;
     QRadioButton* thisPc_ = nullptr;
