@@ -188,6 +188,7 @@ std::optional<std::vector<Connection::Row>> Connection::exec(const std::string& 
         fail(error_.empty() ? "not connected to the history server" : error_);
         return std::nullopt;
     }
+    error_.clear(); // an earlier statement's failure is not this one's
     std::vector<const char*> values;
     std::vector<int> lengths, formats;
     for (const Param& p : params) {

@@ -467,8 +467,10 @@ std::optional<Entry> Store::entry(int64_t id) {
 namespace {
 
 // The latest entry matching `where` (bound: serial, scope, part, then `extra`) with its file.
+// The newest entry that matches; none with `failed` set when the history could not be read.
 std::optional<Entry> latest(sqlite3* db, const std::string& where, const std::string& serial,
-                            Scope scope, const std::string& part, int64_t beforeId) {
+                            Scope scope, const std::string& part, int64_t beforeId, bool& failed) {
+    failed = true;
     Statement s(db, std::string("SELECT ") + EntryColumns +
                         ", content.text FROM entry JOIN content ON content.hash = "
                         "entry.file_hash WHERE entry.serial = ?1 AND entry.scope = ?2 AND "
@@ -481,7 +483,9 @@ std::optional<Entry> latest(sqlite3* db, const std::string& where, const std::st
     s.textOrNull(3, scope == Scope::Part ? part : std::string());
     if (beforeId > 0)
         s.integer(4, beforeId);
-    if (s.step() != SQLITE_ROW)
+    const int rc = s.step();
+    failed = rc != SQLITE_ROW && rc != SQLITE_DONE;
+    if (rc != SQLITE_ROW)
         return std::nullopt;
     return readEntry(s, true);
 }
@@ -492,7 +496,11 @@ std::optional<Entry> Store::previous(const Entry& e) {
     error_.clear();
     if (!db_ || e.serial.empty())
         return std::nullopt;
-    return latest(db_, "entry.id < ?4", e.serial, e.scope, e.part, e.id);
+    bool failed = false;
+    auto found = latest(db_, "entry.id < ?4", e.serial, e.scope, e.part, e.id, failed);
+    if (failed)
+        failSql();
+    return found;
 }
 
 std::optional<Entry> Store::lastUpload(const std::string& serial, Scope scope,
@@ -500,8 +508,12 @@ std::optional<Entry> Store::lastUpload(const std::string& serial, Scope scope,
     error_.clear();
     if (!db_ || serial.empty())
         return std::nullopt;
-    return latest(db_, "entry.action = 'upload' AND entry.result = 'SUCCESS'", serial, scope, part,
-                  0);
+    bool failed = false;
+    auto found = latest(db_, "entry.action = 'upload' AND entry.result = 'SUCCESS'", serial, scope,
+                        part, 0, failed);
+    if (failed)
+        failSql();
+    return found;
 }
 
 std::optional<Verification> Store::verify() {

@@ -134,8 +134,12 @@ void HistoryActions::mnuCompareLastUpload_Click() {
     std::optional<Entry> system, part;
     if (store.open(path_, Store::Mode::Existing)) {
         system = store.lastUpload(serial, Scope::System, {});
-        if (withPart)
+        if (withPart && store.error().empty())
             part = store.lastUpload(serial, Scope::Part, pp::ZeroPad(sheet.partSelection(), 2));
+        if (!store.error().empty()) {
+            main_.window().message("History not read: " + store.error());
+            return;
+        }
     } else if (!store.missing()) {
         main_.window().message("History not read: " + store.error());
         return;

@@ -502,7 +502,10 @@ void HistoryDialog::showDetails() {
 
     const std::optional<Entry> previous = source_->previous(*e);
     pp::Sheet before;
-    if (!previous) {
+    if (!previous && !source_->error().empty()) {
+        showNote(differencesNote_, differences_,
+                 QStringLiteral("The history cannot be read: ") + qs(source_->error()));
+    } else if (!previous) {
         showNote(differencesNote_, differences_,
                  QStringLiteral("no earlier entry of this instrument"));
     } else if (!pp::history::applyEntry(before, *previous, quiet)) {
