@@ -7,11 +7,11 @@
 //   pp-soak [--cycles N] [--seed N] [--fault-rate P] [--generation 7.0|7.3]
 //
 // Exit status 0 when every check held.
-#include "support/fakes.h"
 #include "files/file_commands.h"
 #include "files/param_file.h"
 #include "link/frames.h"
 #include "sim/instrument.h"
+#include "support/fakes.h"
 #include "ui/session_driver.h"
 
 #include <QCoreApplication>
