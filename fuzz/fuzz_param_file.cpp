@@ -71,8 +71,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
     PP_CHECK(sheet.generation() != Generation::None);
-    PP_CHECK(sheet.commands.save && sheet.commands.partTab);
+    PP_CHECK(sheet.commands.partTab);
     encodeAll(sheet);
+    if (systemOnlyFile(content)) {
+        // The system parameters alone: the part sheet stays empty and nothing is offered to
+        // save (Save and Save As wait for a part, as after a system upload).
+        PP_CHECK(!sheet.commands.save && !sheet.commands.saveAs);
+        PP_CHECK(sheet.text(Part::CustCode).empty());
+        return 0;
+    }
+    PP_CHECK(sheet.commands.save);
 
     // What was read can be saved and opened again. A text the writer cannot quote (a stray
     // double quote in an unquoted field) comes back without what follows the quote, so the

@@ -407,6 +407,8 @@ bool applyFileText(Sheet& sheet, std::string_view content, Window& window, bool 
     Commands& c = sheet.commands;
     if (withPart)
         c.save = c.saveAs = c.print = true;
+    else
+        c.save = c.saveAs = false; // without part values a save would not read back
     c.sdDownload = c.partUpload = c.partDownload = true;
     c.partTab = true;
 
@@ -432,9 +434,9 @@ bool applyFileText(Sheet& sheet, std::string_view content, Window& window, bool 
            applyField(sheet, Part::InitTime, initFlow[2]);
 }
 
-// A file of the system parameters alone (a system transfer's history entry, exported): every
-// field of its part line is empty.
-bool partLineEmpty(std::string_view content) {
+} // namespace
+
+bool systemOnlyFile(std::string_view content) {
     FieldReader in(content);
     for (size_t i = 0; i < SystemLine.size(); ++i)
         if (!in.next())
@@ -447,10 +449,8 @@ bool partLineEmpty(std::string_view content) {
     return true;
 }
 
-} // namespace
-
 bool applyParamFileText(Sheet& sheet, std::string_view content, Window& window) {
-    return applyFileText(sheet, content, window, !partLineEmpty(content));
+    return applyFileText(sheet, content, window, !systemOnlyFile(content));
 }
 
 bool applySystemFileText(Sheet& sheet, std::string_view content, Window& window) {

@@ -47,12 +47,16 @@ std::string ParamFileText(const Sheet& sheet);
 
 // Applies a file's content to `sheet`, from clearing it to the initial flow check line.
 // Asks the conversion question through `window` when the third line is missing or short.
-// False at the first failure, with `sheet` part-way applied: callers pass a copy.
+// False at the first failure, with `sheet` part-way applied: callers pass a copy. A file of
+// the system parameters alone (systemOnlyFile) is read as applySystemFileText reads it.
 bool applyParamFileText(Sheet& sheet, std::string_view content, Window& window);
+
+// Every field of the part line is empty: an exported system entry of the history.
+bool systemOnlyFile(std::string_view content);
 
 // The same for the text of a system transfer, whose part line is empty: the system parameters
 // are applied, the part line is skipped and the part sheet left empty with its selection, as a
-// system upload leaves it.
+// system upload leaves it; Save and Save As are not offered (the file would not read back).
 bool applySystemFileText(Sheet& sheet, std::string_view content, Window& window);
 
 // Texts to apply to a sheet as the file reader applies its fields: each text, then its slider
