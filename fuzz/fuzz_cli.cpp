@@ -24,6 +24,8 @@ std::optional<std::vector<std::string>> render(const Options& o) {
         args.push_back("--port=" + o.portDevice);
     if (!o.history.empty())
         args.push_back("--history=" + o.history);
+    if (!o.historyServer.empty())
+        args.push_back("--history-server=" + o.historyServer);
     switch (o.command) {
     case Command::Help:
         args.push_back("--help");
@@ -75,6 +77,14 @@ std::optional<std::vector<std::string>> render(const Options& o) {
             args.push_back("--limit=" + std::to_string(o.limit));
         if (o.json)
             args.push_back("--json");
+        if (o.push)
+            args.push_back("--push");
+        if (o.forwardStatus)
+            args.push_back("--status");
+        if (!o.server.empty())
+            args.push_back("--server=" + o.server);
+        if (!o.host.empty())
+            args.push_back("--host=" + o.host);
         if (o.verifyHistory)
             args.push_back("--verify");
         if (o.exportId)
