@@ -336,6 +336,14 @@ void TestPlant::twoPcsOnePlant() {
     }
     QCOMPARE(runCli({"history", "--server", server_.reader(), "--serial", "4712"}, {}).out,
              std::string());
+    // The window's text filter on the plant: any column, any case of A to Z.
+    history::Plant plant;
+    QVERIFY(plant.open(server_.reader(), {}));
+    history::PlantFilter byText;
+    byText.filter.text = "SucCess";
+    QCOMPARE(plant.list(byText, 0, nullptr).value().size(), size_t(4));
+    byText.filter.text = "no such text";
+    QCOMPARE(plant.list(byText, 0, nullptr).value().size(), size_t(0));
     QCOMPARE(count(runCli({"history", "--server", server_.reader(), "--host", history::hostName(),
                            "--part", "2"},
                           {})

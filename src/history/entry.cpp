@@ -111,4 +111,11 @@ std::string utcTimestamp() {
         duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count());
 }
 
+std::string asciiLower(std::string text) {
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
 } // namespace pp::history

@@ -60,4 +60,7 @@ std::string canonicalText(const Entry& entry);
 std::string utcTimestamp();
 std::string utcTimestamp(int64_t msSinceEpoch);
 
+// Letters A to Z in lower case, every other byte as it is: how the text filter compares.
+std::string asciiLower(std::string text);
+
 } // namespace pp::history

@@ -40,13 +40,6 @@ std::string lateText(int ms, const Limits& limits, Clock::time_point until) {
     return "no answer from the history server within " + std::to_string(seconds(ms)) + " s";
 }
 
-std::string lowered(std::string text) {
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return text;
-}
-
 } // namespace
 
 std::optional<std::string> uriProblem(const std::string& uri) {
@@ -409,15 +402,17 @@ Query listing(const PlantFilter& f, const Entry* after) {
         q.add("action = ?", text(std::string(actionWord(*f.filter.action))));
     if (!f.host.empty())
         q.add("source_host = ?", bytes(f.host));
-    // As the local history searches: any column, letters A to Z in any case.
+    // As the local history searches: any column, letters A to Z in any case (and only those,
+    // whatever the server's locale would make of others).
     if (!f.filter.text.empty())
-        q.add("position(convert_from(?::bytea, 'LATIN1') in lower(time || ' ' || "
+        q.add("position(convert_from(?::bytea, 'LATIN1') in translate(time || ' ' || "
               "convert_from(\"user\", 'LATIN1') || ' ' || convert_from(host, 'LATIN1') || ' ' || "
               "convert_from(port, 'LATIN1') || ' ' || action || ' ' || scope || ' ' || "
               "coalesce(part, '') || ' ' || convert_from(coalesce(serial, ''), 'LATIN1') || ' ' "
               "|| convert_from(coalesce(generation, ''), 'LATIN1') || ' ' || "
-              "convert_from(result, 'LATIN1'))) > 0",
-              bytes(lowered(f.filter.text)));
+              "convert_from(result, 'LATIN1'), 'ABCDEFGHIJKLMNOPQRSTUVWXYZ', "
+              "'abcdefghijklmnopqrstuvwxyz')) > 0",
+              bytes(asciiLower(f.filter.text)));
     if (after) {
         q.add("(time, id) < (?", text(after->time));
         q.params.push_back(text(std::to_string(after->id)));

@@ -150,13 +150,6 @@ std::string randomInstallationId() {
     return text;
 }
 
-std::string lowered(std::string text) {
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return text;
-}
-
 } // namespace
 
 Store::~Store() {
@@ -408,7 +401,7 @@ bool Store::scan(const Filter& filter, int64_t limit, int64_t beforeId, bool wit
                   "entry.port || ' ' || entry.action || ' ' || entry.scope || ' ' || "
                   "ifnull(entry.part, '') || ' ' || ifnull(entry.serial, '') || ' ' || "
                   "ifnull(entry.generation, '') || ' ' || entry.result), ?) > 0",
-                  lowered(filter.text));
+                  asciiLower(filter.text));
     sql += where;
     if (beforeId > 0)
         sql += (where.empty() ? " WHERE " : " AND ") + std::string("entry.id < ") +
