@@ -53,7 +53,7 @@ ForwardResult Forwarder::status() {
     const auto n = store_.unforwardedCount();
     if (!n) {
         r.error = store_.error();
-        store_.close();
+        store_.close(); // opened and checked again next time
         return r;
     }
     r.queued = *n;
@@ -63,17 +63,11 @@ ForwardResult Forwarder::status() {
 }
 
 ForwardResult Forwarder::forward(size_t batch) {
-    ForwardResult r;
-    if (!openStore(r))
+    // Nothing written yet (done), or the history cannot be read (opened again next time).
+    ForwardResult r = status();
+    if (!store_.isOpen() || !r.error.empty())
         return r;
-    const auto n = store_.unforwardedCount();
-    if (!n) {
-        r.error = store_.error();
-        store_.close(); // opened and checked again next time
-        return r;
-    }
-    r.queued = *n;
-    if (*n > 0) {
+    if (r.queued > 0) {
         const bool reused = server_.isOpen();
         server_.setLimits(limits_);
         if (!reused && !server_.open(uri_, limits_))

@@ -1,6 +1,6 @@
 #include "plant_settings.h"
 
-#include <QSettings>
+#include "program_settings.h"
 
 namespace pp::ui {
 
@@ -8,20 +8,14 @@ namespace {
 
 const QString Key = QStringLiteral("historyServer");
 
-// The program's own settings file, beside (not inside) RIGPREFS.DAT.
-QSettings settings() {
-    return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("ParamPorter"),
-                     QStringLiteral("paramporter"));
-}
-
 } // namespace
 
 QString storedHistoryServer() {
-    return settings().value(Key).toString().trimmed();
+    return programSettings().value(Key).toString().trimmed();
 }
 
 void storeHistoryServer(const QString& uri) {
-    QSettings s = settings();
+    QSettings s = programSettings();
     if (uri.trimmed().isEmpty())
         s.remove(Key);
     else

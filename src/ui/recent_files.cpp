@@ -1,22 +1,17 @@
 #include "recent_files.h"
 
+#include "program_settings.h"
+
 #include <QAction>
 #include <QDir>
 #include <QFileInfo>
 #include <QMenu>
-#include <QSettings>
 
 namespace pp::ui {
 
 namespace {
 
 const QString Key = QStringLiteral("recentFiles");
-
-// The program's own settings file, beside (not inside) RIGPREFS.DAT, which keeps the port.
-QSettings settings() {
-    return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("ParamPorter"),
-                     QStringLiteral("paramporter"));
-}
 
 QString normalised(const QString& path) {
     return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
@@ -25,7 +20,7 @@ QString normalised(const QString& path) {
 } // namespace
 
 RecentFiles::RecentFiles(QMenu* menu, QObject* parent) : QObject(parent), menu_(menu) {
-    const QStringList stored = settings().value(Key).toStringList();
+    const QStringList stored = programSettings().value(Key).toStringList();
     for (const QString& path : stored)
         if (!path.isEmpty() && !files_.contains(path) && files_.size() < Max)
             files_.append(path);
@@ -53,7 +48,7 @@ void RecentFiles::clear() {
 
 void RecentFiles::store() {
     // Another window of this run may have written meanwhile: the last writer wins.
-    settings().setValue(Key, files_);
+    programSettings().setValue(Key, files_);
     rebuild();
 }
 

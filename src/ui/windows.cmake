@@ -16,6 +16,7 @@ target_sources(ppui PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/undo_steps.h
     ${CMAKE_CURRENT_LIST_DIR}/undo_steps.cpp
     ${CMAKE_CURRENT_LIST_DIR}/main_window_edit.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/program_settings.h
     ${CMAKE_CURRENT_LIST_DIR}/recent_files.h
     ${CMAKE_CURRENT_LIST_DIR}/recent_files.cpp
     ${CMAKE_CURRENT_LIST_DIR}/user_guide.h
