@@ -1322,7 +1322,7 @@ void TestCli::historyConcurrentBackups() {
     test::FakeWindow window;
     ui::SessionDriver driver(sheet, window);
     driver.setDeviceOverride(QString::fromStdString(own.devicePath()));
-    ui::HistoryTap tap(driver, window, db.toStdString());
+    ui::HistoryTap tap(driver, db.toStdString());
     std::string lost;
     tap.setReporter([&](const std::string& note) { lost = note; });
     int windowEntries = 0;

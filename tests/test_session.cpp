@@ -114,6 +114,7 @@ private slots:
     void fullDownload();
     void ackAndClosingFrameInOneRead();
     void ackKeepsWhatFollows();
+    void downloadSendsTheSheetAsItBegan_data();
     void downloadSendsTheSheetAsItBegan();
     void sendDownloadFieldWithoutDownloadDoesNothing();
     void strayAckOutsideADownloadSendsNothing();
@@ -462,13 +463,19 @@ void TestSession::overlongGarbageIsDiscarded() {
     QVERIFY(r.session.requestMode());
     r.feed(std::string(RxBufferLimit, 'x'));
     QCOMPARE(r.session.rxBuffer().size(), RxBufferLimit); // at the limit: kept
+    QVERIFY(r.outcomes.empty());
     r.feed("\x02"
            "8");
-    QVERIFY(r.session.rxBuffer().empty()); // past it: gone, frame start included
-    QVERIFY(r.port.isOpen());
-    QVERIFY(r.timer.isRunning());
+    // Past it: gone, frame start included, and the exchange ends as an error does.
+    QVERIFY(r.session.rxBuffer().empty());
+    QCOMPARE(r.window.status(), std::string("Error - RX buffer overflow"));
+    QCOMPARE(r.outcomes, std::vector<Outcome>{Outcome::Overflow});
+    QVERIFY(!r.port.isOpen());
+    QVERIFY(!r.timer.isRunning());
+    QVERIFY(!r.session.transferRunning());
 
     // A complete frame in the read that crosses the limit is still taken.
+    QVERIFY(r.session.requestMode());
     r.feed(std::string(RxBufferLimit - 2, 'y') + framed("803"));
     QCOMPARE(r.listener.modes, std::vector<std::string>{"803"});
 }
@@ -569,22 +576,34 @@ void TestSession::ackKeepsWhatFollows() {
     QCOMPARE(parseField(r.port.writes[3]).index, 3);
 }
 
+void TestSession::downloadSendsTheSheetAsItBegan_data() {
+    QTest::addColumn<bool>("part");
+    QTest::newRow("system") << false;
+    QTest::newRow("part") << true;
+}
+
 void TestSession::downloadSendsTheSheetAsItBegan() {
+    QFETCH(bool, part);
     Rig r;
     r.sheet.SetFirmwareGeneration(Generation::V73);
     r.sheet.setPartSelection("3");
     r.sheet.setText(Part::CustCode, "1");
-    r.session.cmdPartDnload_Click();
+    r.sheet.setText(Sys::Serial, "1234");
+    part ? r.session.cmdPartDnload_Click() : r.session.cmdSDDnLoad_Click();
     // Edited while the download runs: the instrument still gets one sheet, not a mix.
     const Sheet began = r.sheet;
     r.sheet.setPartSelection("12");
     for (const PartRow& row : partCatalogue())
         r.sheet.setText(row.id, "7");
-    while (r.port.writes.size() < 30)
+    for (const SysRow& row : systemCatalogue())
+        r.sheet.setText(row.id, "7");
+    const size_t fields = part ? 30 : 26;
+    while (r.port.writes.size() < fields)
         r.feed(Ack);
-    for (int i = 0; i < 30; ++i)
+    for (int i = 0; i < int(fields); ++i)
         QCOMPARE(r.port.writes[size_t(i)],
-                 downloadFieldFrame('5', PartParamWireText(began, i), "03", i));
+                 part ? downloadFieldFrame('5', PartParamWireText(began, i), "03", i)
+                      : downloadFieldFrame('4', SystemParamWireText(began, i), "", i));
 }
 
 void TestSession::sendDownloadFieldWithoutDownloadDoesNothing() {
@@ -821,6 +840,9 @@ void TestSession::downloadOpenFailureIsFollowedByTheTimeout() {
     QVERIFY(!r.port.isOpen());
     QCOMPARE(r.outcomes, std::vector<Outcome>{Outcome::OpenFailed});
     QVERIFY(r.timer.isRunning());
+    // Nothing runs: the time-out still to come refuses nothing.
+    QVERIFY(!r.session.transferRunning());
+    QVERIFY(!r.session.busy());
     if (part)
         QVERIFY(!r.sheet.commands.partUpload); // disabled before the open was tried
     QVERIFY(r.expire());
@@ -839,15 +861,20 @@ void TestSession::secondRequestLeavesTheRunningExchangeAlone() {
     r.session.cmdPartDnload_Click();
     r.feed(Ack);
     const std::string wait = "Please wait until the transfer with QX7400 has ended.";
-    // The part tab's part-list request, a mode-window button and the transfer buttons.
+    // Every starter: the part tab's part-list request, the mode window's buttons and the four
+    // transfer buttons.
     QVERIFY(!r.session.requestPartList());
+    QVERIFY(!r.session.requestMode());
     QVERIFY(!r.session.requestModeChange('2'));
     r.session.cmdSDUpload_Click();
+    r.session.cmdPartUpload_Click();
     r.session.cmdSDDnLoad_Click();
-    QCOMPARE(r.window.messageTexts(), std::vector<std::string>(4, wait));
+    r.session.cmdPartDnload_Click();
+    QCOMPARE(r.window.messageTexts(), std::vector<std::string>(7, wait));
     QCOMPARE(r.port.writes.size(), size_t(2));
     QVERIFY(r.port.isOpen());
     QVERIFY(r.outcomes.empty());
+    QCOMPARE(r.session.downloadIndex(), 2);
     QCOMPARE(r.sheet.text(Part::CustCode), std::string("1"));
     // The download goes on to its end.
     while (r.port.writes.size() < 28)

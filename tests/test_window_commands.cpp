@@ -365,8 +365,11 @@ void TestWindowCommands::requestsDuringADownloadLeaveItAlone() {
     QTRY_COMPARE_WITH_TIMEOUT(f.status(), QStringLiteral("System Download successfully completed"),
                               5000);
     QCOMPARE(int(sim.instrument.downloadFrames().size()), sim.instrument.lastSystemIndex() + 1);
-    for (const std::string& frame : sim.instrument.framesReceived())
-        QVERIFY(frame[0] == '4');
+    // Who is on the line, then the download and nothing else.
+    const std::vector<std::string> frames = sim.instrument.framesReceived();
+    QCOMPARE(frames.front(), std::string("2"));
+    for (size_t i = 1; i < frames.size(); ++i)
+        QVERIFY(frames[i][0] == '4');
 }
 
 // Copying a part from the instrument on COMM 1 to the one on COMM 2.
@@ -409,7 +412,8 @@ void TestWindowCommands::cursorIsNeverLeftBusy_data() {
     QTest::newRow("no port, upload") << "noport"
                                      << "";
     QTest::newRow("no port, download") << "noport-download"
-                                       << "Error - No response from QX7400";
+                                       << "/nonexistent/paramporter-test-1: No such file or "
+                                          "directory";
     QTest::newRow("port lost") << "hangup"
                                << "";
 }
@@ -430,7 +434,7 @@ void TestWindowCommands::cursorIsNeverLeftBusy() {
     MainWindow& w = *f.window;
     QVERIFY(!cursorBusy());
     if (how == "noport-download") {
-        // Downloads keep the timer running after a failed open, so the exchange lasts.
+        // The timer a download starts before opening runs out later; nothing waits for it.
         w.sheet().commands.sdDownload = true;
         w.mirror();
         QTest::mouseClick(f.find<QPushButton>("cmdSDDnLoad"), Qt::LeftButton);
@@ -448,6 +452,11 @@ void TestWindowCommands::cursorIsNeverLeftBusy() {
         QCOMPARE(w.statusPanel(1)->text(), status);
     QVERIFY(!cursorBusy());
     QVERIFY(w.transferProgress()->isHidden());
+    // Nothing runs, so nothing is refused.
+    f.messages.clear();
+    QTest::mouseClick(f.find<QPushButton>("cmdSDUpload"), Qt::LeftButton);
+    QVERIFY(!f.messageTexts().contains(QStringLiteral("Please wait until the transfer with QX7400 "
+                                                      "has ended.")));
 }
 
 void TestWindowCommands::printAllParts() {
@@ -490,7 +499,8 @@ void TestWindowCommands::printAllParts() {
 
     QCOMPARE(progressMax, 3);
     const std::vector<std::string> frames = sim.instrument.framesReceived();
-    QCOMPARE(frames, (std::vector<std::string>{"302", "307", "311"}));
+    // The instrument's own system record first: the report names what it read.
+    QCOMPARE(frames, (std::vector<std::string>{"2", "302", "307", "311"}));
     QVERIFY(w.sheet() == before); // the screen keeps part 07
     QCOMPARE(f.text("txtCustCode"), QStringLiteral("1007"));
     QVERIFY(w.transferProgress()->isHidden());
@@ -558,9 +568,12 @@ void TestWindowCommands::printAllPartsThatFails_data() {
     QTest::addColumn<QString>("fault");
     QTest::addColumn<int>("framesSent");
     QTest::addColumn<QString>("message");
-    QTest::newRow("bad checksum") << "checksum" << 1 << "Part 02 could not be uploaded: ";
+    QTest::newRow("bad checksum") << "checksum" << 1
+                                  << "The system parameters could not be uploaded: ";
     QTest::newRow("silent") << "silent" << 1
-                            << "Part 02 could not be uploaded: Error - No response from QX7400";
+                            << "The system parameters could not be uploaded: Error - No response "
+                               "from QX7400";
+    QTest::newRow("wrong part") << "wrong" << 2 << "Part 02 could not be uploaded: ";
     QTest::newRow("cancelled") << "cancel" << 1 << "";
     QTest::newRow("no part numbers") << "none" << 0
                                      << "No part numbers are listed. Query QX7400 for its part "
@@ -591,6 +604,8 @@ void TestWindowCommands::printAllPartsThatFails() {
         sim.instrument.corruptNextChecksum();
     if (fault == "silent")
         sim.instrument.setSilent(true);
+    if (fault == "wrong")
+        sim.instrument.setWrongPartNumber(true);
     if (fault == "cancel") {
         // Cancel as soon as the progress dialog is up: the running upload still ends.
         QTimer::singleShot(0, [&w] {
@@ -612,7 +627,7 @@ void TestWindowCommands::printAllPartsThatFails() {
         QCOMPARE(f.messages.size(), size_t(1));
         QVERIFY2(f.messages[0].text.startsWith(message), qPrintable(f.messages[0].text));
     }
-    if (fault == "checksum") // the decoder's own words follow
+    if (fault == "checksum" || fault == "wrong") // the decoder's own words follow
         QVERIFY(f.messages[0].text.size() > message.size());
 }
 

@@ -45,7 +45,8 @@ constexpr std::array<OptionName, 15> ValueOptions{{
     {"--host", "--host"},
 }};
 // Options without a value.
-constexpr std::array<std::string_view, 4> FlagOptions{"--json", "--verify", "--push", "--status"};
+constexpr std::array<std::string_view, 7> FlagOptions{
+    "--json", "--verify", "--push", "--status", "--part-only", "--system-only", "--any-instrument"};
 
 std::optional<std::string_view> valueOptionKey(std::string_view name) {
     for (const OptionName& o : ValueOptions)
@@ -167,7 +168,8 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
         expectedPositional = 2;
     } else if (command == "write") {
         o.command = Command::Write;
-        allowed.push_back("--convert");
+        allowed.insert(allowed.end(),
+                       {"--convert", "--part-only", "--system-only", "--any-instrument"});
         expectedPositional = 2;
     } else if (command == "mode") {
         o.command = Command::Mode;
@@ -272,6 +274,12 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
             if (!allDigits(value) || value.size() > 9 || std::stoll(value) == 0)
                 return fail("--limit " + value + ": a number of entries (1, 2, ...) expected");
             o.limit = std::stoll(value);
+        } else if (key == "--part-only") {
+            o.partOnly = true;
+        } else if (key == "--system-only") {
+            o.systemOnly = true;
+        } else if (key == "--any-instrument") {
+            o.anyInstrument = true;
         } else if (key == "--json") {
             o.json = true;
         } else if (key == "--verify") {
@@ -298,6 +306,8 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
         if (positional[1].empty())
             return fail("write needs a file");
         o.file = positional[1];
+        if (o.partOnly && o.systemOnly)
+            return fail("write takes one of --part-only and --system-only");
         break;
     case Command::Mode:
         if (positional.size() > 1) {
@@ -383,7 +393,7 @@ std::string usageText() {
            "        $XDG_DATA_HOME/paramporter/history.sqlite or\n"
            "        ~/.local/share/paramporter/history.sqlite)\n"
            "  URI:  the plant's history server, a PostgreSQL connection URI such as\n"
-           "        postgresql://line-pc@plant-db/paramporter, that every recorded transfer is\n"
+           "        postgresql://line_pc@plant-db/paramporter, that every recorded transfer is\n"
            "        forwarded to (default: $PARAMPORTER_HISTORY_SERVER, else the window's\n"
            "        SetUp > History Server...); passwords from ~/.pgpass or PGPASSWORD\n"
            "\n"
@@ -391,10 +401,13 @@ std::string usageText() {
            "  read PART -o FILE              upload the system parameters and those of part\n"
            "                                 number PART (1..32) and save them as a parameter "
            "file\n"
-           "  write FILE [--convert yes|no]  download the file's system parameters, then its part\n"
+           "  write FILE [--convert yes|no] [--part-only|--system-only] [--any-instrument]\n"
+           "                                 download the file's system parameters, then its part\n"
            "                                 parameters; --convert is required for a file of the\n"
            "                                 V7.2 or earlier layout (yes: convert to V7.3 or "
-           "later)\n"
+           "later);\n"
+           "                                 a file from another serial number is refused unless\n"
+           "                                 --part-only (copy its part) or --any-instrument\n"
            "  mode [SETUP|CALIBRATE|RUN|DATA]\n"
            "                                 print the operating mode, or change it first\n"
            "  parts                          print the configured part numbers\n"

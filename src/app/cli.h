@@ -40,10 +40,15 @@ struct Options {
     std::string file2;           // diff: FILE2
     std::string output;          // report: -o OUT; empty for standard output
     std::optional<bool> convert; // write, report: --convert yes|no
-    std::optional<char> mode;    // mode: the mode digit to change to, '0'..'3'
-    std::string dir;             // backup: --dir DIR
-    std::string history;         // --history FILE: the history of this run
-    std::string historyServer;   // --history-server URI: where recorded entries are forwarded
+    // write: --part-only (the part download alone), --system-only (the system download alone),
+    // --any-instrument (whatever serial number the connected instrument has).
+    bool partOnly = false;
+    bool systemOnly = false;
+    bool anyInstrument = false;
+    std::optional<char> mode;  // mode: the mode digit to change to, '0'..'3'
+    std::string dir;           // backup: --dir DIR
+    std::string history;       // --history FILE: the history of this run
+    std::string historyServer; // --history-server URI: where recorded entries are forwarded
     // history: the listing (part: --part PP, also --serial, --action, --limit, --json), or
     // --verify, or --export ID (file: -o FILE), or --diff ID1 ID2.
     std::string serial;

@@ -11,6 +11,7 @@
 #include "sheet/sheet.h"
 #include "ui/exchange.h"
 #include "ui/history_tap.h"
+#include "ui/part_sweep.h"
 #include "ui/qt_serial_port.h"
 #include "ui/report_printer.h"
 #include "ui/session_driver.h"
@@ -84,6 +85,25 @@ std::string historyPath(const Options& options, const Context& context) {
     return options.history.empty() ? context.historyPath : options.history;
 }
 
+pp::InstrumentIdentity identityOf(const pp::Sheet& system) {
+    return {system.text(pp::Sys::Serial), system.generation()};
+}
+
+// Tells the session who the exchanges started in this scope talk to.
+class Instrument {
+public:
+    Instrument(pp::Session& session, std::optional<pp::InstrumentIdentity> identity)
+        : session_(session) {
+        session_.setInstrument(std::move(identity));
+    }
+    ~Instrument() { session_.setInstrument(std::nullopt); }
+    Instrument(const Instrument&) = delete;
+    Instrument& operator=(const Instrument&) = delete;
+
+private:
+    pp::Session& session_;
+};
+
 bool isFailure(pp::Outcome outcome) {
     switch (outcome) {
     case pp::Outcome::Refused:
@@ -92,6 +112,7 @@ bool isFailure(pp::Outcome outcome) {
     case pp::Outcome::OpenFailed:
     case pp::Outcome::PortLost:
     case pp::Outcome::WriteFailed:
+    case pp::Outcome::Overflow:
     case pp::Outcome::LocalRefusal:
         return true;
     default:
@@ -106,7 +127,7 @@ public:
         driver_.session().setModeListener(&answers_);
         window_.convert = o_.convert;
         if (const std::string path = historyPath(o_, c_); !path.empty()) {
-            history_ = std::make_unique<pp::ui::HistoryTap>(driver_, window_, path);
+            history_ = std::make_unique<pp::ui::HistoryTap>(driver_, path);
             history_->setReporter([this](const std::string& note) { historyNote_ = note; });
             QObject::connect(history_.get(), &pp::ui::HistoryTap::recorded,
                              [this] { ++recorded_; });
@@ -160,9 +181,10 @@ private:
     }
 
     // Starts one exchange and waits on the event loop until the session ends it. True when
-    // it ended as `expected` and, if `success` is given, with that status text.
+    // it did what was asked; otherwise says why (`expected`: the frame it waits for, whose
+    // arrival with a failure means the session has said why).
     bool exchange(const std::string& label, const std::function<void()>& start,
-                  pp::Outcome expected, std::string_view success = {}) {
+                  pp::Outcome expected) {
         window_.clear();
         if (c_.progress)
             c_.err << label << "..." << std::flush;
@@ -182,14 +204,17 @@ private:
         if (c_.progress)
             c_.err << '\n';
 
-        const bool done = *ended == expected && (success.empty() || window_.status() == success);
+        const bool done = driver_.session().succeeded(*ended);
         if (!done)
             reportFailure(*ended, expected);
-        // After the exchange's own words.
+        printHistoryNote(); // after the exchange's own words
+        return done;
+    }
+
+    void printHistoryNote() {
         if (!historyNote_.empty())
             c_.err << historyNote_ << '\n';
         historyNote_.clear();
-        return done;
     }
 
     void reportFailure(pp::Outcome outcome, pp::Outcome expected) {
@@ -227,16 +252,32 @@ private:
     bool systemUpload() {
         return exchange(
             "System upload", [this] { driver_.session().cmdSDUpload_Click(); },
-            pp::Outcome::SystemRecord, Success);
+            pp::Outcome::SystemRecord);
     }
 
-    // As the window does it: the part number is the selector's two-digit text.
+    // As the window does it: the part number is the selector's two-digit text. The part record
+    // names no instrument: it is the one whose system record was read just before.
     bool partUpload(const std::string& partNumber) {
         sheet_.AddPartNumber(partNumber);
         sheet_.setPartSelection(partNumber);
+        const Instrument on(driver_.session(), identityOf(sheet_));
         return exchange(
             "Part upload " + partNumber, [this] { driver_.session().cmdPartUpload_Click(); },
-            pp::Outcome::PartRecord, Success);
+            pp::Outcome::PartRecord);
+    }
+
+    // The system record of the instrument on the line into `into`, the sheet of this run left
+    // as it is. None when it could not be read (the reason has been said). The read is part of the
+    // transfer that follows, which the history records.
+    std::optional<pp::InstrumentIdentity> readInstrument(pp::Sheet& into) {
+        driver_.session().setSheet(into);
+        driver_.setRecorded(false);
+        const bool read = systemUpload();
+        driver_.setRecorded(true);
+        driver_.session().setSheet(sheet_);
+        if (!read)
+            return std::nullopt;
+        return identityOf(into);
     }
 
     std::optional<std::vector<std::string>> partList() {
@@ -281,31 +322,53 @@ private:
             return ExitUsage;
         }
         // A file of the system parameters alone (an exported system entry) puts those back.
-        const bool systemOnly = file.partSelection().empty();
+        const bool systemOnlyFile = file.partSelection().empty();
+        if (o_.partOnly && systemOnlyFile) {
+            c_.err << Program << o_.file << ": the file holds no part parameters\n";
+            return ExitUsage;
+        }
+        const bool sendSystem = !o_.partOnly;
+        const bool sendPart = !o_.systemOnly && !systemOnlyFile;
         // The window would send these, and the instrument would refuse them: nothing goes out.
-        if (!systemOnly && partNumberText(file.partSelection()) != file.partSelection()) {
+        if (sendPart && partNumberText(file.partSelection()) != file.partSelection()) {
             c_.err << Program << o_.file << ": part number \"" << file.partSelection()
                    << "\" is not 1..32\n";
             return ExitUsage;
         }
-        if (!systemOnly && file.text(pp::Part::CustCode).empty()) {
+        if (sendPart && file.text(pp::Part::CustCode).empty()) {
             c_.err << EnterCustomerCode << '\n' << Program << o_.file << '\n';
             return ExitUsage;
         }
 
-        sheet_ = file;
-        if (!exchange(
-                "System download", [this] { driver_.session().cmdSDDnLoad_Click(); },
-                pp::Outcome::SystemDownloadEnd, "System Download successfully completed"))
+        // Who is on the line, before anything is written: the system download would give it
+        // the file's serial number, and the history names the instrument written.
+        pp::Sheet onLine;
+        const std::optional<pp::InstrumentIdentity> instrument = readInstrument(onLine);
+        if (!instrument && !o_.anyInstrument)
             return ExitLink;
-        if (systemOnly)
+        const std::string& from = file.text(pp::Sys::Serial);
+        if (instrument && sendSystem && !o_.anyInstrument && instrument->serial != from) {
+            c_.err << Program << "the instrument is serial " << instrument->serial
+                   << ", the file is from serial " << from
+                   << "; use --part-only to copy its part, or --any-instrument\n";
+            return ExitUsage;
+        }
+
+        const Instrument on(driver_.session(), instrument);
+        if (sendSystem) {
+            sheet_ = file;
+            if (!exchange(
+                    "System download", [this] { driver_.session().cmdSDDnLoad_Click(); },
+                    pp::Outcome::SystemDownloadEnd))
+                return ExitLink;
+        }
+        if (!sendPart)
             return ExitOk;
         // The system download emptied the part sheet; the file's part values go out as read.
         sheet_ = file;
         if (!exchange(
                 "Part download " + file.partSelection(),
-                [this] { driver_.session().cmdPartDnload_Click(); }, pp::Outcome::PartDownloadEnd,
-                "Part Download successfully completed"))
+                [this] { driver_.session().cmdPartDnload_Click(); }, pp::Outcome::PartDownloadEnd))
             return ExitLink;
         return ExitOk;
     }
@@ -367,17 +430,32 @@ private:
         }
 
         // Every exchange first: a failure half-way leaves no files behind.
+        pp::ui::SweepOptions sweep;
+        sweep.stop = pp::ui::SweepStop::FirstFailure;
+        sweep.progress = [this](size_t, size_t, const std::string& pn) {
+            window_.clear();
+            if (c_.progress)
+                c_.err << "Part upload " << pn << "...\n" << std::flush;
+            return true;
+        };
+        sweep.read = [this](const std::string&, const pp::Sheet&) { printHistoryNote(); };
+        const pp::Sheet instrument = sheet_;
+        const pp::ui::SweepResult swept =
+            pp::ui::sweepParts(driver_, sheet_, instrument, *configured, sweep);
+        if (!swept.failed.empty()) {
+            reportFailure(swept.failed.front().second.outcome, pp::Outcome::PartRecord);
+            printHistoryNote();
+            return ExitLink;
+        }
         std::vector<std::pair<std::string, pp::Sheet>> files;
-        for (const std::string& pn : *configured) {
-            if (!partUpload(pn))
-                return ExitLink;
-            const std::string name = pp::DefaultFileName(sheet_, c_.today);
+        for (const pp::Sheet& part : swept.sheets) {
+            const std::string name = pp::DefaultFileName(part, c_.today);
             if (name.empty()) {
                 c_.err << pp::ErrorWritingFile << '\n'
                        << Program << "no serial number to name the files by\n";
                 return ExitUsage;
             }
-            files.emplace_back((std::filesystem::path(o_.dir) / name).string(), sheet_);
+            files.emplace_back((std::filesystem::path(o_.dir) / name).string(), part);
         }
 
         window_.clear();

@@ -20,32 +20,22 @@ std::optional<Entry> entryFor(const Session& session, Outcome outcome, const std
         return std::nullopt;
     const ExchangeInfo& exchange = session.exchange();
     Entry e;
-    Outcome expected{};
-    std::string_view done;
     switch (exchange.kind) {
     case ExchangeKind::SystemUpload:
         e.action = Action::Upload;
         e.scope = Scope::System;
-        expected = Outcome::SystemRecord;
-        done = text::Success;
         break;
     case ExchangeKind::PartUpload:
         e.action = Action::Upload;
         e.scope = Scope::Part;
-        expected = Outcome::PartRecord;
-        done = text::Success;
         break;
     case ExchangeKind::SystemDownload:
         e.action = Action::Download;
         e.scope = Scope::System;
-        expected = Outcome::SystemDownloadEnd;
-        done = text::SystemDownloadDone;
         break;
     case ExchangeKind::PartDownload:
         e.action = Action::Download;
         e.scope = Scope::Part;
-        expected = Outcome::PartDownloadEnd;
-        done = text::PartDownloadDone;
         break;
     default:
         return std::nullopt;
@@ -55,11 +45,20 @@ std::optional<Entry> entryFor(const Session& session, Outcome outcome, const std
     // Two digits, as the frame carries it, whatever was typed into the part box ("5").
     if (e.scope == Scope::Part)
         e.part = ZeroPad(exchange.partNumber, 2);
-    e.serial = sheet.text(Sys::Serial);
-    e.generation = std::string(generationWord(sheet.generation()));
+    const bool worked = session.succeeded(outcome);
 
-    // A decoder that refused its record ends the exchange as expected, with its reason.
-    const bool worked = outcome == expected && status == done;
+    // The instrument talked to: a system record received names it; otherwise it is what the
+    // starter was told by a read just before. Never the sheet's serial number, which may have
+    // come from another instrument or a file: without a read it stays unknown (empty).
+    if (e.action == Action::Upload && e.scope == Scope::System && worked) {
+        e.serial = sheet.text(Sys::Serial);
+        e.generation = std::string(generationWord(sheet.generation()));
+    } else if (exchange.instrument) {
+        e.serial = exchange.instrument->serial;
+        e.generation = std::string(generationWord(exchange.instrument->generation));
+    } else {
+        e.generation = std::string(generationWord(sheet.generation()));
+    }
     if (worked)
         e.result = std::string(Success);
     else if (!status.empty() && status != text::Success)

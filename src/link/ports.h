@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace pp {
 
@@ -30,7 +31,8 @@ public:
 
 // SaveDiscardCancel: the question before edited values would be replaced; DiscardCancel is the
 // same question when there is nothing the values could be saved into (Save shown unavailable).
-enum class Buttons { Ok, YesNo, SaveDiscardCancel, DiscardCancel };
+// NoYes: Yes and No with No the default, for a question whose Yes cannot be taken back.
+enum class Buttons { Ok, YesNo, NoYes, SaveDiscardCancel, DiscardCancel };
 enum class Answer { Ok, Yes, No, Save, Discard, Cancel };
 
 inline constexpr std::string_view AppTitle = "ParamPorter";
@@ -49,6 +51,22 @@ public:
     virtual std::optional<std::string> chooseSaveFile(std::string_view /*suggestedName*/) {
         return std::nullopt;
     }
+};
+
+// Work that shows nothing: status panel 1 is kept here, message boxes are recorded, and a
+// question is answered No (nothing converted, nothing replaced).
+class QuietWindow : public Window {
+public:
+    std::vector<std::string> messages;
+    void setStatus(std::string_view text) override { status_ = text; }
+    std::string status() const override { return status_; }
+    Answer message(std::string_view text, Buttons buttons, std::string_view) override {
+        messages.emplace_back(text);
+        return buttons == Buttons::Ok ? Answer::Ok : Answer::No;
+    }
+
+private:
+    std::string status_;
 };
 
 } // namespace pp

@@ -25,7 +25,7 @@ bool isPartNumber(const std::string& text) {
 } // namespace
 
 Session::Session(Sheet& sheet, SerialPort& port, OneShotTimer& timer, Window& window)
-    : sheet_(&sheet), port_(port), timer_(timer), window_(window) {}
+    : sheet_(&sheet), port_(port), timer_(timer), window_(&window) {}
 
 // ---- request starters
 
@@ -33,7 +33,7 @@ void Session::cmdSDUpload_Click() {
     if (refuseWhileRunning())
         return;
     rxBuffer_.clear();
-    window_.setStatus("");
+    window_->setStatus("");
     sheet_->ClearSystemSheet();
     sheet_->ClearPartSheet();
     if (!openPort() || !port_.write(systemUploadFrame())) {
@@ -41,18 +41,18 @@ void Session::cmdSDUpload_Click() {
         return;
     }
     timer_.start(NoResponseMs);
-    beginExchange({ExchangeKind::SystemUpload, {}});
+    beginExchange(ExchangeKind::SystemUpload);
 }
 
 void Session::cmdPartUpload_Click() {
     if (refuseWhileRunning())
         return;
     rxBuffer_.clear();
-    window_.setStatus("");
+    window_->setStatus("");
     sheet_->ClearPartSheet();
     const std::string partNumber = ZeroPad(sheet_->partSelection(), 2);
-    if (!isPartNumber(partNumber)) {
-        window_.message(SelectPartNumber);
+    if (const auto refusal = localRefusal(ExchangeKind::PartUpload)) {
+        window_->message(*refusal);
         notify(Outcome::LocalRefusal);
         return;
     }
@@ -61,7 +61,7 @@ void Session::cmdPartUpload_Click() {
         return;
     }
     timer_.start(NoResponseMs);
-    beginExchange({ExchangeKind::PartUpload, partNumber});
+    beginExchange(ExchangeKind::PartUpload, partNumber);
 }
 
 // Downloads start the timer before opening, so an open failure is followed by the
@@ -70,7 +70,7 @@ void Session::cmdPartUpload_Click() {
 void Session::cmdSDDnLoad_Click() {
     if (refuseWhileRunning())
         return;
-    window_.setStatus("");
+    window_->setStatus("");
     sheet_->ClearPartSheet();
     sending_ = *sheet_;
     downloadIndex_ = fieldTried_ = 0;
@@ -86,21 +86,16 @@ void Session::cmdSDDnLoad_Click() {
         openFailure(CantOpenPort, true);
         return;
     }
-    beginExchange({ExchangeKind::SystemDownload, {}});
+    beginExchange(ExchangeKind::SystemDownload);
 }
 
 void Session::cmdPartDnload_Click() {
     if (refuseWhileRunning())
         return;
-    window_.setStatus("");
+    window_->setStatus("");
     downloadIndex_ = fieldTried_ = 0;
-    if (!isPartNumber(sheet_->partSelection())) {
-        window_.message(SelectPartNumber);
-        notify(Outcome::LocalRefusal);
-        return;
-    }
-    if (sheet_->text(Part::CustCode).empty()) {
-        window_.message(EnterCustomerCode);
+    if (const auto refusal = localRefusal(ExchangeKind::PartDownload)) {
+        window_->message(*refusal);
         notify(Outcome::LocalRefusal);
         return;
     }
@@ -117,7 +112,25 @@ void Session::cmdPartDnload_Click() {
         openFailure(CantOpenPort, true);
         return;
     }
-    beginExchange({ExchangeKind::PartDownload, sending_.partSelection()});
+    beginExchange(ExchangeKind::PartDownload, sending_.partSelection());
+}
+
+std::optional<std::string_view> Session::localRefusal(ExchangeKind kind) const {
+    switch (kind) {
+    case ExchangeKind::PartUpload:
+        if (!isPartNumber(ZeroPad(sheet_->partSelection(), 2)))
+            return SelectPartNumber;
+        break;
+    case ExchangeKind::PartDownload:
+        if (!isPartNumber(sheet_->partSelection()))
+            return SelectPartNumber;
+        if (sheet_->text(Part::CustCode).empty())
+            return EnterCustomerCode;
+        break;
+    default:
+        break;
+    }
+    return std::nullopt;
 }
 
 bool Session::requestPartList() {
@@ -135,7 +148,7 @@ bool Session::requestModeChange(char mode) {
 bool Session::startModeRequest(const std::string& frame, ExchangeKind kind) {
     if (refuseWhileRunning())
         return false;
-    window_.setStatus("");
+    window_->setStatus("");
     if (!openPort()) {
         openFailure(CantOpenPortMode, false);
         return false;
@@ -146,7 +159,7 @@ bool Session::startModeRequest(const std::string& frame, ExchangeKind kind) {
         return false;
     }
     timer_.start(NoResponseMs);
-    beginExchange({kind, {}});
+    beginExchange(kind);
     return true;
 }
 
@@ -156,7 +169,7 @@ bool Session::startModeRequest(const std::string& frame, ExchangeKind kind) {
 bool Session::refuseWhileRunning() {
     if (!transferRunning())
         return false;
-    window_.message(WaitForTransfer);
+    window_->message(WaitForTransfer);
     return true;
 }
 
@@ -169,8 +182,8 @@ void Session::openFailure(std::string_view message, bool closePort) {
     downloading_ = false;
     const std::string reason = port_.lastError();
     if (!reason.empty())
-        window_.setStatus(reason);
-    window_.message(message);
+        window_->setStatus(reason);
+    window_->message(message);
     if (closePort && port_.isOpen())
         port_.close();
     notify(Outcome::OpenFailed);
@@ -181,7 +194,7 @@ void Session::openFailure(std::string_view message, bool closePort) {
 void Session::SendDownloadField() {
     if (!sendField()) {
         // A later field: nobody else will notice, so end the download here.
-        window_.setStatus(WriteFailed);
+        window_->setStatus(WriteFailed);
         enableDownloadUpload();
         finish(Outcome::WriteFailed);
     }
@@ -232,8 +245,15 @@ void Session::received(std::string_view bytes) {
     rxBuffer_.append(bytes);
     timer_.stop();
     analyse();
-    if (rxBuffer_.size() > RxBufferLimit)
-        rxBuffer_.clear(); // no frame in sight: noise or a runaway sender
+    if (rxBuffer_.size() > RxBufferLimit) {
+        // No frame in sight: noise or a runaway sender. The exchange cannot end well any more.
+        rxBuffer_.clear();
+        window_->setStatus(RxOverflow);
+        sheet_->commands.sdUpload = true;
+        sheet_->commands.partUpload = true;
+        finish(Outcome::Overflow);
+        return;
+    }
     // An answer that stops halfway must still end in a time-out.
     if (port_.isOpen())
         timer_.start(NoResponseMs);
@@ -242,26 +262,26 @@ void Session::received(std::string_view bytes) {
 void Session::lineError(LineError error) {
     switch (error) {
     case LineError::Break:
-        window_.setStatus("Error - break received");
+        window_->setStatus("Error - break received");
         break;
     case LineError::Frame:
-        window_.setStatus("Error - framing error");
+        window_->setStatus("Error - framing error");
         break;
     case LineError::Overrun:
-        window_.setStatus("Error - data lost");
+        window_->setStatus("Error - data lost");
         break;
     case LineError::RxOver:
-        window_.setStatus("Error - RX buffer overflow");
+        window_->setStatus(RxOverflow);
         rxBuffer_.clear();
         return;
     case LineError::RxParity:
-        window_.setStatus("Error - Parity error");
+        window_->setStatus("Error - Parity error");
         break;
     case LineError::TxFull:
-        window_.setStatus("Error - TX buffer full");
+        window_->setStatus("Error - TX buffer full");
         break;
     case LineError::DCB:
-        window_.setStatus("Error - retrieving DCB");
+        window_->setStatus("Error - retrieving DCB");
         break;
     default:
         return;
@@ -272,7 +292,7 @@ void Session::lineError(LineError error) {
 void Session::portLost(std::string_view) {
     if (!port_.isOpen())
         return; // already reported: the adapter repeats itself
-    window_.setStatus(ConnectionLost);
+    window_->setStatus(ConnectionLost);
     sheet_->commands.sdUpload = true;
     sheet_->commands.partUpload = true;
     finish(Outcome::PortLost);
@@ -281,14 +301,14 @@ void Session::portLost(std::string_view) {
 void Session::writeFailed() {
     if (!port_.isOpen())
         return;
-    window_.setStatus(WriteFailed);
+    window_->setStatus(WriteFailed);
     sheet_->commands.sdUpload = true;
     sheet_->commands.partUpload = true;
     finish(Outcome::WriteFailed);
 }
 
 void Session::Timer1_Timer() {
-    window_.setStatus(NoResponse);
+    window_->setStatus(NoResponse);
     timer_.stop();
     if (port_.isOpen())
         port_.close();
@@ -319,7 +339,7 @@ void Session::analyse() {
             // Whatever came with the NAK belongs to the refused download, not to the next
             // request.
             rxBuffer_.clear();
-            window_.setStatus(NakReceived);
+            window_->setStatus(NakReceived);
             enableDownloadUpload();
             finish(Outcome::Nak);
             return;
@@ -347,21 +367,27 @@ void Session::analyse() {
 Outcome Session::dispatch(const std::string& response) {
     const char first = response.empty() ? '\0' : response[0];
     switch (first) {
-    case '2':
-        window_.setStatus(Success);
-        if (auto failure = DecodeSystemRecord(*sheet_, response))
-            window_.setStatus(*failure);
+    case '2': {
+        window_->setStatus(Success);
+        const auto failure = DecodeSystemRecord(*sheet_, response);
+        if (failure)
+            window_->setStatus(*failure);
+        recordTaken_ = !failure;
         return Outcome::SystemRecord;
-    case '3':
-        window_.setStatus(Success);
-        if (auto failure = DecodePartRecord(*sheet_, response))
-            window_.setStatus(*failure);
+    }
+    case '3': {
+        window_->setStatus(Success);
+        const auto failure = DecodePartRecord(*sheet_, response);
+        if (failure)
+            window_->setStatus(*failure);
+        recordTaken_ = !failure;
         return Outcome::PartRecord;
+    }
     case '4':
-        window_.setStatus(SystemDownloadDone);
+        window_->setStatus(SystemDownloadDone);
         return Outcome::SystemDownloadEnd;
     case '5':
-        window_.setStatus(PartDownloadDone);
+        window_->setStatus(PartDownloadDone);
         return Outcome::PartDownloadEnd;
     case '8':
         if (modeListener_)
@@ -372,7 +398,7 @@ Outcome Session::dispatch(const std::string& response) {
             modeListener_->ProcessPartsList(response);
         return Outcome::PartList;
     default:
-        window_.setStatus(CheckMode);
+        window_->setStatus(CheckMode);
         sheet_->commands.sdUpload = true;
         sheet_->commands.partUpload = true;
         return Outcome::Refused;
@@ -389,12 +415,34 @@ void Session::enableDownloadUpload() {
 
 // ---- exchanges
 
-void Session::beginExchange(ExchangeInfo info) {
+void Session::beginExchange(ExchangeKind kind, std::string partNumber) {
     // An exchange whose port a failed starter closed is over: nothing can answer it.
     if (exchangeOpen_)
         endExchange(Outcome::NoResponse);
-    exchange_ = std::move(info);
+    exchange_ = {kind, std::move(partNumber), instrument_};
     exchangeOpen_ = true;
+    recordTaken_ = false;
+}
+
+bool Session::succeeded(Outcome outcome) const {
+    switch (exchange_.kind) {
+    case ExchangeKind::SystemUpload:
+        return outcome == Outcome::SystemRecord && recordTaken_;
+    case ExchangeKind::PartUpload:
+        return outcome == Outcome::PartRecord && recordTaken_;
+    case ExchangeKind::SystemDownload:
+        return outcome == Outcome::SystemDownloadEnd;
+    case ExchangeKind::PartDownload:
+        return outcome == Outcome::PartDownloadEnd;
+    case ExchangeKind::PartList:
+        return outcome == Outcome::PartList;
+    case ExchangeKind::Mode:
+    case ExchangeKind::ModeChange:
+        return outcome == Outcome::ModeReport;
+    case ExchangeKind::None:
+        break;
+    }
+    return false;
 }
 
 void Session::finish(Outcome outcome) {

@@ -7,6 +7,7 @@
 #include "sheet/sheet.h"
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -44,6 +45,7 @@ enum class Outcome {
     NoResponse,
     OpenFailed,
     Misframed, // an ETX before the first STX: input discarded
+    Overflow,  // more than RxBufferLimit bytes without a frame
     PortLost,
     WriteFailed,
     LocalRefusal // "Please select a part number" and the like: nothing was sent
@@ -62,9 +64,18 @@ enum class ExchangeKind {
     ModeChange
 };
 
+// The instrument on the line, as its own system record named it.
+struct InstrumentIdentity {
+    std::string serial;
+    Generation generation = Generation::None;
+    bool operator==(const InstrumentIdentity&) const = default;
+};
+
 struct ExchangeInfo {
     ExchangeKind kind = ExchangeKind::None;
     std::string partNumber; // part transfers: the selector's two digits
+    // Who the exchange talked to, when its starter was told (see Session::setInstrument).
+    std::optional<InstrumentIdentity> instrument;
 };
 
 inline constexpr int NoResponseMs = 1000;
@@ -75,6 +86,15 @@ public:
     Session(Sheet& sheet, SerialPort& port, OneShotTimer& timer, Window& window);
 
     void setSheet(Sheet& sheet) { sheet_ = &sheet; } // decoders write into this sheet
+    // Status panel 1 and message boxes go here (work that must not show, e.g. a read of the
+    // instrument's identity, points them elsewhere for its length).
+    void setWindow(Window& window) { window_ = &window; }
+    Window& window() const { return *window_; }
+    // The instrument the next exchange talks to, learned by reading its system record just
+    // before; the exchange a starter begins takes it into its info. Starters never use it.
+    void setInstrument(std::optional<InstrumentIdentity> instrument) {
+        instrument_ = std::move(instrument);
+    }
     void setModeListener(ModeListener* listener) { modeListener_ = listener; }
     ModeListener* modeListener() const { return modeListener_; }
     void setCommPortNumber(int n) { commPortNumber_ = n; }
@@ -85,6 +105,10 @@ public:
     void cmdPartUpload_Click();
     void cmdSDDnLoad_Click();
     void cmdPartDnload_Click();
+    // What the starter of `kind` would refuse with before sending anything ("Please select a
+    // part number", "Please enter a customer code"); none when it would start. For callers
+    // that do work of their own before starting.
+    std::optional<std::string_view> localRefusal(ExchangeKind kind) const;
     // Requests of the mode and part-number window; false when the port would not open
     // ("Can't open comm port!" has then been shown).
     bool requestPartList();
@@ -107,7 +131,9 @@ public:
     int downloadIndex() const { return downloadIndex_; }
     // The field a download sent last or tried to send: where a failed one stopped.
     int downloadFieldTried() const { return fieldTried_; }
-    bool busy() const { return port_.isOpen() || timer_.isRunning(); }
+    // Something is awaited from the instrument. The timer alone does not count: after a
+    // download's failed open it still runs out its second, but nothing is under way.
+    bool busy() const { return port_.isOpen() || (exchangeOpen_ && timer_.isRunning()); }
     bool exchangeOpen() const { return exchangeOpen_; }
     // An exchange is under way: every request starter refuses to begin another one.
     bool transferRunning() const { return exchangeOpen_ || busy(); }
@@ -116,6 +142,10 @@ public:
     const ExchangeInfo& exchange() const { return exchange_; }
     const Sheet& sheet() const { return *sheet_; }
     const Sheet& sent() const { return sending_; }
+    // The one verdict on the exchange that has just ended with `outcome`: it did what its
+    // starter asked (the record asked for arrived and its decoder took it, a download's
+    // closing frame came, the mode or part list was reported). Status texts are for people.
+    bool succeeded(Outcome outcome) const;
 
     // Called once when an exchange ends (optional).
     std::function<void(Outcome)> onExchangeEnded;
@@ -131,7 +161,7 @@ private:
     void analyse();
     Outcome dispatch(const std::string& response);
     void enableDownloadUpload();
-    void beginExchange(ExchangeInfo info);
+    void beginExchange(ExchangeKind kind, std::string partNumber = {});
     void finish(Outcome outcome); // closes the port, stops the timer, ends the exchange
     void endExchange(Outcome outcome);
     void notify(Outcome outcome);
@@ -139,9 +169,10 @@ private:
     Sheet* sheet_;
     SerialPort& port_;
     OneShotTimer& timer_;
-    Window& window_;
+    Window* window_;
     ModeListener* modeListener_ = nullptr;
     int commPortNumber_ = 1;
+    std::optional<InstrumentIdentity> instrument_;
 
     std::string rxBuffer_;
     std::string downloadCmd_;
@@ -150,6 +181,7 @@ private:
     ExchangeInfo exchange_;
     bool exchangeOpen_ = false; // a started exchange has not ended yet
     bool downloading_ = false;  // a download is sending fields and awaits their ACKs
+    bool recordTaken_ = false;  // the exchange's record decoded without a failure
     // What a download sends: the sheet as it stood when the download began, so an edit or a
     // file opened meanwhile never gives the instrument a mix of two sheets.
     Sheet sending_;

@@ -13,6 +13,7 @@ inline constexpr std::string_view NoResponse = "Error - No response from QX7400"
 inline constexpr std::string_view NakReceived = "Error - NAK received from leak unit";
 inline constexpr std::string_view WriteFailed = "Error - Could not write to comm port";
 inline constexpr std::string_view ConnectionLost = "Error - Comm port connection lost";
+inline constexpr std::string_view RxOverflow = "Error - RX buffer overflow";
 inline constexpr std::string_view CheckMode = "Check QX7400 operating mode!";
 inline constexpr std::string_view SelectPartNumber = "Please select a part number";
 inline constexpr std::string_view EnterCustomerCode = "Please enter a customer code";

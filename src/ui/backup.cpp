@@ -1,5 +1,6 @@
 #include "backup.h"
 
+#include "part_sweep.h"
 #include "qt_window.h"
 #include "scratch_upload.h"
 #include "session_driver.h"
@@ -13,33 +14,12 @@
 #include <QFileDialog>
 #include <QProgressDialog>
 
+#include <algorithm>
 #include <filesystem>
 
 namespace pp::ui {
 
 namespace {
-
-// Collects what the file writer would show, so one failed file does not stop the backup
-// with a message box of its own.
-class QuietWindow : public pp::Window {
-public:
-    std::vector<std::string> messages;
-    void setStatus(std::string_view text) override { status_ = text; }
-    std::string status() const override { return status_; }
-    pp::Answer message(std::string_view text, pp::Buttons, std::string_view) override {
-        messages.emplace_back(text);
-        return pp::Answer::No;
-    }
-
-private:
-    std::string status_;
-};
-
-// A port that failed or went away fails every part after it the same way.
-bool linkGone(pp::Outcome outcome) {
-    return outcome == pp::Outcome::OpenFailed || outcome == pp::Outcome::PortLost ||
-           outcome == pp::Outcome::WriteFailed;
-}
 
 std::tm today() {
     const QDate d = QDate::currentDate();
@@ -151,42 +131,41 @@ BackupSummary PartsBackup::backUp(const std::string& folder, const std::tm& day)
     }
 
     const int steps = static_cast<int>(parts.size()) + 2;
-    for (size_t i = 0; i < parts.size(); ++i) {
-        const std::string& pn = parts[i];
-        if (!report(static_cast<int>(i) + 2, steps,
-                    QStringLiteral("Reading part number %1...").arg(QString::fromStdString(pn)))) {
-            summary.cancelled = true;
-            summary.notRead.assign(parts.begin() + static_cast<std::ptrdiff_t>(i), parts.end());
-            break;
-        }
+    SweepOptions options;
+    options.progress = [&](size_t done, size_t, const std::string& pn) {
+        if (!report(static_cast<int>(done) + 2, steps,
+                    QStringLiteral("Reading part number %1...").arg(QString::fromStdString(pn))))
+            return false;
         emit partStarted(QString::fromStdString(pn));
-        const UploadResult got = upload.part(scratch, pn);
-        if (!got.ok) {
-            summary.failed.emplace_back(pn, got.failure);
-            if (linkGone(got.outcome)) {
-                summary.notRead.assign(parts.begin() + static_cast<std::ptrdiff_t>(i) + 1,
-                                       parts.end());
-                break;
-            }
-            continue;
-        }
-        const std::string name = pp::DefaultFileName(scratch, day);
+        return true;
+    };
+    // Each file as soon as its part is read: one part that fails takes no other with it.
+    options.read = [&](const std::string& pn, const pp::Sheet& part) {
+        const std::string name = pp::DefaultFileName(part, day);
         if (name.empty()) {
             summary.failed.emplace_back(pn, "no serial number to name the file by");
-            continue;
+            return;
         }
         const std::string path = (std::filesystem::path(folder) / name).string();
-        QuietWindow quiet;
-        if (!pp::WriteParamFile(scratch, path, quiet)) {
+        pp::QuietWindow quiet;
+        if (!pp::WriteParamFile(part, path, quiet)) {
             // The status names the parameter when a text cannot be stored.
             const std::string why = quiet.status() == pp::FileErrorStatus
                                         ? std::string(pp::ErrorWritingFile) + " " + path
                                         : quiet.status();
             summary.failed.emplace_back(pn, why);
-            continue;
+            return;
         }
         summary.written.push_back(path);
-    }
+    };
+    const SweepResult swept = sweepParts(driver_, home_, scratch, parts, options);
+    for (const auto& [pn, failed] : swept.failed)
+        summary.failed.emplace_back(pn, failed.failure);
+    // In the order of the part numbers, whichever step failed.
+    std::stable_sort(summary.failed.begin(), summary.failed.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    summary.notRead = swept.notRead;
+    summary.cancelled = swept.cancelled;
     report(steps, steps, QStringLiteral("Done"));
     running_ = false;
     return summary;

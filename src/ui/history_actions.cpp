@@ -44,7 +44,7 @@ void insertAfter(QMenu* menu, const char* after, QAction* action) {
 
 HistoryActions::HistoryActions(MainWindow& window, std::string path)
     : QObject(&window), main_(window), path_(std::move(path)) {
-    tap_ = new HistoryTap(main_.driver(), main_.window(), path_, this);
+    tap_ = new HistoryTap(main_.driver(), path_, this);
     tap_->setReporter([this](const std::string& note) {
         note_ = note;
         noteTimer_.start();

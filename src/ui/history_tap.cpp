@@ -8,19 +8,23 @@
 
 namespace pp::ui {
 
-HistoryTap::HistoryTap(SessionDriver& driver, const pp::Window& window, std::string path,
-                       QObject* parent)
-    : QObject(parent), driver_(driver), window_(window), path_(std::move(path)),
-      user_(pp::history::accountName()), host_(pp::history::hostName()) {
+HistoryTap::HistoryTap(SessionDriver& driver, std::string path, QObject* parent)
+    : QObject(parent), driver_(driver), path_(std::move(path)), user_(pp::history::accountName()),
+      host_(pp::history::hostName()) {
     connect(&driver_, &SessionDriver::exchangeEnded, this, &HistoryTap::exchangeEnded);
 }
 
 // Runs when the session has closed the port and stopped its timer: nothing of the exchange
 // is left to delay.
 void HistoryTap::exchangeEnded(pp::Outcome outcome) {
+    if (!driver_.recorded())
+        return;
     try {
+        // The text the exchange ended with, wherever its status went (a quiet read keeps its
+        // own).
+        const pp::Session& session = driver_.session();
         std::optional<pp::history::Entry> entry =
-            pp::history::entryFor(driver_.session(), outcome, window_.status());
+            pp::history::entryFor(session, outcome, session.window().status());
         if (!entry)
             return;
         entry->time = pp::history::utcTimestamp();

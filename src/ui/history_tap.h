@@ -19,9 +19,7 @@ class SessionDriver;
 class HistoryTap : public QObject {
     Q_OBJECT
 public:
-    // `window` is the session's window: its status panel 1 holds the exchange's result.
-    HistoryTap(SessionDriver& driver, const pp::Window& window, std::string path,
-               QObject* parent = nullptr);
+    HistoryTap(SessionDriver& driver, std::string path, QObject* parent = nullptr);
 
     const std::string& path() const { return path_; }
     // Told "History not recorded: <reason>" the first time an entry is lost in this run.
@@ -41,7 +39,6 @@ private:
     void lost(const std::string& reason);
 
     SessionDriver& driver_;
-    const pp::Window& window_;
     std::string path_;
     pp::history::Store store_; // opened on first use, again after a failure
     std::string user_;

@@ -4,6 +4,7 @@
 #include "compare_actions.h"
 #include "icons.h"
 #include "mode_window.h"
+#include "part_sweep.h"
 #include "port_dialog.h"
 #include "print_dialog.h"
 #include "recent_files.h"
@@ -78,13 +79,15 @@ MainWindow::MainWindow(AppSettingsHooks settings, QWidget* parent)
         mirror();
     });
     connect(view_->cmdSDUpload(), &QPushButton::clicked, this,
-            [this] { transfer(&pp::Session::cmdSDUpload_Click, Transfer::SystemUpload); });
-    connect(view_->cmdSDDnLoad(), &QPushButton::clicked, this,
-            [this] { transfer(&pp::Session::cmdSDDnLoad_Click, Transfer::SystemDownload); });
+            [this] { transfer(&pp::Session::cmdSDUpload_Click, pp::ExchangeKind::SystemUpload); });
+    connect(view_->cmdSDDnLoad(), &QPushButton::clicked, this, [this] {
+        transfer(&pp::Session::cmdSDDnLoad_Click, pp::ExchangeKind::SystemDownload);
+    });
     connect(view_->cmdPartUpload(), &QPushButton::clicked, this,
-            [this] { transfer(&pp::Session::cmdPartUpload_Click, Transfer::PartUpload); });
-    connect(view_->cmdPartDnload(), &QPushButton::clicked, this,
-            [this] { transfer(&pp::Session::cmdPartDnload_Click, Transfer::PartDownload); });
+            [this] { transfer(&pp::Session::cmdPartUpload_Click, pp::ExchangeKind::PartUpload); });
+    connect(view_->cmdPartDnload(), &QPushButton::clicked, this, [this] {
+        transfer(&pp::Session::cmdPartDnload_Click, pp::ExchangeKind::PartDownload);
+    });
     connect(tabs_, &QTabWidget::currentChanged, this, [this](int index) {
         const int previous = currentTab_;
         currentTab_ = index;
@@ -473,52 +476,52 @@ std::optional<std::vector<pp::Sheet>> MainWindow::gatherAllParts() {
 
     gathering_ = true;
     updateBusyCursor();
-    std::vector<pp::Sheet> columns;
-    std::optional<std::string> failure;
-    bool cancelled = false;
-    for (int i = 0; i < total && !cancelled && !failure; ++i) {
-        if (progress.wasCanceled()) {
-            cancelled = true;
-            break;
-        }
-        const std::string& number = numbers[static_cast<size_t>(i)];
-        progress.setLabelText(QStringLiteral("Uploading part %1 (%2 of %3)...")
-                                  .arg(qs(number))
-                                  .arg(i + 1)
-                                  .arg(total));
-        showProgress(i, total, QStringLiteral("Part %v of %m"));
-
-        // The upload clears and fills the part values of the sheet it is given: a copy, so
-        // the sheet on screen keeps its own. A cancel lets the running upload end (a second
-        // at most) before stopping.
-        pp::Sheet scratch = sheet_;
-        const UploadResult result = ScratchUpload(*driver_, window_, sheet_).part(scratch, number);
-        if (result.ok) {
-            columns.push_back(std::move(scratch));
-            progress.setValue(i + 1);
-            showProgress(i + 1, total, QStringLiteral("Part %v of %m"));
-        } else if (result.outcome == pp::Outcome::OpenFailed ||
-                   result.outcome == pp::Outcome::LocalRefusal) {
-            failure = std::string(); // the session has said why in a message box
-        } else {
-            failure = result.failure;
-        }
-        cancelled = cancelled || progress.wasCanceled();
+    // The report's system block and serial number come from the instrument the parts are read
+    // from, not from the sheet on screen.
+    pp::Sheet instrument;
+    progress.setLabelText(QStringLiteral("Uploading system parameters..."));
+    const UploadResult system = ScratchUpload(*driver_, window_, sheet_).system(instrument);
+    SweepResult swept;
+    if (system.ok) {
+        SweepOptions options;
+        options.stop = SweepStop::FirstFailure; // a report with a column missing is no report
+        options.progress = [&](size_t done, size_t all, const std::string& number) {
+            progress.setValue(static_cast<int>(done));
+            progress.setLabelText(QStringLiteral("Uploading part %1 (%2 of %3)...")
+                                      .arg(qs(number))
+                                      .arg(done + 1)
+                                      .arg(all));
+            showProgress(static_cast<int>(done), static_cast<int>(all),
+                         QStringLiteral("Part %v of %m"));
+            return !progress.wasCanceled();
+        };
+        swept = sweepParts(*driver_, sheet_, instrument, numbers, options);
     }
+    // A cancel while the last upload ran still cancels.
+    const bool cancelled = swept.cancelled || progress.wasCanceled();
     gathering_ = false;
     progress.close();
     updateBusyCursor();
     mirror();
 
-    if (failure) {
-        if (!failure->empty())
-            window_.message("Part " + numbers[columns.size()] +
-                            " could not be uploaded: " + *failure);
+    // A port that would not open has said so in a message box of its own.
+    const auto said = [](const UploadResult& r) {
+        return r.outcome == pp::Outcome::OpenFailed || r.outcome == pp::Outcome::LocalRefusal;
+    };
+    if (!system.ok) {
+        if (!said(system))
+            window_.message("The system parameters could not be uploaded: " + system.failure);
+        return std::nullopt;
+    }
+    if (!swept.failed.empty()) {
+        const auto& [number, failed] = swept.failed.front();
+        if (!said(failed))
+            window_.message("Part " + number + " could not be uploaded: " + failed.failure);
         return std::nullopt;
     }
     if (cancelled)
         return std::nullopt;
-    return columns;
+    return std::move(swept.sheets);
 }
 
 void MainWindow::mnuExit_Click() {

@@ -133,7 +133,9 @@ private:
     void Form_Resize();
     void fitStatusPanels();
     void Form_Unload();
-    void transfer(void (pp::Session::*starter)(), Transfer kind);
+    void transfer(void (pp::Session::*starter)(), pp::ExchangeKind kind);
+    std::optional<pp::InstrumentIdentity> readInstrumentOnLine();
+    bool confirmInstrument(const pp::InstrumentIdentity& instrument);
     void exchangeEnded(pp::Outcome outcome);
     void buildEditing();
     void userEdited(const QString& step, bool typing);
@@ -171,6 +173,7 @@ private:
     std::function<std::tm()> clock_;
     bool busyCursor_ = false;
     bool gathering_ = false;
+    bool probing_ = false; // reading who is on the line before a transfer
     int currentTab_ = 0;
     bool mirroring_ = false;
     bool unloaded_ = false;
@@ -180,7 +183,7 @@ private:
     QToolBar* editToolbar_ = nullptr;
     pp::Sheet editBefore_; // the sheet as a control found it
     int typingRun_ = 0;
-    std::optional<Transfer> transfer_; // the exchange the window started and waits for
+    std::optional<pp::ExchangeKind> transfer_; // the exchange the window started and waits for
 
     QPointer<ModeWindow> modeWindow_;
     QPointer<UserGuide> userGuide_;

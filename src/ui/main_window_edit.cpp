@@ -6,6 +6,7 @@
 #include "compare_actions.h"
 #include "qt_serial_port.h"
 #include "recent_files.h"
+#include "scratch_upload.h"
 #include "session_driver.h"
 #include "sheet_view.h"
 #include "user_guide.h"
@@ -55,7 +56,7 @@ void MainWindow::userEdited(const QString& step, bool typing) {
 }
 
 bool MainWindow::busy() {
-    return transfer_.has_value() || gathering_ || session().transferRunning() ||
+    return transfer_.has_value() || gathering_ || probing_ || session().transferRunning() ||
            (compare_ && compare_->busy());
 }
 
@@ -182,18 +183,58 @@ bool MainWindow::takeFromCompare(const std::vector<pp::Difference>& rows) {
 
 // ------------------------------------------------------------------ transfers
 
-void MainWindow::transfer(void (pp::Session::*starter)(), Transfer kind) {
+void MainWindow::transfer(void (pp::Session::*starter)(), pp::ExchangeKind kind) {
     if (session().transferRunning()) {
         (session().*starter)(); // refused, and says why; the running exchange keeps its step
         return;
     }
-    const bool upload = kind == Transfer::SystemUpload || kind == Transfer::PartUpload;
-    if (upload && !confirmDiscard(kind == Transfer::PartUpload))
+    const bool upload =
+        kind == pp::ExchangeKind::SystemUpload || kind == pp::ExchangeKind::PartUpload;
+    if (upload && !confirmDiscard(kind == pp::ExchangeKind::PartUpload))
         return;
+    // Who is on the line, unless the transfer brings the system record itself. A starter that
+    // refuses at once (no part number, no customer code) is not worth a read.
+    std::optional<pp::InstrumentIdentity> instrument;
+    if (kind != pp::ExchangeKind::SystemUpload && !session().localRefusal(kind)) {
+        instrument = readInstrumentOnLine();
+        if (!upload && instrument && !confirmInstrument(*instrument))
+            return;
+    }
     transfer_ = kind;
     undo_->beginTransfer(kind);
+    session().setInstrument(instrument);
     (session().*starter)();
+    session().setInstrument(std::nullopt);
     mirror();
+}
+
+std::optional<pp::InstrumentIdentity> MainWindow::readInstrumentOnLine() {
+    probing_ = true;
+    updateBusyCursor();
+    mirror();
+    auto instrument = readInstrument(*driver_, sheet_);
+    probing_ = false;
+    updateBusyCursor();
+    mirror();
+    return instrument;
+}
+
+// Copying values between instruments is an everyday task; a swapped cable is not. The values
+// came from the instrument they were read from or written to, or the file or entry they were
+// opened from (a serial number edited on screen renumbers that instrument); values that came
+// from none are not asked about.
+bool MainWindow::confirmInstrument(const pp::InstrumentIdentity& instrument) {
+    const std::string& from = undo_->tracking().instrument;
+    if (from.empty() || instrument.serial == from)
+        return true;
+    const QString device = driver_->deviceOverride();
+    const std::string where = device.isEmpty()
+                                  ? "COMM " + std::to_string(session().commPortNumber())
+                                  : device.toStdString();
+    const std::string question = "The QX7400 on " + where + " is serial " + instrument.serial +
+                                 "; the values on screen came from serial " + from +
+                                 ". Download them to serial " + instrument.serial + "?";
+    return window_.message(question, pp::Buttons::NoYes) == pp::Answer::Yes;
 }
 
 void MainWindow::exchangeEnded(pp::Outcome outcome) {
@@ -201,25 +242,9 @@ void MainWindow::exchangeEnded(pp::Outcome outcome) {
     // while it runs ends nothing.
     if (!transfer_ || session().exchangeOpen())
         return;
-    const Transfer kind = *transfer_;
     transfer_.reset();
-    const bool decoded = window_.status() == pp::text::Success;
-    bool succeeded = false;
-    switch (kind) {
-    case Transfer::SystemUpload:
-        succeeded = outcome == pp::Outcome::SystemRecord && decoded;
-        break;
-    case Transfer::PartUpload:
-        succeeded = outcome == pp::Outcome::PartRecord && decoded;
-        break;
-    case Transfer::SystemDownload:
-        succeeded = outcome == pp::Outcome::SystemDownloadEnd;
-        break;
-    case Transfer::PartDownload:
-        succeeded = outcome == pp::Outcome::PartDownloadEnd;
-        break;
-    }
-    undo_->endTransfer(succeeded);
+    const bool succeeded = session().succeeded(outcome);
+    undo_->endTransfer(succeeded, session().exchange().instrument);
 }
 
 // ------------------------------------------------------------------ files from anywhere

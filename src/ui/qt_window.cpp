@@ -42,6 +42,7 @@ pp::Answer QtWindow::message(std::string_view text, pp::Buttons buttons, std::st
     const int result = box->exec();
     switch (buttons) {
     case pp::Buttons::YesNo:
+    case pp::Buttons::NoYes:
         return result == QMessageBox::Yes ? pp::Answer::Yes : pp::Answer::No;
     case pp::Buttons::SaveDiscardCancel:
     case pp::Buttons::DiscardCancel:
@@ -61,10 +62,11 @@ std::unique_ptr<QMessageBox> QtWindow::makeBox(std::string_view text, pp::Button
     QString shown = qs(text);
     shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    if (buttons == pp::Buttons::YesNo) {
+    if (buttons == pp::Buttons::YesNo || buttons == pp::Buttons::NoYes) {
         auto box = std::make_unique<QMessageBox>(QMessageBox::Question, qs(caption), shown,
                                                  QMessageBox::Yes | QMessageBox::No, parent);
-        box->setDefaultButton(QMessageBox::Yes);
+        box->setDefaultButton(buttons == pp::Buttons::YesNo ? QMessageBox::Yes : QMessageBox::No);
+        box->setEscapeButton(QMessageBox::No);
         return box;
     }
     if (buttons == pp::Buttons::SaveDiscardCancel || buttons == pp::Buttons::DiscardCancel) {

@@ -28,6 +28,22 @@ private:
     pp::Sheet& home_;
 };
 
+// Points the session's status and message boxes elsewhere until the scope ends.
+class WindowSwap {
+public:
+    WindowSwap(pp::Session& session, pp::Window& quiet)
+        : session_(session), shown_(session.window()) {
+        session_.setWindow(quiet);
+    }
+    ~WindowSwap() { session_.setWindow(shown_); }
+    WindowSwap(const WindowSwap&) = delete;
+    WindowSwap& operator=(const WindowSwap&) = delete;
+
+private:
+    pp::Session& session_;
+    pp::Window& shown_;
+};
+
 class ListenerSwap : public pp::ModeListener {
 public:
     ListenerSwap(pp::Session& session, std::string& list)
@@ -62,8 +78,7 @@ std::string failureText(pp::Outcome outcome, const std::string& status) {
 
 } // namespace
 
-UploadResult ScratchUpload::run(pp::Sheet& scratch, void (pp::Session::*starter)(),
-                                pp::Outcome expected) {
+UploadResult ScratchUpload::run(pp::Sheet& scratch, void (pp::Session::*starter)()) {
     pp::Session& session = driver_.session();
     UploadResult result;
     {
@@ -72,22 +87,20 @@ UploadResult ScratchUpload::run(pp::Sheet& scratch, void (pp::Session::*starter)
             driver_, [&] { (session.*starter)(); }, flags_);
         result.outcome = ended.value_or(pp::Outcome::NoResponse);
     }
-    // A record the decoder refused ends the exchange as expected, with the reason in panel 1.
-    const std::string status = window_.status();
-    result.ok = result.outcome == expected && status == Success;
+    result.ok = session.succeeded(result.outcome);
     if (!result.ok)
-        result.failure = failureText(result.outcome, status);
+        result.failure = failureText(result.outcome, session.window().status());
     return result;
 }
 
 UploadResult ScratchUpload::system(pp::Sheet& scratch) {
-    return run(scratch, &pp::Session::cmdSDUpload_Click, pp::Outcome::SystemRecord);
+    return run(scratch, &pp::Session::cmdSDUpload_Click);
 }
 
 UploadResult ScratchUpload::part(pp::Sheet& scratch, const std::string& partNumber) {
     scratch.AddPartNumber(partNumber);
     scratch.setPartSelection(partNumber);
-    return run(scratch, &pp::Session::cmdPartUpload_Click, pp::Outcome::PartRecord);
+    return run(scratch, &pp::Session::cmdPartUpload_Click);
 }
 
 UploadResult ScratchUpload::partList(pp::Sheet& scratch, std::string& list) {
@@ -101,10 +114,26 @@ UploadResult ScratchUpload::partList(pp::Sheet& scratch, std::string& list) {
             driver_, [&] { session.requestPartList(); }, flags_);
         result.outcome = ended.value_or(pp::Outcome::NoResponse);
     }
-    result.ok = result.outcome == pp::Outcome::PartList;
+    result.ok = session.succeeded(result.outcome);
     if (!result.ok)
-        result.failure = failureText(result.outcome, window_.status());
+        result.failure = failureText(result.outcome, session.window().status());
     return result;
+}
+
+std::optional<pp::InstrumentIdentity> readInstrument(SessionDriver& driver, pp::Sheet& home,
+                                                     QEventLoop::ProcessEventsFlags flags) {
+    pp::QuietWindow quiet;
+    pp::Sheet scratch;
+    UploadResult read;
+    {
+        const WindowSwap swap(driver.session(), quiet);
+        driver.setRecorded(false);
+        read = ScratchUpload(driver, quiet, home, flags).system(scratch);
+        driver.setRecorded(true);
+    }
+    if (!read.ok)
+        return std::nullopt;
+    return pp::InstrumentIdentity{scratch.text(pp::Sys::Serial), scratch.generation()};
 }
 
 std::vector<std::string> configuredPartNumbers(const std::string& list) {

@@ -8,6 +8,7 @@
 
 #include <QEventLoop>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,13 +38,21 @@ public:
     UploadResult partList(pp::Sheet& scratch, std::string& list);
 
 private:
-    UploadResult run(pp::Sheet& scratch, void (pp::Session::*starter)(), pp::Outcome expected);
+    UploadResult run(pp::Sheet& scratch, void (pp::Session::*starter)());
 
     SessionDriver& driver_;
     pp::Window& window_;
     pp::Sheet& home_;
     QEventLoop::ProcessEventsFlags flags_;
 };
+
+// Who is on the line: the system record read into a scratch sheet with nothing shown (no status
+// text, no message box), before a transfer that does not bring the system record itself. None
+// when it could not be read; the transfer that follows then says what is wrong, as always.
+// The read is part of that transfer: the history records the transfer, naming the instrument.
+std::optional<pp::InstrumentIdentity>
+readInstrument(SessionDriver& driver, pp::Sheet& home,
+               QEventLoop::ProcessEventsFlags flags = QEventLoop::ExcludeUserInputEvents);
 
 // Part numbers "01".."32" marked configured in a part-number list answer.
 std::vector<std::string> configuredPartNumbers(const std::string& list);

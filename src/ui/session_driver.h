@@ -22,6 +22,10 @@ public:
     QString deviceOverride() const { return port_.deviceOverride(); }
     // The device the next open uses.
     QString devicePath() const { return port_.devicePath(); }
+    // Exchanges that are a means to another (reading who is on the line before a transfer) are
+    // not transfers of their own: the history leaves them out while this is false.
+    void setRecorded(bool recorded) { recorded_ = recorded; }
+    bool recorded() const { return recorded_; }
     // Shut-down: the port closes whatever exchange was running.
     void closePort() {
         timer_.stop();
@@ -44,6 +48,7 @@ private:
     QtSerialPort port_;
     QtOneShotTimer timer_;
     pp::Session session_;
+    bool recorded_ = true;
 };
 
 } // namespace pp::ui

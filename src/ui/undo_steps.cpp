@@ -130,13 +130,14 @@ void SheetUndo::recordReplacement(const pp::Sheet& before, const QString& name,
     stack_->push(new SheetStep(*this, name, before, sheet_, old, after, -1));
 }
 
-void SheetUndo::beginTransfer(Transfer kind) {
+void SheetUndo::beginTransfer(pp::ExchangeKind kind) {
     if (pending_)
         endTransfer(false);
     pending_ = Pending{kind, sheet_, tracking_};
 }
 
-void SheetUndo::endTransfer(bool succeeded) {
+void SheetUndo::endTransfer(bool succeeded,
+                            const std::optional<pp::InstrumentIdentity>& instrument) {
     if (!pending_)
         return;
     const Pending p = std::move(*pending_);
@@ -145,7 +146,7 @@ void SheetUndo::endTransfer(bool succeeded) {
     const std::string serial = sheet_.text(pp::Sys::Serial);
     Tracking after = tracking_;
     switch (p.kind) {
-    case Transfer::SystemUpload:
+    case pp::ExchangeKind::SystemUpload:
         // The starter emptied both scopes: what is left is nothing to lose, whatever came.
         after.saved = now;
         if (succeeded) {
@@ -153,12 +154,15 @@ void SheetUndo::endTransfer(bool succeeded) {
             uploads_.record(serial, now.system);
         }
         break;
-    case Transfer::PartUpload:
+    case pp::ExchangeKind::PartUpload:
         after.saved.part = now.part;
-        if (succeeded)
+        if (succeeded) {
+            if (instrument)
+                after.instrument = instrument->serial;
             uploads_.record(after.instrument, now.part);
+        }
         break;
-    case Transfer::SystemDownload:
+    case pp::ExchangeKind::SystemDownload:
         after.saved.part = now.part; // the starter emptied the part values
         if (succeeded) {
             after.saved.system = now.system;
@@ -166,14 +170,19 @@ void SheetUndo::endTransfer(bool succeeded) {
             uploads_.record(serial, now.system);
         }
         break;
-    case Transfer::PartDownload:
+    case pp::ExchangeKind::PartDownload:
         if (succeeded) {
             after.saved.part = now.part;
+            if (instrument)
+                after.instrument = instrument->serial;
             uploads_.record(after.instrument, now.part);
         }
         break;
+    default:
+        break;
     }
-    const bool upload = p.kind == Transfer::SystemUpload || p.kind == Transfer::PartUpload;
+    const bool upload =
+        p.kind == pp::ExchangeKind::SystemUpload || p.kind == pp::ExchangeKind::PartUpload;
     const QString name =
         upload ? QStringLiteral("Upload From QX 7400") : QStringLiteral("Download To QX 7400");
     if (upload) {

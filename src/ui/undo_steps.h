@@ -4,6 +4,7 @@
 // and after a change; undo and redo put a snapshot back and run no editing rule.
 #pragma once
 
+#include "link/session.h"
 #include "sheet/baseline.h"
 #include "sheet/sheet.h"
 
@@ -17,8 +18,6 @@ class QAction;
 class QUndoStack;
 
 namespace pp::ui {
-
-enum class Transfer { SystemUpload, PartUpload, SystemDownload, PartDownload };
 
 struct Tracking {
     pp::SheetContent saved; // last saved, opened, uploaded or downloaded
@@ -49,9 +48,11 @@ public:
     int newTypingRun() { return ++typingRun_; }
 
     // An exchange's step spans it: the sheet before the starter cleared it, the sheet when it
-    // ended. `succeeded`: the record was decoded, or the download completed.
-    void beginTransfer(Transfer kind);
-    void endTransfer(bool succeeded);
+    // ended. `succeeded`: the record was decoded, or the download completed. A part transfer
+    // belongs to `instrument` when the window read who was on the line.
+    void beginTransfer(pp::ExchangeKind kind);
+    void endTransfer(bool succeeded,
+                     const std::optional<pp::InstrumentIdentity>& instrument = std::nullopt);
     bool transferPending() const { return pending_.has_value(); }
 
     bool modified() const;     // values differ from what was last saved, opened or transferred
@@ -78,7 +79,7 @@ private:
     void updateActions();
 
     struct Pending {
-        Transfer kind;
+        pp::ExchangeKind kind;
         pp::Sheet before;
         Tracking tracking;
     };
