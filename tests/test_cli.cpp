@@ -148,6 +148,7 @@ private slots:
     void readWritesTheWritersBytes();
     void writeSendsWhatTheWindowSends_data();
     void writeSendsWhatTheWindowSends();
+    void writeToAnotherInstrument();
     void olderLayoutNeedsAnAnswer_data();
     void olderLayoutNeedsAnAnswer();
 
@@ -1263,6 +1264,41 @@ void TestCli::historyExportDiffVerify() {
     v = runCli({"--history", db, "history", "--verify"});
     QCOMPARE(v.code, ExitBroken);
     QVERIFY2(v.out.starts_with("history broken at entry 3"), v.out.c_str());
+}
+
+// A part copied from A (1234) to B (5678): B keeps its own system parameters, serial number
+// included, unless told otherwise; the history names B.
+void TestCli::writeToAnotherInstrument() {
+    sim::Instrument a;
+    sim::Instrument b;
+    QVERIFY(a.start() && b.start());
+    QVERIFY(b.setSystemField(7, "5678"));
+    QVERIFY(a.setPartField(5, 11, "9.5"));
+    const std::string file = path("copy-part05.QX").toStdString();
+    QCOMPARE(runCli({"--port", a.devicePath(), "read", "5", "-o", file}).code, ExitOk);
+    const std::string db = path("copy-history.sqlite").toStdString();
+
+    const Result refused = runCli({"--history", db, "--port", b.devicePath(), "write", file});
+    QCOMPARE(refused.code, ExitUsage);
+    QCOMPARE(refused.err, std::string("paramporter-cli: the instrument is serial 5678, the file "
+                                      "is from serial 1234; use --part-only to copy its part, or "
+                                      "--any-instrument\n"));
+    QVERIFY(b.downloadFrames().empty());
+
+    const Result part =
+        runCli({"--history", db, "--port", b.devicePath(), "write", file, "--part-only"});
+    QCOMPARE(part.code, ExitOk);
+    QCOMPARE(b.systemField(7), std::string("5678"));
+    QCOMPARE(b.partRecord(5).substr(4), a.partRecord(5).substr(4));
+    for (const std::string& frame : b.downloadFrames())
+        QCOMPARE(frame.substr(0, 1), std::string("5"));
+    QCOMPARE(summary(historyJson(db).front()).section(' ', 1, 4),
+             QString("download part 05 SUCCESS"));
+    QCOMPARE(historyJson(db).front().value("serial").toString(), QString("5678"));
+    QCOMPARE(historyJson(db).size(), size_t(1)); // the read of who is there is no entry
+
+    QCOMPARE(runCli({"--port", b.devicePath(), "write", file, "--any-instrument"}).code, ExitOk);
+    QCOMPARE(b.systemField(7), std::string("1234"));
 }
 
 void TestCli::historyNeverStopsATransfer() {

@@ -99,6 +99,7 @@ private slots:
     void historyRestoresEarlierValues();
     void historyRecordsScratchUploads();
     void historyFailureNeverStopsATransfer();
+    void twoInstrumentsAreNeverMixedUp();
 
 private:
     std::unique_ptr<pp::sim::Instrument> instrument_;
@@ -486,6 +487,75 @@ void TestCompareWindow::historyFailureNeverStopsATransfer() {
                  "History not recorded: " + damaged + QStringLiteral(": file is not a database"));
     QCOMPARE(readFile(damaged), std::string(4096, 'x'));
     QVERIFY(f.messages.empty());
+}
+
+// Instrument A (1234) on COMM 1, instrument B (5678) on COMM 2, A's values on screen: what is
+// written to B, and what the history and the report say of it, is B's.
+void TestCompareWindow::twoInstrumentsAreNeverMixedUp() {
+    SimulatorOnComm a(1);
+    SimulatorOnComm b(2);
+    QVERIFY(a.started && b.started);
+    QVERIFY(b.instrument.setSystemField(7, "5678"));
+    b.instrument.setConfiguredParts({2, 5});
+    QVERIFY(b.instrument.setPartField(5, 25, "5005"));
+    Fixture f;
+    MainWindow& w = *f.window;
+    QTemporaryDir dir;
+    const std::string db = dir.filePath("history.sqlite").toStdString();
+    new pp::ui::HistoryActions(w, db);
+    auto newest = [&] {
+        pp::history::Store store;
+        store.open(db, pp::history::Store::Mode::Existing);
+        const auto entries = store.list({}, 1);
+        return entries && !entries->empty() ? entries->front() : pp::history::Entry{};
+    };
+
+    f.click("cmdSDUpload");
+    QTRY_COMPARE(f.status(), QStringLiteral("SUCCESS"));
+    w.sheet().AddPartNumber("02");
+    w.sheet().setPartSelection("02");
+    w.mirror();
+    f.click("cmdPartUpload");
+    QTRY_VERIFY(!w.sheet().text(pp::Part::CustCode).empty());
+    const std::string partOfA = a.instrument.partRecord(2);
+    QCOMPARE(newest().serial, std::string("1234"));
+    w.session().setCommPortNumber(2);
+
+    // The cable to B: asked first, No is the default, and No writes nothing.
+    const QString question = QStringLiteral("The QX7400 on COMM 2 is serial 5678; the values on "
+                                            "screen came from serial 1234. Download them to "
+                                            "serial 5678?");
+    f.answers.push_back(pp::Answer::No);
+    f.click("cmdPartDnload");
+    QCOMPARE(f.messageTexts(), QStringList{question});
+    QCOMPARE(f.messages[0].buttons, pp::Buttons::NoYes);
+    QVERIFY(b.instrument.downloadFrames().empty());
+    QCOMPARE(newest().action, pp::history::Action::Upload);
+
+    // Yes copies the part; the entry names the instrument written.
+    f.answers.push_back(pp::Answer::Yes);
+    f.click("cmdPartDnload");
+    QTRY_COMPARE_WITH_TIMEOUT(f.status(), QStringLiteral("Part Download successfully completed"),
+                              10000);
+    QCOMPARE(f.messages.size(), size_t(2));
+    QCOMPARE(b.instrument.partRecord(2).substr(4), partOfA.substr(4));
+    QCOMPARE(b.instrument.systemField(7), std::string("5678"));
+    const pp::history::Entry download = newest();
+    QCOMPARE(download.action, pp::history::Action::Download);
+    QCOMPARE(download.serial, std::string("5678"));
+    QVERIFY(download.succeeded());
+
+    // Print All Parts from B with A's system values still on screen: B's system record heads
+    // the report, and its uploads are B's.
+    w.sheet().AddPartNumber("05");
+    const auto columns = w.gatherAllParts();
+    QVERIFY(columns && columns->size() == 2);
+    QCOMPARE(columns->front().text(pp::Sys::Serial), std::string("5678"));
+    QCOMPARE(columns->back().text(pp::Part::CustCode), std::string("5005"));
+    QCOMPARE(w.sheet().text(pp::Sys::Serial), std::string("1234"));
+    const pp::history::Entry upload = newest();
+    QCOMPARE(upload.part, std::string("05"));
+    QCOMPARE(upload.serial, std::string("5678"));
 }
 
 QTEST_MAIN(TestCompareWindow)
