@@ -534,20 +534,25 @@ void TestEditor::whereAmI() {
     QCOMPARE(w.statusPanel(4)->text(), QStringLiteral("COMM 2: /dev/ttyUSB0"));
     qputenv("PARAMPORTER_COMM2", noDevice(2));
 
-    // Print to PDF offers the parameter file's name and says where the report went.
+    // Print to PDF, through the menu, offers the parameter file's name and says where the
+    // report went.
     f.files.push_back(writeInstrumentFile(dir, "a.QX", sim, 2));
     f.action("mnuOpen")->trigger();
     pp::ui::FormPrinter* print = w.printDialog();
-    print->setSheet(w.sheet());
     print->setClock([] { return date(2026, 12, 7); });
-    print->load();
-    QCOMPARE(print->suggestedPdfName(),
-             QStringLiteral("QX7400_02_%1_07Dec26.pdf").arg(f.text("txtSerial")));
-    const QString pdf = dir.filePath(print->suggestedPdfName());
-    print->setPdfPathChooser([pdf] { return pdf; });
-    auto* printers = print->findChild<QComboBox*>(QStringLiteral("Combo1"));
-    printers->setCurrentIndex(printers->findText(pp::ui::FormPrinter::pdfEntry()));
-    QCOMPARE(print->printSheets({w.sheet()}), pp::ui::FormPrinter::Outcome::Printed);
+    QString offered;
+    const QString pdf = dir.filePath(QStringLiteral("report.pdf"));
+    print->setPdfPathChooser([&](const QString& suggested) {
+        offered = suggested;
+        return pdf;
+    });
+    onNextModal([print](QWidget*) {
+        auto* printers = print->findChild<QComboBox*>(QStringLiteral("Combo1"));
+        printers->setCurrentIndex(printers->findText(pp::ui::FormPrinter::pdfEntry()));
+        print->findChild<QPushButton*>(QStringLiteral("cmdPrint"))->click();
+    });
+    f.action("mnuPrint")->trigger();
+    QCOMPARE(offered, QStringLiteral("QX7400_02_%1_07Dec26.pdf").arg(f.text("txtSerial")));
     QCOMPARE(f.status(), QStringLiteral("Report written to ") + QDir::toNativeSeparators(pdf));
     QVERIFY(QFile::exists(pdf));
 }

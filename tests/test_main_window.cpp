@@ -22,6 +22,8 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
+#include <QScrollArea>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QStatusBar>
@@ -45,6 +47,7 @@ private slots:
     void initTestCase();
     void startState();
     void resizeSnapsBack();
+    void everythingInReachOnASmallScreenOrWithALargeFont();
     void systemControls_data();
     void systemControls();
     void partControls_data();
@@ -171,6 +174,40 @@ void TestMainWindow::resizeSnapsBack() {
     QTRY_COMPARE(w.size(), QSize(877, 710));
     QVERIFY(w.minimumSizeHint().width() <= 877);
     QVERIFY(w.minimumSizeHint().height() <= 710);
+}
+
+// test_main_window_small_screen runs this on a 1024 x 600 panel; the other runs on a desktop
+// screen with a font half as large again.
+void TestMainWindow::everythingInReachOnASmallScreenOrWithALargeFont() {
+    const QRect room = QGuiApplication::primaryScreen()->availableGeometry();
+    const bool small = room.height() < MainWindow::FixedHeight;
+    const QFont normal = QApplication::font();
+    if (!small) {
+        QFont large = normal;
+        large.setPointSizeF(normal.pointSizeF() * 1.5);
+        QApplication::setFont(large);
+    }
+    Fixture f;
+    MainWindow& w = *f.window;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    if (small)
+        QTRY_VERIFY(w.height() <= room.height() && w.width() <= room.width());
+    else
+        QTRY_COMPARE(w.size(), QSize(877, 710));
+    // The status bar inside the window, the tabs scrolling above it.
+    const QRect bar = w.statusBar()->geometry();
+    QVERIFY(w.statusBar()->isVisible() && bar.bottom() < w.height() && bar.top() > 0);
+    auto* area = f.find<QScrollArea>("scrTabs");
+    QVERIFY(area->verticalScrollBar()->maximum() > 0);
+    // The transfer buttons come into sight and take a click.
+    QPushButton* upload = f.button("cmdSDUpload");
+    area->ensureWidgetVisible(upload);
+    const QRect shown(upload->mapTo(area->viewport(), QPoint(0, 0)), upload->size());
+    QVERIFY(area->viewport()->rect().contains(shown));
+    QTest::mouseClick(upload, Qt::LeftButton);
+    QTRY_COMPARE(f.messageTexts(), QStringList{"Can't open comm port! Please Try Again"});
+    QApplication::setFont(normal);
 }
 
 void TestMainWindow::systemControls_data() {

@@ -58,7 +58,7 @@ private:
     std::unique_ptr<FormPrinter> pdfDialog(QStringList& messages, QString pdfPath) {
         auto dialog = std::make_unique<FormPrinter>();
         dialog->setMessageHook([&messages](const QString& text) { messages << text; });
-        dialog->setPdfPathChooser([pdfPath] { return pdfPath; });
+        dialog->setPdfPathChooser([pdfPath](const QString&) { return pdfPath; });
         dialog->setClock(printedAt);
         dialog->setSheet(reportSheet());
         dialog->load();
@@ -182,7 +182,7 @@ private slots:
 
         // Shown again, the list keeps its entry; a second PRINT is a report of its own with
         // one part column again.
-        dialog->setPdfPathChooser([this] { return path("again.pdf"); });
+        dialog->setPdfPathChooser([this](const QString&) { return path("again.pdf"); });
         dialog->show();
         QCOMPARE(child<QComboBox>(dialog.get(), "Combo1")->currentText(), FormPrinter::pdfEntry());
         QTest::mouseClick(child<QPushButton>(dialog.get(), "cmdPrint"), Qt::LeftButton);

@@ -484,7 +484,7 @@ void TestWindowCommands::printAllParts() {
     QTemporaryDir dir;
     const QString pdf = dir.filePath(QStringLiteral("all.pdf"));
     pp::ui::FormPrinter* dialog = w.printDialog();
-    dialog->setPdfPathChooser([pdf] { return pdf; });
+    dialog->setPdfPathChooser([pdf](const QString&) { return pdf; });
     int progressMax = 0;
     onNextModal([&](QWidget* modal) {
         QCOMPARE(modal, static_cast<QWidget*>(dialog));
@@ -545,7 +545,7 @@ void TestWindowCommands::printTakesTheSheetAsItIsThen() {
     QTemporaryDir dir;
     const QString pdf = dir.filePath(QStringLiteral("report.pdf"));
     pp::ui::FormPrinter* dialog = w.printDialog();
-    dialog->setPdfPathChooser([pdf] { return pdf; });
+    dialog->setPdfPathChooser([pdf](const QString&) { return pdf; });
     sim.instrument.setPacing(true);
     w.sheet().setPartSelection("07");
     w.mirror();

@@ -17,7 +17,7 @@ HistoryServerDialog::HistoryServerDialog(QWidget* parent) : QDialog(parent) {
     auto* caption = new QLabel(QStringLiteral("Server &URI:"), this);
     uri_ = new QLineEdit(this);
     uri_->setObjectName(QStringLiteral("txtHistoryServer"));
-    uri_->setPlaceholderText(QStringLiteral("postgresql://line-pc@plant-db/paramporter"));
+    uri_->setPlaceholderText(QStringLiteral("postgresql://line_pc@plant-db/paramporter"));
     uri_->setMinimumWidth(420);
     caption->setBuddy(uri_);
     auto* hint = new QLabel(QStringLiteral("Every transfer recorded on this PC is also sent to "
@@ -38,6 +38,9 @@ HistoryServerDialog::HistoryServerDialog(QWidget* parent) : QDialog(parent) {
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
     auto* layout = new QVBoxLayout(this);
+    // Word-wrapped texts come and go: the dialog takes the height they need instead of
+    // squeezing them over each other.
+    layout->setSizeConstraint(QLayout::SetMinAndMaxSize);
     layout->addWidget(caption);
     layout->addWidget(uri_);
     layout->addWidget(hint);
@@ -76,6 +79,8 @@ void HistoryServerDialog::accept() {
     error_->setVisible(!problem.isEmpty());
     if (problem.isEmpty())
         QDialog::accept();
+    else
+        adjustSize();
 }
 
 } // namespace pp::ui

@@ -30,10 +30,13 @@
 #include <QProgressBar>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTabWidget>
 #include <QToolBar>
+#include <QWindow>
 
 namespace pp::ui {
 
@@ -68,7 +71,14 @@ MainWindow::MainWindow(AppSettingsHooks settings, QWidget* parent)
     tabs_->setObjectName(QStringLiteral("SSTab1"));
     tabs_->addTab(view_->systemPage(), QStringLiteral("System Parameters"));
     tabs_->addTab(view_->partPage(), QStringLiteral("Part Parameters"));
-    setCentralWidget(tabs_);
+    // On a screen smaller than the window, or with a font larger than it was laid out for, the
+    // tabs scroll: the transfer buttons and the status bar stay within reach.
+    scroll_ = new QScrollArea(this);
+    scroll_->setObjectName(QStringLiteral("scrTabs"));
+    scroll_->setFrameShape(QFrame::NoFrame);
+    scroll_->setWidgetResizable(true);
+    scroll_->setWidget(tabs_);
+    setCentralWidget(scroll_);
 
     buildStatusBar();
 
@@ -106,7 +116,7 @@ MainWindow::MainWindow(AppSettingsHooks settings, QWidget* parent)
     compare_->setTakeHandler(
         [this](const std::vector<pp::Difference>& rows) { return takeFromCompare(rows); });
 
-    resize(FixedWidth, FixedHeight);
+    resize(fittedSize());
     Form_Load();
 }
 
@@ -284,9 +294,24 @@ void MainWindow::resizeEvent(QResizeEvent* event) {
 void MainWindow::Form_Resize() {
     if (windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen))
         return;
-    if (width() != FixedWidth || height() != FixedHeight)
-        resize(FixedWidth, FixedHeight);
+    const QSize fitted = fittedSize();
+    if (size() != fitted)
+        resize(fitted);
     fitStatusPanels();
+}
+
+// The window's size, where the screen holds it with its frame; else the screen's room.
+QSize MainWindow::fittedSize() const {
+    const QSize fixed(FixedWidth, FixedHeight);
+    const QScreen* shown = screen();
+    if (!shown)
+        return fixed;
+    QSize room = shown->availableGeometry().size();
+    if (const QWindow* handle = windowHandle()) {
+        const QMargins frame = handle->frameMargins();
+        room -= QSize(frame.left() + frame.right(), frame.top() + frame.bottom());
+    }
+    return fixed.boundedTo(room);
 }
 
 // Panel 3 takes half the window. Panel 2 a sixth, or what the longer generation text needs

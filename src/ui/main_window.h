@@ -21,6 +21,7 @@
 class QAction;
 class QLabel;
 class QProgressBar;
+class QScrollArea;
 class QTabWidget;
 class QToolBar;
 
@@ -131,6 +132,7 @@ private:
     void buildStatusBar();
     void Form_Load();
     void Form_Resize();
+    QSize fittedSize() const;
     void fitStatusPanels();
     void Form_Unload();
     void transfer(void (pp::Session::*starter)(), pp::ExchangeKind kind);
@@ -161,6 +163,7 @@ private:
     CompareActions* compare_ = nullptr; // compare with a file or QX7400, back up
 
     QTabWidget* tabs_ = nullptr;
+    QScrollArea* scroll_ = nullptr;
     QToolBar* toolbar_ = nullptr;
     QAction* mnuSave_ = nullptr;
     QAction* mnuSaveAs_ = nullptr;

@@ -134,11 +134,15 @@ void FormPrinter::cmdCancel_Click() {
 }
 
 FormPrinter::Outcome FormPrinter::printSheets(const std::vector<pp::Sheet>& columns) {
+    if (columns.empty()) {
+        message(SelectPrinter);
+        return Outcome::Failed;
+    }
     bool cancelled = false;
-    std::unique_ptr<QPrinter> printer = chosenPrinter(cancelled);
+    std::unique_ptr<QPrinter> printer = chosenPrinter(cancelled, columns.front());
     if (cancelled)
         return Outcome::Cancelled;
-    if (!printer || columns.empty() || !PrintReport(pp::composeReport(columns, now()), *printer)) {
+    if (!printer || !PrintReport(pp::composeReport(columns, now()), *printer)) {
         message(SelectPrinter);
         return Outcome::Failed;
     }
@@ -167,14 +171,14 @@ void FormPrinter::cmdPreview_Click() {
     preview.exec();
 }
 
-std::unique_ptr<QPrinter> FormPrinter::chosenPrinter(bool& cancelled) {
+std::unique_ptr<QPrinter> FormPrinter::chosenPrinter(bool& cancelled, const pp::Sheet& named) {
     cancelled = false;
     // The entry chosen in the list, not whichever printer was current before.
     if (combo1_->currentIndex() < 0)
         return nullptr;
     const QString name = combo1_->currentText();
     if (name == pdfEntry()) {
-        const QString path = askPdfPath();
+        const QString path = askPdfPath(suggestedPdfName(named));
         if (path.isEmpty()) {
             cancelled = true;
             return nullptr;
@@ -193,9 +197,9 @@ std::unique_ptr<QPrinter> FormPrinter::chosenPrinter(bool& cancelled) {
     return printer;
 }
 
-QString FormPrinter::askPdfPath() {
+QString FormPrinter::askPdfPath(const QString& name) {
     if (choosePdfPath_)
-        return choosePdfPath_();
+        return choosePdfPath_(name);
     QFileDialog dialog(this, QStringLiteral("Print to PDF"));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setNameFilter(QStringLiteral("PDF (*.pdf)"));
@@ -204,7 +208,6 @@ QString FormPrinter::askPdfPath() {
     const QString folder =
         lastPdfPath_.isEmpty() ? QDir::homePath() : QFileInfo(lastPdfPath_).absolutePath();
     dialog.setDirectory(folder);
-    const QString name = suggestedPdfName();
     if (!name.isEmpty())
         dialog.selectFile(QDir(folder).filePath(name));
     else if (!lastPdfPath_.isEmpty())
@@ -215,10 +218,8 @@ QString FormPrinter::askPdfPath() {
     return lastPdfPath_;
 }
 
-QString FormPrinter::suggestedPdfName() const {
-    if (!sheet_)
-        return {};
-    QString name = QString::fromStdString(pp::DefaultFileName(*sheet_, now()));
+QString FormPrinter::suggestedPdfName(const pp::Sheet& sheet) const {
+    QString name = QString::fromStdString(pp::DefaultFileName(sheet, now()));
     if (name.endsWith(QLatin1String(".QX")))
         name.chop(3);
     return name.isEmpty() ? QString() : name + QStringLiteral(".pdf");

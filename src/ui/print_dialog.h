@@ -61,12 +61,14 @@ public:
     using AllPartsSource = std::function<std::optional<std::vector<pp::Sheet>>()>;
     void setAllPartsSource(AllPartsSource source);
 
-    // The name Print to PDF offers: the default parameter-file name with ".pdf" (empty when
-    // the sheet has no part number or serial number).
-    QString suggestedPdfName() const;
+    // The name Print to PDF offers for a report of `sheet` (the first column's): the default
+    // parameter-file name with ".pdf" (empty when the sheet has no part number or serial
+    // number).
+    QString suggestedPdfName(const pp::Sheet& sheet) const;
 
-    // Hooks that replace the modal parts, for tests and embedding.
-    using PdfPathChooser = std::function<QString()>; // empty: cancelled
+    // Hooks that replace the modal parts, for tests and embedding. The chooser is given the
+    // name the dialog would offer; it returns the path, empty for cancelled.
+    using PdfPathChooser = std::function<QString(const QString& suggested)>;
     void setPdfPathChooser(PdfPathChooser chooser) { choosePdfPath_ = std::move(chooser); }
     using MessageHook = std::function<void(const QString& text)>;
     void setMessageHook(MessageHook hook) { messageHook_ = std::move(hook); }
@@ -81,8 +83,8 @@ public:
 private:
     // The printer for the chosen entry; nullptr with `cancelled` set when the PDF file
     // choice was cancelled, nullptr alone when there is no usable printer.
-    std::unique_ptr<QPrinter> chosenPrinter(bool& cancelled);
-    QString askPdfPath();
+    std::unique_ptr<QPrinter> chosenPrinter(bool& cancelled, const pp::Sheet& named);
+    QString askPdfPath(const QString& suggested);
     void message(const QString& text);
     std::tm now() const;
 
