@@ -23,6 +23,7 @@
 
 #include <sys/mount.h>
 #include <sys/resource.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -341,6 +342,32 @@ private slots:
         QCOMPARE(fileBytes(path), ParamFileText(changed));
         QCOMPARE(listing(dir.path()), (QStringList{"link.QX", "part05.QX"}));
         QVERIFY(window.messages.empty());
+    }
+
+    // A write killed half-way leaves a temporary: hidden, and cleared by a later write into
+    // the folder once it is old. A younger one may be another program's write in progress.
+    void killedWriteLeavesNothingInSight() {
+        QTemporaryDir dir;
+        const std::string near = dir.filePath("part05.QX").toStdString();
+        const auto temporary = realFileSystem().createTemporary(near);
+        QVERIFY(temporary);
+        QCOMPARE(QFileInfo(QString::fromStdString(*temporary)).absolutePath(), dir.path());
+        QVERIFY(QFileInfo(QString::fromStdString(*temporary)).fileName().startsWith(".part05.QX"));
+        QVERIFY(QFile::rename(QString::fromStdString(*temporary),
+                              dir.filePath(".part04.QX.~ppabc123")));
+        const struct timespec hourAgo[2] = {{::time(nullptr) - 3600, 0},
+                                            {::time(nullptr) - 3600, 0}};
+        QVERIFY(::utimensat(AT_FDCWD, dir.filePath(".part04.QX.~ppabc123").toLocal8Bit(), hourAgo,
+                            0) == 0);
+        putFile(dir.filePath(".part03.QX.~ppzzzzzz"), ""); // a write under way
+        putFile(dir.filePath("notes.QX.~pp.txt"), "mine");
+        QVERIFY(::utimensat(AT_FDCWD, dir.filePath("notes.QX.~pp.txt").toLocal8Bit(), hourAgo,
+                            0) == 0);
+
+        FakeWindow window;
+        QVERIFY(WriteParamFile(uploadedSheet(Generation::V73), near, window));
+        QCOMPARE(listing(dir.path()),
+                 (QStringList{".part03.QX.~ppzzzzzz", "notes.QX.~pp.txt", "part05.QX"}));
     }
 
     // ------------------------------------------------------------------ opening

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <random>
+#include <string_view>
 #include <system_error>
 
 #ifdef _WIN32
@@ -104,6 +105,7 @@ public:
     }
 
     std::optional<std::string> createTemporary(const std::string& near) override {
+        removeStaleTemporaries(near);
         // Created as a new file would be (0666 less the umask), never over an existing one.
         for (int attempt = 0; attempt < 16; ++attempt) {
             const std::string name = temporaryName(near);
@@ -140,14 +142,51 @@ public:
     }
 #endif
 
+    // ".part05.QX.~pp3k9x2a" beside "part05.QX": hidden, so a write cut short by a kill or a
+    // power cut leaves nothing the user finds half-made among the files.
     static std::string temporaryName(const std::string& near) {
         static std::mt19937 random{std::random_device{}()};
-        static constexpr char Letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-        std::string name = near + ".~pp";
-        for (int i = 0; i < 6; ++i)
+        const stdfs::path target(near);
+        std::string name = "." + target.filename().string() + std::string(TemporaryMark);
+        for (int i = 0; i < TemporaryLetters; ++i)
             name += Letters[random() % (sizeof Letters - 1)];
-        return name;
+        return (target.parent_path() / name).string();
     }
+
+    static bool isTemporaryName(const std::string& name) {
+        const size_t mark = name.rfind(TemporaryMark);
+        if (name.size() < 2 || name[0] != '.' || mark == std::string::npos ||
+            name.size() != mark + TemporaryMark.size() + TemporaryLetters)
+            return false;
+        for (size_t i = mark + TemporaryMark.size(); i < name.size(); ++i)
+            if (std::string_view(Letters).find(name[i]) == std::string_view::npos)
+                return false;
+        return true;
+    }
+
+    // Temporaries of ours that nobody has touched for a while were left by a write that never
+    // ended (a write takes milliseconds); the next write into the folder clears them away.
+    static void removeStaleTemporaries(const std::string& near) {
+        std::error_code ec;
+        stdfs::path folder = stdfs::path(near).parent_path();
+        if (folder.empty())
+            folder = ".";
+        const auto now = stdfs::file_time_type::clock::now();
+        for (stdfs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+            std::error_code e;
+            if (!isTemporaryName(it->path().filename().string()) ||
+                !it->is_regular_file(e) || e)
+                continue;
+            const auto modified = it->last_write_time(e);
+            if (!e && now - modified > StaleAfter)
+                stdfs::remove(it->path(), e);
+        }
+    }
+
+    static constexpr std::string_view TemporaryMark = ".~pp";
+    static constexpr int TemporaryLetters = 6;
+    static constexpr char Letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    static constexpr std::chrono::minutes StaleAfter{10};
 };
 
 // Written over the old content. What was there is put back if the write fails, so even this
