@@ -363,9 +363,11 @@ void TestCompareWindow::historyRestoresEarlierValues() {
 
     f.click("cmdSDUpload");
     QTRY_COMPARE(f.status(), QStringLiteral("SUCCESS"));
-    w.sheet().AddPartNumber("02");
-    w.sheet().setPartSelection("02");
-    w.mirror();
+    // Typed as one digit: recorded as the frame carries it, and found again as such.
+    auto* parts = f.find<QComboBox>("cmbParts");
+    parts->lineEdit()->selectAll();
+    QTest::keyClicks(parts->lineEdit(), QStringLiteral("2"));
+    QCOMPARE(w.sheet().partSelection(), std::string("2"));
     f.click("cmdPartUpload");
     QTRY_VERIFY(!w.sheet().text(pp::Part::CustCode).empty());
     const pp::Sheet earlier = w.sheet();

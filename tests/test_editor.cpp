@@ -88,6 +88,7 @@ private slots:
     void openAndTakeFromCompareAreSteps();
     void questionBeforeValuesAreLost_data();
     void questionBeforeValuesAreLost();
+    void systemEditsOutliveAPartUpload();
     void marksFollowUploadEditDownloadAndOpen();
     void typedValues_data();
     void typedValues();
@@ -108,6 +109,8 @@ void TestEditor::undoAndRedoEachKindOfStep() {
 
     upload(f, 2);
     QCOMPARE(undoText(f), QStringLiteral("Undo Upload From QX 7400"));
+    w.sheet().AddPartNumber("05"); // reported by the instrument: kept through undo
+    w.mirror();
     const pp::Sheet uploaded = w.sheet();
 
     // Each change is one step, named after what changed.
@@ -139,6 +142,14 @@ void TestEditor::undoAndRedoEachKindOfStep() {
     });
     step(QStringLiteral("Set Time"), [&] { f.click("cmdTime"); });
     step(QStringLiteral("Leak Limit"), [&] { type(f, "txtLeakLimit", QStringLiteral("3.5")); });
+    step(QStringLiteral("Select Part"), [&] { // not keeping the values empties them
+        f.answers.push_back(pp::Answer::No);
+        auto* parts = f.find<QComboBox>("cmbParts");
+        parts->setFocus();
+        QTest::keyClick(parts, Qt::Key_Down);
+        QCOMPARE(parts->currentText(), QStringLiteral("05"));
+        QVERIFY(w.sheet().text(pp::Part::CustCode).empty());
+    });
     const pp::Sheet edited = w.sheet();
 
     // Ctrl+Z, also from inside a text box, takes the steps back one by one.
@@ -153,9 +164,10 @@ void TestEditor::undoAndRedoEachKindOfStep() {
     QTest::keySequence(&w, QKeySequence::Undo);
     QTest::keySequence(&w, QKeySequence::Undo);
     // Commands, generation and selection as at start; the part numbers listed stay.
-    QCOMPARE(w.sheet().partNumbers(), std::vector<std::string>{"02"});
+    QCOMPARE(w.sheet().partNumbers(), (std::vector<std::string>{"02", "05"}));
     pp::Sheet back = w.sheet();
     back.RemovePartNumber("02");
+    back.RemovePartNumber("05");
     QVERIFY(back == start);
     QVERIFY(!f.tabs()->isTabEnabled(1));
     QVERIFY(!f.action("mnuUndo")->isEnabled());
@@ -171,8 +183,8 @@ void TestEditor::undoAndRedoEachKindOfStep() {
     w.sheet().AddPartNumber("07");
     w.mirror();
     QTest::keySequence(&w, QKeySequence::Undo);
-    QCOMPARE(w.sheet().partNumbers(), (std::vector<std::string>{"02", "07"}));
-    QCOMPARE(f.find<QComboBox>("cmbParts")->count(), 2);
+    QCOMPARE(w.sheet().partNumbers(), (std::vector<std::string>{"02", "05", "07"}));
+    QCOMPARE(f.find<QComboBox>("cmbParts")->count(), 3);
     QTest::keySequence(&w, QKeySequence::Redo);
 
     // While an exchange runs, undo waits.
@@ -322,6 +334,26 @@ void TestEditor::questionBeforeValuesAreLost() {
     }
 }
 
+// A part upload replaces only the part values: edited system values are still unsaved, and
+// Exit still asks.
+void TestEditor::systemEditsOutliveAPartUpload() {
+    SimulatorOnComm sim;
+    QVERIFY(sim.started);
+    Fixture f;
+    MainWindow& w = *f.window;
+    w.show();
+    upload(f, 2);
+    f.find<QScrollBar>("scrNumLeakRdgs")->triggerAction(QAbstractSlider::SliderPageStepAdd);
+    f.click("cmdPartUpload");
+    QTRY_COMPARE(f.status(), QStringLiteral("SUCCESS"));
+    QVERIFY(f.messages.empty()); // the part values were not edited: nothing to ask
+    QVERIFY(w.isWindowModified());
+    f.answers.push_back(pp::Answer::Cancel);
+    w.close();
+    QCOMPARE(f.messageTexts(), QStringList{SaveQuestion});
+    QVERIFY(w.isVisible());
+}
+
 void TestEditor::marksFollowUploadEditDownloadAndOpen() {
     SimulatorOnComm sim;
     QVERIFY(sim.started);
@@ -379,11 +411,11 @@ void TestEditor::typedValues_data() {
     QTest::addColumn<int>("position");    // of the slider
     QTest::addColumn<QString>("shown");   // empty: refused, the old text stays
     QTest::addColumn<QString>("message"); // the refusal
-    // The file's counts: one flow and one pressure decimal.
+    QTest::addColumn<QString>("decimals"); // pressure and flow decimal counts of the file
     const struct {
         const char *name, *box, *timeBase, *typed;
         int position;
-        const char *shown, *message;
+        const char *shown, *message, *decimals = "11";
     } rows[] = {
         {"flow, a tie rounds to even", "txtLeakLimit", "", "12.25", 122, "12.2", ""},
         {"pressure", "txtFFPres", "", "45.6", 456, "45.6", ""},
@@ -397,10 +429,13 @@ void TestEditor::typedValues_data() {
         {"below the time base's minimum", "txtBlkTime", "optTBFast", "0.5", 0, "",
          "Block Test Time: 0.8 to 99.9"},
         {"not a number", "txtFFPres", "", "4x", 0, "", "Fast Fill Pressure: 0 to 99.9"},
+        // Each kind scales by its own count.
+        {"flow, two decimals beside none", "txtLeakLimit", "", "1.234", 123, "1.23", "", "02"},
+        {"pressure, no decimals beside two", "txtFFPres", "", "45.6", 46, "46", "", "02"},
     };
     for (const auto& r : rows)
         QTest::newRow(r.name) << r.box << r.timeBase << r.typed << r.position << r.shown
-                              << r.message;
+                              << r.message << r.decimals;
 }
 
 void TestEditor::typedValues() {
@@ -410,7 +445,14 @@ void TestEditor::typedValues() {
     QFETCH(int, position);
     QFETCH(QString, shown);
     QFETCH(QString, message);
+    QFETCH(QString, decimals);
     pp::sim::Instrument sim;
+    QVERIFY(sim.setSystemFlag(9, decimals[0].toLatin1()));  // pressure
+    QVERIFY(sim.setSystemFlag(10, decimals[1].toLatin1())); // flow
+    if (decimals != QLatin1String("11")) // values that fit any count
+        for (const pp::PartRow& r : pp::partCatalogue())
+            if (r.kind == pp::PartKind::Flow || r.kind == pp::PartKind::Pressure)
+                QVERIFY(sim.setPartField(2, r.uploadField, "1"));
     QTemporaryDir dir;
     const QString file = writeInstrumentFile(dir, "a.QX", sim, 2);
     Fixture f;
@@ -429,7 +471,7 @@ void TestEditor::typedValues() {
         QVERIFY(f.window->sheet() == before);
         return;
     }
-    QVERIFY(f.messages.empty());
+    QVERIFY2(f.messages.empty(), qPrintable(f.messageTexts().join('|')));
     // The slider went where the value stands, and the slider's rule wrote the text.
     QCOMPARE(f.text(name.constData()), shown);
     auto* bar = f.find<QScrollBar>(QStringLiteral("scr") + box.mid(3));
@@ -501,6 +543,15 @@ void TestEditor::recentFilesAndFilesFromOutside() {
     QVERIFY(started.window->openPath(a));
     QCOMPARE(started.path(), a);
     QCOMPARE(started.text("txtCustCode"), qs(instrumentSheet(sim, 2)->text(pp::Part::CustCode)));
+
+    // Nine files opened: the eight newest are kept, the first is the one let go.
+    QStringList nine;
+    for (int i = 1; i <= 9; ++i) {
+        nine.prepend(dir.filePath(QStringLiteral("n%1.QX").arg(i)));
+        QVERIFY(QFile::copy(a, nine.front()));
+        QVERIFY(w.openPath(nine.front()));
+    }
+    QCOMPARE(w.recentFiles().files(), nine.mid(0, 8));
 
     f.action("mnuRecentClear")->trigger();
     QVERIFY(w.recentFiles().files().isEmpty());

@@ -16,6 +16,14 @@ void addIfDifferent(std::vector<Difference>& out, CompareGroup group, std::strin
         out.push_back({group, std::string(caption), a, b, index});
 }
 
+// "5" typed into the selector and "05" from a file or an entry are one part number: the frame
+// carries both as 05.
+std::string partNumberKey(const std::string& text) {
+    if (text.size() == 1 && text[0] >= '0' && text[0] <= '9')
+        return "0" + text;
+    return text;
+}
+
 } // namespace
 
 std::vector<Difference> compareSheets(const Sheet& a, const Sheet& b) {
@@ -27,8 +35,9 @@ std::vector<Difference> compareSheets(const Sheet& a, const Sheet& b) {
         addIfDifferent(out, CompareGroup::System, r.caption, a.text(r.id), b.text(r.id),
                        static_cast<int>(r.id));
     }
-    addIfDifferent(out, CompareGroup::Part, PartNumberCaption, a.partSelection(), b.partSelection(),
-                   -1);
+    if (partNumberKey(a.partSelection()) != partNumberKey(b.partSelection()))
+        out.push_back({CompareGroup::Part, std::string(PartNumberCaption), a.partSelection(),
+                       b.partSelection(), -1});
     for (const PartRow& r : partCatalogue()) {
         if (r.v73Only && !v73)
             continue;
