@@ -209,9 +209,6 @@ void TestCompareWindow::compareWithAFile() {
     MainWindow& w = *f.window;
     QAction* compare = f.find<QAction>(QStringLiteral("mnuCompareFile"));
     QVERIFY(compare);
-    QCOMPARE(compare->text(), QStringLiteral("Compare With File..."));
-    QCOMPARE(f.find<QAction>(QStringLiteral("mnuBackup"))->text(),
-             QStringLiteral("Back Up All Parts..."));
     QVERIFY(!compare->isEnabled());
 
     f.click("cmdSDUpload");
@@ -379,7 +376,6 @@ void TestCompareWindow::historyRestoresEarlierValues() {
     QMenu* file = f.find<QMenu>(QStringLiteral("mnuFile"));
     emit file->aboutToShow();
     QAction* compareLast = history->compareLastUploadAction();
-    QCOMPARE(compareLast->text(), QStringLiteral("Compare With Last Upload"));
     compareLast->trigger();
     QString column;
     QCOMPARE(takeDialog(w, &column), changed);
@@ -390,7 +386,6 @@ void TestCompareWindow::historyRestoresEarlierValues() {
                               10000);
 
     QAction* open = f.find<QAction>(QStringLiteral("mnuHistory"));
-    QCOMPARE(open->text(), QStringLiteral("History..."));
     QVERIFY(file->actions().contains(open));
     QVERIFY(f.find<QToolBar>(QStringLiteral("Toolbar1"))->actions().contains(open));
     open->trigger();

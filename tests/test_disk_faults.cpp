@@ -21,9 +21,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -361,8 +361,8 @@ private slots:
                             0) == 0);
         putFile(dir.filePath(".part03.QX.~ppzzzzzz"), ""); // a write under way
         putFile(dir.filePath("notes.QX.~pp.txt"), "mine");
-        QVERIFY(::utimensat(AT_FDCWD, dir.filePath("notes.QX.~pp.txt").toLocal8Bit(), hourAgo,
-                            0) == 0);
+        QVERIFY(::utimensat(AT_FDCWD, dir.filePath("notes.QX.~pp.txt").toLocal8Bit(), hourAgo, 0) ==
+                0);
 
         FakeWindow window;
         QVERIFY(WriteParamFile(uploadedSheet(Generation::V73), near, window));

@@ -31,20 +31,25 @@ private slots:
     }
 
     void commandFrames() {
-        QCOMPARE(systemUploadFrame(), std::string("\x02" "2\x03"));
-        QCOMPARE(partUploadFrame("05"), std::string("\x02" "305\x03"));
-        QCOMPARE(readModeFrame(), std::string("\x02" "8\x03"));
-        QCOMPARE(setModeFrame('?'), std::string("\x02" "9?\x03"));
-        QCOMPARE(partListFrame(), std::string("\x02" "A\x03"));
+        QCOMPARE(systemUploadFrame(), std::string("\x02"
+                                                  "2\x03"));
+        QCOMPARE(partUploadFrame("05"), std::string("\x02"
+                                                    "305\x03"));
+        QCOMPARE(readModeFrame(), std::string("\x02"
+                                              "8\x03"));
+        QCOMPARE(setModeFrame('?'), std::string("\x02"
+                                                "9?\x03"));
+        QCOMPARE(partListFrame(), std::string("\x02"
+                                              "A\x03"));
     }
 
     void downloadFieldFrames() {
-        QCOMPARE(downloadFieldFrame('4', "25", "", 3), std::string("\x02" "4000025030447\x03"));
+        QCOMPARE(downloadFieldFrame('4', "25", "", 3), std::string("\x02"
+                                                                   "4000025030447\x03"));
         std::string f = downloadFieldFrame('5', "12.5", "5", 12);
         QCOMPARE(f.size(), size_t(17));
         std::string content = "50012.50512";
-        QCOMPARE(f, "\x02" + content + ZeroPad(std::to_string(FrameChecksum(content)), 4) +
-                        "\x03");
+        QCOMPARE(f, "\x02" + content + ZeroPad(std::to_string(FrameChecksum(content)), 4) + "\x03");
         QCOMPARE(downloadFieldFrame('4', "", "", 19).substr(1, 9), std::string("400000019"));
         QCOMPARE(downloadFieldFrame('5', "-12", "07", 27).substr(1, 11),
                  std::string("5-000120727"));

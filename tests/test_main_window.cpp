@@ -2,7 +2,6 @@
 #include "sheet/catalogue.h"
 #include "sheet/sheet.h"
 #include "sim/instrument.h"
-#include "ui/about_box.h"
 #include "ui/main_window.h"
 #include "ui/mode_window.h"
 #include "ui/port_dialog.h"
@@ -68,7 +67,6 @@ private slots:
     void portDialog_data();
     void portDialog();
     void portDialogShowsDevices();
-    void aboutBox();
     void shutDownSavesSettingsThenClosesThePort();
     void endToEndAgainstTheSimulator();
     void modeWindowAgainstTheSimulator();
@@ -87,59 +85,19 @@ void TestMainWindow::startState() {
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
 
-    QCOMPARE(w.windowTitle().remove(QStringLiteral("[*]")),
-             QStringLiteral("QX7400 Parameter Upload/Download"));
     QCOMPARE(w.size(), QSize(877, 710));
-    QVERIFY(!w.windowIcon().isNull());
-
-    QTabWidget* tabs = f.tabs();
-    QVERIFY(tabs);
-    QCOMPARE(tabs->count(), 2);
-    QCOMPARE(tabs->tabText(0), QStringLiteral("System Parameters"));
-    QCOMPARE(tabs->tabText(1), QStringLiteral("Part Parameters"));
-    QVERIFY(tabs->isTabEnabled(0));
-    QVERIFY(!tabs->isTabEnabled(1));
-
+    QVERIFY(f.tabs()->isTabEnabled(0));
+    QVERIFY(!f.tabs()->isTabEnabled(1));
     QVERIFY(f.find<QPushButton>("cmdSDUpload")->isEnabled());
     QVERIFY(!f.find<QPushButton>("cmdSDDnLoad")->isEnabled());
     QVERIFY(!f.find<QPushButton>("cmdPartUpload")->isEnabled());
     QVERIFY(!f.find<QPushButton>("cmdPartDnload")->isEnabled());
-
-    // Menus: names, captions, start state.
-    const struct {
-        const char* name;
-        const char* caption;
-        bool enabled;
-    } entries[] = {
-        {"mnuOpen", "Open...", true},       {"mnuSave", "Save", false},
-        {"mnuSaveAs", "Save As...", false}, {"mnuPrint", "Print", false},
-        {"mnuExit", "Exit", true},          {"mnuComm", "Comm...", true},
-        {"mnuQX7400", "QX7400...", true},   {"mnuAbout", "About...", true},
-    };
-    for (const auto& e : entries) {
-        QAction* a = f.action(e.name);
-        QVERIFY2(a, e.name);
-        QCOMPARE(a->text().remove('&'), QString::fromLatin1(e.caption));
-        QCOMPARE(a->isEnabled(), e.enabled);
-    }
-    QCOMPARE(f.find<QMenu>("mnuFile")->title().remove('&'), QStringLiteral("File"));
-    QCOMPARE(f.find<QMenu>("mnuSetup")->title().remove('&'), QStringLiteral("SetUp"));
-
-    // Toolbar: four keyed buttons in order, with tooltips and images.
-    auto* toolbar = f.find<QToolBar>("Toolbar1");
-    QVERIFY(toolbar);
-    const QList<QAction*> buttons = toolbar->actions();
-    QCOMPARE(buttons.size(), 4);
-    const char* keys[] = {"open", "save", "print", "mode"};
-    const char* tips[] = {"Open Parameter File", "Save Parameters", "Print Report",
-                          "QX7400 Mode and Part Numbers"};
-    const bool enabled[] = {true, false, false, true};
-    for (int i = 0; i < 4; ++i) {
-        QCOMPARE(buttons[i]->data().toString(), QString::fromLatin1(keys[i]));
-        QCOMPARE(buttons[i]->toolTip(), QString::fromLatin1(tips[i]));
-        QVERIFY(!buttons[i]->icon().isNull());
-        QCOMPARE(buttons[i]->isEnabled(), enabled[i]);
-    }
+    // Only what has something to work on is offered.
+    for (const char* name : {"mnuSave", "mnuSaveAs", "mnuPrint", "Toolbar1_save", "Toolbar1_print"})
+        QVERIFY2(!f.action(name)->isEnabled(), name);
+    for (const char* name : {"mnuOpen", "mnuExit", "mnuComm", "mnuQX7400", "mnuAbout",
+                             "Toolbar1_open", "Toolbar1_mode"})
+        QVERIFY2(f.action(name)->isEnabled(), name);
 
     // Status bar: three empty panels; 2 is a sixth of the width, 3 and the port beside it half:
     // the messages keep the rest, room for "System Download successfully completed".
@@ -228,19 +186,14 @@ void TestMainWindow::systemControls() {
 
     if (r.kind == pp::SysKind::OptionInfo) {
         auto* options = f.find<QGroupBox>(qs(pp::OptionsFrameCaption));
-        QVERIFY(options);
-        QCOMPARE(options->title(), QStringLiteral("Options"));
-        QVERIFY(options->isAncestorOf(text));
-        auto* label = f.find<QLabel>(QStringLiteral("lbl") + qs(r.stem));
-        QVERIFY(label);
-        QCOMPARE(label->text(), qs(r.caption));
+        QVERIFY(options && options->isAncestorOf(text));
+        QVERIFY(f.find<QLabel>(QStringLiteral("lbl") + qs(r.stem)));
         return;
     }
 
     const QString frameName = r.frame.empty() ? QStringLiteral("frm") + qs(r.stem) : qs(r.frame);
     auto* frame = f.find<QGroupBox>(frameName);
     QVERIFY2(frame, qPrintable(frameName));
-    QCOMPARE(frame->title(), qs(r.caption));
     QVERIFY(frame->isAncestorOf(text));
     QVERIFY(f.window->view().systemPage()->isAncestorOf(frame));
 
@@ -259,16 +212,13 @@ void TestMainWindow::systemControls() {
         for (size_t i = 0; i < 2; ++i) {
             auto* option = f.find<QRadioButton>(qs(r.options[i]));
             QVERIFY2(option, r.options[i].data());
-            QCOMPARE(option->text(), qs(r.states[i]));
             QVERIFY(!option->isChecked());
             QVERIFY(frame->isAncestorOf(option));
         }
     }
     if (r.kind == pp::SysKind::Clock) {
         auto* button = f.find<QPushButton>(QStringLiteral("cmdTime"));
-        QVERIFY(button);
-        QCOMPARE(button->text(), QStringLiteral("Set Time"));
-        QVERIFY(frame->isAncestorOf(button));
+        QVERIFY(button && frame->isAncestorOf(button));
     }
 }
 
@@ -286,7 +236,6 @@ void TestMainWindow::partControls() {
     const QString frameName = r.frame.empty() ? QStringLiteral("frm") + qs(r.stem) : qs(r.frame);
     auto* frame = f.find<QGroupBox>(frameName);
     QVERIFY2(frame, qPrintable(frameName));
-    QCOMPARE(frame->title(), qs(r.caption));
     QVERIFY(f.window->view().partPage()->isAncestorOf(frame));
 
     auto* text = f.find<QLineEdit>(qs(r.textBox));
@@ -310,24 +259,13 @@ void TestMainWindow::partControls() {
         ++options;
         auto* option = f.find<QRadioButton>(qs(r.options[i]));
         QVERIFY2(option, r.options[i].data());
-        QCOMPARE(option->text(), qs(r.states[i]));
         QVERIFY(frame->isAncestorOf(option));
     }
     if (r.id == pp::Part::ZeroSel)
         QCOMPARE(options, 3);
     if (r.id == pp::Part::CustCode) {
-        auto* range = f.find<QLabel>(QStringLiteral("lblCustCodeRange"));
-        QVERIFY(range);
-        QCOMPARE(range->text(), QStringLiteral("Range: 0 to 999999"));
+        QVERIFY(f.find<QLabel>(QStringLiteral("lblCustCodeRange")));
     }
-
-    // The page's own controls.
-    QCOMPARE(f.find<QLabel>("Label2")->text(), QStringLiteral("Select Part"));
-    QVERIFY(f.find<QComboBox>("cmbParts"));
-    for (const char* name : {"cmdSDUpload", "cmdPartUpload"})
-        QCOMPARE(f.find<QPushButton>(name)->text(), QStringLiteral("Upload From QX 7400"));
-    for (const char* name : {"cmdSDDnLoad", "cmdPartDnload"})
-        QCOMPARE(f.find<QPushButton>(name)->text(), QStringLiteral("Download To QX 7400"));
 }
 
 void TestMainWindow::slidersRunTheirRuleWhenAStepOrDragEnds() {
@@ -589,14 +527,9 @@ void TestMainWindow::modeWindowPartList() {
 
     // Created on first use: the boxes show what the selector holds.
     pp::ui::ModeWindow* mode = f.window->modeWindow();
-    QCOMPARE(mode->windowTitle(), QStringLiteral("QX7400 "));
-    QCOMPARE(f.find<QGroupBox>("Frame2")->title(),
-             QStringLiteral("Coinfigure Part Numbers for QX7400"));
-    QCOMPARE(f.find<QGroupBox>("Frame1")->title(), QStringLiteral("QX7400 Operating Mode"));
     for (int i = 0; i < 32; ++i) {
         auto* box = f.find<QCheckBox>(QStringLiteral("Check1_%1").arg(i));
         QVERIFY(box);
-        QCOMPARE(box->text(), QStringLiteral("Part #%1").arg(i + 1));
         QCOMPARE(box->isChecked(), i == 2 || i == 6);
     }
 
@@ -657,13 +590,6 @@ void TestMainWindow::modeWindowModeReport() {
     mode->ProcessModeData("821");
     QCOMPARE(current->text(), QStringLiteral("RUN"));
     QCOMPARE(f.messages.size(), size_t(2));
-
-    for (const char* name : {"cmdQuery", "cmdClose", "cmdReqMode", "cmdSetMode"})
-        QVERIFY2(f.find<QPushButton>(name), name);
-    QCOMPARE(f.find<QPushButton>("cmdQuery")->text(), QStringLiteral("Query QX7400"));
-    QCOMPARE(f.find<QPushButton>("cmdClose")->text(), QStringLiteral("CLOSE"));
-    QCOMPARE(f.find<QPushButton>("cmdReqMode")->text(), QStringLiteral("Get Current Mode"));
-    QCOMPARE(f.find<QPushButton>("cmdSetMode")->text(), QStringLiteral("Change Mode"));
 }
 
 void TestMainWindow::modeWindowTitleBarCloseDestroys() {
@@ -725,12 +651,6 @@ void TestMainWindow::portDialog() {
     QFETCH(int, result);
     int port = stored;
     pp::ui::PortDialog dialog([&port] { return port; }, [&port](int n) { port = n; });
-    QCOMPARE(dialog.windowTitle(), QStringLiteral("Select Comm Port"));
-    for (int n = 1; n <= 5; ++n) {
-        auto* option = dialog.findChild<QRadioButton*>(QStringLiteral("optComm%1").arg(n));
-        QVERIFY(option);
-        QCOMPARE(option->text(), QStringLiteral("COMM %1").arg(n));
-    }
     dialog.show();
     QVERIFY(dialog.findChild<QRadioButton*>(preselected)->isChecked());
     if (!choose.isEmpty())
@@ -753,26 +673,6 @@ void TestMainWindow::portDialogShowsDevices() {
     QCOMPARE(dialog.findChild<QLabel*>(QStringLiteral("lblDevice3"))->text(),
              pp::ui::devicePathForPort(3));
     qputenv("PARAMPORTER_COMM2", "/nonexistent/paramporter-test-2");
-}
-
-void TestMainWindow::aboutBox() {
-    QPointer<pp::ui::AboutBox> about = new pp::ui::AboutBox;
-    QCOMPARE(about->objectName(), QStringLiteral("frmAbout"));
-    QCOMPARE(about->windowTitle(), QStringLiteral("About ParamPorter"));
-    QCOMPARE(about->findChild<QLabel*>(QStringLiteral("lblTitle"))->text(),
-             QStringLiteral("ParamPorter"));
-    QCOMPARE(about->findChild<QLabel*>(QStringLiteral("lblVersion"))->text(),
-             QStringLiteral("Version 2.0.0"));
-    QCOMPARE(about->findChild<QLabel*>(QStringLiteral("lblDescription"))->text(),
-             QStringLiteral("Version 2.0.0 adds support for new parameters added in QX7400 V7.3  "
-                            "for the Initial Flow Check option."));
-    QVERIFY(!about->findChild<QLabel*>(QStringLiteral("picIcon"))->pixmap().isNull());
-    QVERIFY(about->findChild<QFrame*>(QStringLiteral("Line1")));
-    auto* ok = about->findChild<QPushButton*>(QStringLiteral("cmdOK"));
-    QCOMPARE(ok->text(), QStringLiteral("OK"));
-    about->show();
-    ok->click();
-    QTRY_VERIFY(about.isNull());
 }
 
 void TestMainWindow::shutDownSavesSettingsThenClosesThePort() {
