@@ -10,9 +10,9 @@
 #include "files/file_commands.h"
 #include "files/param_file.h"
 #include "link/frames.h"
+#include "qt/session_driver.h"
 #include "sim/instrument.h"
 #include "support/fakes.h"
-#include "ui/session_driver.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -67,7 +67,7 @@ struct Soak {
         std::optional<Outcome> outcome;
         QEventLoop loop;
         auto c =
-            QObject::connect(&driver, &ui::SessionDriver::exchangeEnded, &loop, [&](Outcome o) {
+            QObject::connect(&driver, &qt::SessionDriver::exchangeEnded, &loop, [&](Outcome o) {
                 outcome = o;
                 loop.quit();
             });
@@ -342,7 +342,7 @@ struct Soak {
     sim::Instrument instrument;
     Sheet sheet;
     FakeWindow window;
-    ui::SessionDriver driver;
+    qt::SessionDriver driver;
     std::mt19937 random;
     double faultRate;
 

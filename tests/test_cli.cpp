@@ -7,15 +7,15 @@
 #include "history/store.h"
 #include "link/frames.h"
 #include "link/records.h"
+#include "qt/exchange.h"
+#include "qt/history_tap.h"
+#include "qt/session_driver.h"
 #include "report/report.h"
 #include "sheet/compare.h"
 #include "sim/instrument.h"
 #include "support/fakes.h"
 #include "support/history_support.h"
 #include "support/instrument_files.h"
-#include "ui/exchange.h"
-#include "ui/history_tap.h"
-#include "ui/session_driver.h"
 #include "version.h"
 
 #include <QDir>
@@ -95,9 +95,9 @@ std::vector<std::string> windowDownloadFrames(const QString& file, Generation ge
     Sheet sheet;
     test::FakeWindow window;
     window.yesNoDefault = convert;
-    ui::SessionDriver driver(sheet, window);
+    qt::SessionDriver driver(sheet, window);
     driver.setDeviceOverride(QString::fromStdString(peer.devicePath()));
-    QSignalSpy ended(&driver, &ui::SessionDriver::exchangeEnded);
+    QSignalSpy ended(&driver, &qt::SessionDriver::exchangeEnded);
 
     if (!ReadParamFile(sheet, file.toStdString(), window))
         return {"file refused"};
@@ -1313,16 +1313,16 @@ void TestCli::historyConcurrentBackups() {
     QVERIFY(own.start());
     Sheet sheet;
     test::FakeWindow window;
-    ui::SessionDriver driver(sheet, window);
+    qt::SessionDriver driver(sheet, window);
     driver.setDeviceOverride(QString::fromStdString(own.devicePath()));
-    ui::HistoryTap tap(driver, db.toStdString());
+    qt::HistoryTap tap(driver, db.toStdString());
     std::string lost;
     tap.setReporter([&](const std::string& note) { lost = note; });
     int windowEntries = 0;
-    QObject::connect(&tap, &ui::HistoryTap::recorded, [&] { ++windowEntries; });
+    QObject::connect(&tap, &qt::HistoryTap::recorded, [&] { ++windowEntries; });
     while (backups[0]->state() != QProcess::NotRunning ||
            backups[1]->state() != QProcess::NotRunning)
-        ui::runExchange(driver, [&] { driver.session().cmdSDUpload_Click(); });
+        qt::runExchange(driver, [&] { driver.session().cmdSDUpload_Click(); });
     QCOMPARE(lost, std::string());
     for (auto& p : backups) {
         QCOMPARE(p->exitCode(), ExitOk);

@@ -1,10 +1,10 @@
 // The editor's session with the real QSerialPort against the simulated instrument on a
 // pseudo-terminal: uploads, downloads by hand-shake, and every fault the line can throw.
 #include "link/frames.h"
+#include "qt/session_driver.h"
 #include "sheet/number_text.h"
 #include "sim/instrument.h"
 #include "support/link_rig.h"
-#include "ui/session_driver.h"
 
 #include <QElapsedTimer>
 #include <QSignalSpy>
@@ -131,7 +131,7 @@ private slots:
         rig.instrument.clearLogs();
         QVERIFY(rig.sheet.setSlider(Sys::SysZero, 1500)); // one value the user changed
 
-        QSignalSpy fields(&rig.driver, &ui::SessionDriver::fieldSent);
+        QSignalSpy fields(&rig.driver, &qt::SessionDriver::fieldSent);
         QCOMPARE(rig.downloadSystem(), Outcome::SystemDownloadEnd);
         QCOMPARE(rig.window.status(), std::string(SystemDone));
         QVERIFY(!rig.portOpen());
@@ -317,7 +317,7 @@ private slots:
         rig.instrument.setStopAfterBytes(15);
         // The first bytes stopped the timer; nothing times out while collecting, so the
         // exchange stays open until the next request starter.
-        QSignalSpy ended(&rig.driver, &ui::SessionDriver::exchangeEnded);
+        QSignalSpy ended(&rig.driver, &qt::SessionDriver::exchangeEnded);
         rig.driver.session().cmdSDUpload_Click();
         QTRY_COMPARE(rig.instrument.bytesSent().size(), size_t(15));
         QTRY_COMPARE(rig.driver.session().rxBuffer().size(), size_t(15));

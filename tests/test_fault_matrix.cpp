@@ -13,9 +13,9 @@
 // cleared texts). The instrument must not have taken anything it did not acknowledge.
 #include "link/frames.h"
 #include "link/records.h"
+#include "qt/session_driver.h"
 #include "sim/instrument.h"
 #include "support/link_rig.h"
-#include "ui/session_driver.h"
 
 #include <QElapsedTimer>
 #include <QSignalSpy>

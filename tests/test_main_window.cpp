@@ -1,12 +1,12 @@
 // The main window, its tabs and dialogs, driven through their widgets by objectName.
+#include "qt/session_driver.h"
 #include "sheet/catalogue.h"
 #include "sheet/sheet.h"
 #include "sim/instrument.h"
-#include "ui/main_window.h"
-#include "ui/mode_window.h"
-#include "ui/port_dialog.h"
-#include "ui/session_driver.h"
-#include "ui/sheet_view.h"
+#include "ui/dialogs/mode_window.h"
+#include "ui/dialogs/port_dialog.h"
+#include "ui/main/main_window.h"
+#include "ui/main/sheet_view.h"
 
 #include "support/window_fixture.h"
 
@@ -671,7 +671,7 @@ void TestMainWindow::portDialogShowsDevices() {
     QCOMPARE(dialog.findChild<QLabel*>(QStringLiteral("lblDevice2"))->text(),
              QStringLiteral("/dev/ttyUSB7"));
     QCOMPARE(dialog.findChild<QLabel*>(QStringLiteral("lblDevice3"))->text(),
-             pp::ui::devicePathForPort(3));
+             pp::qt::devicePathForPort(3));
     qputenv("PARAMPORTER_COMM2", "/nonexistent/paramporter-test-2");
 }
 

@@ -7,16 +7,16 @@
 #include "history/formats.h"
 #include "history/recording.h"
 #include "history/store.h"
+#include "qt/history_tap.h"
+#include "qt/plant_settings.h"
 #include "sim/instrument.h"
-#include "ui/backup.h"
-#include "ui/compare_actions.h"
-#include "ui/compare_dialog.h"
-#include "ui/history_actions.h"
-#include "ui/history_dialog.h"
-#include "ui/history_server_dialog.h"
-#include "ui/history_tap.h"
-#include "ui/plant_forwarding.h"
-#include "ui/plant_settings.h"
+#include "ui/compare/backup.h"
+#include "ui/compare/compare_actions.h"
+#include "ui/compare/compare_dialog.h"
+#include "ui/history/history_actions.h"
+#include "ui/history/history_dialog.h"
+#include "ui/history/history_server_dialog.h"
+#include "ui/history/plant_forwarding.h"
 
 #include "support/history_support.h"
 #include "support/plant_support.h"
@@ -122,7 +122,7 @@ private:
 void TestPlant::initTestCase() {
     isolateCommPorts();
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(config_.path())); // the window's settings
-    qunsetenv(ui::HistoryServerVariable);
+    qunsetenv(qt::HistoryServerVariable);
     if (!server_.load())
         QSKIP(qPrintable(server_.skipReason()));
 }
@@ -130,7 +130,7 @@ void TestPlant::initTestCase() {
 void TestPlant::init() {
     tmp_ = std::make_unique<QTemporaryDir>();
     QVERIFY(server_.sql("TRUNCATE paramporter.entry RESTART IDENTITY"));
-    ui::storeHistoryServer({});
+    qt::storeHistoryServer({});
     sim_ = std::make_unique<sim::Instrument>();
     QVERIFY(sim_->start());
     QVERIFY(sim_->setSystemField(7, "4711")); // the serial number
@@ -186,7 +186,7 @@ void TestPlant::forwardsFromTheWindow() {
         d->accept();
         QVERIFY(d->isVisible());
         QVERIFY(!error->isHidden() && !error->text().isEmpty());
-        QCOMPARE(ui::storedHistoryServer(), QString());
+        QCOMPARE(qt::storedHistoryServer(), QString());
     }
     QFile pgpass(tmp_->filePath("pgpass"));
     QVERIFY(pgpass.open(QIODevice::WriteOnly));
@@ -200,7 +200,7 @@ void TestPlant::forwardsFromTheWindow() {
     uri->setText(kept);
     d->accept();
     QVERIFY(!d->isVisible());
-    QCOMPARE(ui::storedHistoryServer(), kept);
+    QCOMPARE(qt::storedHistoryServer(), kept);
     QCOMPARE(forwarding->server(), kept);
 
     f.click("cmdSDUpload");
@@ -228,7 +228,7 @@ void TestPlant::forwardsFromTheWindow() {
 
     // A server that never answers: the window is the user's while it waits, then says why.
     BlackHole hole;
-    ui::storeHistoryServer(QStringLiteral("postgresql://pc@127.0.0.1:%1/plant").arg(hole.port()));
+    qt::storeHistoryServer(QStringLiteral("postgresql://pc@127.0.0.1:%1/plant").arg(hole.port()));
     QTest::mouseClick(dialog->findChild<QRadioButton*>(QStringLiteral("optHistoryThisPc")),
                       Qt::LeftButton);
     QTest::mouseClick(plant, Qt::LeftButton);
@@ -262,7 +262,7 @@ void TestPlant::offlineThenOnline() {
                 server.resume();
         }
     } resume{server_, halted};
-    connect(&history->tap(), &ui::HistoryTap::recorded, this, [&] {
+    connect(&history->tap(), &qt::HistoryTap::recorded, this, [&] {
         if (!halted)
             halted = server_.halt();
     });

@@ -1,6 +1,6 @@
+#include "report/report_painter.h"
 #include "support/print_support.h"
-#include "ui/print_dialog.h"
-#include "ui/report_printer.h"
+#include "ui/dialogs/print_dialog.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -28,7 +28,7 @@ bool printToPdf(const Report& report, const QString& path,
     printer.setOutputFormat(QPrinter::PdfFormat);
     printer.setOutputFileName(path);
     printer.setPageSize(size);
-    return ui::PrintReport(report, printer);
+    return PrintReport(report, printer);
 }
 
 // Every printed line, in order, and nothing else.

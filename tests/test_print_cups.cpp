@@ -1,7 +1,7 @@
 // Printing through a real print system: a private CUPS scheduler with two cups-pdf queues.
 // Where CUPS or cups-pdf cannot run here the tests are skipped with the reason.
 #include "support/print_support.h"
-#include "ui/print_dialog.h"
+#include "ui/dialogs/print_dialog.h"
 
 #include <QComboBox>
 #include <QDir>

@@ -1,9 +1,9 @@
 // The Qt adapters over a real pseudo-terminal whose other end the test plays by hand:
 // bytes both ways, the time-out on the event loop, a port that goes away, open failures.
 #include "link/frames.h"
+#include "qt/session_driver.h"
 #include "support/fakes.h"
 #include "support/pty.h"
-#include "ui/session_driver.h"
 
 #include <QSignalSpy>
 #include <QtTest>
@@ -58,16 +58,16 @@ private slots:
 
 void TestSessionDriver::devicePaths() {
     qunsetenv("PARAMPORTER_COMM3");
-    QCOMPARE(ui::devicePathForPort(1), QString("/dev/ttyS0"));
-    QCOMPARE(ui::devicePathForPort(3), QString("/dev/ttyS2"));
+    QCOMPARE(qt::devicePathForPort(1), QString("/dev/ttyS0"));
+    QCOMPARE(qt::devicePathForPort(3), QString("/dev/ttyS2"));
     qputenv("PARAMPORTER_COMM3", "/dev/ttyUSB0");
-    QCOMPARE(ui::devicePathForPort(3), QString("/dev/ttyUSB0"));
-    QCOMPARE(ui::devicePathForPort(2), QString("/dev/ttyS1"));
+    QCOMPARE(qt::devicePathForPort(3), QString("/dev/ttyUSB0"));
+    QCOMPARE(qt::devicePathForPort(2), QString("/dev/ttyS1"));
     qunsetenv("PARAMPORTER_COMM3");
 
     Sheet sheet;
     FakeWindow window;
-    ui::SessionDriver driver(sheet, window);
+    qt::SessionDriver driver(sheet, window);
     driver.session().setCommPortNumber(2);
     driver.setDeviceOverride("/dev/pts/99");
     QCOMPARE(driver.devicePath(), QString("/dev/pts/99"));
@@ -82,11 +82,11 @@ void TestSessionDriver::modeRequestRoundTrip() {
     Sheet sheet;
     FakeWindow window;
     Listener listener;
-    ui::SessionDriver driver(sheet, window);
+    qt::SessionDriver driver(sheet, window);
     driver.session().setModeListener(&listener);
     driver.setDeviceOverride(peer.path());
-    QSignalSpy ended(&driver, &ui::SessionDriver::exchangeEnded);
-    QSignalSpy changed(&driver, &ui::SessionDriver::changed);
+    QSignalSpy ended(&driver, &qt::SessionDriver::exchangeEnded);
+    QSignalSpy changed(&driver, &qt::SessionDriver::changed);
 
     QVERIFY(driver.session().requestMode());
     QCOMPARE(peer.receive(3), readModeFrame());
@@ -109,10 +109,10 @@ void TestSessionDriver::downloadFieldsGoOutOnePerAck() {
     Sheet sheet;
     sheet.SetFirmwareGeneration(Generation::V70);
     FakeWindow window;
-    ui::SessionDriver driver(sheet, window);
+    qt::SessionDriver driver(sheet, window);
     driver.setDeviceOverride(peer.path());
-    QSignalSpy ended(&driver, &ui::SessionDriver::exchangeEnded);
-    QSignalSpy sent(&driver, &ui::SessionDriver::fieldSent);
+    QSignalSpy ended(&driver, &qt::SessionDriver::exchangeEnded);
+    QSignalSpy sent(&driver, &qt::SessionDriver::fieldSent);
 
     driver.session().cmdSDDnLoad_Click();
     for (int i = 0; i <= sheet.lastSysIndex(); ++i) {
@@ -136,9 +136,9 @@ void TestSessionDriver::silenceEndsInTheTimeout() {
     QVERIFY(peer.ok());
     Sheet sheet;
     FakeWindow window;
-    ui::SessionDriver driver(sheet, window);
+    qt::SessionDriver driver(sheet, window);
     driver.setDeviceOverride(peer.path());
-    QSignalSpy ended(&driver, &ui::SessionDriver::exchangeEnded);
+    QSignalSpy ended(&driver, &qt::SessionDriver::exchangeEnded);
 
     driver.session().cmdSDUpload_Click();
     QCOMPARE(peer.receive(3), systemUploadFrame());
@@ -153,9 +153,9 @@ void TestSessionDriver::lostPortIsReportedOnce() {
     QVERIFY(peer->ok());
     Sheet sheet;
     FakeWindow window;
-    ui::SessionDriver driver(sheet, window);
+    qt::SessionDriver driver(sheet, window);
     driver.setDeviceOverride(peer->path());
-    QSignalSpy ended(&driver, &ui::SessionDriver::exchangeEnded);
+    QSignalSpy ended(&driver, &qt::SessionDriver::exchangeEnded);
 
     driver.session().cmdSDUpload_Click();
     QCOMPARE(peer->receive(3), systemUploadFrame());
@@ -177,9 +177,9 @@ void TestSessionDriver::lostPortIsReportedOnce() {
 void TestSessionDriver::openFailureShowsTheReason() {
     Sheet sheet;
     FakeWindow window;
-    ui::SessionDriver driver(sheet, window);
+    qt::SessionDriver driver(sheet, window);
     driver.setDeviceOverride("/nonexistent/tty");
-    QSignalSpy ended(&driver, &ui::SessionDriver::exchangeEnded);
+    QSignalSpy ended(&driver, &qt::SessionDriver::exchangeEnded);
 
     driver.session().cmdSDUpload_Click();
     QCOMPARE(window.messageTexts(),

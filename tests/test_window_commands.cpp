@@ -3,13 +3,13 @@
 #include "support/print_support.h"
 
 #include "files/param_file.h"
+#include "qt/session_driver.h"
 #include "sheet/catalogue.h"
 #include "sheet/sheet.h"
 #include "sim/instrument.h"
-#include "ui/main_window.h"
-#include "ui/port_dialog.h"
-#include "ui/print_dialog.h"
-#include "ui/session_driver.h"
+#include "ui/dialogs/port_dialog.h"
+#include "ui/dialogs/print_dialog.h"
+#include "ui/main/main_window.h"
 
 #include "support/window_fixture.h"
 
@@ -296,7 +296,7 @@ void TestWindowCommands::progressBarDuringADownload() {
         bool busy;
     };
     std::vector<Seen> seen;
-    connect(&w.driver(), &pp::ui::SessionDriver::fieldSent, this, [&](int, int) {
+    connect(&w.driver(), &pp::qt::SessionDriver::fieldSent, this, [&](int, int) {
         seen.push_back({bar->isVisible(), bar->value(), bar->maximum(), cursorBusy()});
     });
     w.show();
@@ -479,7 +479,7 @@ void TestWindowCommands::printAllParts() {
         auto* combo = dialog->findChild<QComboBox*>(QStringLiteral("Combo1"));
         combo->setCurrentIndex(combo->findText(pp::ui::FormPrinter::pdfEntry()));
         dialog->findChild<QRadioButton*>(QStringLiteral("optAllParts"))->click();
-        connect(&w.driver(), &pp::ui::SessionDriver::exchangeEnded, dialog,
+        connect(&w.driver(), &pp::qt::SessionDriver::exchangeEnded, dialog,
                 [&] { progressMax = w.transferProgress()->maximum(); });
         dialog->findChild<QPushButton*>(QStringLiteral("cmdPrint"))->click();
     });

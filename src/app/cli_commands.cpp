@@ -6,21 +6,21 @@
 #include "link/frames.h"
 #include "link/session.h"
 #include "link/status_texts.h"
+#include "qt/exchange.h"
+#include "qt/history_tap.h"
+#include "qt/part_sweep.h"
+#include "qt/qt_serial_port.h"
+#include "qt/session_driver.h"
 #include "report/report.h"
+#include "report/report_painter.h"
 #include "sheet/compare.h"
 #include "sheet/sheet.h"
-#include "ui/exchange.h"
-#include "ui/history_tap.h"
-#include "ui/part_sweep.h"
-#include "ui/qt_serial_port.h"
-#include "ui/report_printer.h"
-#include "ui/session_driver.h"
 #include "version.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
-#include <QPrinter>
+#include <QPdfWriter>
 #include <QTemporaryFile>
 
 #include <filesystem>
@@ -127,9 +127,9 @@ public:
         driver_.session().setModeListener(&answers_);
         window_.convert = o_.convert;
         if (const std::string path = historyPath(o_, c_); !path.empty()) {
-            history_ = std::make_unique<pp::ui::HistoryTap>(driver_, path);
+            history_ = std::make_unique<pp::qt::HistoryTap>(driver_, path);
             history_->setReporter([this](const std::string& note) { historyNote_ = note; });
-            QObject::connect(history_.get(), &pp::ui::HistoryTap::recorded,
+            QObject::connect(history_.get(), &pp::qt::HistoryTap::recorded,
                              [this] { ++recorded_; });
         }
     }
@@ -177,7 +177,7 @@ private:
         }
         const int n = o_.portNumber != 0 ? o_.portNumber : pp::LoadAppSettings(c_.settings, *c_.fs);
         driver_.session().setCommPortNumber(n);
-        driver_.setDeviceOverride(pp::ui::devicePathForPort(n));
+        driver_.setDeviceOverride(pp::qt::devicePathForPort(n));
     }
 
     // Starts one exchange and waits on the event loop until the session ends it. True when
@@ -189,12 +189,12 @@ private:
         if (c_.progress)
             c_.err << label << "..." << std::flush;
         const auto fieldConn =
-            QObject::connect(&driver_, &pp::ui::SessionDriver::fieldSent, [&](int index, int last) {
+            QObject::connect(&driver_, &pp::qt::SessionDriver::fieldSent, [&](int index, int last) {
                 if (c_.progress)
                     c_.err << '\r' << label << ": field " << index + 1 << " of " << last + 1
                            << std::flush;
             });
-        std::optional<pp::Outcome> ended = pp::ui::runExchange(driver_, start);
+        std::optional<pp::Outcome> ended = pp::qt::runExchange(driver_, start);
         QObject::disconnect(fieldConn);
         if (!ended) {
             // The loop was left from outside (the application is quitting); the port is given up.
@@ -430,8 +430,8 @@ private:
         }
 
         // Every exchange first: a failure half-way leaves no files behind.
-        pp::ui::SweepOptions sweep;
-        sweep.stop = pp::ui::SweepStop::FirstFailure;
+        pp::qt::SweepOptions sweep;
+        sweep.stop = pp::qt::SweepStop::FirstFailure;
         sweep.progress = [this](size_t, size_t, const std::string& pn) {
             window_.clear();
             if (c_.progress)
@@ -440,8 +440,8 @@ private:
         };
         sweep.read = [this](const std::string&, const pp::Sheet&) { printHistoryNote(); };
         const pp::Sheet instrument = sheet_;
-        const pp::ui::SweepResult swept =
-            pp::ui::sweepParts(driver_, sheet_, instrument, *configured, sweep);
+        const pp::qt::SweepResult swept =
+            pp::qt::sweepParts(driver_, sheet_, instrument, *configured, sweep);
         if (!swept.failed.empty()) {
             reportFailure(swept.failed.front().second.outcome, pp::Outcome::PartRecord);
             printHistoryNote();
@@ -542,7 +542,7 @@ private:
         return ExitOk;
     }
 
-    // A printer cannot write through a save file: it renders into a temporary beside `path`,
+    // A PDF writer cannot write through a save file: it renders into a temporary beside `path`,
     // which replaces `path` only when the whole job succeeded.
     bool writePdf(const pp::Report& composed, const std::string& path, std::string& why) {
         // Fonts need a GUI application; main makes one for this command.
@@ -556,10 +556,12 @@ private:
         if (!temporary.open())
             return false;
         temporary.close(); // the name stays reserved; removed again unless renamed away
-        QPrinter printer(QPrinter::HighResolution);
-        printer.setOutputFormat(QPrinter::PdfFormat);
-        printer.setOutputFileName(temporary.fileName());
-        if (!pp::ui::PrintReport(composed, printer))
+        // As the window's Print to PDF: A4 at 1200 dpi, 10 mm margins.
+        QPdfWriter writer(temporary.fileName());
+        writer.setResolution(1200);
+        writer.setPageSize(QPageSize(QPageSize::A4));
+        writer.setPageMargins(QMarginsF(10, 10, 10, 10), QPageLayout::Millimeter);
+        if (!pp::PrintReport(composed, writer))
             return false;
 #ifdef Q_OS_UNIX
         // A temporary is private to its owner; the report gets the modes of any new file.
@@ -575,8 +577,8 @@ private:
     pp::Sheet sheet_;
     CliWindow window_;
     ModeAnswers answers_;
-    pp::ui::SessionDriver driver_;
-    std::unique_ptr<pp::ui::HistoryTap> history_;
+    pp::qt::SessionDriver driver_;
+    std::unique_ptr<pp::qt::HistoryTap> history_;
     std::string historyNote_;
     int recorded_ = 0;
 };

@@ -4,7 +4,7 @@
 #include "app/cli.h"
 #include "app/cli_commands.h"
 #include "history/store.h"
-#include "ui/plant_settings.h"
+#include "qt/plant_settings.h"
 #include "version.h"
 
 #include <QCoreApplication>
@@ -57,7 +57,7 @@ int main(int argc, char** argv) {
     context.settings.config =
         QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation).toStdString();
     context.historyPath = pp::history::defaultHistoryPath();
-    context.historyServer = pp::ui::historyServerUri().toStdString();
+    context.historyServer = pp::qt::historyServerUri().toStdString();
     const std::time_t now = std::time(nullptr);
     if (const std::tm* local = std::localtime(&now))
         context.today = *local;

@@ -1,12 +1,12 @@
 // paramporter [--simulate] [--port N|DEVICE] [--version] [FILE.QX]
 #include "files/settings.h"
 #include "history/store.h"
+#include "qt/plant_settings.h"
+#include "qt/session_driver.h"
 #include "sim/instrument.h"
-#include "ui/history_actions.h"
-#include "ui/main_window.h"
-#include "ui/plant_forwarding.h"
-#include "ui/plant_settings.h"
-#include "ui/session_driver.h"
+#include "ui/history/history_actions.h"
+#include "ui/history/plant_forwarding.h"
+#include "ui/main/main_window.h"
 #include "version.h"
 
 #include <QApplication>
@@ -88,7 +88,7 @@ int main(int argc, char** argv) {
     const std::string historyPath = pp::history::defaultHistoryPath();
     auto* history = new pp::ui::HistoryActions(window, historyPath);
     // ... and forwarded to the plant's server, when there is one (SetUp > History Server...).
-    new pp::ui::PlantForwarding(window, history->tap(), historyPath, pp::ui::historyServerUri());
+    new pp::ui::PlantForwarding(window, history->tap(), historyPath, pp::qt::historyServerUri());
     if (instrument)
         window.session().setCommPortNumber(1);
     if (parser.isSet(portOption)) {

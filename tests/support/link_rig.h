@@ -6,8 +6,8 @@
 #include "fakes.h"
 #include "line_tap.h"
 #include "link/session.h"
+#include "qt/session_driver.h"
 #include "sim/instrument.h"
-#include "ui/session_driver.h"
 
 #include <QSignalSpy>
 #include <QString>
@@ -29,7 +29,7 @@ struct LinkRig {
         driver.setDeviceOverride(
             QString::fromStdString(tap ? tap->devicePath() : instrument.devicePath()));
         driver.session().setModeListener(&listener);
-        ended = std::make_unique<QSignalSpy>(&driver, &ui::SessionDriver::exchangeEnded);
+        ended = std::make_unique<QSignalSpy>(&driver, &qt::SessionDriver::exchangeEnded);
     }
 
     // Starts an exchange without waiting for it.
@@ -73,7 +73,7 @@ struct LinkRig {
     Sheet sheet;
     FakeWindow window;
     RecordingListener listener;
-    ui::SessionDriver driver;
+    qt::SessionDriver driver;
     std::unique_ptr<QSignalSpy> ended;
     bool ready = false;
 };

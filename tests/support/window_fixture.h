@@ -3,7 +3,7 @@
 #pragma once
 
 #include "sim/instrument.h"
-#include "ui/main_window.h"
+#include "ui/main/main_window.h"
 
 #include <QAction>
 #include <QApplication>

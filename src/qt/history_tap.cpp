@@ -1,0 +1,60 @@
+#include "qt/history_tap.h"
+
+#include "qt/session_driver.h"
+
+#include "history/recording.h"
+
+#include <exception>
+
+namespace pp::qt {
+
+HistoryTap::HistoryTap(SessionDriver& driver, std::string path, QObject* parent)
+    : QObject(parent), driver_(driver), path_(std::move(path)), user_(pp::history::accountName()),
+      host_(pp::history::hostName()) {
+    connect(&driver_, &SessionDriver::exchangeEnded, this, &HistoryTap::exchangeEnded);
+}
+
+// Runs when the session has closed the port and stopped its timer: nothing of the exchange
+// is left to delay.
+void HistoryTap::exchangeEnded(pp::Outcome outcome) {
+    if (!driver_.recorded())
+        return;
+    try {
+        // The text the exchange ended with, wherever its status went (a quiet read keeps its
+        // own).
+        const pp::Session& session = driver_.session();
+        std::optional<pp::history::Entry> entry =
+            pp::history::entryFor(session, outcome, session.window().status());
+        if (!entry)
+            return;
+        entry->time = pp::history::utcTimestamp();
+        entry->user = user_;
+        entry->host = host_;
+        entry->port = driver_.devicePath().toStdString();
+        if (!store_.isOpen() && !store_.open(path_)) {
+            lost(store_.error());
+            return;
+        }
+        store_.setBusyTimeout(failing_ ? ShortWaitMs : pp::history::Store::DefaultBusyTimeoutMs);
+        if (!store_.append(*entry)) {
+            lost(store_.error());
+            store_.close(); // opened and checked again next time
+            return;
+        }
+        failing_ = false;
+        emit recorded(entry->id);
+    } catch (const std::exception& e) {
+        lost(e.what());
+    }
+}
+
+void HistoryTap::lost(const std::string& reason) {
+    failing_ = true;
+    if (reported_)
+        return;
+    reported_ = true;
+    if (report_)
+        report_("History not recorded: " + reason);
+}
+
+} // namespace pp::qt

@@ -1,0 +1,51 @@
+// Records every transfer of a session into the history once the exchange has ended: the
+// window's and the command line's own transfers and the uploads of Compare, Back Up All Parts
+// and Print All Parts alike, since they all run on the same driver. A history that cannot be
+// written never touches the transfer: the entry is given up and the reason told once per run.
+#pragma once
+
+#include "history/store.h"
+#include "link/session.h"
+
+#include <QObject>
+
+#include <functional>
+#include <string>
+
+namespace pp::qt {
+
+class SessionDriver;
+
+class HistoryTap : public QObject {
+    Q_OBJECT
+public:
+    HistoryTap(SessionDriver& driver, std::string path, QObject* parent = nullptr);
+
+    const std::string& path() const { return path_; }
+    // Told "History not recorded: <reason>" the first time an entry is lost in this run.
+    void setReporter(std::function<void(const std::string&)> report) {
+        report_ = std::move(report);
+    }
+
+    // After a lost entry the next ones wait only this long for a history another program
+    // keeps locked, so a run of transfers is not held up at each.
+    static constexpr int ShortWaitMs = 100;
+
+signals:
+    void recorded(qint64 id);
+
+private:
+    void exchangeEnded(pp::Outcome outcome);
+    void lost(const std::string& reason);
+
+    SessionDriver& driver_;
+    std::string path_;
+    pp::history::Store store_; // opened on first use, again after a failure
+    std::string user_;
+    std::string host_;
+    std::function<void(const std::string&)> report_;
+    bool reported_ = false;
+    bool failing_ = false; // the last entry was lost
+};
+
+} // namespace pp::qt

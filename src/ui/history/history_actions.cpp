@@ -1,0 +1,179 @@
+#include "ui/history/history_actions.h"
+
+#include "qt/history_tap.h"
+#include "qt/session_driver.h"
+#include "ui/compare/compare_dialog.h"
+#include "ui/history/history_dialog.h"
+#include "ui/main/main_window.h"
+
+#include "files/param_file.h"
+#include "history/entry_sheet.h"
+#include "history/store.h"
+#include "link/frames.h"
+#include "link/status_texts.h"
+#include "sheet/compare.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QStyle>
+#include <QToolBar>
+
+namespace pp::ui {
+
+namespace {
+
+using pp::history::Entry;
+using pp::history::Scope;
+using pp::history::Store;
+
+constexpr std::string_view NoUploadRecorded = "No upload of this QX7400 has been recorded.";
+
+// The entry in the menu named `after`, or the end of the menu.
+void insertAfter(QMenu* menu, const char* after, QAction* action) {
+    const auto actions = menu->actions();
+    for (qsizetype i = 0; i < actions.size(); ++i) {
+        if (actions[i]->objectName() == QLatin1String(after)) {
+            menu->insertAction(i + 1 < actions.size() ? actions[i + 1] : nullptr, action);
+            return;
+        }
+    }
+    menu->addAction(action);
+}
+
+} // namespace
+
+HistoryActions::HistoryActions(MainWindow& window, std::string path)
+    : QObject(&window), main_(window), path_(std::move(path)) {
+    tap_ = new qt::HistoryTap(main_.driver(), path_, this);
+    tap_->setReporter([this](const std::string& note) {
+        note_ = note;
+        noteTimer_.start();
+    });
+    noteTimer_.setSingleShot(true);
+    noteTimer_.setInterval(NoteDelayMs);
+    connect(&noteTimer_, &QTimer::timeout, this, &HistoryActions::showNote);
+
+    history_ = new QAction(main_.style()->standardIcon(QStyle::SP_FileDialogDetailedView),
+                           QStringLiteral("History..."), &main_);
+    history_->setObjectName(QStringLiteral("mnuHistory"));
+    history_->setToolTip(QStringLiteral("Transfer History"));
+    compareLast_ = new QAction(QStringLiteral("Compare With Last Upload"), &main_);
+    compareLast_->setObjectName(QStringLiteral("mnuCompareLastUpload"));
+    if (auto* file = main_.findChild<QMenu*>(QStringLiteral("mnuFile"))) {
+        insertAfter(file, "mnuCompareFile", compareLast_);
+        insertAfter(file, "mnuBackup", history_);
+        connect(file, &QMenu::aboutToShow, this, &HistoryActions::mirror);
+    }
+    if (auto* toolbar = main_.findChild<QToolBar*>(QStringLiteral("Toolbar1")))
+        toolbar->addAction(history_);
+    connect(history_, &QAction::triggered, this, &HistoryActions::mnuHistory_Click);
+    connect(compareLast_, &QAction::triggered, this, &HistoryActions::mnuCompareLastUpload_Click);
+    mirror();
+}
+
+bool HistoryActions::exchangeRunning() const {
+    return main_.driver().session().transferRunning();
+}
+
+void HistoryActions::mirror() {
+    compareLast_->setEnabled(!exchangeRunning() && !main_.sheet().text(pp::Sys::Serial).empty());
+}
+
+// Never in the middle of an exchange: a scratch upload reads status panel 1 when it ends.
+void HistoryActions::showNote() {
+    if (exchangeRunning()) {
+        noteTimer_.start();
+        return;
+    }
+    main_.window().setStatus(note_);
+}
+
+HistoryDialog* HistoryActions::dialog() {
+    if (!dialog_) {
+        dialog_ = new HistoryDialog(path_, main_.window(), &main_);
+        dialog_->setOpener([this](const Entry& entry) { return openInEditor(entry); });
+        dialog_->setBusyCheck([this] { return exchangeRunning(); });
+        connect(tap_, &qt::HistoryTap::recorded, dialog_, &HistoryDialog::entryRecorded,
+                Qt::QueuedConnection);
+    }
+    return dialog_;
+}
+
+void HistoryActions::mnuHistory_Click() {
+    const bool shownBefore = !dialog_.isNull();
+    HistoryDialog* d = dialog(); // a new one has read the history already
+    if (shownBefore)
+        d->reload();
+    d->show();
+    d->raise();
+    d->activateWindow();
+}
+
+bool HistoryActions::openInEditor(const Entry& entry) {
+    if (exchangeRunning()) {
+        main_.window().message(pp::text::WaitForTransfer);
+        return false;
+    }
+    // Read on a copy first (a text that no longer reads changes nothing and says so), then
+    // put on screen as the window replaces its sheet: the question before edited values are
+    // lost, one undoable step.
+    pp::Sheet opened = main_.sheet();
+    if (!pp::history::openEntry(opened, entry, main_.window())) {
+        main_.mirror();
+        return false;
+    }
+    return main_.replaceSheet(opened, QStringLiteral("Open History Entry"));
+}
+
+void HistoryActions::mnuCompareLastUpload_Click() {
+    const pp::Sheet& sheet = main_.sheet();
+    const std::string serial = sheet.text(pp::Sys::Serial);
+    // The part number on screen counts only when its values are loaded.
+    const bool withPart = !sheet.partSelection().empty() && !sheet.text(pp::Part::CustCode).empty();
+    Store store;
+    std::optional<Entry> system, part;
+    if (store.open(path_, Store::Mode::Existing)) {
+        system = store.lastUpload(serial, Scope::System, {});
+        if (withPart && store.error().empty())
+            part = store.lastUpload(serial, Scope::Part, pp::ZeroPad(sheet.partSelection(), 2));
+        if (!store.error().empty()) {
+            main_.window().message("History not read: " + store.error());
+            return;
+        }
+    } else if (!store.missing()) {
+        main_.window().message("History not read: " + store.error());
+        return;
+    }
+    if (!system && !part) {
+        main_.window().message(NoUploadRecorded);
+        return;
+    }
+
+    // System values from the last system upload (or the part upload, which carries them too),
+    // part values from the last upload of this part number.
+    pp::history::QuietWindow quiet;
+    std::vector<pp::Difference> differences;
+    auto take = [&](const Entry& entry, pp::CompareGroup group) {
+        pp::Sheet uploaded;
+        if (!pp::history::applyEntry(uploaded, entry, quiet))
+            return false;
+        for (pp::Difference& d : pp::compareSheets(sheet, uploaded))
+            if (d.group == group)
+                differences.push_back(std::move(d));
+        return true;
+    };
+    const bool read = take(system ? *system : *part, pp::CompareGroup::System) &&
+                      (!part || take(*part, pp::CompareGroup::Part));
+    if (!read) {
+        main_.window().message(pp::ErrorReadingFile);
+        return;
+    }
+    auto* dialog = new CompareDialog(differences, QStringLiteral("Compare With Last Upload"),
+                                     QStringLiteral("Last upload"), &main_);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->offerTake(
+        [this](const std::vector<pp::Difference>& rows) { return main_.takeFromCompare(rows); });
+    dialog->open();
+}
+
+} // namespace pp::ui

@@ -1,0 +1,59 @@
+// The history in the main window: every transfer of its session recorded, File > "History..."
+// (also on the toolbar) and "Compare With Last Upload". The program attaches it to its window;
+// the window itself knows nothing of it.
+#pragma once
+
+#include "history/entry.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+
+#include <string>
+
+class QAction;
+
+namespace pp::qt {
+class HistoryTap;
+} // namespace pp::qt
+
+namespace pp::ui {
+
+class HistoryDialog;
+class MainWindow;
+
+class HistoryActions : public QObject {
+    Q_OBJECT
+public:
+    // How long the exchange's own text stays in status panel 1 before a note that its entry
+    // was not recorded replaces it.
+    static constexpr int NoteDelayMs = 1500;
+
+    HistoryActions(MainWindow& window, std::string path);
+
+    qt::HistoryTap& tap() { return *tap_; }
+    HistoryDialog* dialog(); // created on first use
+    QAction* historyAction() const { return history_; }
+    QAction* compareLastUploadAction() const { return compareLast_; }
+
+    void mnuHistory_Click();
+    void mnuCompareLastUpload_Click();
+    // Open in Editor; false when the sheet did not take the entry.
+    bool openInEditor(const pp::history::Entry& entry);
+
+private:
+    void mirror();
+    bool exchangeRunning() const;
+    void showNote();
+
+    MainWindow& main_;
+    std::string path_;
+    qt::HistoryTap* tap_ = nullptr;
+    QPointer<HistoryDialog> dialog_;
+    QAction* history_ = nullptr;
+    QAction* compareLast_ = nullptr;
+    std::string note_;
+    QTimer noteTimer_;
+};
+
+} // namespace pp::ui

@@ -1,0 +1,150 @@
+// "History...": the recorded transfers, newest first, filtered by serial number, part number,
+// action and text, read a page at a time so a long history opens at once. Selecting an entry
+// shows its parameters and what changed since the previous entry of the same instrument and
+// scope; its parameters can be opened in the editor or exported, the table exported as CSV.
+// With a plant server configured, "This PC" and "Plant" switch between this PC's history and the
+// plant's, read through the same code paths.
+#pragma once
+
+#include "history/source.h"
+
+#include <QAbstractTableModel>
+#include <QDialog>
+#include <QTimer>
+
+#include <atomic>
+#include <functional>
+#include <optional>
+#include <vector>
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QTableView;
+class QThread;
+class QTreeWidget;
+
+namespace pp::ui {
+
+class QtWindow;
+
+class HistoryModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    // The result last: it is the longest and takes the room that is left.
+    enum Column { Id, Time, Action, Scope, Part, Serial, User, Host, Port, Result, Columns };
+    static constexpr int PageSize = 200;
+
+    explicit HistoryModel(pp::history::EntrySource* source, QObject* parent = nullptr);
+    void setSource(pp::history::EntrySource* source) { source_ = source; }
+
+    // Starts again from the newest entry that `filter` selects; false when the read failed.
+    bool load(const pp::history::Filter& filter);
+    const pp::history::Filter& filter() const { return filter_; }
+    const pp::history::Entry* entryAt(int row) const;
+    int rowOf(qint64 id) const; // -1 when not loaded
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation,
+                        int role = Qt::DisplayRole) const override;
+    bool canFetchMore(const QModelIndex& parent) const override;
+    void fetchMore(const QModelIndex& parent) override;
+
+private:
+    pp::history::EntrySource* source_;
+    pp::history::Filter filter_;
+    std::vector<pp::history::Entry> rows_;
+    bool atEnd_ = true;
+};
+
+class HistoryDialog : public QDialog {
+    Q_OBJECT
+public:
+    // Where a file goes: caption, filter, suggested name; nothing when cancelled.
+    using SaveHook = std::function<std::optional<QString>(
+        const QString& caption, const QString& filter, const QString& suggested)>;
+    // Open in Editor: true when the sheet took the entry.
+    using Opener = std::function<bool(const pp::history::Entry& entry)>;
+
+    static constexpr int TypingPauseMs = 250;
+
+    HistoryDialog(std::string path, QtWindow& window, QWidget* parent = nullptr);
+    ~HistoryDialog() override;
+
+    // Reads the history again, keeping the filters and the selected entry.
+    void reload();
+    // A transfer was recorded: this PC's list is read again (the plant's waits to be asked).
+    void entryRecorded();
+    // Plant: the entries of the plant server (qt::historyServerUri()); false while a transfer runs,
+    // which a network wait must not hold up, or without a server.
+    bool showPlant(bool plant);
+    bool showingPlant() const { return source_ == &plant_; }
+    // True while an exchange runs: the plant server is not asked then.
+    void setBusyCheck(std::function<bool()> busy) { busy_ = std::move(busy); }
+    void setSaveHook(SaveHook hook) { saveHook_ = std::move(hook); }
+    void setOpener(Opener open) { opener_ = std::move(open); }
+
+    // The selected entry with its parameter file.
+    std::optional<pp::history::Entry> selectedEntry();
+    bool select(qint64 id); // false when it is not among the rows read
+
+    void openInEditor();
+    void exportEntry();
+    void exportCsv();
+    // Reads the entries the filters now select (typing applies them once it pauses).
+    void filtersChanged();
+
+    HistoryModel* model() const { return model_; }
+    QTableView* table() const { return table_; }
+
+    // The wait for the plant server's connection runs on a thread of its own, the window stays
+    // responsive; until it ends the table is empty.
+    static constexpr const char* ConnectingText = "Connecting to the history server...";
+
+private:
+    bool connectingToPlant();
+    void plantConnected();
+    void showDetails();
+    void showProblem(const QString& problem);
+    void showNote(QLabel* note, QTreeWidget* tree, const QString& text);
+    std::optional<QString> chooseSaveFile(const QString& caption, const QString& filter,
+                                          const QString& suggested, const QString& suffix);
+    bool writeFile(const QString& path, const std::string& bytes);
+
+    std::string path_;
+    QtWindow& window_;
+    pp::history::LocalSource local_;
+    pp::history::PlantSource plant_;
+    pp::history::EntrySource* source_ = &local_;
+    std::function<bool()> busy_;
+    HistoryModel* model_ = nullptr;
+    SaveHook saveHook_;
+    Opener opener_;
+    QTimer typing_;
+    bool columnsFitted_ = false;
+    QThread* connecting_ = nullptr;
+    std::atomic<bool> connected_{false};
+    std::atomic<bool> cancel_{false};
+
+    QWidget* where_ = nullptr;
+    QRadioButton* thisPc_ = nullptr;
+    QRadioButton* plantButton_ = nullptr;
+    QLineEdit* serial_ = nullptr;
+    QComboBox* part_ = nullptr;
+    QComboBox* action_ = nullptr;
+    QLineEdit* text_ = nullptr;
+    QLabel* problem_ = nullptr;
+    QTableView* table_ = nullptr;
+    QTreeWidget* parameters_ = nullptr;
+    QLabel* parametersNote_ = nullptr;
+    QTreeWidget* differences_ = nullptr;
+    QLabel* differencesNote_ = nullptr;
+    QPushButton* open_ = nullptr;
+    QPushButton* export_ = nullptr;
+};
+
+} // namespace pp::ui

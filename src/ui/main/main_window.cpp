@@ -1,0 +1,640 @@
+#include "ui/main/main_window.h"
+
+#include "qt/part_sweep.h"
+#include "qt/scratch_upload.h"
+#include "qt/session_driver.h"
+#include "ui/compare/compare_actions.h"
+#include "ui/dialogs/about_box.h"
+#include "ui/dialogs/mode_window.h"
+#include "ui/dialogs/port_dialog.h"
+#include "ui/dialogs/print_dialog.h"
+#include "ui/dialogs/user_guide.h"
+#include "ui/main/icons.h"
+#include "ui/main/recent_files.h"
+#include "ui/main/sheet_view.h"
+
+#include "files/file_commands.h"
+#include "link/status_texts.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDate>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QStatusBar>
+#include <QStyle>
+#include <QTabWidget>
+#include <QToolBar>
+#include <QWindow>
+
+namespace pp::ui {
+
+namespace {
+QString qs(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+void setEnabledIfDiffers(QAction* action, bool enabled) {
+    if (action->isEnabled() != enabled)
+        action->setEnabled(enabled);
+}
+} // namespace
+
+MainWindow::MainWindow(AppSettingsHooks settings, QWidget* parent)
+    : QMainWindow(parent), settings_(std::move(settings)), window_(this) {
+    setObjectName(QStringLiteral("Form1"));
+    // "[*]": Qt shows the modified state there.
+    setWindowTitle(QStringLiteral("QX7400 Parameter Upload/Download[*]"));
+    setWindowIcon(appIcon());
+    setAcceptDrops(true);
+
+    driver_ = std::make_unique<qt::SessionDriver>(sheet_, window_, this);
+    session().setModeListener(this);
+    undo_ = new SheetUndo(sheet_, this);
+
+    buildMenus();
+    buildToolbar();
+
+    view_ = new SheetView(sheet_, this);
+    tabs_ = new QTabWidget(this);
+    tabs_->setObjectName(QStringLiteral("SSTab1"));
+    tabs_->addTab(view_->systemPage(), QStringLiteral("System Parameters"));
+    tabs_->addTab(view_->partPage(), QStringLiteral("Part Parameters"));
+    // On a screen smaller than the window, or with a font larger than it was laid out for, the
+    // tabs scroll: the transfer buttons and the status bar stay within reach.
+    scroll_ = new QScrollArea(this);
+    scroll_->setObjectName(QStringLiteral("scrTabs"));
+    scroll_->setFrameShape(QFrame::NoFrame);
+    scroll_->setWidgetResizable(true);
+    scroll_->setWidget(tabs_);
+    setCentralWidget(scroll_);
+
+    buildStatusBar();
+
+    buildEditing();
+    connect(view_, &SheetView::partChosen, this, [this] {
+        cmbParts_Click();
+        undo_->record(editBefore_, QStringLiteral("Select Part"));
+        mirror();
+    });
+    connect(view_->cmdSDUpload(), &QPushButton::clicked, this,
+            [this] { transfer(&pp::Session::cmdSDUpload_Click, pp::ExchangeKind::SystemUpload); });
+    connect(view_->cmdSDDnLoad(), &QPushButton::clicked, this, [this] {
+        transfer(&pp::Session::cmdSDDnLoad_Click, pp::ExchangeKind::SystemDownload);
+    });
+    connect(view_->cmdPartUpload(), &QPushButton::clicked, this,
+            [this] { transfer(&pp::Session::cmdPartUpload_Click, pp::ExchangeKind::PartUpload); });
+    connect(view_->cmdPartDnload(), &QPushButton::clicked, this, [this] {
+        transfer(&pp::Session::cmdPartDnload_Click, pp::ExchangeKind::PartDownload);
+    });
+    connect(tabs_, &QTabWidget::currentChanged, this, [this](int index) {
+        const int previous = currentTab_;
+        currentTab_ = index;
+        if (!mirroring_)
+            SSTab1_Click(previous);
+    });
+    connect(driver_.get(), &qt::SessionDriver::exchangeEnded, this, &MainWindow::exchangeEnded);
+    connect(driver_.get(), &qt::SessionDriver::changed, this, &MainWindow::mirror);
+    connect(driver_.get(), &qt::SessionDriver::waiting, this, &MainWindow::updateBusyCursor);
+    connect(driver_.get(), &qt::SessionDriver::changed, this, &MainWindow::updateBusyCursor);
+    connect(driver_.get(), &qt::SessionDriver::exchangeEnded, this, &MainWindow::updateBusyCursor);
+    connect(driver_.get(), &qt::SessionDriver::fieldSent, this, [this](int index, int last) {
+        showProgress(index + 1, last + 1, QStringLiteral("Field %v of %m"));
+    });
+    compare_ = new CompareActions(*this, sheet_, window_, *driver_, *view_, [this] { mirror(); });
+    compare_->setTakeHandler(
+        [this](const std::vector<pp::Difference>& rows) { return takeFromCompare(rows); });
+
+    resize(fittedSize());
+    Form_Load();
+}
+
+MainWindow::~MainWindow() {
+    // The session and the controls must not call into a half-destroyed window.
+    session().setModeListener(nullptr);
+    disconnect(view_, nullptr, this, nullptr);
+    disconnect(driver_.get(), nullptr, this, nullptr);
+    if (busyCursor_)
+        QApplication::restoreOverrideCursor();
+    delete printDialog_.data();
+    delete modeWindow_.data();
+    delete portDialog_.data();
+}
+
+pp::Session& MainWindow::session() {
+    return driver_->session();
+}
+
+// ------------------------------------------------------------------ building
+
+void MainWindow::buildMenus() {
+    auto* file = menuBar()->addMenu(QStringLiteral("&File"));
+    file->setObjectName(QStringLiteral("mnuFile"));
+    auto addEntry = [this](QMenu* menu, const char* name, const QString& caption,
+                           void (MainWindow::*handler)(), QKeySequence shortcut = {}) {
+        QAction* action = menu->addAction(caption);
+        action->setObjectName(QString::fromLatin1(name));
+        action->setShortcut(shortcut);
+        connect(action, &QAction::triggered, this, handler);
+        return action;
+    };
+    addEntry(file, "mnuOpen", QStringLiteral("&Open..."), &MainWindow::mnuOpen_Click,
+             QKeySequence::Open);
+    mnuSave_ = addEntry(file, "mnuSave", QStringLiteral("&Save"), &MainWindow::mnuSave_Click,
+                        QKeySequence::Save);
+    // Some platforms bind no key to Save As or Quit.
+    auto standardKey = [](QKeySequence::StandardKey key, QKeySequence fallback) {
+        return QKeySequence::keyBindings(key).isEmpty() ? fallback : QKeySequence(key);
+    };
+    mnuSaveAs_ =
+        addEntry(file, "mnuSaveAs", QStringLiteral("Save &As..."), &MainWindow::mnuSaveAs_Click,
+                 standardKey(QKeySequence::SaveAs, Qt::CTRL | Qt::SHIFT | Qt::Key_S));
+    mnuPrint_ = addEntry(file, "mnuPrint", QStringLiteral("&Print"), &MainWindow::mnuPrint_Click,
+                         QKeySequence::Print);
+    file->addSeparator();
+    QMenu* recent = file->addMenu(QStringLiteral("Recent &Files"));
+    recent->setObjectName(QStringLiteral("mnuRecentFiles"));
+    recent_ = new RecentFiles(recent, this);
+    connect(recent_, &RecentFiles::openRequested, this, [this](const QString& path) {
+        if (confirmDiscard())
+            openPath(path);
+    });
+    file->addSeparator();
+    addEntry(file, "mnuExit", QStringLiteral("E&xit"), &MainWindow::mnuExit_Click,
+             standardKey(QKeySequence::Quit, Qt::CTRL | Qt::Key_Q));
+
+    auto* edit = menuBar()->addMenu(QStringLiteral("&Edit"));
+    edit->setObjectName(QStringLiteral("mnuEdit"));
+    edit->addAction(undo_->undoAction());
+    edit->addAction(undo_->redoAction());
+
+    auto* setup = menuBar()->addMenu(QStringLiteral("Set&Up"));
+    setup->setObjectName(QStringLiteral("mnuSetup"));
+    addEntry(setup, "mnuComm", QStringLiteral("&Comm..."), &MainWindow::mnuComm_Click);
+    addEntry(setup, "mnuQX7400", QStringLiteral("&QX7400..."), &MainWindow::mnuQX7400_Click);
+    addEntry(setup, "mnuAbout", QStringLiteral("&About..."), &MainWindow::mnuAbout_Click);
+
+    auto* help = menuBar()->addMenu(QStringLiteral("&Help"));
+    help->setObjectName(QStringLiteral("mnuHelp"));
+    addEntry(help, "mnuUserGuide", QStringLiteral("&User Guide"), &MainWindow::mnuUserGuide_Click,
+             QKeySequence::HelpContents);
+    addEntry(help, "mnuHelpAbout", QStringLiteral("&About..."), &MainWindow::mnuAbout_Click);
+}
+
+void MainWindow::buildToolbar() {
+    toolbar_ = addToolBar(QStringLiteral("Toolbar"));
+    toolbar_->setObjectName(QStringLiteral("Toolbar1"));
+    toolbar_->setMovable(false);
+    toolbar_->setFloatable(false);
+    toolbar_->setIconSize(QSize(24, 24));
+    toolbar_->toggleViewAction()->setVisible(false); // nothing to bring it back with
+
+    struct Button {
+        const char* key;
+        QIcon icon;
+        const char* tip;
+    };
+    const Button buttons[] = {
+        {"open", style()->standardIcon(QStyle::SP_DialogOpenButton), "Open Parameter File"},
+        {"save", style()->standardIcon(QStyle::SP_DialogSaveButton), "Save Parameters"},
+        {"print", printIcon(), "Print Report"},
+        {"mode", modeIcon(), "QX7400 Mode and Part Numbers"},
+    };
+    for (const Button& b : buttons) {
+        QAction* action = toolbar_->addAction(b.icon, QString::fromLatin1(b.tip));
+        action->setObjectName(QStringLiteral("Toolbar1_") + QString::fromLatin1(b.key));
+        action->setData(QString::fromLatin1(b.key));
+        action->setToolTip(QString::fromLatin1(b.tip));
+        if (qstrcmp(b.key, "save") == 0)
+            tbSave_ = action;
+        if (qstrcmp(b.key, "print") == 0)
+            tbPrint_ = action;
+    }
+    connect(toolbar_, &QToolBar::actionTriggered, this,
+            [this](QAction* action) { Toolbar1_ButtonClick(action->data().toString()); });
+
+    // Undo and redo beside the four keyed buttons, in a bar of their own.
+    editToolbar_ = addToolBar(QStringLiteral("Edit"));
+    editToolbar_->setObjectName(QStringLiteral("tbEdit"));
+    editToolbar_->setMovable(false);
+    editToolbar_->setFloatable(false);
+    editToolbar_->setIconSize(QSize(24, 24));
+    editToolbar_->toggleViewAction()->setVisible(false);
+    editToolbar_->addAction(undo_->undoAction());
+    editToolbar_->addAction(undo_->redoAction());
+}
+
+void MainWindow::buildStatusBar() {
+    auto* bar = statusBar();
+    bar->setObjectName(QStringLiteral("StatusBar1"));
+    bar->setSizeGripEnabled(false); // the window keeps its size
+    for (int i = 0; i < 4; ++i) {
+        auto* panel = new QLabel(bar);
+        panel->setObjectName(QStringLiteral("StatusBar1Panel%1").arg(i + 1));
+        panel->setFrameShape(QFrame::StyledPanel);
+        panel->setFrameShadow(QFrame::Sunken);
+        panel->setContentsMargins(4, 0, 4, 0);
+        panel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        if (i == 3) // the port, at the right end
+            bar->addPermanentWidget(panel);
+        else
+            bar->addWidget(panel, i == 0 ? 1 : 0);
+        panels_[i] = panel;
+        if (i == 0) {
+            // Next to the messages, only while a download or Print All Parts runs.
+            progress_ = new QProgressBar(bar);
+            progress_->setObjectName(QStringLiteral("prgTransfer"));
+            progress_->setFixedWidth(140);
+            progress_->setMaximumHeight(panel->sizeHint().height());
+            progress_->hide();
+            bar->addWidget(progress_);
+        }
+    }
+    panels_[0]->setMinimumWidth(40);
+    window_.setStatusLabel(panels_[0]);
+}
+
+QLabel* MainWindow::statusPanel(int n) const {
+    return n >= 1 && n <= 4 ? panels_[n - 1] : nullptr;
+}
+
+// ------------------------------------------------------------------ lifecycle
+
+void MainWindow::Form_Load() {
+    // 1. Part Parameters stays disabled until a system record or a file fills the sheet.
+    sheet_.commands.partTab = false;
+    // 2. The file dialog starts in the program's folder, when files can be kept there.
+    const QString folder = QCoreApplication::applicationDirPath();
+    if (!folder.isEmpty() && QFileInfo(folder).isWritable())
+        window_.setInitialFolder(folder);
+    // 3. The port number.
+    if (settings_.load)
+        session().setCommPortNumber(settings_.load());
+    // 4., 5. The no-response timer is idle and the line settings (9600,N,8,1) are applied
+    // each time the port opens; the port stays closed until an exchange.
+    mirror();
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    Form_Resize();
+}
+
+void MainWindow::Form_Resize() {
+    if (windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen))
+        return;
+    const QSize fitted = fittedSize();
+    if (size() != fitted)
+        resize(fitted);
+    fitStatusPanels();
+}
+
+// The window's size, where the screen holds it with its frame; else the screen's room.
+QSize MainWindow::fittedSize() const {
+    const QSize fixed(FixedWidth, FixedHeight);
+    const QScreen* shown = screen();
+    if (!shown)
+        return fixed;
+    QSize room = shown->availableGeometry().size();
+    if (const QWindow* handle = windowHandle()) {
+        const QMargins frame = handle->frameMargins();
+        room -= QSize(frame.left() + frame.right(), frame.top() + frame.bottom());
+    }
+    return fixed.boundedTo(room);
+}
+
+// Panel 3 takes half the window. Panel 2 a sixth, or what the longer generation text needs
+// where the font is larger than the sixth allows: that text is never cut.
+void MainWindow::fitStatusPanels() {
+    QLabel* generation = panels_[1];
+    int text = 0;
+    for (pp::Generation g : {pp::Generation::V70, pp::Generation::V73})
+        text = std::max(
+            text, generation->fontMetrics().horizontalAdvance(qs(pp::generationStatusText(g))));
+    const QMargins m = generation->contentsMargins();
+    const int needed =
+        text + m.left() + m.right() + 2 * (generation->frameWidth() + generation->margin()) + 2;
+    generation->setFixedWidth(std::max(width() / 6, needed));
+    // The panels added beside the three (the port, the forwarding count) take their width from
+    // the file path's half, whose whole text is in its tooltip: the messages keep theirs.
+    const int port = width() / 6; // a long device path is cut; its tooltip is whole
+    panels_[3]->setFixedWidth(port);
+    panels_[2]->setFixedWidth(std::max(width() / 2 - port - reservedStatusWidth_, width() / 16));
+}
+
+void MainWindow::reserveStatusWidth(int pixels) {
+    reservedStatusWidth_ = std::max(0, pixels);
+    fitStatusPanels();
+}
+
+void MainWindow::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::FontChange)
+        fitStatusPanels();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    if (!unloaded_ && !confirmDiscard()) {
+        event->ignore();
+        return;
+    }
+    Form_Unload();
+    QMainWindow::closeEvent(event);
+}
+
+void MainWindow::Form_Unload() {
+    if (unloaded_)
+        return;
+    unloaded_ = true;
+    if (settings_.save)
+        settings_.save(session().commPortNumber(), window_);
+    if (modeWindow_)
+        modeWindow_->close();
+    if (printDialog_)
+        printDialog_->close();
+    if (portDialog_)
+        portDialog_->close();
+    driver_->closePort();
+    updateBusyCursor();
+}
+
+// ------------------------------------------------------------------ mirroring
+
+void MainWindow::mirror() {
+    if (mirroring_)
+        return;
+    mirroring_ = true;
+    view_->mirror();
+
+    const pp::Commands& commands = sheet_.commands;
+    setEnabledIfDiffers(mnuSave_, commands.save);
+    setEnabledIfDiffers(tbSave_, commands.save);
+    setEnabledIfDiffers(mnuSaveAs_, commands.saveAs);
+    setEnabledIfDiffers(mnuPrint_, commands.print);
+    setEnabledIfDiffers(tbPrint_, commands.print);
+    if (tabs_->isTabEnabled(1) != commands.partTab)
+        tabs_->setTabEnabled(1, commands.partTab);
+    currentTab_ = tabs_->currentIndex();
+    if (compare_)
+        compare_->mirror();
+
+    const QString generation = qs(pp::generationStatusText(sheet_.generation()));
+    if (panels_[1]->text() != generation)
+        panels_[1]->setText(generation);
+    const QString path = QString::fromStdString(sheet_.filePath);
+    if (panels_[2]->text() != path) {
+        panels_[2]->setText(path);
+        panels_[2]->setToolTip(path);
+    }
+    const QString port = portText();
+    if (panels_[3]->text() != port) {
+        panels_[3]->setText(port);
+        panels_[3]->setToolTip(port);
+    }
+
+    view_->setMarks(undo_->marks());
+    const bool modified = undo_->modified();
+    if (isWindowModified() != modified)
+        setWindowModified(modified);
+    undo_->setBusy(busy());
+    mirroring_ = false;
+}
+
+// ------------------------------------------------------------------ commands
+
+void MainWindow::mnuOpen_Click() {
+    if (!confirmDiscard())
+        return;
+    const pp::Sheet before = sheet_;
+    if (pp::OpenCommand(sheet_, window_))
+        opened(before);
+    mirror();
+}
+
+void MainWindow::mnuSave_Click() {
+    afterSave(pp::SaveCommand(sheet_, window_));
+}
+
+void MainWindow::mnuSaveAs_Click() {
+    afterSave(pp::SaveAsCommand(sheet_, window_, today()));
+}
+
+void MainWindow::mnuPrint_Click() {
+    printDialog()->run(sheet_);
+    mirror();
+}
+
+std::tm MainWindow::today() const {
+    if (clock_)
+        return clock_();
+    const QDate date = QDate::currentDate();
+    std::tm t{};
+    t.tm_year = date.year() - 1900;
+    t.tm_mon = date.month() - 1;
+    t.tm_mday = date.day();
+    return t;
+}
+
+// ------------------------------------------------------------------ activity
+
+// The busy cursor follows the session: it goes when nothing is awaited from the instrument
+// any more, however the exchange ended.
+void MainWindow::updateBusyCursor() {
+    undo_->setBusy(this->busy());
+    const bool busy = gathering_ || session().busy();
+    if (!gathering_ && !session().busy())
+        hideProgress();
+    if (busy == busyCursor_)
+        return;
+    busyCursor_ = busy;
+    if (busy)
+        QApplication::setOverrideCursor(Qt::BusyCursor);
+    else
+        QApplication::restoreOverrideCursor();
+}
+
+void MainWindow::showProgress(int done, int total, const QString& format) {
+    progress_->setRange(0, total);
+    progress_->setValue(done);
+    progress_->setFormat(format);
+    progress_->show();
+}
+
+void MainWindow::hideProgress() {
+    if (!progress_->isHidden())
+        progress_->hide();
+}
+
+std::optional<std::vector<pp::Sheet>> MainWindow::gatherAllParts() {
+    const std::vector<std::string> numbers = sheet_.partNumbers();
+    if (numbers.empty()) {
+        window_.message("No part numbers are listed. Query QX7400 for its part numbers first.");
+        return std::nullopt;
+    }
+    if (session().transferRunning()) {
+        window_.message(pp::text::WaitForTransfer);
+        return std::nullopt;
+    }
+
+    const int total = static_cast<int>(numbers.size());
+    QWidget* owner = QApplication::activeModalWidget();
+    QProgressDialog progress(QStringLiteral("Uploading part parameters..."),
+                             QStringLiteral("Cancel"), 0, total, owner ? owner : this);
+    progress.setObjectName(QStringLiteral("dlgAllParts"));
+    progress.setWindowTitle(qs(pp::AppTitle));
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setAutoClose(false);
+    progress.setAutoReset(false);
+    progress.setMinimumDuration(0);
+    progress.setValue(0);
+
+    gathering_ = true;
+    updateBusyCursor();
+    // The report's system block and serial number come from the instrument the parts are read
+    // from, not from the sheet on screen.
+    pp::Sheet instrument;
+    progress.setLabelText(QStringLiteral("Uploading system parameters..."));
+    const qt::UploadResult system = qt::ScratchUpload(*driver_, window_, sheet_).system(instrument);
+    qt::SweepResult swept;
+    if (system.ok) {
+        qt::SweepOptions options;
+        options.stop = qt::SweepStop::FirstFailure; // a report with a column missing is no report
+        options.progress = [&](size_t done, size_t all, const std::string& number) {
+            progress.setValue(static_cast<int>(done));
+            progress.setLabelText(QStringLiteral("Uploading part %1 (%2 of %3)...")
+                                      .arg(qs(number))
+                                      .arg(done + 1)
+                                      .arg(all));
+            showProgress(static_cast<int>(done), static_cast<int>(all),
+                         QStringLiteral("Part %v of %m"));
+            return !progress.wasCanceled();
+        };
+        swept = qt::sweepParts(*driver_, sheet_, instrument, numbers, options);
+    }
+    // A cancel while the last upload ran still cancels.
+    const bool cancelled = swept.cancelled || progress.wasCanceled();
+    gathering_ = false;
+    progress.close();
+    updateBusyCursor();
+    mirror();
+
+    // A port that would not open has said so in a message box of its own.
+    const auto said = [](const qt::UploadResult& r) {
+        return r.outcome == pp::Outcome::OpenFailed || r.outcome == pp::Outcome::LocalRefusal;
+    };
+    if (!system.ok) {
+        if (!said(system))
+            window_.message("The system parameters could not be uploaded: " + system.failure);
+        return std::nullopt;
+    }
+    if (!swept.failed.empty()) {
+        const auto& [number, failed] = swept.failed.front();
+        if (!said(failed))
+            window_.message("Part " + number + " could not be uploaded: " + failed.failure);
+        return std::nullopt;
+    }
+    if (cancelled)
+        return std::nullopt;
+    return std::move(swept.sheets);
+}
+
+void MainWindow::mnuExit_Click() {
+    close();
+}
+
+void MainWindow::mnuComm_Click() {
+    portDialog()->exec();
+    mirror();
+}
+
+void MainWindow::mnuQX7400_Click() {
+    modeWindow()->exec();
+    mirror();
+}
+
+void MainWindow::mnuAbout_Click() {
+    auto* about = new AboutBox(this); // destroyed by its button
+    about->exec();
+}
+
+void MainWindow::Toolbar1_ButtonClick(const QString& key) {
+    if (key == QLatin1String("open"))
+        mnuOpen_Click();
+    else if (key == QLatin1String("save"))
+        mnuSave_Click();
+    else if (key == QLatin1String("print"))
+        mnuPrint_Click();
+    else if (key == QLatin1String("mode"))
+        mnuQX7400_Click();
+}
+
+void MainWindow::SSTab1_Click(int previousTab) {
+    // Turning to the part tab with no part loaded: fetch the instrument's part numbers so the
+    // selector offers them. The mode window receives the answer without being shown. While
+    // another exchange runs the tab turns without asking: the request would only be refused.
+    if (previousTab == 0 && sheet_.text(pp::Part::CustCode).empty() &&
+        !session().transferRunning()) {
+        session().requestPartList();
+        mirror();
+    }
+}
+
+void MainWindow::cmbParts_Click() {
+    if (sheet_.text(pp::Part::CustCode).empty())
+        return;
+    const pp::Answer answer =
+        window_.message("Do you want to keep the current values of all parameters?",
+                        pp::Buttons::YesNo, "QX7400 Parameters");
+    if (answer == pp::Answer::No)
+        sheet_.ClearPartSheet();
+    // The values no longer belong to the file they came from.
+    sheet_.filePath.clear();
+    sheet_.commands.save = false;
+}
+
+// ------------------------------------------------------------------ secondary windows
+
+ModeWindow* MainWindow::modeWindow() {
+    if (!modeWindow_) {
+        modeWindow_ = new ModeWindow(sheet_, session(), window_, this);
+        connect(modeWindow_, &ModeWindow::partListChanged, this, &MainWindow::mirror);
+    }
+    return modeWindow_;
+}
+
+FormPrinter* MainWindow::printDialog() {
+    if (!printDialog_) {
+        printDialog_ = printDialogFor(this, &window_);
+        printDialog_->setAllPartsSource([this] { return gatherAllParts(); });
+    }
+    return printDialog_;
+}
+
+PortDialog* MainWindow::portDialog() {
+    if (!portDialog_) {
+        portDialog_ = new PortDialog([this] { return session().commPortNumber(); },
+                                     [this](int n) { session().setCommPortNumber(n); }, this);
+    }
+    return portDialog_;
+}
+
+void MainWindow::ProcessModeData(const std::string& buffer) {
+    modeWindow()->ProcessModeData(buffer);
+}
+
+void MainWindow::ProcessPartsList(const std::string& buf) {
+    modeWindow()->ProcessPartsList(buf);
+}
+
+} // namespace pp::ui

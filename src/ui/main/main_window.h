@@ -1,0 +1,200 @@
+// The main window: the parameter sheet on two tabs, the menus, the toolbar, the three-panel
+// status bar and the serial session. It owns the sheet; every user action goes to the sheet or
+// the session, and the whole view is then mirrored from the sheet.
+#pragma once
+
+#include "link/session.h"
+#include "sheet/compare.h"
+#include "sheet/sheet.h"
+#include "ui/main/qt_window.h"
+#include "ui/main/undo_steps.h"
+
+#include <QMainWindow>
+#include <QPointer>
+
+#include <ctime>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+class QAction;
+class QLabel;
+class QProgressBar;
+class QScrollArea;
+class QTabWidget;
+class QToolBar;
+
+namespace pp::qt {
+class SessionDriver;
+} // namespace pp::qt
+
+namespace pp::ui {
+
+class FormPrinter;
+class ModeWindow;
+class PortDialog;
+class RecentFiles;
+class CompareActions;
+class SheetView;
+class UserGuide;
+
+// Where the port number is kept between runs. Without them the port number stays 1.
+struct AppSettingsHooks {
+    std::function<int()> load;                  // LoadAppSettings: the stored port number
+    std::function<void(int, pp::Window&)> save; // SaveAppSettings: reports its own failures
+};
+
+class MainWindow : public QMainWindow, private pp::ModeListener {
+    Q_OBJECT
+public:
+    static constexpr int FixedWidth = 877;
+    static constexpr int FixedHeight = 710;
+
+    explicit MainWindow(AppSettingsHooks settings = {}, QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    pp::Sheet& sheet() { return sheet_; }
+    QtWindow& window() { return window_; }
+    qt::SessionDriver& driver() { return *driver_; }
+    pp::Session& session();
+    SheetView& view() { return *view_; }
+    CompareActions& compareActions() { return *compare_; }
+    SheetUndo& undo() { return *undo_; }
+    RecentFiles& recentFiles() { return *recent_; }
+
+    // ---- replacing the sheet, for every command that does it
+    // The question before edited values would be lost ("The parameters have been changed.
+    // Save them?"): true when the caller may go on (nothing to lose, saved, or discarded);
+    // false when cancelled or the save failed or was cancelled. `partOnly`: only the part
+    // values would be replaced.
+    bool confirmDiscard(bool partOnly = false);
+    // Puts `sheet` on screen in place of the current one as one undoable step named `step`
+    // (a history entry opened: "Open History Entry"), after the question above. It then counts
+    // as unmodified and belongs to the instrument of its serial number. False when the
+    // question was cancelled or an exchange is running.
+    bool replaceSheet(const pp::Sheet& sheet, const QString& step);
+    // Opens the parameter file at `path` as File > Open does after its dialog (the question
+    // first, read on a copy, one undoable step, Recent Files). A file that cannot be read is
+    // reported and dropped from Recent Files; false then.
+    bool openPath(const QString& path);
+    // The compare dialogs' "Take Selected Into Sheet": the second text of every row, applied
+    // as the file reader applies that field, on a copy committed whole, as the step
+    // "Take From Compare". False (and nothing changed) when a value does not fit here.
+    bool takeFromCompare(const std::vector<pp::Difference>& rows);
+    // The status bar's fourth panel: "COMM 2: /dev/ttyUSB0", or the device given for this run.
+    QString portText() const;
+
+    // Copies the sheet into every widget of the window.
+    void mirror();
+
+    void mnuOpen_Click();
+    void mnuSave_Click();
+    void mnuSaveAs_Click();
+    void mnuPrint_Click();
+    void mnuExit_Click();
+    void mnuComm_Click();
+    void mnuQX7400_Click();
+    void mnuAbout_Click();
+    void mnuUserGuide_Click();
+    void Toolbar1_ButtonClick(const QString& key);
+    void SSTab1_Click(int previousTab);
+    void cmbParts_Click();
+
+    // Secondary windows, created on first use.
+    ModeWindow* modeWindow();
+    PortDialog* portDialog();
+    FormPrinter* printDialog();
+    UserGuide* userGuide();
+
+    // "Print All Parts": every part number of the selector uploaded into a copy of the sheet,
+    // one after the other; the sheet on screen stays as it is. Nothing when cancelled or
+    // when an upload failed (its status text is then shown).
+    std::optional<std::vector<pp::Sheet>> gatherAllParts();
+
+    // Shown in the status bar while a download or Print All Parts runs.
+    QProgressBar* transferProgress() const { return progress_; }
+    // Today's local date for the default file name; tests set a fixed one.
+    void setClock(std::function<std::tm()> clock) { clock_ = std::move(clock); }
+
+    QLabel* statusPanel(int n) const; // 1..4
+    // Width that panel 3 (the file path) gives up to a panel added beside the port.
+    void reserveStatusWidth(int pixels);
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    void buildMenus();
+    void buildToolbar();
+    void buildStatusBar();
+    void Form_Load();
+    void Form_Resize();
+    QSize fittedSize() const;
+    void fitStatusPanels();
+    void Form_Unload();
+    void transfer(void (pp::Session::*starter)(), pp::ExchangeKind kind);
+    std::optional<pp::InstrumentIdentity> readInstrumentOnLine();
+    bool confirmInstrument(const pp::InstrumentIdentity& instrument);
+    void exchangeEnded(pp::Outcome outcome);
+    void buildEditing();
+    void userEdited(const QString& step, bool typing);
+    bool saveBeforeDiscard();
+    bool afterSave(bool saved);
+    void opened(const pp::Sheet& before);
+    void dropped(const QStringList& paths);
+    bool busy();
+    void updateBusyCursor();
+    void showProgress(int done, int total, const QString& format);
+    void hideProgress();
+    std::tm today() const;
+
+    // Answers for the mode window; it is created, not shown, when it does not exist yet.
+    void ProcessModeData(const std::string& buffer) override;
+    void ProcessPartsList(const std::string& buf) override;
+
+    AppSettingsHooks settings_;
+    pp::Sheet sheet_;
+    QtWindow window_;
+    std::unique_ptr<qt::SessionDriver> driver_;
+    SheetView* view_ = nullptr;
+    CompareActions* compare_ = nullptr; // compare with a file or QX7400, back up
+
+    QTabWidget* tabs_ = nullptr;
+    QScrollArea* scroll_ = nullptr;
+    QToolBar* toolbar_ = nullptr;
+    QAction* mnuSave_ = nullptr;
+    QAction* mnuSaveAs_ = nullptr;
+    QAction* mnuPrint_ = nullptr;
+    QAction* tbSave_ = nullptr;
+    QAction* tbPrint_ = nullptr;
+    QLabel* panels_[4] = {};
+    int reservedStatusWidth_ = 0;
+    QProgressBar* progress_ = nullptr;
+    std::function<std::tm()> clock_;
+    bool busyCursor_ = false;
+    bool gathering_ = false;
+    bool probing_ = false; // reading who is on the line before a transfer
+    int currentTab_ = 0;
+    bool mirroring_ = false;
+    bool unloaded_ = false;
+
+    SheetUndo* undo_ = nullptr;
+    RecentFiles* recent_ = nullptr;
+    QToolBar* editToolbar_ = nullptr;
+    pp::Sheet editBefore_; // the sheet as a control found it
+    int typingRun_ = 0;
+    std::optional<pp::ExchangeKind> transfer_; // the exchange the window started and waits for
+
+    QPointer<ModeWindow> modeWindow_;
+    QPointer<UserGuide> userGuide_;
+    QPointer<PortDialog> portDialog_;
+    QPointer<FormPrinter> printDialog_;
+};
+
+} // namespace pp::ui
