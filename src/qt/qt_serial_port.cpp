@@ -1,31 +1,36 @@
 #include "qt/qt_serial_port.h"
 
+#include <QSerialPortInfo>
 #include <QtGlobal>
 
 namespace pp::qt {
 
-QString devicePathForPort(int n) {
-#ifdef Q_OS_WIN
-    return QStringLiteral("COM%1").arg(n);
-#else
-    const QString fromEnv =
-        qEnvironmentVariable(qPrintable(QStringLiteral("PARAMPORTER_COMM%1").arg(n)));
-    if (!fromEnv.isEmpty())
-        return fromEnv;
-    return QStringLiteral("/dev/ttyS%1").arg(n - 1);
-#endif
+#ifndef Q_OS_WIN
+std::unique_ptr<SerialAdapter> makeSerialAdapter(QObject* parent) {
+    return std::make_unique<QtSerialPort>(parent);
 }
 
-QtSerialPort::QtSerialPort() {
+QList<SerialPortEntry> systemSerialPorts() {
+    QList<SerialPortEntry> ports;
+    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
+        ports.append(
+            {info.portName(), info.systemLocation(), info.description(), info.manufacturer()});
+    return ports;
+}
+#endif
+
+QtSerialPort::QtSerialPort(QObject* parent) : SerialAdapter(parent) {
+    connect(&port_, &QSerialPort::readyRead, this, [this] {
+        const QByteArray bytes = port_.readAll();
+        if (!bytes.isEmpty())
+            emit received(bytes);
+    });
+    connect(&port_, &QSerialPort::errorOccurred, this, &QtSerialPort::onError);
     port_.setBaudRate(QSerialPort::Baud9600);
     port_.setDataBits(QSerialPort::Data8);
     port_.setParity(QSerialPort::NoParity);
     port_.setStopBits(QSerialPort::OneStop);
     port_.setFlowControl(QSerialPort::NoFlowControl);
-}
-
-QString QtSerialPort::devicePath() const {
-    return override_.isEmpty() ? devicePathForPort(number_) : override_;
 }
 
 bool QtSerialPort::open() {
@@ -69,9 +74,31 @@ bool QtSerialPort::write(std::string_view bytes) {
     return true;
 }
 
-QtOneShotTimer::QtOneShotTimer() {
-    timer_.setSingleShot(true);
-    timer_.setTimerType(Qt::PreciseTimer);
+void QtSerialPort::onError(QSerialPort::SerialPortError error) {
+    // A pulled adapter raises ResourceError, often several times; the session closes the
+    // port at the first, so the rest find it closed and are dropped. Open failures are
+    // reported by the starter that opened, DTR/RTS refusals on a pty are harmless. Qt 6 reports
+    // none of the line's own errors.
+    switch (error) {
+    case QSerialPort::ResourceError:
+    case QSerialPort::ReadError:
+        if (port_.isOpen())
+            emit lost(port_.errorString());
+        break;
+    case QSerialPort::WriteError:
+        // Raised inside our own write() too, while the session is still sending: let that
+        // call return its failure first and deal with what is left afterwards.
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (port_.isOpen())
+                    emit writeFailed();
+            },
+            Qt::QueuedConnection);
+        break;
+    default:
+        break;
+    }
 }
 
 } // namespace pp::qt

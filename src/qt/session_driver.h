@@ -3,10 +3,13 @@
 #pragma once
 
 #include "link/session.h"
-#include "qt/qt_serial_port.h"
+#include "qt/qt_timer.h"
+#include "qt/serial_adapter.h"
 
 #include <QObject>
 #include <QString>
+
+#include <memory>
 
 namespace pp::qt {
 
@@ -19,9 +22,9 @@ public:
     // Every open uses this device instead of the COMM number (e.g. --port /dev/ttyUSB0);
     // an empty path goes back to the COMM number.
     void setDeviceOverride(const QString& path);
-    QString deviceOverride() const { return port_.deviceOverride(); }
+    QString deviceOverride() const { return port_->deviceOverride(); }
     // The device the next open uses.
-    QString devicePath() const { return port_.devicePath(); }
+    QString devicePath() const { return port_->devicePath(); }
     // Exchanges that are a means to another (reading who is on the line before a transfer) are
     // not transfers of their own: the history leaves them out while this is false.
     void setRecorded(bool recorded) { recorded_ = recorded; }
@@ -29,7 +32,7 @@ public:
     // Shut-down: the port closes whatever exchange was running.
     void closePort() {
         timer_.stop();
-        port_.close();
+        port_->close();
     }
 
 signals:
@@ -41,11 +44,7 @@ signals:
     void waiting();
 
 private:
-    void onReadyRead();
-    void onError(QSerialPort::SerialPortError error);
-    void onTimeout();
-
-    QtSerialPort port_;
+    std::unique_ptr<SerialAdapter> port_;
     QtOneShotTimer timer_;
     pp::Session session_;
     bool recorded_ = true;

@@ -10,7 +10,6 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QSerialPortInfo>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -96,11 +95,7 @@ void PortDialog::Form_Activate() {
 }
 
 QList<SerialDevice> PortDialog::systemDevices() {
-    QList<SerialDevice> devices;
-    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
-        devices.append(
-            {info.portName(), info.systemLocation(), info.description(), info.manufacturer()});
-    return devices;
+    return qt::systemSerialPorts();
 }
 
 void PortDialog::fillDeviceList() {

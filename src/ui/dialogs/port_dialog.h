@@ -2,6 +2,8 @@
 // by its buttons.
 #pragma once
 
+#include "qt/serial_adapter.h"
+
 #include <QDialog>
 #include <QList>
 #include <QString>
@@ -16,12 +18,7 @@ class QTreeWidget;
 namespace pp::ui {
 
 // A serial device of this computer, as the system describes it.
-struct SerialDevice {
-    QString portName;       // ttyUSB0, COM3
-    QString systemLocation; // /dev/ttyUSB0, \\.\COM3
-    QString description;
-    QString manufacturer;
-};
+using SerialDevice = qt::SerialPortEntry;
 
 class PortDialog : public QDialog {
     Q_OBJECT
