@@ -15,10 +15,10 @@
 #include "files/file_system.h"
 #include "link/ports.h"
 #include "link/session.h"
+#include "qt/session_driver.h"
 #include "sheet/sheet.h"
 #include "sim/instrument.h"
 #include "timeline.h"
-#include "ui/session_driver.h"
 #include "write_log.h"
 
 #include <QCommandLineParser>
@@ -119,7 +119,7 @@ public:
         std::optional<Outcome> ended;
         Clock::time_point endAt;
         QEventLoop loop;
-        const auto conn = QObject::connect(&driver, &pp::ui::SessionDriver::exchangeEnded, &loop,
+        const auto conn = QObject::connect(&driver, &pp::qt::SessionDriver::exchangeEnded, &loop,
                                            [&](Outcome outcome) {
                                                if (!ended) {
                                                    endAt = Clock::now();
@@ -193,7 +193,7 @@ public:
     pp::sim::Instrument instrument;
     pp::Sheet sheet;
     BenchWindow window;
-    pp::ui::SessionDriver driver;
+    pp::qt::SessionDriver driver;
 };
 
 struct Row {

@@ -11,12 +11,12 @@
 #include "history/store.h"
 #include "link/frames.h"
 #include "link/records.h"
+#include "qt/history_tap.h"
+#include "qt/session_driver.h"
 #include "sim/instrument.h"
 #include "timeline.h"
-#include "ui/history_dialog.h"
-#include "ui/history_tap.h"
-#include "ui/qt_window.h"
-#include "ui/session_driver.h"
+#include "ui/history/history_dialog.h"
+#include "ui/main/qt_window.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -64,19 +64,19 @@ std::map<std::string, std::vector<double>> recordingCosts(const std::string& db,
         return costs;
     pp::Sheet sheet;
     QuietWindow window;
-    pp::ui::SessionDriver driver(sheet, window);
+    pp::qt::SessionDriver driver(sheet, window);
     driver.setDeviceOverride(QString::fromStdString(instrument.devicePath()));
     Clock::time_point before;
-    QObject::connect(&driver, &pp::ui::SessionDriver::exchangeEnded,
+    QObject::connect(&driver, &pp::qt::SessionDriver::exchangeEnded,
                      [&](pp::Outcome) { before = Clock::now(); });
-    pp::ui::HistoryTap tap(driver, window, db);
+    pp::qt::HistoryTap tap(driver, window, db);
     std::string kind;
-    QObject::connect(&driver, &pp::ui::SessionDriver::exchangeEnded,
+    QObject::connect(&driver, &pp::qt::SessionDriver::exchangeEnded,
                      [&](pp::Outcome) { costs[kind].push_back(ms(Clock::now() - before)); });
     auto run = [&](const std::string& name, void (pp::Session::*starter)()) {
         kind = name;
         QEventLoop loop;
-        const auto c = QObject::connect(&driver, &pp::ui::SessionDriver::exchangeEnded, &loop,
+        const auto c = QObject::connect(&driver, &pp::qt::SessionDriver::exchangeEnded, &loop,
                                         &QEventLoop::quit);
         (driver.session().*starter)();
         loop.exec();

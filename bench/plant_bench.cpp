@@ -9,13 +9,13 @@
 #include "history/forwarder.h"
 #include "history/server.h"
 #include "history/store.h"
+#include "qt/session_driver.h"
 #include "sim/instrument.h"
 #include "tests/support/plant_support.h"
 #include "timeline.h"
-#include "ui/history_actions.h"
-#include "ui/main_window.h"
-#include "ui/plant_forwarding.h"
-#include "ui/session_driver.h"
+#include "ui/history/history_actions.h"
+#include "ui/history/plant_forwarding.h"
+#include "ui/main/main_window.h"
 
 #include "files/param_file.h"
 #include "link/frames.h"
@@ -120,7 +120,7 @@ std::vector<double> windowUploads(const QString& server, int runs, const QString
     window.show();
     for (int i = 0; i < runs; ++i) {
         QEventLoop loop;
-        const auto c = QObject::connect(&window.driver(), &pp::ui::SessionDriver::exchangeEnded,
+        const auto c = QObject::connect(&window.driver(), &pp::qt::SessionDriver::exchangeEnded,
                                         &loop, &QEventLoop::quit);
         const Clock::time_point start = Clock::now();
         window.session().cmdSDUpload_Click();
