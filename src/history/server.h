@@ -50,6 +50,7 @@ struct PlantEntry {
     int64_t localId = 0;
     std::string sourceHost;
     std::string received; // when the server took it, UTC as the entries' times
+    std::string login;    // the login that forwarded it; empty before the server checked logins
 };
 
 class Connection {

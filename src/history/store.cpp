@@ -319,6 +319,11 @@ bool Store::open(const std::string& path, Mode mode) {
         return fail(path + " is a folder");
     if (mode == Mode::ReadOnly)
         return openReadOnly();
+    // SQLite's files of a history removed while a program had it open: its log would be
+    // played into the new file.
+    if (!fs::exists(file, ec))
+        for (const char* suffix : {"-wal", "-shm"})
+            fs::remove(beside(path, suffix), ec);
 
     makeSidecarsWritable(path);
     if (std::string shm = beside(path, "-shm"); fs::exists(shm, ec) && !writable(shm))

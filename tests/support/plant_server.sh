@@ -12,8 +12,8 @@
 # INFO holds KEY=VALUE lines: PP_PLANT_URI (a PC's login, insert and read), PP_PLANT_OTHER
 # (another PC's login), PP_PLANT_READER (read only), PP_PLANT_ADMIN (the superuser),
 # PP_PLANT_BARE (a database without the tables), PP_PLANT_NEWER (tables of a newer version),
-# PP_PLANT_OLD (the first version's tables, tests/data/history-server-v1.sql), PP_PLANT_HOST
-# (host:port), PP_PLANT_PGPASS (a password file for the logins), PP_PLANT_PORT, PP_PLANT_DIR.
+# PP_PLANT_HOST (host:port), PP_PLANT_PGPASS (a password file for the logins), PP_PLANT_PORT,
+# PP_PLANT_DIR.
 # Where no server can be started it holds PP_PLANT_SKIP=<why> instead, and the tests skip with
 # that reason.
 #
@@ -23,7 +23,6 @@ set -uo pipefail
 action=${1:?start, halt, resume or stop}
 info=$(realpath -m "${2:?the information file}")
 sql=${3:+$(realpath -m "$3")}
-old_sql=$(realpath -m "$(dirname "$0")/../data/history-server-v1.sql")
 file=${4:+$(realpath -m "$4")}
 # The server's account may not enter the caller's folder.
 cd "${TMPDIR:-/tmp}" || exit 1
@@ -82,11 +81,10 @@ EOF
     psql=("$bin/psql" -q -X -v ON_ERROR_STOP=1 -h "$dir" -p "$port" -U postgres)
     if ! {
         "${psql[@]}" -d postgres -c "CREATE DATABASE plant" -c "CREATE DATABASE bare" \
-            -c "CREATE DATABASE newer" -c "CREATE DATABASE old" &&
+            -c "CREATE DATABASE newer" &&
             "${psql[@]}" -d plant -f "$sql" &&
             "${psql[@]}" -d newer -f "$sql" &&
             "${psql[@]}" -d newer -c "UPDATE paramporter.schema_version SET version = version + 1" &&
-            "${psql[@]}" -d old -f "$old_sql" &&
             "${psql[@]}" -d postgres \
                 -c "CREATE ROLE pc LOGIN PASSWORD 'pc-secret' IN ROLE paramporter_writer" \
                 -c "CREATE ROLE pc2 LOGIN PASSWORD 'pc2-secret' IN ROLE paramporter_writer" \
@@ -108,7 +106,6 @@ PP_PLANT_READER=postgresql://quality:quality-secret@$host/plant
 PP_PLANT_ADMIN=postgresql://postgres@$host/plant
 PP_PLANT_BARE=postgresql://pc:pc-secret@$host/bare
 PP_PLANT_NEWER=postgresql://pc:pc-secret@$host/newer
-PP_PLANT_OLD=postgresql://pc:pc-secret@$host/old
 PP_PLANT_HOST=$host
 PP_PLANT_PGPASS=$dir/pgpass
 PP_PLANT_PORT=$port

@@ -46,7 +46,6 @@ public:
     std::string uri() const { return value("PP_PLANT_URI"); }       // a PC: insert and read
     std::string other() const { return value("PP_PLANT_OTHER"); }   // another PC's login
     std::string reader() const { return value("PP_PLANT_READER"); } // read only
-    std::string old() const { return value("PP_PLANT_OLD"); }       // the first version's tables
     // A login's URI without its password (from the password file), on database `db`.
     std::string login(const std::string& name, const std::string& db = "plant") const {
         return "postgresql://" + name + "@" + value("PP_PLANT_HOST") + "/" + db;
