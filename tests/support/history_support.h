@@ -22,9 +22,9 @@ inline bool tamper(const std::string& path, const std::string& sql) {
     return ok;
 }
 
-// Every hash of the chain computed again from what the rows hold now: what a forger who knows
-// the canonical text does after editing an entry.
-inline bool rehash(const std::string& path) {
+// Every hash of the chain computed again from what the rows hold now, the first entry naming
+// `first` before it: what a forger who knows the canonical text does after editing an entry.
+inline bool rehash(const std::string& path, const std::string& first = {}) {
     pp::history::Store store;
     if (!store.open(path, pp::history::Store::Mode::ReadOnly))
         return false;
@@ -32,7 +32,7 @@ inline bool rehash(const std::string& path) {
     store.close();
     if (!entries)
         return false;
-    std::string previous, sql = "BEGIN;";
+    std::string previous = first, sql = "BEGIN;";
     for (auto e = entries->rbegin(); e != entries->rend(); ++e) {
         e->previousHash = previous;
         e->hash = pp::history::sha256Hex(pp::history::canonicalText(*e));
