@@ -13,6 +13,7 @@
 #include "fuzz_support.h"
 #include "history/entry_sheet.h"
 #include "history/formats.h"
+#include "history/recording.h"
 
 using namespace pp;
 using namespace pp::fuzz;
@@ -36,12 +37,9 @@ bool validJsonText(std::string_view s) {
     return true;
 }
 
-// What the recorder stores for a sheet: a system entry without its part number.
+// What the recorder stores for a sheet.
 std::string recorded(const Sheet& sheet, history::Scope scope) {
-    Sheet kept = sheet;
-    if (scope == history::Scope::System)
-        kept.setPartSelection({});
-    return ParamFileText(kept);
+    return history::recordedFile(sheet, scope);
 }
 
 } // namespace

@@ -482,7 +482,6 @@ void TestCompareWindow::historyFailureNeverStopsATransfer() {
     QVERIFY(w.sheet().commands.sdDownload); // the upload went through
     QTRY_COMPARE(f.status(),
                  "History not recorded: " + damaged + QStringLiteral(": file is not a database"));
-    QCOMPARE(readFile(damaged), std::string(4096, 'x'));
     QVERIFY(f.messages.empty());
 }
 

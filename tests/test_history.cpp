@@ -1,9 +1,14 @@
 // The history store on the real file system: what is written comes back in order after a
-// reopen, the chain names the first entry that was tampered with, and a file the store must
-// not write (newer, damaged, someone else's, in a place it cannot write) is refused and left
-// byte for byte as it was. An entry of a system transfer opens as the system upload left it.
+// reopen, the chain names the first entry that was tampered with, every older file is read as
+// it is and migrated when written, readers change nothing, a copied history or a removed tail
+// never gives an ID twice, and a file the store must not write (newer, damaged, someone
+// else's, in a place it cannot write) is refused and left byte for byte as it was. An entry of
+// a system transfer opens as the system upload left it, and so does that sheet recorded again.
+// Entries as text for terminals, spreadsheets and programs.
 #include "files/param_file.h"
 #include "history/entry_sheet.h"
+#include "history/formats.h"
+#include "history/recording.h"
 #include "history/store.h"
 #include "link/records.h"
 #include "sim/instrument.h"
@@ -17,6 +22,7 @@
 
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace pp;
@@ -50,8 +56,10 @@ QByteArray bytes(const QString& path) {
 // not mount.
 class ReadOnlyMount {
 public:
-    explicit ReadOnlyMount(const QString& folder) : folder_(folder.toStdString()) {
-        mounted_ = ::mount("tmpfs", folder_.c_str(), "tmpfs", MS_RDONLY, "size=64k") == 0;
+    explicit ReadOnlyMount(const QString& folder, unsigned long flags = MS_RDONLY,
+                           const char* size = "size=64k")
+        : folder_(folder.toStdString()) {
+        mounted_ = ::mount("tmpfs", folder_.c_str(), "tmpfs", flags, size) == 0;
     }
     ~ReadOnlyMount() {
         if (mounted_)
@@ -83,7 +91,11 @@ private slots:
     void refusedFilesAreLeftAlone();
     void unwritablePlaces_data();
     void unwritablePlaces();
+    void olderFilesReadAsTheyAreAndMigrated();
+    void readersChangeNothing();
+    void copiesAndRemovalsNeverGiveAnIdTwice();
     void systemEntryOpensAsTheUploadLeftIt();
+    void textsForTerminalsSpreadsheetsAndPrograms();
 
 private:
     QString path(const QString& name = QStringLiteral("history.sqlite")) const {
@@ -117,7 +129,7 @@ void TestHistory::writtenReopenedSameEntriesInOrder() {
         written = fill(store);
     }
     Store store;
-    QVERIFY2(store.open(db(), Store::Mode::Existing), store.error().c_str());
+    QVERIFY2(store.open(db(), Store::Mode::ReadOnly), store.error().c_str());
     const auto listed = store.list({}, 0);
     QVERIFY(listed);
     QCOMPARE(listed->size(), written.size());
@@ -136,7 +148,6 @@ void TestHistory::writtenReopenedSameEntriesInOrder() {
     // Each entry names the one before it.
     QVERIFY(written[0].previousHash.empty());
     QCOMPARE(written[3].previousHash, written[2].hash);
-    QCOMPARE(store.installationId().size(), size_t(36));
 }
 
 void TestHistory::filtersAndLookups() {
@@ -178,19 +189,39 @@ void TestHistory::filtersAndLookups() {
     QVERIFY(!store.lastUpload("1234", Scope::Part, "06"));
 }
 
+// One row per column the history stores (the forwarded mark is the queue's, not the record's).
 void TestHistory::verifyNamesTheFirstTamperedEntry_data() {
     QTest::addColumn<QString>("sql");
     QTest::addColumn<qint64>("broken"); // 0: intact
-    QTest::newRow("untouched") << "" << qint64(0);
-    QTest::newRow("result edited")
-        << "UPDATE entry SET result = 'SUCCESS' WHERE id = 4" << qint64(4);
-    QTest::newRow("serial edited") << "UPDATE entry SET serial = '9999' WHERE id = 2" << qint64(2);
-    QTest::newRow("shared file edited")
-        << "UPDATE content SET text = CAST('part 9' AS BLOB) WHERE CAST(text AS TEXT) = 'part 5'"
-        << qint64(2);
-    QTest::newRow("entry removed") << "DELETE FROM entry WHERE id = 2" << qint64(3);
-    QTest::newRow("part and hash edited")
-        << "UPDATE entry SET part = '06', hash = 'x' WHERE id = 3" << qint64(3);
+    auto row = [](const char* name, const char* sql, qint64 broken) {
+        QTest::newRow(name) << QString::fromLatin1(sql) << broken;
+    };
+    row("untouched", "", 0);
+    row("id", "UPDATE entry SET id = 9 WHERE id = 4", 9);
+    row("time", "UPDATE entry SET time = '2026-12-08T14:03:07.413Z' WHERE id = 1", 1);
+    row("user", "UPDATE entry SET user = 'someone' WHERE id = 2", 2);
+    row("host", "UPDATE entry SET host = 'elsewhere' WHERE id = 3", 3);
+    row("port", "UPDATE entry SET port = '/dev/ttyS0' WHERE id = 4", 4);
+    row("action", "UPDATE entry SET action = 'upload' WHERE id = 4", 4);
+    row("scope", "UPDATE entry SET scope = 'part' WHERE id = 1", 1);
+    row("part", "UPDATE entry SET part = '06' WHERE id = 2", 2);
+    row("serial", "UPDATE entry SET serial = '9999' WHERE id = 2", 2);
+    row("generation", "UPDATE entry SET generation = 'V7.0' WHERE id = 3", 3);
+    row("result", "UPDATE entry SET result = 'SUCCESS' WHERE id = 4", 4);
+    row("stopped_at_field", "UPDATE entry SET stopped_at_field = NULL WHERE id = 4", 4);
+    row("file_hash", "UPDATE entry SET file_hash = NULL WHERE id = 2", 2);
+    row("previous_hash of the first", "UPDATE entry SET previous_hash = hash WHERE id = 1", 1);
+    row("previous_hash of the first, hashes computed again", "REHASH x", 1);
+    row("hash", "UPDATE entry SET hash = 'x' WHERE id = 3", 3);
+    row("format", "UPDATE entry SET format = 1 WHERE id = 2", 2);
+    row("source", "UPDATE entry SET source = 'another' WHERE id = 2", 2);
+    row("a file shared by two",
+        "UPDATE content SET text = CAST('part 9' AS BLOB) WHERE "
+        "CAST(text AS TEXT) = 'part 5'",
+        2);
+    row("the first removed", "DELETE FROM entry WHERE id = 1", 2);
+    row("one removed", "DELETE FROM entry WHERE id = 2", 3);
+    row("the newest removed", "DELETE FROM entry WHERE id = 4", 4);
 }
 
 void TestHistory::verifyNamesTheFirstTamperedEntry() {
@@ -201,10 +232,12 @@ void TestHistory::verifyNamesTheFirstTamperedEntry() {
         QVERIFY(store.open(db()));
         fill(store);
     }
-    if (!sql.isEmpty())
+    if (sql.startsWith(QStringLiteral("REHASH ")))
+        QVERIFY(test::rehash(db(), sql.mid(7).toStdString()));
+    else if (!sql.isEmpty())
         QVERIFY(test::tamper(db(), sql.toStdString()));
     Store store;
-    QVERIFY(store.open(db(), Store::Mode::Existing));
+    QVERIFY(store.open(db(), Store::Mode::ReadOnly));
     const auto checked = store.verify();
     QVERIFY2(checked, store.error().c_str());
     QCOMPARE(checked->firstBroken, broken);
@@ -298,6 +331,140 @@ void TestHistory::unwritablePlaces() {
     QVERIFY(!QFile::exists(file));
 }
 
+namespace {
+
+int userVersion(const std::string& path) {
+    sqlite3* db = nullptr;
+    int version = -1;
+    sqlite3_stmt* s = nullptr;
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK &&
+        sqlite3_prepare_v2(db, "PRAGMA user_version", -1, &s, nullptr) == SQLITE_OK &&
+        sqlite3_step(s) == SQLITE_ROW)
+        version = sqlite3_column_int(s, 0);
+    sqlite3_finalize(s);
+    sqlite3_close(db);
+    return version;
+}
+
+} // namespace
+
+// A file of the first version, kept as that version wrote it: read as it is, and written only
+// after every step of the migration.
+void TestHistory::olderFilesReadAsTheyAreAndMigrated() {
+    const std::string fresh = db();
+    QVERIFY(Store().open(fresh));
+    QCOMPARE(userVersion(fresh), SchemaVersion);
+    // Each step's index is there, the queue's too (a test that the query plan can use it).
+    QVERIFY(test::tamper(fresh, "CREATE TABLE t(x); DROP TABLE t; SELECT 1 FROM entry INDEXED BY "
+                                "entry_unforwarded WHERE forwarded = 0; SELECT 1 FROM entry "
+                                "INDEXED BY entry_instrument WHERE serial = '1'"));
+
+    const QString old = path(QStringLiteral("v1.sqlite"));
+    QVERIFY(QFile::copy(QStringLiteral(PP_TEST_DATA "/history-v1.sqlite"), old));
+    QFile::setPermissions(old, QFile::ReadOwner | QFile::WriteOwner);
+    const QByteArray before = bytes(old);
+    Store reader;
+    QVERIFY2(reader.open(old.toStdString(), Store::Mode::ReadOnly), reader.error().c_str());
+    QCOMPARE(reader.list({}, 0)->size(), size_t(4));
+    QCOMPARE(reader.verify()->firstBroken, int64_t(0));
+    reader.close();
+    QCOMPARE(bytes(old), before);
+
+    Store writer;
+    QVERIFY2(writer.open(old.toStdString()), writer.error().c_str());
+    QCOMPARE(userVersion(old.toStdString()), SchemaVersion);
+    QVERIFY(test::tamper(old.toStdString(), "CREATE TABLE t(x); DROP TABLE t; SELECT 1 FROM "
+                                            "entry INDEXED BY entry_unforwarded WHERE "
+                                            "forwarded = 0"));
+    const Entry fourth = *writer.entry(4);
+    Entry next = test::sampleEntry(5);
+    QVERIFY(writer.append(next));
+    QCOMPARE(next.id, int64_t(5));
+    QCOMPARE(next.previousHash, fourth.hash);
+    QCOMPARE(next.source, fourth.source); // the same installation, on the same machine
+    const auto checked = writer.verify();
+    QCOMPARE(checked->firstBroken, int64_t(0));
+    QCOMPARE(checked->entries, int64_t(5));
+}
+
+// Reading needs no space and no right to write, and leaves nothing that stops a later writer.
+void TestHistory::readersChangeNothing() {
+    // A full disk.
+    const QString folder = path(QStringLiteral("full"));
+    QVERIFY(QDir().mkpath(folder));
+    ReadOnlyMount full(folder, 0, "size=1m");
+    if (full.mounted()) {
+        const std::string file = (folder + QStringLiteral("/history.sqlite")).toStdString();
+        QVERIFY(test::record(file, 3));
+        QFile filler(folder + QStringLiteral("/filler"));
+        QVERIFY(filler.open(QIODevice::WriteOnly));
+        while (filler.write(QByteArray(4096, 'x')) > 0 && filler.flush()) {
+        }
+        Store reader;
+        QVERIFY2(reader.open(file, Store::Mode::ReadOnly), reader.error().c_str());
+        QCOMPARE(reader.list({}, 0)->size(), size_t(3));
+        QCOMPARE(reader.verify()->entries, int64_t(3));
+    }
+
+    // A file that is read-only to this account, then writable again: as an account that is not
+    // root, for which permissions count.
+    QVERIFY(::chmod(dir_->path().toUtf8().constData(), 0777) == 0);
+    const std::string file = db();
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+            ::_exit(2);
+        bool ok = test::record(file, 2) && ::chmod(file.c_str(), 0444) == 0;
+        {
+            Store reader;
+            ok = ok && reader.open(file, Store::Mode::ReadOnly) && reader.list({}, 0)->size() == 2;
+        }
+        ok = ok && ::access((file + "-shm").c_str(), F_OK) != 0;
+        // What a reader of an earlier version left: SQLite's files, read-only as the file was.
+        sqlite3* old = nullptr;
+        ok = ok &&
+             sqlite3_open_v2((file + "").c_str(), &old, SQLITE_OPEN_READONLY, nullptr) ==
+                 SQLITE_OK &&
+             sqlite3_exec(old, "SELECT * FROM entry", nullptr, nullptr, nullptr) == SQLITE_OK;
+        sqlite3_close(old);
+        ok = ok && ::chmod(file.c_str(), 0644) == 0 && test::record(file, 1);
+        ::_exit(ok ? 0 : 1);
+    }
+    int status = -1;
+    QVERIFY(child > 0 && ::waitpid(child, &status, 0) == child);
+    QCOMPARE(WEXITSTATUS(status), 0);
+}
+
+// A copy of the history on another machine (PCs set up from one disk image) is an installation
+// of its own from its first new entry on, and IDs removed from the end are not given again.
+void TestHistory::copiesAndRemovalsNeverGiveAnIdTwice() {
+    std::vector<Entry> written;
+    {
+        Store store;
+        QVERIFY(store.open(db()));
+        written = fill(store);
+    }
+    const std::string copy = path(QStringLiteral("copy.sqlite")).toStdString();
+    QVERIFY(QFile::copy(path(), QString::fromStdString(copy)));
+    QVERIFY(test::tamper(copy, "UPDATE meta SET value = 'the image' WHERE key = 'machine'"));
+    Store copied;
+    QVERIFY(copied.open(copy));
+    Entry e = test::sampleEntry(5);
+    QVERIFY(copied.append(e));
+    QVERIFY(e.source != written[3].source);
+    QCOMPARE(e.previousHash, written[3].hash);
+    QCOMPARE(copied.installationId(), e.source);
+    QCOMPARE(copied.verify()->firstBroken, int64_t(0));
+
+    Store store;
+    QVERIFY(store.open(db()));
+    QVERIFY(test::tamper(db(), "DELETE FROM entry WHERE id = 4"));
+    e = test::sampleEntry(6);
+    QVERIFY(store.append(e));
+    QCOMPARE(e.id, int64_t(5));
+    QCOMPARE(e.source, written[3].source);
+}
+
 void TestHistory::systemEntryOpensAsTheUploadLeftIt() {
     // What a system upload leaves on a sheet that held a part, and its entry's file text.
     sim::Instrument instrument;
@@ -322,6 +489,15 @@ void TestHistory::systemEntryOpensAsTheUploadLeftIt() {
     QVERIFY(opened.commands.partUpload && opened.commands.sdDownload);
     QVERIFY(opened.filePath.empty());
 
+    // That sheet, recorded again by a part transfer, opens again: without part values its
+    // part line stays empty.
+    Entry again = e;
+    again.scope = Scope::Part;
+    again.file = recordedFile(opened, Scope::Part);
+    Sheet reopened = uploaded;
+    QVERIFY(openEntry(reopened, again, window));
+    QCOMPARE(ParamFileText(reopened), ParamFileText(sheet));
+
     // A hand-edited text that no longer reads changes nothing and says so.
     e.file->replace(e.file->find("\"1234\""), 6, "\"x\"\r\n");
     const Sheet before = opened;
@@ -329,6 +505,32 @@ void TestHistory::systemEntryOpensAsTheUploadLeftIt() {
     QVERIFY(opened == before);
     QCOMPARE(window.messageTexts(), std::vector<std::string>{"Error reading file"});
     QCOMPARE(window.status(), std::string("File Error"));
+}
+
+// Instrument texts never reach a terminal raw, never start a spreadsheet formula, and a byte
+// that is not UTF-8 never passes for a character in JSON.
+void TestHistory::textsForTerminalsSpreadsheetsAndPrograms() {
+    Entry e = make(Action::Upload, Scope::Part, "05", "SUCCESS\r\x1b]0;owned\x07", "part 5",
+                   "12\n34 \x1b[2J\xc2\x9b"
+                   "1m\\x");
+    QCOMPARE(listLine(e).substr(listLine(e).find(" upload ")),
+             std::string(" upload part 05 12\\n34 \\x1b[2J\\u009b1m\\\\x "
+                         "SUCCESS\\r\\x1b]0;owned\\x07"));
+
+    e.serial = "\xff";
+    e.user = "\xc3\xbf";
+    const std::string json = jsonLine(e);
+    QVERIFY2(json.find("\"serial\":\"\\udcff\"") != std::string::npos, json.c_str());
+    QVERIFY2(json.find("\"user\":\"\xc3\xbf\"") != std::string::npos, json.c_str());
+
+    e.serial = "=HYPERLINK(\"http://x\")";
+    e.user = "-2+3";
+    e.host = "@SUM(A1)";
+    e.port = "+1";
+    const std::string csv = csvRow(e);
+    for (const char* cell :
+         {"\"'=HYPERLINK(\"\"http://x\"\")\"", "\"'-2+3\"", "\"'@SUM(A1)\"", "\"'+1\""})
+        QVERIFY2(csv.find(cell) != std::string::npos, csv.c_str());
 }
 
 QTEST_APPLESS_MAIN(TestHistory)

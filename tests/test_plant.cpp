@@ -1,11 +1,14 @@
 // The plant-wide history against a real PostgreSQL server: forwarding from the command line and
 // the window, a server that goes away in the middle of a backup and comes back, a crash between
-// the server's commit and the local mark, two PCs in one plant, what the PCs' role may not do,
-// the server's chains checked, and each way a server can fail a PC.
+// the server's commit and the local mark, two PCs in one plant, what the PCs' logins may not
+// do, entries the server holds differently, the server's chains checked and compared with a
+// PC's, the plant's order, a server of the first version upgraded, and each way a server can
+// fail a PC.
 #include "app/cli.h"
 #include "app/cli_commands.h"
 #include "history/formats.h"
 #include "history/recording.h"
+#include "history/source.h"
 #include "history/store.h"
 #include "qt/history_tap.h"
 #include "qt/plant_settings.h"
@@ -34,6 +37,8 @@
 
 #include <set>
 #include <sstream>
+
+#include <sqlite3.h>
 
 using namespace pp;
 using namespace pp::test;
@@ -72,7 +77,7 @@ int count(const std::string& text, const std::string& part) {
 
 size_t localCount(const std::string& path) {
     history::Store store;
-    if (!store.open(path, history::Store::Mode::Existing))
+    if (!store.open(path, history::Store::Mode::ReadOnly))
         return 0;
     return store.list({}, 0).value_or(std::vector<history::Entry>{}).size();
 }
@@ -80,7 +85,7 @@ size_t localCount(const std::string& path) {
 // The parameter file of entry `id` of a local history.
 std::string localFile(const std::string& path, int64_t id) {
     history::Store store;
-    if (!store.open(path, history::Store::Mode::Existing))
+    if (!store.open(path, history::Store::Mode::ReadOnly))
         return "<no history>";
     const auto e = store.entry(id);
     return e && e->file ? *e->file : "<no file>";
@@ -99,9 +104,15 @@ private slots:
     void offlineThenOnline();
     void crashBetweenInsertAndMarkMakesNoDuplicate();
     void twoPcsOnePlant();
-    void insertOnlyRoleRefusesUpdateAndDelete();
+    void plantOrderWithOneTimeAndAClockSetBack();
+    void writersAddOnlyTheirOwnEntries();
+    void differentEntriesStayQueued_data();
+    void differentEntriesStayQueued();
     void verifyOnTheServer_data();
     void verifyOnTheServer();
+    void verifyComparesWithTheServer_data();
+    void verifyComparesWithTheServer();
+    void firstVersionServerUpgradedAndASecondServer();
     void badServersKeepEntriesQueued_data();
     void badServersKeepEntriesQueued();
 
@@ -114,6 +125,7 @@ private:
     }
 
     PlantServer server_;
+    std::string reader_; // the reader's login, its password in the password file
     QTemporaryDir config_;
     std::unique_ptr<QTemporaryDir> tmp_;
     std::unique_ptr<sim::Instrument> sim_;
@@ -125,11 +137,12 @@ void TestPlant::initTestCase() {
     qunsetenv(qt::HistoryServerVariable);
     if (!server_.load())
         QSKIP(qPrintable(server_.skipReason()));
+    reader_ = server_.login("quality");
 }
 
 void TestPlant::init() {
     tmp_ = std::make_unique<QTemporaryDir>();
-    QVERIFY(server_.sql("TRUNCATE paramporter.entry RESTART IDENTITY"));
+    QVERIFY(server_.clear());
     qt::storeHistoryServer({});
     sim_ = std::make_unique<sim::Instrument>();
     QVERIFY(sim_->start());
@@ -146,7 +159,7 @@ void TestPlant::forwardsFromTheCommandLine() {
     QCOMPARE(r.code, cli::ExitOk);
     QCOMPARE(r.err, std::string());
     history::Store store;
-    QVERIFY(store.open(h, history::Store::Mode::Existing));
+    QVERIFY(store.open(h, history::Store::Mode::ReadOnly));
     using Rows = std::vector<std::pair<std::string, long long>>;
     QCOMPARE(server_.entries(), (Rows{{store.installationId(), 1}, {store.installationId(), 2}}));
     QCOMPARE(runCli({"history", "--status"}, h, server_.uri()).out,
@@ -157,6 +170,10 @@ void TestPlant::forwardsFromTheCommandLine() {
     QCOMPARE(bad.code, cli::ExitUsage);
     QVERIFY2(bad.err.starts_with("paramporter-cli: history server URI: "), bad.err.c_str());
     QVERIFY(!QFile::exists(tmp_->filePath("u.sqlite")));
+    // Nor a password among the arguments, which every account of the PC can read.
+    const Result secret = runCli({"--history-server", server_.uri(), "history", "--push"}, h);
+    QCOMPARE(secret.code, cli::ExitUsage);
+    QVERIFY2(secret.err.find("~/.pgpass") != std::string::npos, secret.err.c_str());
 }
 
 void TestPlant::forwardsFromTheWindow() {
@@ -173,9 +190,7 @@ void TestPlant::forwardsFromTheWindow() {
 
     // SetUp > History Server...: what libpq cannot read, or a password, is refused; the
     // password comes from the user's password file.
-    QAction* setup = f.action("mnuHistoryServer");
-    QCOMPARE(setup->text(), QStringLiteral("&History Server..."));
-    setup->trigger();
+    f.action("mnuHistoryServer")->trigger();
     ui::HistoryServerDialog* d = forwarding->serverDialog();
     QVERIFY(d && d->isVisible());
     auto* uri = d->findChild<QLineEdit*>(QStringLiteral("txtHistoryServer"));
@@ -188,15 +203,7 @@ void TestPlant::forwardsFromTheWindow() {
         QVERIFY(!error->isHidden() && !error->text().isEmpty());
         QCOMPARE(qt::storedHistoryServer(), QString());
     }
-    QFile pgpass(tmp_->filePath("pgpass"));
-    QVERIFY(pgpass.open(QIODevice::WriteOnly));
-    pgpass.write(
-        QByteArray::fromStdString("127.0.0.1:" + server_.port() + ":plant:pc:pc-secret\n"));
-    pgpass.close();
-    pgpass.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
-    qputenv("PGPASSFILE", QFile::encodeName(pgpass.fileName()));
-    const QString kept =
-        QString::fromStdString("postgresql://pc@127.0.0.1:" + server_.port() + "/plant");
+    const QString kept = QString::fromStdString(server_.login("pc"));
     uri->setText(kept);
     d->accept();
     QVERIFY(!d->isVisible());
@@ -224,7 +231,6 @@ void TestPlant::forwardsFromTheWindow() {
     QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("cmdHistoryExport")),
                       Qt::LeftButton);
     QCOMPARE(readFile(tmp_->filePath("plant.QX")), localFile(h, 2));
-    qunsetenv("PGPASSFILE");
 
     // A server that never answers: the window is the user's while it waits, then says why.
     BlackHole hole;
@@ -314,92 +320,267 @@ void TestPlant::twoPcsOnePlant() {
         sources.insert(row.first);
     QCOMPARE(sources.size(), size_t(2));
 
-    const Result q =
-        runCli({"history", "--server", server_.reader(), "--serial", "4711", "--json"}, {});
+    const Result q = runCli({"history", "--server", reader_, "--serial", "4711", "--json"}, {});
     QCOMPARE(q.code, cli::ExitOk);
     const QList<QByteArray> lines = QByteArray::fromStdString(q.out).trimmed().split('\n');
     QCOMPARE(lines.size(), 4);
-    history::Store store;
-    QVERIFY(store.open(a, history::Store::Mode::Existing));
-    const history::Entry local = *store.entry(2);
-    QStringList expectedKeys =
-        QJsonDocument::fromJson(QByteArray::fromStdString(history::jsonLine(local)))
-            .object()
-            .keys();
-    expectedKeys << QStringLiteral("source_host");
-    expectedKeys.sort();
     for (const QByteArray& line : lines) {
         const QJsonObject o = QJsonDocument::fromJson(line).object();
-        QCOMPARE(o.keys(), expectedKeys);
         QCOMPARE(o.value("serial").toString(), QStringLiteral("4711"));
         QCOMPARE(o.value("source_host").toString(), QString::fromStdString(history::hostName()));
     }
-    QCOMPARE(runCli({"history", "--server", server_.reader(), "--serial", "4712"}, {}).out,
-             std::string());
     // The window's text filter on the plant: any column, any case of A to Z.
     history::Plant plant;
-    QVERIFY(plant.open(server_.reader(), {}));
+    QVERIFY(plant.open(reader_, {}));
     history::PlantFilter byText;
     byText.filter.text = "SucCess";
     QCOMPARE(plant.list(byText, 0, nullptr).value().size(), size_t(4));
-    byText.filter.text = "no such text";
-    QCOMPARE(plant.list(byText, 0, nullptr).value().size(), size_t(0));
-    QCOMPARE(count(runCli({"history", "--server", server_.reader(), "--host", history::hostName(),
-                           "--part", "2"},
-                          {})
-                       .out,
-                   "\n"),
-             2);
+    QCOMPARE(
+        count(runCli({"history", "--server", reader_, "--host", history::hostName(), "--part", "2"},
+                     {})
+                  .out,
+              "\n"),
+        2);
 
     // Server IDs: one PC's part upload exported, and compared with the other's.
     const Result exported =
-        runCli({"history", "--server", server_.reader(), "--export", "2", "-o", path("e.QX")}, {});
+        runCli({"history", "--server", reader_, "--export", "2", "-o", path("e.QX")}, {});
     QCOMPARE(exported.code, cli::ExitOk);
-    QCOMPARE(readFile(tmp_->filePath("e.QX")), *local.file);
-    QCOMPARE(runCli({"history", "--server", server_.reader(), "--diff", "2", "4"}, {}).code,
-             cli::ExitOk);
-    QCOMPARE(
-        runCli({"history", "--server", server_.reader(), "--export", "9", "-o", path("x.QX")}, {})
-            .code,
-        cli::ExitUsage);
+    QCOMPARE(readFile(tmp_->filePath("e.QX")), localFile(a, 2));
+    QCOMPARE(runCli({"history", "--server", reader_, "--diff", "2", "4"}, {}).code, cli::ExitOk);
+    QCOMPARE(runCli({"history", "--server", reader_, "--export", "9", "-o", path("x.QX")}, {}).code,
+             cli::ExitUsage);
 }
 
-void TestPlant::insertOnlyRoleRefusesUpdateAndDelete() {
-    QCOMPARE(read(path("r.sqlite"), server_.uri()).code, cli::ExitOk);
+// Many entries of one time are listed, exported and checked once each, in the order they were
+// made; a PC whose clock was set back still lists its newest transfer first.
+void TestPlant::plantOrderWithOneTimeAndAClockSetBack() {
+    const std::string h = path("many.sqlite");
+    QVERIFY(record(h, 1200, "2026-12-08T14:03:07.412Z"));
+    QVERIFY(record(h, 1, "2025-01-01T00:00:00.000Z"));
+    QCOMPARE(runCli({"history", "--push"}, h, server_.uri()).out,
+             std::string("1201 history entries forwarded\n"));
+
+    const Result listed = runCli({"history", "--server", reader_}, {});
+    QCOMPARE(listed.code, cli::ExitOk);
+    const QStringList lines = QString::fromStdString(listed.out).trimmed().split('\n');
+    std::set<QString> ids;
+    for (const QString& line : lines)
+        ids.insert(line.section(' ', 0, 0));
+    QCOMPARE(lines.size(), 1201);
+    QCOMPARE(ids.size(), size_t(1201));
+    QVERIFY2(lines.front().startsWith(QStringLiteral("1201 2025-01-01")), qPrintable(lines[0]));
+    QVERIFY2(lines[1].startsWith(QStringLiteral("1200 ")), qPrintable(lines[1]));
+    // Export CSV reads the plant as the window shows it.
+    history::PlantSource plant;
+    plant.setUri(reader_);
+    std::set<int64_t> exported;
+    QVERIFY(plant.scan({}, [&](const history::Entry& e) { return exported.insert(e.id).second; }));
+    QCOMPARE(exported.size(), size_t(1201));
+    QCOMPARE(runCli({"history", "--server", reader_, "--verify"}, {}).out,
+             std::string("history intact: 1201 entries\n"));
+}
+
+// A login adds entries of its own PC only, as the next link of its chain, and changes none.
+void TestPlant::writersAddOnlyTheirOwnEntries() {
+    const std::string h = path("r.sqlite");
+    QCOMPARE(read(h, server_.uri()).code, cli::ExitOk);
     history::Connection pc;
-    QVERIFY2(pc.open(server_.uri(), {}), pc.error().c_str());
-    for (const char* sql : {"UPDATE paramporter.entry SET result = 'SUCCESS'",
-                            "DELETE FROM paramporter.entry", "TRUNCATE paramporter.entry"}) {
+    QVERIFY2(pc.open(server_.other(), {}), pc.error().c_str());
+    for (const char* sql :
+         {"UPDATE paramporter.entry SET result = 'SUCCESS'", "DELETE FROM paramporter.entry",
+          "TRUNCATE paramporter.entry", "UPDATE paramporter.source SET login = 'pc2'",
+          "INSERT INTO paramporter.entry (id, source, local_id, source_host, time, \"user\", "
+          "host, port, action, scope, result, hash) OVERRIDING SYSTEM VALUE SELECT id + 1, "
+          "source, local_id + 1, source_host, time, \"user\", host, port, action, scope, result, "
+          "hash FROM paramporter.entry WHERE id = 2"}) {
         QVERIFY2(!pc.run(sql), sql);
         QVERIFY2(pc.error().starts_with("permission denied"), pc.error().c_str());
     }
-    QCOMPARE(server_.entries().size(), size_t(2));
+    // Another login takes this PC's next number first: refused, and the PC's own goes on.
+    history::Store store;
+    QVERIFY(store.open(h, history::Store::Mode::ReadOnly));
+    history::Entry forged = *store.entry(2);
+    forged.id = 3;
+    forged.previousHash = forged.hash;
+    forged.hash = history::sha256Hex(history::canonicalText(forged));
+    const auto taken = history::insertBatch(pc, "line-9", {forged}, forged.source);
+    QVERIFY2(taken, pc.error().c_str());
+    QCOMPARE(taken->held, size_t(0));
+    QCOMPARE(taken->stopped, std::string("the history server refused history entry 3 of this PC: "
+                                         "this PC's entries come from the login pc, not pc2"));
+    QCOMPARE(read(h, server_.uri()).code, cli::ExitOk);
+    QCOMPARE(server_.entries().size(), size_t(4));
+    QCOMPARE(runCli({"history", "--server", reader_, "--verify"}, {}).out,
+             std::string("history intact: 4 entries\n"));
 }
 
+void TestPlant::differentEntriesStayQueued_data() {
+    QTest::addColumn<QString>("how");
+    QTest::newRow("two PCs from one disk image") << "image";
+    QTest::newRow("the newest entry removed") << "removed";
+    QTest::newRow("an older copy restored") << "restored";
+}
+
+// What the server holds differently is never taken for held: it is named, stays queued, and
+// the entries before it are kept.
+void TestPlant::differentEntriesStayQueued() {
+    QFETCH(QString, how);
+    const std::string h = path("pc.sqlite"), a = path("a.sqlite"), b = path("b.sqlite");
+    QVERIFY(record(h, 3));
+    QCOMPARE(runCli({"history", "--push"}, h, server_.uri()).code, cli::ExitOk);
+    const std::vector<std::string> push{"history", "--push"}, status{"history", "--status"};
+    if (how == "image") {
+        for (const std::string& copy : {a, b}) {
+            QVERIFY(QFile::copy(QString::fromStdString(h), QString::fromStdString(copy)));
+            QVERIFY(tamper(copy, "UPDATE meta SET value = 'image' WHERE key = 'machine'"));
+            QVERIFY(record(copy, 3));
+        }
+        QCOMPARE(runCli(push, a, server_.uri()).out, std::string("3 history entries forwarded\n"));
+        QCOMPARE(runCli(push, b, server_.other()).out,
+                 std::string("3 history entries forwarded\n"));
+        QCOMPARE(server_.entries().size(), size_t(9));
+        QCOMPARE(runCli({"history", "--server", reader_, "--verify"}, {}).out,
+                 std::string("history intact: 9 entries\n"));
+        return;
+    }
+    const std::string why =
+        how == "removed" ? "history entry 4 of this PC differs from the server's: it does not "
+                           "follow the server's entry 3"
+                         : "history entry 3 of this PC differs from the server's: the server "
+                           "holds another entry 3 of this PC (server entry 3)";
+    if (how == "removed") {
+        QVERIFY(tamper(h, "DELETE FROM entry WHERE id = 3"));
+    } else {
+        QVERIFY(QFile::copy(QString::fromStdString(h), QString::fromStdString(a)));
+        QVERIFY(tamper(a, "DELETE FROM entry WHERE id = 3; UPDATE meta SET value = '2' WHERE "
+                          "key = 'last_id'"));
+        QVERIFY(QFile::remove(QString::fromStdString(h)));
+        QVERIFY(QFile::rename(QString::fromStdString(a), QString::fromStdString(h)));
+    }
+    QVERIFY(record(h, 2));
+    const Result r = runCli(push, h, server_.uri());
+    QCOMPARE(r.code, cli::ExitLink);
+    QCOMPARE(r.err, "History not forwarded yet: " + why + "\n");
+    QCOMPARE(runCli(status, h, server_.uri()).out,
+             "2 history entries not forwarded\nLast error: " + why + "\n");
+    QCOMPARE(server_.entries().size(), size_t(3));
+}
+
+// One row per column the server stores (its ID cannot be changed: it is generated always).
 void TestPlant::verifyOnTheServer_data() {
-    QTest::addColumn<QString>("sql");
+    QTest::addColumn<QString>("set");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("a field edited")
-        << "UPDATE paramporter.entry SET result = 'FAILED' WHERE id = 2"
-        << "history broken at entry 2: its content does not match its hash";
-    QTest::newRow("a file edited") << "UPDATE paramporter.entry SET file = file || ' ' WHERE id = 2"
-                                   << "history broken at entry 2: its parameter file was changed";
-    QTest::newRow("the first removed") << "DELETE FROM paramporter.entry WHERE id = 1"
-                                       << "history broken at entry 2: it is not the first entry";
+    const QString second = QStringLiteral("history broken at entry 2: ");
+    auto row = [&](const char* column, const char* value, const char* why = "") {
+        QTest::newRow(column) << QStringLiteral("%1 = %2").arg(column, value)
+                              << second + QString::fromLatin1(why);
+    };
+    row("source", "'00000000-0000-4000-8000-000000000000'", "it is not the first entry");
+    row("local_id", "3", "the entry before it was removed");
+    row("source_host", "'elsewhere'", "what the server recorded with it");
+    row("received", "received - interval '1 day'", "what the server recorded with it");
+    row("time", "'2026-01-01T00:00:00.000Z'", "its content does not match its hash");
+    row("\"user\"", "'someone'");
+    row("host", "'elsewhere'");
+    row("port", "'COM9'");
+    row("action", "'download'");
+    row("scope", "'system'");
+    row("part", "'03'");
+    row("serial", "'9999'");
+    row("generation", "'V7.0'");
+    row("result", "'FAILED'");
+    row("stopped_at_field", "4");
+    row("file", "file || ' '", "its parameter file was changed");
+    row("file_hash", "md5('x') || md5('y')");
+    row("previous_hash", "hash");
+    row("hash", "md5('x') || md5('y')");
+    row("format", "1");
+    row("login", "'pc2'", "what the server recorded with it");
+    row("order_time", "order_time + interval '1 day'", "what the server recorded with it");
+    row("seal", "md5('x')", "what the server recorded with it");
+    QTest::newRow("the first removed") << "DELETE" << second + "it is not the first entry";
+    QTest::newRow("the newest removed")
+        << "DELETE NEWEST"
+        << "history broken at entry 1: the entries after it, up to entry 2";
 }
 
 void TestPlant::verifyOnTheServer() {
-    QFETCH(QString, sql);
+    QFETCH(QString, set);
     QFETCH(QString, expected);
     QCOMPARE(read(path("v.sqlite"), server_.uri()).code, cli::ExitOk);
-    const std::vector<std::string> verify{"history", "--server", server_.reader(), "--verify"};
+    const std::vector<std::string> verify{"history", "--server", reader_, "--verify"};
     const Result intact = runCli(verify, {});
     QCOMPARE(intact.code, cli::ExitOk);
     QCOMPARE(intact.out, std::string("history intact: 2 entries\n"));
-    QVERIFY(server_.sql(sql.toStdString()));
+    const std::string sql = set == "DELETE"          ? "DELETE FROM paramporter.entry WHERE id = 1"
+                            : set == "DELETE NEWEST" ? "DELETE FROM paramporter.entry WHERE id = 2"
+                                                     : "UPDATE paramporter.entry SET " +
+                                                           set.toStdString() + " WHERE id = 2";
+    QVERIFY2(server_.sql(sql), sql.c_str());
     const Result broken = runCli(verify, {});
     QCOMPARE(broken.code, cli::ExitBroken);
     QVERIFY2(QString::fromStdString(broken.out).startsWith(expected), broken.out.c_str());
+}
+
+void TestPlant::verifyComparesWithTheServer_data() {
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("untouched") << ""
+                               << "history intact: 2 entries\n"
+                                  "the history server holds 2 of them, the same\n";
+    QTest::newRow("the newest removed")
+        << "DELETE FROM entry WHERE id = 2; UPDATE meta SET value = '1' WHERE key = 'last_id'"
+        << "history broken at entry 2: it was removed from this history; the history server "
+           "holds it (server entry 2)\n";
+    QTest::newRow("the newest rewritten")
+        << "UPDATE entry SET result = 'Check sum error' WHERE id = 2"
+        << "history broken at entry 2: it differs from the history server's copy (server entry "
+           "2)\n";
+}
+
+// A tail removed or rewritten here, hashes and all, shows against the copy the server holds.
+void TestPlant::verifyComparesWithTheServer() {
+    QFETCH(QString, sql);
+    QFETCH(QString, expected);
+    const std::string h = path("t.sqlite");
+    QCOMPARE(read(h, server_.uri()).code, cli::ExitOk);
+    if (!sql.isEmpty())
+        QVERIFY(tamper(h, sql.toStdString()) && rehash(h));
+    QCOMPARE(runCli({"history", "--verify"}, h).out.substr(0, 16), std::string("history intact: "));
+    const Result r = runCli({"history", "--verify"}, h, server_.uri());
+    QCOMPARE(QString::fromStdString(r.out), expected);
+    QCOMPARE(r.code, sql.isEmpty() ? cli::ExitOk : cli::ExitBroken);
+}
+
+// A server of the first version, with what PCs forwarded to it then: until it is upgraded the
+// PCs keep their entries; after, they go on where they were. Pointed at a second server, a PC
+// forwards it every entry.
+void TestPlant::firstVersionServerUpgradedAndASecondServer() {
+    QVERIFY(server_.sql("DROP DATABASE IF EXISTS upgraded"));
+    QVERIFY(server_.sql("CREATE DATABASE upgraded"));
+    QVERIFY(server_.psql("upgraded", QStringLiteral(PP_TEST_DATA "/history-server-v1.sql")));
+    const std::string upgraded = server_.login("pc", "upgraded");
+    const std::string h = path("v1.sqlite");
+    QVERIFY(
+        QFile::copy(QStringLiteral(PP_TEST_DATA "/history-v1.sqlite"), QString::fromStdString(h)));
+    QFile::setPermissions(QString::fromStdString(h), QFile::ReadOwner | QFile::WriteOwner);
+    QVERIFY(server_.psql("upgraded", QStringLiteral(PP_TEST_DATA "/history-server-v1-rows.sql")));
+    QVERIFY(record(h, 1));
+    const Result waiting = runCli({"history", "--push"}, h, upgraded);
+    QCOMPARE(waiting.err, "History not forwarded yet: " + std::string(history::OlderServer) + "\n");
+
+    QVERIFY(server_.psql("upgraded", QStringLiteral(PP_SERVER_SQL)));
+    QCOMPARE(runCli({"history", "--push"}, h, upgraded).out,
+             std::string("5 history entries forwarded\n"));
+    QCOMPARE(
+        runCli({"history", "--server", server_.login("quality", "upgraded"), "--verify"}, {}).out,
+        std::string("history intact: 5 entries\n"));
+    QCOMPARE(runCli({"history", "--verify"}, h, upgraded).code, cli::ExitOk);
+
+    QCOMPARE(runCli({"history", "--push"}, h, server_.uri()).out,
+             std::string("5 history entries forwarded\n"));
+    QCOMPARE(server_.entries().size(), size_t(5));
 }
 
 // ------------------------------------------------------------------ faults
@@ -417,7 +598,7 @@ void TestPlant::badServersKeepEntriesQueued_data() {
     QTest::newRow("newer schema") << "newer" << QString::fromLatin1(history::NewerServer);
     QTest::newRow("read-only role")
         << "reader"
-        << "the history server refused the entries: permission denied for table entry";
+        << "the history server refused the entries: permission denied for function add_entry";
 }
 
 // Each says why once, on standard error after the transfer's own words; the transfer succeeds

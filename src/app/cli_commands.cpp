@@ -612,6 +612,16 @@ int run(const Options& options, Context& context) {
             return ExitUsage;
         }
     }
+    // Arguments are there for every account of the PC to see (ps).
+    for (const auto& [name, uri] : {std::pair{"--history-server", options.historyServer},
+                                    std::pair{"--server", options.server}}) {
+        if (!uri.empty() && pp::history::uriHasPassword(uri)) {
+            context.err << Program << name
+                        << ": keep the password in ~/.pgpass (or PGPASSWORD), not in the URI: "
+                           "every account of this PC can read a command's arguments\n";
+            return ExitUsage;
+        }
+    }
     const int code = options.command == Command::History
                          ? runHistory(options, context, historyPath(options, context))
                          : Runner(options, context).run();

@@ -1,6 +1,7 @@
 // paramporter-cli history: the recorded transfers listed, checked, exported and compared, this
 // PC's or (--server) the plant's; this PC's queue forwarded (--push) or counted (--status).
-// Reads the history only, except for marking forwarded entries; a missing file holds no entries.
+// Opens the history read-only, except for marking forwarded entries; a missing file holds no
+// entries.
 #include "app/cli_commands.h"
 #include "files/param_file.h"
 #include "history/entry_sheet.h"
@@ -39,12 +40,12 @@ public:
                 return ExitUsage;
             }
             plantOpen_ = true;
-        } else if (!store_.open(path, Store::Mode::Existing) && !store_.missing()) {
+        } else if (!store_.open(path, Store::Mode::ReadOnly) && !store_.missing()) {
             c_.err << store_.error() << '\n';
             return ExitUsage;
         }
         if (o_.verifyHistory)
-            return verify();
+            return verify(path);
         if (o_.exportId)
             return exportEntry();
         if (o_.diffFirst)
@@ -103,7 +104,8 @@ private:
             filter.host = o_.host;
             int64_t left = o_.limit;
             const bool listed = plant_.scan(filter, o_.json, [&](const pp::history::PlantEntry& p) {
-                c_.out << (o_.json ? pp::history::plantJsonLine(p.entry, p.sourceHost)
+                c_.out << (o_.json ? pp::history::plantJsonLine(p.entry, p.sourceHost, p.received,
+                                                                p.login)
                                    : pp::history::plantListLine(p.entry, p.sourceHost))
                        << '\n';
                 return static_cast<bool>(c_.out) && (o_.limit == 0 || --left > 0);
@@ -133,7 +135,7 @@ private:
         return ExitOk;
     }
 
-    int verify() {
+    int verify(const std::string& path) {
         if (plantOpen_) {
             const auto checked = plant_.verify();
             if (!checked) {
@@ -142,23 +144,48 @@ private:
             }
             return verdict(*checked);
         }
-        if (!store_.isOpen()) {
-            c_.out << "history intact: 0 entries\n" << std::flush;
-            return ExitOk;
+        pp::history::Verification checked;
+        if (store_.isOpen()) {
+            const auto read = store_.verify();
+            if (!read) {
+                c_.err << store_.error() << '\n';
+                return ExitUsage;
+            }
+            checked = *read;
         }
-        const auto checked = store_.verify();
-        if (!checked) {
-            c_.err << store_.error() << '\n';
+        if (checked.firstBroken || c_.historyServer.empty())
+            return verdict(checked);
+        // The server holds what was forwarded: a tail removed or rewritten here shows there.
+        store_.close();
+        pp::history::Forwarder forwarder(path, c_.historyServer);
+        pp::history::Limits limits;
+        limits.connectTimeoutMs = ServerWaitMs;
+        limits.answerTimeoutMs = ServerWaitMs;
+        forwarder.setLimits(limits);
+        const pp::history::Forwarder::Comparison compared = forwarder.compare();
+        if (!compared.error.empty()) {
+            verdict(checked);
+            c_.err << Program << "history not compared with the history server: " << compared.error
+                   << '\n';
             return ExitUsage;
         }
-        return verdict(*checked);
+        if (compared.result.firstBroken)
+            return verdict(compared.result);
+        verdict(checked);
+        c_.out << "the history server holds " << compared.onServer << " of them, the same\n"
+               << std::flush;
+        return ExitOk;
     }
 
     int verdict(const pp::history::Verification& checked) {
-        if (checked.firstBroken) {
+        if (checked.firstBroken > 0) {
             c_.out << "history broken at entry " << checked.firstBroken << ": " << checked.why
                    << '\n'
                    << std::flush;
+            return ExitBroken;
+        }
+        if (checked.firstBroken < 0) {
+            c_.out << "history broken: " << checked.why << '\n' << std::flush;
             return ExitBroken;
         }
         c_.out << "history intact: " << checked.entries << " entries\n" << std::flush;

@@ -70,10 +70,14 @@ std::optional<std::string_view> orNone(const std::string& text) {
 } // namespace
 
 std::string canonicalText(const Entry& e) {
-    std::string out = "paramporter history entry 1\n";
+    if (e.format < 1 || e.format > CurrentFormat)
+        return {};
+    std::string out = "paramporter history entry " + std::to_string(e.format) + "\n";
     const std::string id = std::to_string(e.id);
     const std::string stopped = e.stoppedAtField ? std::to_string(*e.stoppedAtField) : "";
     field(out, "id", id);
+    if (e.format >= 2)
+        field(out, "source", e.source);
     field(out, "time", e.time);
     field(out, "user", e.user);
     field(out, "host", e.host);

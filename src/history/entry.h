@@ -20,10 +20,17 @@ std::optional<Scope> scopeFromWord(std::string_view word);
 
 inline constexpr std::string_view Success = "SUCCESS";
 
+// The canonical text an entry's hash is taken over, by version. Entries keep the version they
+// were hashed with, so a later version (new fields, new kinds of entry) never breaks the
+// chains already recorded. 1: the transfer; 2: with the installation that recorded it.
+inline constexpr int CurrentFormat = 2;
+
 struct Entry {
-    int64_t id = 0;   // given by the store, counting from 1
-    std::string time; // UTC, "2026-12-08T14:03:07.412Z"
-    std::string user; // the operating system account
+    int64_t id = 0; // given by the store, counting from 1
+    int format = CurrentFormat;
+    std::string source; // the installation ID of the history that recorded it
+    std::string time;   // UTC, "2026-12-08T14:03:07.412Z"
+    std::string user;   // the operating system account
     std::string host;
     std::string port; // the serial device
     Action action = Action::Upload;
@@ -52,8 +59,9 @@ struct Entry {
 // SHA-256 of `bytes`, as 64 lower-case hex digits.
 std::string sha256Hex(std::string_view bytes);
 
-// The exact text an entry's hash is taken over: every field in a fixed order, each with its
-// length, the file by its hash, and the previous entry's hash. Nothing else goes in.
+// The exact text an entry's hash is taken over, in the entry's format: every field in a fixed
+// order, each with its length, the file by its hash, and the previous entry's hash. Nothing
+// else goes in. Empty for a format this program does not know (never matches a hash).
 std::string canonicalText(const Entry& entry);
 
 // The time now, or of `msSinceEpoch`, as UTC ISO 8601 with milliseconds.

@@ -65,12 +65,61 @@ void jsonString(std::string& out, std::string_view s) {
             i += n;
             continue;
         } else {
-            std::snprintf(escape, sizeof escape, "\\u%04x", c);
+            // Not UTF-8: the byte as a lone low surrogate (U+DC80 to U+DCFF), which no
+            // character has, so that it never reads as the character of the same code.
+            std::snprintf(escape, sizeof escape, "\\udc%02x", c);
             out += escape;
         }
         ++i;
     }
     out += '"';
+}
+
+// A text for a terminal: control characters (C0, DEL, C1), the marks that reverse the
+// direction of text, and bytes that are not UTF-8 are shown as escapes, and so is the
+// backslash that starts them, so that no instrument text can move the cursor, clear the
+// screen or pass for another line.
+std::string shown(std::string_view s) {
+    std::string out;
+    out.reserve(s.size());
+    char escape[12];
+    for (size_t i = 0; i < s.size();) {
+        const unsigned char c = static_cast<unsigned char>(s[i]);
+        if (c == '\\') {
+            out += "\\\\";
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (c < 0x20 || c == 0x7f) {
+            std::snprintf(escape, sizeof escape, "\\x%02x", c);
+            out += escape;
+        } else if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (const size_t n = utf8Length(s, i)) {
+            unsigned code = c & (0xff >> (n + 1));
+            for (size_t k = 1; k < n; ++k)
+                code = (code << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3f);
+            const bool control = (code >= 0x80 && code <= 0x9f) ||
+                                 (code >= 0x202a && code <= 0x202e) ||
+                                 (code >= 0x2066 && code <= 0x2069);
+            if (control) {
+                std::snprintf(escape, sizeof escape, "\\u%04x", code);
+                out += escape;
+            } else {
+                out.append(s.substr(i, n));
+            }
+            i += n;
+            continue;
+        } else {
+            std::snprintf(escape, sizeof escape, "\\x%02x", c);
+            out += escape;
+        }
+        ++i;
+    }
+    return out;
 }
 
 void jsonKey(std::string& out, std::string_view key) {
@@ -91,6 +140,10 @@ void csvField(std::string& out, std::string_view value, bool first) {
     if (!first)
         out += ',';
     out += '"';
+    // A spreadsheet takes a cell that starts so for a formula, quoted or not.
+    if (!value.empty() &&
+        std::string_view("=+-@\t\r").find(value.front()) != std::string_view::npos)
+        out += '\'';
     for (char c : value) {
         if (c == '"')
             out += '"';
@@ -108,9 +161,9 @@ std::string resultText(const Entry& e) {
 }
 
 std::string listLine(const Entry& e) {
-    return std::to_string(e.id) + ' ' + e.time + ' ' + std::string(actionWord(e.action)) + ' ' +
-           std::string(scopeWord(e.scope)) + ' ' + orDash(e.part) + ' ' + orDash(e.serial) + ' ' +
-           resultText(e);
+    return shown(std::to_string(e.id) + ' ' + e.time + ' ' + std::string(actionWord(e.action)) +
+                 ' ' + std::string(scopeWord(e.scope)) + ' ' + orDash(e.part) + ' ' +
+                 orDash(e.serial) + ' ' + resultText(e));
 }
 
 std::string jsonLine(const Entry& e) {
@@ -140,15 +193,18 @@ std::string jsonLine(const Entry& e) {
 }
 
 std::string plantListLine(const Entry& e, const std::string& sourceHost) {
-    return std::to_string(e.id) + ' ' + e.time + ' ' + std::string(actionWord(e.action)) + ' ' +
-           std::string(scopeWord(e.scope)) + ' ' + orDash(e.part) + ' ' + orDash(e.serial) + ' ' +
-           orDash(sourceHost) + ' ' + resultText(e);
+    return shown(std::to_string(e.id) + ' ' + e.time + ' ' + std::string(actionWord(e.action)) +
+                 ' ' + std::string(scopeWord(e.scope)) + ' ' + orDash(e.part) + ' ' +
+                 orDash(e.serial) + ' ' + orDash(sourceHost) + ' ' + resultText(e));
 }
 
-std::string plantJsonLine(const Entry& e, const std::string& sourceHost) {
+std::string plantJsonLine(const Entry& e, const std::string& sourceHost,
+                          const std::string& received, const std::string& login) {
     std::string out = jsonLine(e);
     out.pop_back(); // the closing brace
     jsonText(out, "source_host", sourceHost, false);
+    jsonText(out, "received", received, true);
+    jsonText(out, "login", login, true);
     out += '}';
     return out;
 }

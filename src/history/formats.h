@@ -10,20 +10,24 @@ namespace pp::history {
 // The result with, for a download that stopped part-way, where it stopped.
 std::string resultText(const Entry& e);
 
-// "ID TIME ACTION SCOPE PART SERIAL RESULT"; "-" for no part number or serial number.
+// "ID TIME ACTION SCOPE PART SERIAL RESULT"; "-" for no part number or serial number. Control
+// characters, bytes that are not UTF-8 and backslashes are shown escaped (\n, \x1b, \\).
 std::string listLine(const Entry& e);
 
-// One JSON object, no line end. Bytes that are not UTF-8 are kept as the characters of the
-// same codes, so the output is always valid JSON.
+// One JSON object, no line end. A byte that is not UTF-8 becomes \udcNN (NN: the byte in hex),
+// which no character has, so the output is always valid JSON and never ambiguous.
 std::string jsonLine(const Entry& e);
 
 // An entry read from a plant server: the listing line with the PC that forwarded it before the
 // result ("ID TIME ACTION SCOPE PART SERIAL SOURCE_HOST RESULT"), and the JSON object with the
-// key "source_host" added.
+// keys "source_host", "received" (when the server took it) and "login" (which forwarded it)
+// added.
 std::string plantListLine(const Entry& e, const std::string& sourceHost);
-std::string plantJsonLine(const Entry& e, const std::string& sourceHost);
+std::string plantJsonLine(const Entry& e, const std::string& sourceHost,
+                          const std::string& received = {}, const std::string& login = {});
 
-// The CSV export: a header, then one row per entry, every field quoted; CR LF line ends.
+// The CSV export: a header, then one row per entry, every field quoted, a cell that would
+// start a formula (=, +, -, @) preceded by an apostrophe; CR LF line ends.
 std::string csvHeader();
 std::string csvRow(const Entry& e);
 

@@ -2,12 +2,17 @@
 
 #include "history/recording.h"
 
+#include <map>
+
 namespace pp::history {
 
 namespace {
 
 constexpr const char* ErrorKey = "forward_error";
 constexpr const char* ServerKey = "forwarded_to";
+// The URI last forwarded to (hashed: it may hold a password): another one may name another
+// server, which needs everything even when nothing is queued.
+constexpr const char* UriKey = "forwarded_uri";
 
 } // namespace
 
@@ -23,15 +28,22 @@ void Forwarder::close() {
     store_.close();
 }
 
-// A history not written yet holds nothing to forward.
-bool Forwarder::openStore(ForwardResult& r) {
-    if (store_.isOpen() || store_.open(path_, Store::Mode::Existing))
-        return true;
-    if (store_.missing())
-        r.done = true;
-    else
-        r.error = store_.error();
-    return false;
+// A history not written yet holds nothing to forward. A file removed or replaced since it was
+// opened is opened again: what is queued is in the one at the path now.
+bool Forwarder::openStore(ForwardResult& r, bool write) {
+    if (store_.isOpen() && (store_.replacedOnDisk() || (write && readOnly_)))
+        store_.close();
+    if (!store_.isOpen()) {
+        if (!store_.open(path_, write ? Store::Mode::Existing : Store::Mode::ReadOnly)) {
+            if (store_.missing())
+                r.done = true;
+            else
+                r.error = store_.error();
+            return false;
+        }
+        readOnly_ = !write;
+    }
+    return true;
 }
 
 ForwardResult& Forwarder::failed(ForwardResult& r, const std::string& why) {
@@ -46,9 +58,9 @@ ForwardResult& Forwarder::failed(ForwardResult& r, const std::string& why) {
     return r;
 }
 
-ForwardResult Forwarder::status() {
+ForwardResult Forwarder::count(bool write) {
     ForwardResult r;
-    if (!openStore(r))
+    if (!openStore(r, write))
         return r;
     const auto n = store_.unforwardedCount();
     if (!n) {
@@ -62,19 +74,21 @@ ForwardResult Forwarder::status() {
     return r;
 }
 
+ForwardResult Forwarder::status() {
+    return count(false);
+}
+
 ForwardResult Forwarder::forward(size_t batch) {
     // Nothing written yet (done), or the history cannot be read (opened again next time).
-    ForwardResult r = status();
+    ForwardResult r = count(true);
     if (!store_.isOpen() || !r.error.empty())
         return r;
-    if (r.queued > 0) {
+    const std::string uriHash = sha256Hex(uri_);
+    if (r.queued > 0 || store_.value(UriKey).value_or(std::string()) != uriHash) {
         const bool reused = server_.isOpen();
         server_.setLimits(limits_);
         if (!reused && !server_.open(uri_, limits_))
             return failed(r, server_.error());
-        const std::string source = store_.installationId();
-        if (source.empty())
-            return failed(r, "the history has no installation ID");
         for (bool retried = false;;) {
             if (Limits::Clock::now() >= limits_.deadline && limits_.deadlineSeconds > 0) {
                 const int64_t left = store_.unforwardedCount().value_or(r.queued);
@@ -93,7 +107,16 @@ ForwardResult Forwarder::forward(size_t batch) {
                 return failed(r, store_.error());
             if (entries->empty())
                 break;
-            if (!insertBatch(server_, source, host_, *entries)) {
+            // The installation of the entry before: a copied history goes on from it.
+            std::string parent;
+            if (entries->front().id > 1) {
+                const auto before = store_.entry(entries->front().id - 1);
+                if (!before && !store_.error().empty())
+                    return failed(r, store_.error());
+                parent = before ? before->source : std::string();
+            }
+            const auto taken = insertBatch(server_, host_, *entries, parent);
+            if (!taken) {
                 // A connection kept from an earlier call may have been closed by a server
                 // that restarted since: one new connection before giving up.
                 if (reused && !retried && r.forwarded == 0 && !server_.isOpen() &&
@@ -103,16 +126,105 @@ ForwardResult Forwarder::forward(size_t batch) {
                 }
                 return failed(r, server_.error());
             }
-            if (!store_.markForwarded(entries->front().id, entries->back().id, server_.plantId()))
+            if (taken->held > 0 &&
+                !store_.markForwarded(entries->front().id, (*entries)[taken->held - 1].id,
+                                      server_.plantId()))
                 return failed(r, "forwarded, but not marked in the history: " + store_.error());
-            r.forwarded += static_cast<int64_t>(entries->size());
+            r.forwarded += static_cast<int64_t>(taken->held);
+            if (!taken->stopped.empty())
+                return failed(r, taken->stopped);
         }
     }
     r.done = true;
     r.queued = 0;
     if (store_.value(ErrorKey).value_or(std::string()).size())
         store_.setValue(ErrorKey, {});
+    if (store_.value(UriKey).value_or(std::string()) != uriHash)
+        store_.setValue(UriKey, uriHash);
     return r;
+}
+
+Forwarder::Comparison Forwarder::compare() {
+    Comparison c;
+    Store store;
+    if (!store.open(path_, Store::Mode::ReadOnly) && !store.missing()) {
+        c.error = store.error();
+        return c;
+    }
+    std::vector<ChainLink> links;
+    if (store.isOpen()) {
+        auto read = store.chain();
+        if (!read) {
+            c.error = store.error();
+            return c;
+        }
+        links = std::move(*read);
+    }
+    const auto to = store.isOpen() ? store.value(ServerKey) : std::optional<std::string>("");
+    if (!to) {
+        c.error = store.error();
+        return c;
+    }
+    Connection server;
+    if (!server.open(uri_, limits_)) {
+        c.error = server.error();
+        return c;
+    }
+    // A forwarded mark means this server only when the history forwards to it.
+    const bool marksCount = *to == server.plantId();
+
+    std::string sources = "{";
+    for (const ChainLink& l : links)
+        if (sources.find(l.source) == std::string::npos)
+            sources += (sources.size() > 1 ? "," : "") + l.source;
+    sources += "}";
+    struct Held {
+        std::string hash;
+        std::string serverId;
+        bool matched = false;
+    };
+    std::map<std::pair<std::string, int64_t>, Held> held;
+    if (sources.size() > 2) {
+        const auto rows = server.exec("SELECT source::text, local_id::text, hash, id::text FROM "
+                                      "paramporter.entry WHERE source = ANY($1::uuid[])",
+                                      {{sources, false, false}});
+        if (!rows) {
+            c.error = server.error();
+            return c;
+        }
+        for (const Connection::Row& r : *rows)
+            held[{r[0].value_or(""), std::atoll(r[1].value_or("0").c_str())}] = {
+                r[2].value_or(""), r[3].value_or(""), false};
+    }
+
+    Verification& v = c.result;
+    auto differ = [&v](int64_t id, std::string why) {
+        if (v.firstBroken == 0 || id < v.firstBroken) {
+            v.firstBroken = id;
+            v.why = std::move(why);
+        }
+    };
+    for (const ChainLink& l : links) {
+        ++v.entries;
+        const auto h = held.find({l.source, l.id});
+        if (h == held.end()) {
+            if (l.forwarded && marksCount)
+                differ(l.id, "the history server lacks it, though it was forwarded there");
+            continue;
+        }
+        h->second.matched = true;
+        if (h->second.hash != l.hash)
+            differ(l.id, "it differs from the history server's copy (server entry " +
+                             h->second.serverId + ")");
+        else
+            ++c.onServer;
+    }
+    for (const auto& [key, h] : held)
+        if (!h.matched)
+            differ(key.second, "it was removed from this history; the history server holds it "
+                               "(server entry " +
+                                   h.serverId + ")");
+    return c;
 }
 
 } // namespace pp::history

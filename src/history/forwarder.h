@@ -1,7 +1,8 @@
 // Forwarding the local history to the plant server. The local history stays the record: an
 // entry is marked forwarded only after the server has committed it, and the server keeps an
-// entry it holds already as it is, so a crash between the two never makes a duplicate. One
-// forwarder owns its own SQLite and libpq connections and may run on any one thread.
+// entry it holds already as it is, so a crash between the two never makes a duplicate. An
+// entry the server holds differently is never taken for held: it stays queued and says so.
+// One forwarder owns its own SQLite and libpq connections and may run on any one thread.
 #pragma once
 
 #include "history/server.h"
@@ -41,8 +42,19 @@ public:
     // Lets go of both connections (the next forward opens them again).
     void close();
 
+    // This PC's chain against the server's copy of it: every entry the server holds must be
+    // the local one, and every local entry marked as forwarded there must be on it. None when
+    // either cannot be read (error says why).
+    struct Comparison {
+        Verification result;  // firstBroken: the first entry that differs, by the local ID
+        int64_t onServer = 0; // entries both hold
+        std::string error;
+    };
+    Comparison compare();
+
 private:
-    bool openStore(ForwardResult& r);
+    bool openStore(ForwardResult& r, bool write);
+    ForwardResult count(bool write);
     ForwardResult& failed(ForwardResult& r, const std::string& why);
 
     std::string path_;
@@ -50,6 +62,7 @@ private:
     std::string host_;
     Limits limits_;
     Store store_;
+    bool readOnly_ = false; // store_ was opened for status() alone
     Connection server_;
 };
 

@@ -73,12 +73,20 @@ std::optional<Entry> entryFor(const Session& session, Outcome outcome, const std
     if (e.action == Action::Download && !worked)
         e.stoppedAtField = session.downloadFieldTried();
 
-    // A system transfer leaves the part values empty; its part number means nothing either.
-    Sheet kept = sheet;
-    if (e.scope == Scope::System)
-        kept.setPartSelection({});
-    e.file = ParamFileText(kept);
+    e.file = recordedFile(sheet, e.scope);
     return e;
+}
+
+std::string recordedFile(const Sheet& sheet, Scope scope) {
+    // A system transfer leaves the part values empty; its part number means nothing either.
+    bool partValues = false;
+    for (const PartRow& r : partCatalogue())
+        partValues = partValues || !sheet.text(r.id).empty();
+    if (scope == Scope::Part && partValues)
+        return ParamFileText(sheet);
+    Sheet kept = sheet;
+    kept.setPartSelection({});
+    return ParamFileText(kept);
 }
 
 std::string accountName() {

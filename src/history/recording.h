@@ -17,6 +17,11 @@ namespace pp::history {
 // would not open): the instrument was never asked.
 std::optional<Entry> entryFor(const Session& session, Outcome outcome, const std::string& status);
 
+// The parameter file an entry of `scope` keeps for `sheet`. A sheet without part values (a
+// system transfer, or a sheet opened from one) keeps an empty part line, as the file reader
+// knows it; its part number alone would make a file that does not read.
+std::string recordedFile(const Sheet& sheet, Scope scope);
+
 // The operating system account running this program, from the account database.
 std::string accountName();
 std::string hostName();

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <map>
 #include <memory>
 
 namespace pp::history {
@@ -165,9 +166,10 @@ bool Connection::open(const std::string& uri, const Limits& limits) {
         close();
         return fail(std::string(NoServerSchema));
     }
-    if (std::atoi((*rows)[0][0]->c_str()) > ServerSchemaVersion) {
+    const int version = std::atoi((*rows)[0][0]->c_str());
+    if (version != ServerSchemaVersion) {
         close();
-        return fail(std::string(NewerServer));
+        return fail(std::string(version > ServerSchemaVersion ? NewerServer : OlderServer));
     }
     plantId_ = *(*rows)[0][1];
     return true;
@@ -285,23 +287,31 @@ Connection::Param bytesOrNull(const std::string& value) {
     return {value, value.empty(), true};
 }
 
-constexpr const char* InsertEntry =
-    "INSERT INTO paramporter.entry (source, local_id, source_host, time, \"user\", host, port, "
-    "action, scope, part, serial, generation, result, stopped_at_field, file, file_hash, "
-    "previous_hash, hash) VALUES ($1::uuid, $2::bigint, $3, $4, $5, $6, $7, $8, $9, $10, $11, "
-    "$12, $13, $14::integer, $15, $16, $17, $18) ON CONFLICT (source, local_id) DO NOTHING";
+// Named, so that a later version's function with more fields (given defaults) still takes the
+// entries of this one.
+constexpr const char* AddEntry =
+    "SELECT outcome, detail FROM paramporter.add_entry(p_source => $1::uuid, p_local_id => "
+    "$2::bigint, p_parent => $3::uuid, p_source_host => $4, p_format => $5::integer, p_time => "
+    "$6, p_user => $7, p_host => $8, p_port => $9, p_action => $10, p_scope => $11, p_part => "
+    "$12, p_serial => $13, p_generation => $14, p_result => $15, p_stopped_at_field => "
+    "$16::integer, p_file => $17, p_file_hash => $18, p_previous_hash => $19, p_hash => $20)";
 
 } // namespace
 
-bool insertBatch(Connection& c, const std::string& source, const std::string& sourceHost,
-                 const std::vector<Entry>& entries) {
+std::optional<BatchResult> insertBatch(Connection& c, const std::string& sourceHost,
+                                       const std::vector<Entry>& entries,
+                                       const std::string& parent) {
     if (!c.run("BEGIN"))
-        return false;
+        return std::nullopt;
+    BatchResult result;
+    std::string before = parent;
     for (const Entry& e : entries) {
         const std::vector<Connection::Param> params{
-            text(source),
+            text(e.source),
             text(std::to_string(e.id)),
+            textOrNull(before),
             bytes(sourceHost),
+            text(std::to_string(e.format)),
             text(e.time),
             bytes(e.user),
             bytes(e.host),
@@ -318,34 +328,54 @@ bool insertBatch(Connection& c, const std::string& source, const std::string& so
             textOrNull(e.previousHash),
             text(e.hash),
         };
-        if (!c.run(InsertEntry, params)) {
+        const auto rows = c.exec(AddEntry, params);
+        if (!rows || rows->size() != 1 || rows->front().size() != 2 || !rows->front()[0]) {
             if (c.isOpen()) {
-                const std::string why = c.error();
+                const std::string why = rows ? "no answer to an entry" : c.error();
                 c.run("ROLLBACK");
                 c.setError("the history server refused the entries: " + why);
             }
-            return false;
+            return std::nullopt;
         }
+        const std::string& outcome = *rows->front()[0];
+        const std::string detail = rows->front()[1].value_or(std::string());
+        if (outcome != "added" && outcome != "held") {
+            // The chain cannot go on past it: the ones before it are kept.
+            const std::string entry = "history entry " + std::to_string(e.id) + " of this PC";
+            result.stopped = outcome == "conflict"
+                                 ? entry + " differs from the server's: " + detail
+                                 : "the history server refused " + entry + ": " + detail;
+            break;
+        }
+        ++result.held;
+        before = e.source;
     }
     if (!c.run("COMMIT"))
-        return false;
+        return std::nullopt;
     // A transaction the server had already aborted answers COMMIT with ROLLBACK.
     if (c.status() != "COMMIT") {
         c.setError("the history server did not keep the entries");
-        return false;
+        return std::nullopt;
     }
-    return true;
+    return result;
 }
 
 // ---------------------------------------------------------------- reading the plant
 
 namespace {
 
+// Every column as text, under names of its own: a name of the table's in ORDER BY would sort
+// by the text ("10" before "9").
 constexpr const char* PlantColumns =
-    "id::text, time, \"user\", host, port, action, scope, part, serial, generation, result, "
-    "stopped_at_field::text, file_hash, previous_hash, hash, source::text, local_id::text, "
-    "source_host";
-constexpr size_t FileColumn = 18;
+    "e.id::text AS p_id, e.time, e.\"user\", e.host, e.port, e.action, e.scope, e.part, "
+    "e.serial, e.generation, e.result, e.stopped_at_field::text AS p_stopped, e.file_hash, "
+    "e.previous_hash, e.hash, e.source::text AS p_source, e.local_id::text AS p_local_id, "
+    "e.source_host, e.format::text AS p_format, to_char(e.received AT TIME ZONE 'UTC', "
+    "'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"') AS p_received, e.login::text AS p_login";
+constexpr size_t FileColumn = 21;
+constexpr const char* FromEntries = " FROM paramporter.entry e";
+// Newest first: by the time that follows each PC's chain, then the order the server took them.
+constexpr const char* NewestFirst = " ORDER BY e.order_time DESC, e.id DESC";
 
 std::string orEmpty(const std::optional<std::string>& v) {
     return v ? *v : std::string();
@@ -370,9 +400,12 @@ PlantEntry readPlantEntry(const Connection::Row& r, bool withFile) {
     e.fileHash = orEmpty(r[12]);
     e.previousHash = orEmpty(r[13]);
     e.hash = orEmpty(r[14]);
-    p.source = orEmpty(r[15]);
+    e.source = orEmpty(r[15]);
     p.localId = std::atoll(orEmpty(r[16]).c_str());
     p.sourceHost = orEmpty(r[17]);
+    e.format = std::atoi(orEmpty(r[18]).c_str());
+    p.received = orEmpty(r[19]);
+    p.login = orEmpty(r[20]);
     if (withFile && r.size() > FileColumn && r[FileColumn])
         e.file = *r[FileColumn];
     return p;
@@ -390,34 +423,38 @@ struct Query {
             condition.replace(at, 1, n);
         where += (where.empty() ? " WHERE " : " AND ") + condition;
     }
+    void also(const std::string& test) { where += (where.empty() ? " WHERE " : " AND ") + test; }
+    // Only entries listed after server entry `id`.
+    void after(int64_t id) {
+        add("(e.order_time, e.id) < (SELECT a.order_time, a.id FROM paramporter.entry a WHERE "
+            "a.id = ?::bigint)",
+            {std::to_string(id), false, false});
+    }
 };
 
 Query listing(const PlantFilter& f, const Entry* after) {
     Query q;
     if (!f.filter.serial.empty())
-        q.add("serial = ?", bytes(f.filter.serial));
+        q.add("e.serial = ?", bytes(f.filter.serial));
     if (!f.filter.part.empty())
-        q.add("part = ?", text(f.filter.part));
+        q.add("e.part = ?", text(f.filter.part));
     if (f.filter.action)
-        q.add("action = ?", text(std::string(actionWord(*f.filter.action))));
+        q.add("e.action = ?", text(std::string(actionWord(*f.filter.action))));
     if (!f.host.empty())
-        q.add("source_host = ?", bytes(f.host));
+        q.add("e.source_host = ?", bytes(f.host));
     // As the local history searches: any column, letters A to Z in any case (and only those,
     // whatever the server's locale would make of others).
     if (!f.filter.text.empty())
-        q.add("position(convert_from(?::bytea, 'LATIN1') in translate(time || ' ' || "
-              "convert_from(\"user\", 'LATIN1') || ' ' || convert_from(host, 'LATIN1') || ' ' || "
-              "convert_from(port, 'LATIN1') || ' ' || action || ' ' || scope || ' ' || "
-              "coalesce(part, '') || ' ' || convert_from(coalesce(serial, ''), 'LATIN1') || ' ' "
-              "|| convert_from(coalesce(generation, ''), 'LATIN1') || ' ' || "
-              "convert_from(result, 'LATIN1'), 'ABCDEFGHIJKLMNOPQRSTUVWXYZ', "
+        q.add("position(convert_from(?::bytea, 'LATIN1') in translate(e.time || ' ' || "
+              "convert_from(e.\"user\", 'LATIN1') || ' ' || convert_from(e.host, 'LATIN1') || ' ' "
+              "|| convert_from(e.port, 'LATIN1') || ' ' || e.action || ' ' || e.scope || ' ' || "
+              "coalesce(e.part, '') || ' ' || convert_from(coalesce(e.serial, ''), 'LATIN1') || "
+              "' ' || convert_from(coalesce(e.generation, ''), 'LATIN1') || ' ' || "
+              "convert_from(e.result, 'LATIN1'), 'ABCDEFGHIJKLMNOPQRSTUVWXYZ', "
               "'abcdefghijklmnopqrstuvwxyz')) > 0",
               bytes(asciiLower(f.filter.text)));
-    if (after) {
-        q.add("(time, id) < (?", text(after->time));
-        q.params.push_back(text(std::to_string(after->id)));
-        q.where += ", $" + std::to_string(q.params.size()) + "::bigint)";
-    }
+    if (after)
+        q.after(after->id);
     return q;
 }
 
@@ -432,8 +469,8 @@ std::optional<std::vector<PlantEntry>> Plant::list(const PlantFilter& filter, in
                                                    const Entry* after, bool withFiles) {
     error_.clear();
     Query q = listing(filter, after);
-    std::string sql = std::string("SELECT ") + PlantColumns + (withFiles ? ", file" : "") +
-                      " FROM paramporter.entry" + q.where + " ORDER BY time DESC, id DESC";
+    std::string sql = std::string("SELECT ") + PlantColumns + (withFiles ? ", e.file" : "") +
+                      FromEntries + q.where + NewestFirst;
     if (limit > 0)
         sql += " LIMIT " + std::to_string(limit);
     const auto rows = c_.exec(sql, q.params);
@@ -465,8 +502,8 @@ bool Plant::scan(const PlantFilter& filter, bool withFiles,
 
 std::optional<PlantEntry> Plant::entry(int64_t id) {
     error_.clear();
-    const auto rows = c_.exec(std::string("SELECT ") + PlantColumns +
-                                  ", file FROM paramporter.entry WHERE id = $1::bigint",
+    const auto rows = c_.exec(std::string("SELECT ") + PlantColumns + ", e.file" + FromEntries +
+                                  " WHERE e.id = $1::bigint",
                               {text(std::to_string(id))});
     if (!rows || rows->empty())
         return std::nullopt;
@@ -477,53 +514,126 @@ std::optional<PlantEntry> Plant::previous(const Entry& e) {
     error_.clear();
     if (e.serial.empty())
         return std::nullopt;
-    const auto rows = c_.exec(
-        std::string("SELECT ") + PlantColumns +
-            ", file FROM paramporter.entry WHERE serial = $1 AND scope = $2 AND part IS NOT "
-            "DISTINCT FROM $3 AND file IS NOT NULL AND (time, id) < ($4, $5::bigint) ORDER BY "
-            "time DESC, id DESC LIMIT 1",
-        {bytes(e.serial), text(std::string(scopeWord(e.scope))),
-         textOrNull(e.scope == Scope::Part ? e.part : std::string()), text(e.time),
-         text(std::to_string(e.id))});
+    Query q;
+    q.add("e.serial = ?", bytes(e.serial));
+    q.add("e.scope = ?", text(std::string(scopeWord(e.scope))));
+    q.add("e.part IS NOT DISTINCT FROM ?",
+          textOrNull(e.scope == Scope::Part ? e.part : std::string()));
+    q.also("e.file IS NOT NULL");
+    q.after(e.id);
+    const auto rows = c_.exec(std::string("SELECT ") + PlantColumns + ", e.file" + FromEntries +
+                                  q.where + NewestFirst + " LIMIT 1",
+                              q.params);
     if (!rows || rows->empty())
         return std::nullopt;
     return readPlantEntry(rows->front(), true);
 }
 
+namespace {
+
+// What the server knows of each PC: the last entry it took, and where a copied history goes
+// on from.
+struct SourceHead {
+    int64_t localId = 0;
+    std::string hash;
+    std::string seal;
+    int64_t parentLocalId = 0;
+    std::optional<std::string> parentHash; // the entry it goes on from, as the server holds it
+};
+
+} // namespace
+
 std::optional<Verification> Plant::verify() {
     error_.clear();
+    std::map<std::string, SourceHead> heads;
+    {
+        const auto rows = c_.exec(
+            "SELECT s.source::text, s.head_local_id::text, s.head_hash, s.head_seal, "
+            "s.parent_local_id::text, p.hash FROM paramporter.source s LEFT JOIN "
+            "paramporter.entry p ON p.source = s.parent AND p.local_id = s.parent_local_id");
+        if (!rows)
+            return std::nullopt;
+        for (const Connection::Row& r : *rows) {
+            SourceHead& h = heads[orEmpty(r[0])];
+            h.localId = std::atoll(orEmpty(r[1]).c_str());
+            h.hash = orEmpty(r[2]);
+            h.seal = orEmpty(r[3]);
+            h.parentLocalId = std::atoll(orEmpty(r[4]).c_str());
+            h.parentHash = r[5];
+        }
+    }
+
     Verification v;
-    std::string source, previousHash;
-    int64_t previousServerId = 0, localId = 0;
+    auto broken = [&v](int64_t serverId, std::string why) {
+        v.firstBroken = serverId;
+        v.why = std::move(why);
+        return v;
+    };
+    struct Last {
+        std::string source, hash, seal, host;
+        int64_t serverId = 0, localId = 0;
+    } last;
+    // The end of a PC's chain is the last entry the server took of it.
+    auto ended = [&]() -> std::optional<std::string> {
+        if (last.source.empty())
+            return std::nullopt;
+        const auto h = heads.find(last.source);
+        if (h == heads.end())
+            return "its PC is not one the server took entries from";
+        if (h->second.localId != last.localId || h->second.hash != last.hash ||
+            h->second.seal != last.seal)
+            return "the entries after it, up to entry " + std::to_string(h->second.localId) +
+                   " of its PC, were removed";
+        heads.erase(h);
+        return std::nullopt;
+    };
     for (;;) {
         std::vector<Connection::Param> params;
         std::string where;
-        if (!source.empty()) {
-            where = " WHERE (source, local_id) > ($1::uuid, $2::bigint)";
-            params = {text(source), text(std::to_string(localId))};
+        if (!last.source.empty()) {
+            where = " WHERE (e.source, e.local_id) > ($1::uuid, $2::bigint)";
+            params = {text(last.source), text(std::to_string(last.localId))};
         }
-        const auto rows =
-            c_.exec(std::string("SELECT ") + PlantColumns + ", file FROM paramporter.entry" +
-                        where + " ORDER BY source, local_id LIMIT 1000",
-                    params);
+        const auto rows = c_.exec(
+            std::string("SELECT ") + PlantColumns +
+                ", e.file, e.seal, (e.seal IS NOT DISTINCT FROM paramporter.seal(e, (SELECT "
+                "b.seal FROM paramporter.entry b WHERE b.source = e.source AND b.local_id = "
+                "e.local_id - 1)))::text" +
+                FromEntries + where + " ORDER BY e.source, e.local_id LIMIT 1000",
+            params);
         if (!rows)
             return std::nullopt;
         for (const Connection::Row& r : *rows) {
             PlantEntry p = readPlantEntry(r, true);
             Entry& e = p.entry;
             const int64_t serverId = e.id;
-            if (p.source != source) {
-                source = p.source;
-                previousHash.clear();
-                previousServerId = 0;
+            const std::string seal = orEmpty(r[FileColumn + 1]);
+            const bool sealed = orEmpty(r[FileColumn + 2]) == "true";
+            const std::string of =
+                " (entry " + std::to_string(p.localId) + " of " + p.sourceHost + ")";
+            std::optional<std::string> previousHash;
+            if (e.source == last.source) {
+                if (p.localId != last.localId + 1)
+                    return broken(serverId, "the entry before it was removed" + of);
+                previousHash = last.hash;
+            } else {
+                if (auto why = ended())
+                    return broken(last.serverId, *why + " (entry " + std::to_string(last.localId) +
+                                                     " of " + last.host + ")");
+                const auto h = heads.find(e.source);
+                if (p.localId == 1)
+                    previousHash = std::string();
+                else if (h != heads.end() && h->second.parentLocalId == p.localId - 1)
+                    previousHash = h->second.parentHash;
+                if (!previousHash)
+                    return broken(serverId, "it is not the first entry of its PC" + of);
             }
-            localId = p.localId;
             ++v.entries;
             e.id = p.localId; // the chain was made with the PC's own numbers
             std::string why;
-            if (e.previousHash != previousHash)
-                why = previousServerId
-                          ? "it does not follow entry " + std::to_string(previousServerId)
+            if (e.previousHash != *previousHash)
+                why = e.source == last.source
+                          ? "it does not follow entry " + std::to_string(last.serverId)
                           : "it is not the first entry of its PC";
             else if (sha256Hex(canonicalText(e)) != e.hash)
                 why = "its content does not match its hash";
@@ -531,17 +641,24 @@ std::optional<Verification> Plant::verify() {
                 why = "its parameter file is missing";
             else if (e.file && sha256Hex(*e.file) != e.fileHash)
                 why = "its parameter file was changed";
-            if (!why.empty()) {
-                v.firstBroken = serverId;
-                v.why = why + " (entry " + std::to_string(p.localId) + " of " + p.sourceHost + ")";
-                return v;
-            }
-            previousHash = e.hash;
-            previousServerId = serverId;
+            else if (!sealed)
+                why = "what the server recorded with it (ID, receipt, host or login) was changed";
+            if (!why.empty())
+                return broken(serverId, why + of);
+            last = {e.source, e.hash, seal, p.sourceHost, serverId, p.localId};
         }
         if (rows->size() < 1000)
-            return v;
+            break;
     }
+    if (auto why = ended())
+        return broken(last.serverId,
+                      *why + " (entry " + std::to_string(last.localId) + " of " + last.host + ")");
+    // A PC the server took entries from, none of which is left.
+    for (const auto& [source, head] : heads)
+        if (head.localId > head.parentLocalId)
+            return broken(-1, "every entry of the PC " + source + " was removed (the server " +
+                                  "took its entries up to " + std::to_string(head.localId) + ")");
+    return v;
 }
 
 } // namespace pp::history

@@ -23,9 +23,11 @@ namespace pp::history {
 inline constexpr std::string_view NewerServer = "history server was set up by a newer version";
 inline constexpr std::string_view NoServerSchema =
     "the history server holds no ParamPorter history (set it up with history-server.sql)";
+inline constexpr std::string_view OlderServer =
+    "the history server was set up by an older version (run history-server.sql on it again)";
 
 // The version of the tables history-server.sql makes.
-inline constexpr int ServerSchemaVersion = 1;
+inline constexpr int ServerSchemaVersion = 2;
 
 // Why libpq cannot read `uri` as connection parameters (a URI or key=value words); none when
 // it can.
@@ -44,10 +46,11 @@ struct Limits {
 
 // An entry as the plant server holds it.
 struct PlantEntry {
-    Entry entry;        // entry.id: the server's ID
-    std::string source; // the forwarding PC's installation ID
+    Entry entry; // entry.id: the server's ID; entry.source: the forwarding PC's installation
     int64_t localId = 0;
     std::string sourceHost;
+    std::string received; // when the server took it, UTC as the entries' times
+    std::string login;    // the login that forwarded it; empty before the server checked logins
 };
 
 class Connection {
@@ -96,10 +99,18 @@ private:
     std::string status_; // command tag of the last statement
 };
 
-// Forwarding: one batch of the local history's entries (with their files) in one transaction;
-// an entry the server holds already is left as it is. False with the connection's error.
-bool insertBatch(Connection& c, const std::string& source, const std::string& sourceHost,
-                 const std::vector<Entry>& entries);
+// Forwarding: one batch of the local history's entries (with their files, oldest first) in one
+// transaction, each through the server's check. `parent` is the installation of the entry
+// before the first (a copied history's first entry goes on from it). An entry the server
+// holds already is left as it is; one it refuses, or holds differently, ends the batch after
+// the ones before it. None when the transaction failed (the connection's error says why).
+struct BatchResult {
+    size_t held = 0;     // the first `held` entries are on the server now
+    std::string stopped; // why the next one is not; empty when all are
+};
+std::optional<BatchResult> insertBatch(Connection& c, const std::string& sourceHost,
+                                       const std::vector<Entry>& entries,
+                                       const std::string& parent);
 
 struct PlantFilter {
     Filter filter;
@@ -126,7 +137,9 @@ public:
     // The latest entry before `e` of the same instrument, scope and part number, from any PC,
     // that holds a parameter file.
     std::optional<PlantEntry> previous(const Entry& e);
-    // Every PC's chain, entry by entry: the first that does not match, by the server's ID.
+    // Every PC's chain, entry by entry, with the server's seal of each row and the last entry
+    // it took of each PC: the first that does not match, by the server's ID (-1: a PC none of
+    // whose entries is left).
     std::optional<Verification> verify();
 
 private:

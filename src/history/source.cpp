@@ -3,7 +3,9 @@
 namespace pp::history {
 
 bool LocalSource::ready() {
-    return store_.isOpen() || store_.open(path_, Store::Mode::Existing) || store_.missing();
+    if (store_.isOpen() && store_.replacedOnDisk())
+        store_.close(); // the window records into the file at the path now
+    return store_.isOpen() || store_.open(path_, Store::Mode::ReadOnly) || store_.missing();
 }
 
 std::optional<std::vector<Entry>> LocalSource::page(const Filter& filter, int64_t limit,

@@ -11,6 +11,7 @@
 
 #ifndef _WIN32
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -55,14 +56,27 @@ constexpr const char* Migrations[] = {
     R"sql(
     CREATE INDEX entry_unforwarded ON entry(id) WHERE forwarded = 0;
     )sql",
+    // 3: each entry's hash format and the installation that recorded it (a copied history
+    // takes an ID of its own), and the last ID given, so that none is given twice.
+    R"sql(
+    ALTER TABLE entry ADD COLUMN format INTEGER NOT NULL DEFAULT 1;
+    ALTER TABLE entry ADD COLUMN source TEXT;
+    UPDATE entry SET source = (SELECT value FROM meta WHERE key = 'installation_id');
+    INSERT OR REPLACE INTO meta(key, value)
+        SELECT 'last_id', CAST(ifnull(max(id), 0) AS TEXT) FROM entry;
+    )sql",
 };
 static_assert(std::size(Migrations) == SchemaVersion);
 
 constexpr const char* EntryColumns =
     "entry.id, entry.time, entry.user, entry.host, entry.port, entry.action, entry.scope, "
     "entry.part, entry.serial, entry.generation, entry.result, entry.stopped_at_field, "
-    "entry.file_hash, entry.previous_hash, entry.hash";
-constexpr int FileTextColumn = 15;
+    "entry.file_hash, entry.previous_hash, entry.hash, ";
+// Format and installation: columns since version 3; before, every entry had the first format
+// and the one installation.
+constexpr const char* EntryColumnsSince3 = "entry.format, entry.source";
+constexpr const char* SourceBefore3 = "(SELECT value FROM meta WHERE key = 'installation_id')";
+constexpr int FileTextColumn = 17;
 // The entries with their file texts (FileTextColumn).
 constexpr const char* WithFileText =
     ", content.text FROM entry LEFT JOIN content ON content.hash = entry.file_hash";
@@ -129,6 +143,8 @@ Entry readEntry(const Statement& s, bool withFile) {
     e.fileHash = s.textAt(12);
     e.previousHash = s.textAt(13);
     e.hash = s.textAt(14);
+    e.format = static_cast<int>(s.integerAt(15));
+    e.source = s.textAt(16);
     // An entry that names a file the database no longer holds (removed by hand) gets an empty
     // text: it reads as a damaged file, not as an upload that failed.
     if (withFile && (!s.isNull(FileTextColumn) || !e.fileHash.empty()))
@@ -148,6 +164,104 @@ std::string randomInstallationId() {
                   b[1], b[2], b[3], b[4], b[5], b[6], b[7], b[8], b[9], b[10], b[11], b[12], b[13],
                   b[14], b[15]);
     return text;
+}
+
+std::string localHostName() {
+#ifdef _WIN32
+    const char* name = std::getenv("COMPUTERNAME");
+    return name ? name : "";
+#else
+    char name[256] = {};
+    return ::gethostname(name, sizeof name - 1) == 0 ? std::string(name) : std::string();
+#endif
+}
+
+// What tells this machine from a copy of its disk: the host name, and on Linux the machine ID
+// (both are made anew for a machine set up from an image). Hashed: the machine ID is not to be
+// shown.
+const std::string& machineIdentity() {
+    static const std::string identity = [] {
+        std::string id;
+#ifndef _WIN32
+        for (const char* file : {"/etc/machine-id", "/var/lib/dbus/machine-id"}) {
+            if (FILE* f = std::fopen(file, "r")) {
+                char line[128] = {};
+                if (std::fgets(line, sizeof line, f))
+                    id = line;
+                std::fclose(f);
+            }
+            if (!id.empty())
+                break;
+        }
+        while (!id.empty() && (id.back() == '\n' || id.back() == ' '))
+            id.pop_back();
+#endif
+        return sha256Hex("paramporter machine\n" + localHostName() + "\n" + id);
+    }();
+    return identity;
+}
+
+// The file SQLite keeps beside `path` with `suffix`, as a path.
+std::string beside(const std::string& path, const char* suffix) {
+    return path + suffix;
+}
+
+bool writable(const std::string& path) {
+#ifdef _WIN32
+    (void)path;
+    return true;
+#else
+    return ::access(path.c_str(), W_OK) == 0;
+#endif
+}
+
+// The write-ahead log holds nothing a reader of the database file alone would miss.
+bool walEmpty(const std::string& path) {
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(beside(path, "-wal"), ec);
+    return ec || size == 0;
+}
+
+// A file: URI for SQLite, every byte but the plain ones escaped.
+std::string fileUri(const std::string& path, const char* query) {
+    std::error_code ec;
+    std::string absolute = std::filesystem::absolute(path, ec).generic_string();
+    if (ec)
+        absolute = path;
+    std::string uri = "file:";
+#ifdef _WIN32
+    uri += "///";
+#endif
+    static constexpr char Hex[] = "0123456789ABCDEF";
+    for (unsigned char c : absolute) {
+        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+            c == '/' || c == '.' || c == '-' || c == '_' || c == '~' || c == ':') {
+            uri += static_cast<char>(c);
+        } else {
+            uri += '%';
+            uri += Hex[c >> 4];
+            uri += Hex[c & 0xf];
+        }
+    }
+    return uri + query;
+}
+
+// A program that once read the history while the file was read-only leaves SQLite's shared
+// memory file read-only behind it, and every later write would fail: a writer gives it back
+// the database file's permissions.
+void makeSidecarsWritable(const std::string& path) {
+#ifndef _WIN32
+    struct stat db {};
+    if (::stat(path.c_str(), &db) != 0 || !writable(path))
+        return;
+    for (const char* suffix : {"-shm", "-wal"}) {
+        const std::string file = beside(path, suffix);
+        if (::access(file.c_str(), F_OK) == 0 && !writable(file))
+            ::chmod(file.c_str(), db.st_mode & 0777);
+    }
+#else
+    (void)path;
+#endif
 }
 
 } // namespace
@@ -182,13 +296,15 @@ bool Store::open(const std::string& path, Mode mode) {
     close();
     error_.clear();
     missing_ = false;
+    version_ = 0;
+    device_ = inode_ = 0;
     path_ = path;
     namespace fs = std::filesystem;
     std::error_code ec;
     if (path.empty())
         return fail("no history file given");
     const fs::path file(path);
-    if (mode == Mode::Existing && !fs::exists(file, ec)) {
+    if (mode != Mode::Create && !fs::exists(file, ec)) {
         missing_ = true;
         return fail("no history in " + path);
     }
@@ -201,7 +317,17 @@ bool Store::open(const std::string& path, Mode mode) {
     }
     if (fs::is_directory(file, ec))
         return fail(path + " is a folder");
+    if (mode == Mode::ReadOnly)
+        return openReadOnly();
+    // SQLite's files of a history removed while a program had it open: its log would be
+    // played into the new file.
+    if (!fs::exists(file, ec))
+        for (const char* suffix : {"-wal", "-shm"})
+            fs::remove(beside(path, suffix), ec);
 
+    makeSidecarsWritable(path);
+    if (std::string shm = beside(path, "-shm"); fs::exists(shm, ec) && !writable(shm))
+        return fail(shm + " is read-only: SQLite's shared memory of the history");
     const int flags = SQLITE_OPEN_READWRITE | (mode == Mode::Create ? SQLITE_OPEN_CREATE : 0);
     if (sqlite3_open_v2(path.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
         failSql("cannot open " + path);
@@ -222,7 +348,72 @@ bool Store::open(const std::string& path, Mode mode) {
         close();
         return false;
     }
+    version_ = SchemaVersion;
+    columns_ = std::string(EntryColumns) + EntryColumnsSince3;
+    rememberFile();
     return true;
+}
+
+// Nothing is written, not even SQLite's files beside the database: a file that is read-only to
+// this account, or a full disk, is read from the database file alone, as long as no write is
+// waiting in the log. Older versions are read as they are.
+bool Store::openReadOnly() {
+    bool immutable =
+        !writable(path_) && !std::filesystem::exists(beside(path_, "-shm")) && walEmpty(path_);
+    bool empty = false;
+    for (;;) {
+        const std::string uri = fileUri(path_, immutable ? "?mode=ro&immutable=1" : "?mode=ro");
+        if (sqlite3_open_v2(uri.c_str(), &db_, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr) ==
+            SQLITE_OK) {
+            sqlite3_extended_result_codes(db_, 1);
+            sqlite3_busy_handler(db_, &Store::waitForLock, this);
+            if (checkHeader(empty))
+                break;
+        } else {
+            failSql("cannot open " + path_);
+        }
+        // The shared memory could not be made (a full disk): the file alone, if it is all.
+        const int code = db_ ? sqlite3_extended_errcode(db_) : SQLITE_NOMEM;
+        close();
+        if (immutable || !walEmpty(path_) ||
+            !((code & 0xff) == SQLITE_IOERR || (code & 0xff) == SQLITE_CANTOPEN ||
+              (code & 0xff) == SQLITE_FULL))
+            return false;
+        immutable = true;
+        error_.clear();
+    }
+    if (empty) {
+        close();
+        missing_ = true;
+        return fail("no history in " + path_);
+    }
+    Statement v(db_, "PRAGMA user_version");
+    version_ = v.ok() && v.step() == SQLITE_ROW ? static_cast<int>(v.integerAt(0)) : 0;
+    columns_ = std::string(EntryColumns) + (version_ >= 3 ? std::string(EntryColumnsSince3)
+                                                          : std::string("1, ") + SourceBefore3);
+    rememberFile();
+    return true;
+}
+
+void Store::rememberFile() {
+#ifndef _WIN32
+    struct stat st {};
+    if (::stat(path_.c_str(), &st) == 0) {
+        device_ = st.st_dev;
+        inode_ = st.st_ino;
+    }
+#endif
+}
+
+bool Store::replacedOnDisk() const {
+#ifdef _WIN32
+    return false; // an open file can be neither removed nor moved
+#else
+    if (!db_)
+        return false;
+    struct stat st {};
+    return ::stat(path_.c_str(), &st) != 0 || st.st_dev != device_ || st.st_ino != inode_;
+#endif
 }
 
 // Reads the header before anything is written (switching to WAL writes it): a file of another
@@ -279,6 +470,12 @@ bool Store::migrate() {
             id.text(1, randomInstallationId());
             ok = (id.ok() && id.step() == SQLITE_DONE) || failSql();
         }
+        if (ok && version == 2) {
+            // The machine upgrading the file is taken for the one it belongs to.
+            Statement id(db_, "INSERT OR REPLACE INTO meta(key, value) VALUES('machine', ?1)");
+            id.text(1, machineIdentity());
+            ok = (id.ok() && id.step() == SQLITE_DONE) || failSql();
+        }
         const std::string stamp = "PRAGMA application_id=" + std::to_string(ApplicationId) +
                                   "; PRAGMA user_version=" + std::to_string(version + 1);
         ok = ok && exec(stamp.c_str()) && exec("COMMIT");
@@ -309,6 +506,8 @@ bool Store::append(Entry& e) {
     error_.clear();
     if (!db_)
         return fail("the history is not open");
+    if (version_ != SchemaVersion)
+        return fail("the history is open for reading only");
     if (!exec("BEGIN IMMEDIATE"))
         return false;
     auto rollback = [this, &e] {
@@ -317,22 +516,39 @@ bool Store::append(Entry& e) {
         e.id = 0;
         return fail(why);
     };
+    auto run = [this](const char* sql, std::initializer_list<std::string> values) {
+        Statement s(db_, sql);
+        int i = 0;
+        for (const std::string& v : values)
+            s.text(++i, v);
+        return s.ok() && s.step() == SQLITE_DONE;
+    };
 
     {
-        Statement last(db_, "SELECT id, hash FROM entry ORDER BY id DESC LIMIT 1");
-        if (!last.ok())
+        // The next ID follows the last one ever given, not the last one left.
+        Statement last(db_, "SELECT (SELECT hash FROM entry ORDER BY id DESC LIMIT 1), "
+                            "max(ifnull((SELECT max(id) FROM entry), 0), ifnull((SELECT "
+                            "CAST(value AS INTEGER) FROM meta WHERE key = 'last_id'), 0)), "
+                            "(SELECT value FROM meta WHERE key = 'installation_id'), "
+                            "(SELECT value FROM meta WHERE key = 'machine')");
+        if (!last.ok() || last.step() != SQLITE_ROW)
             return rollback();
-        const int rc = last.step();
-        if (rc == SQLITE_ROW) {
-            e.id = last.integerAt(0) + 1;
-            e.previousHash = last.textAt(1);
-        } else if (rc == SQLITE_DONE) {
-            e.id = 1;
-            e.previousHash.clear();
-        } else {
-            return rollback();
+        e.previousHash = last.textAt(0);
+        e.id = last.integerAt(1) + 1;
+        e.source = last.textAt(2);
+        if (last.textAt(3) != machineIdentity()) {
+            // A copy of another machine's history (a disk image): this one is a new
+            // installation, whose chain goes on from the copy's last entry.
+            e.source = randomInstallationId();
+            if (e.source.empty() ||
+                !run("INSERT OR REPLACE INTO meta(key, value) VALUES('installation_id', ?1)",
+                     {e.source}) ||
+                !run("INSERT OR REPLACE INTO meta(key, value) VALUES('machine', ?1)",
+                     {machineIdentity()}))
+                return rollback();
         }
     }
+    e.format = CurrentFormat;
     e.fileHash.clear();
     if (e.file) {
         e.fileHash = sha256Hex(*e.file);
@@ -348,8 +564,8 @@ bool Store::append(Entry& e) {
 
     Statement insert(db_, "INSERT INTO entry(id, time, user, host, port, action, scope, part, "
                           "serial, generation, result, stopped_at_field, file_hash, "
-                          "previous_hash, hash) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, "
-                          "?11, ?12, ?13, ?14, ?15)");
+                          "previous_hash, hash, format, source) VALUES(?1, ?2, ?3, ?4, ?5, ?6, "
+                          "?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17)");
     if (!insert.ok())
         return rollback();
     insert.integer(1, e.id);
@@ -370,7 +586,11 @@ bool Store::append(Entry& e) {
     insert.textOrNull(13, e.fileHash);
     insert.textOrNull(14, e.previousHash);
     insert.text(15, e.hash);
-    if (insert.step() != SQLITE_DONE)
+    insert.integer(16, e.format);
+    insert.text(17, e.source);
+    if (insert.step() != SQLITE_DONE ||
+        !run("INSERT OR REPLACE INTO meta(key, value) VALUES('last_id', ?1)",
+             {std::to_string(e.id)}))
         return rollback();
     if (sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK)
         return rollback();
@@ -383,7 +603,7 @@ bool Store::scan(const Filter& filter, int64_t limit, int64_t beforeId, bool wit
     if (!db_)
         return fail("the history is not open");
     std::string sql =
-        std::string("SELECT ") + EntryColumns + (withFiles ? WithFileText : " FROM entry");
+        std::string("SELECT ") + columns_ + (withFiles ? WithFileText : " FROM entry");
     std::vector<std::string> values;
     std::string where;
     auto condition = [&](const std::string& test, std::string value) {
@@ -443,7 +663,7 @@ std::optional<Entry> Store::entry(int64_t id) {
         fail("the history is not open");
         return std::nullopt;
     }
-    Statement s(db_, std::string("SELECT ") + EntryColumns + WithFileText + " WHERE entry.id = ?1");
+    Statement s(db_, std::string("SELECT ") + columns_ + WithFileText + " WHERE entry.id = ?1");
     if (!s.ok()) {
         failSql();
         return std::nullopt;
@@ -461,10 +681,11 @@ namespace {
 
 // The latest entry matching `where` (bound: serial, scope, part, then `extra`) with its file.
 // The newest entry that matches; none with `failed` set when the history could not be read.
-std::optional<Entry> latest(sqlite3* db, const std::string& where, const std::string& serial,
-                            Scope scope, const std::string& part, int64_t beforeId, bool& failed) {
+std::optional<Entry> latest(sqlite3* db, const std::string& columns, const std::string& where,
+                            const std::string& serial, Scope scope, const std::string& part,
+                            int64_t beforeId, bool& failed) {
     failed = true;
-    Statement s(db, std::string("SELECT ") + EntryColumns +
+    Statement s(db, std::string("SELECT ") + columns +
                         ", content.text FROM entry JOIN content ON content.hash = "
                         "entry.file_hash WHERE entry.serial = ?1 AND entry.scope = ?2 AND "
                         "entry.part IS ?3 AND " +
@@ -490,7 +711,7 @@ std::optional<Entry> Store::previous(const Entry& e) {
     if (!db_ || e.serial.empty())
         return std::nullopt;
     bool failed = false;
-    auto found = latest(db_, "entry.id < ?4", e.serial, e.scope, e.part, e.id, failed);
+    auto found = latest(db_, columns_, "entry.id < ?4", e.serial, e.scope, e.part, e.id, failed);
     if (failed)
         failSql();
     return found;
@@ -502,12 +723,23 @@ std::optional<Entry> Store::lastUpload(const std::string& serial, Scope scope,
     if (!db_ || serial.empty())
         return std::nullopt;
     bool failed = false;
-    auto found = latest(db_, "entry.action = 'upload' AND entry.result = 'SUCCESS'", serial, scope,
-                        part, 0, failed);
+    auto found = latest(db_, columns_, "entry.action = 'upload' AND entry.result = 'SUCCESS'",
+                        serial, scope, part, 0, failed);
     if (failed)
         failSql();
     return found;
 }
+
+namespace {
+
+std::string removedText(int64_t first, int64_t last, const char* where) {
+    if (first == last)
+        return "entry " + std::to_string(first) + where + " was removed";
+    return "entries " + std::to_string(first) + " to " + std::to_string(last) + where +
+           " were removed";
+}
+
+} // namespace
 
 std::optional<Verification> Store::verify() {
     error_.clear();
@@ -557,7 +789,7 @@ std::optional<Verification> Store::verify() {
     }
 
     Verification v;
-    Statement s(db_, std::string("SELECT ") + EntryColumns + " FROM entry ORDER BY entry.id");
+    Statement s(db_, std::string("SELECT ") + columns_ + " FROM entry ORDER BY entry.id");
     if (!s.ok()) {
         failSql();
         return std::nullopt;
@@ -578,6 +810,9 @@ std::optional<Verification> Store::verify() {
             why = "its parameter file is missing";
         else if (changedFiles.count(e.fileHash))
             why = "its parameter file was changed";
+        else if (e.id != previousId + 1)
+            // IDs are never given twice: a gap is entries removed, with the chain mended.
+            why = removedText(previousId + 1, e.id - 1, " before it");
         if (!why.empty()) {
             v.firstBroken = e.id;
             v.why = why;
@@ -590,7 +825,39 @@ std::optional<Verification> Store::verify() {
         failSql();
         return std::nullopt;
     }
+    if (version_ >= 3) {
+        // The newest entries removed leave no gap, but the last ID given stays.
+        Statement last(db_, "SELECT CAST(value AS INTEGER) FROM meta WHERE key = 'last_id'");
+        if (last.ok() && last.step() == SQLITE_ROW && last.integerAt(0) > previousId) {
+            v.firstBroken = previousId + 1;
+            v.why = removedText(previousId + 1, last.integerAt(0), ", the newest,");
+        }
+    }
     return v;
+}
+
+std::optional<std::vector<ChainLink>> Store::chain() {
+    error_.clear();
+    if (!db_) {
+        fail("the history is not open");
+        return std::nullopt;
+    }
+    Statement s(db_, std::string("SELECT entry.id, ") +
+                         (version_ >= 3 ? "entry.source" : SourceBefore3) +
+                         ", entry.hash, entry.forwarded FROM entry ORDER BY entry.id");
+    if (!s.ok()) {
+        failSql();
+        return std::nullopt;
+    }
+    std::vector<ChainLink> links;
+    int rc;
+    while ((rc = s.step()) == SQLITE_ROW)
+        links.push_back({s.integerAt(0), s.textAt(1), s.textAt(2), s.integerAt(3) != 0});
+    if (rc != SQLITE_DONE) {
+        failSql();
+        return std::nullopt;
+    }
+    return links;
 }
 
 std::string Store::installationId() {
@@ -606,7 +873,7 @@ std::optional<std::vector<Entry>> Store::unforwarded(int64_t limit) {
         fail("the history is not open");
         return std::nullopt;
     }
-    Statement s(db_, std::string("SELECT ") + EntryColumns + WithFileText +
+    Statement s(db_, std::string("SELECT ") + columns_ + WithFileText +
                          " WHERE entry.forwarded = 0 ORDER BY entry.id LIMIT ?1");
     if (!s.ok()) {
         failSql();

@@ -3,7 +3,8 @@
 // and writes the next entry, so concurrent writers queue instead of forking the chain.
 //
 // A file this program did not write, a newer schema or a damaged file is reported and never
-// written to, let alone replaced.
+// written to, let alone replaced. Readers open it read-only and change nothing, not even the
+// files SQLite keeps beside it.
 #pragma once
 
 #include "history/entry.h"
@@ -21,8 +22,9 @@ namespace pp::history {
 
 inline constexpr std::string_view NewerVersion = "history was written by a newer version";
 
-// The schema this program writes; older files are migrated step by step.
-inline constexpr int SchemaVersion = 2;
+// The schema this program writes; older files are migrated step by step by writers, and read
+// as they are by readers.
+inline constexpr int SchemaVersion = 3;
 
 struct Filter {
     std::string serial;           // exactly this serial number; empty: any
@@ -38,11 +40,20 @@ struct Verification {
     std::string why;         // what did not match
 };
 
+// One link of the local chain, as a plant server's copy is compared with it.
+struct ChainLink {
+    int64_t id = 0;
+    std::string source;
+    std::string hash;
+    bool forwarded = false;
+};
+
 class Store {
 public:
     enum class Mode {
-        Create,  // for recording: makes the folder and the file when missing
-        Existing // for looking: a missing file is an error (see missing())
+        Create,   // for recording: makes the folder and the file when missing
+        Existing, // for forwarding: writes, but a missing file is an error (see missing())
+        ReadOnly  // for looking: writes nothing; a missing or empty file is missing()
     };
 
     Store() = default;
@@ -57,14 +68,20 @@ public:
     const std::string& path() const { return path_; }
     // Why the last call failed; empty after a success.
     const std::string& error() const { return error_; }
-    // open(Existing) failed because there is no file yet.
+    // open(Existing or ReadOnly) failed because there is no history yet.
     bool missing() const { return missing_; }
+    // The file at path() is no longer the one this store has open (removed, moved, replaced):
+    // what is written now would be lost with it.
+    bool replacedOnDisk() const;
 
     // How long a write waits for another program's write to finish before it gives up.
     static constexpr int DefaultBusyTimeoutMs = 1000;
     void setBusyTimeout(int ms) { busyTimeoutMs_ = ms; }
 
-    // Gives the entry its ID and hashes and adds it at the end of the chain.
+    // Gives the entry its ID, installation and hashes and adds it at the end of the chain. IDs
+    // are never given twice, even after the newest entries were removed. A history copied to
+    // another machine (a disk image) takes an installation ID of its own at its first new
+    // entry; the chain goes on from the last entry of the copy.
     bool append(Entry& entry);
 
     // Newest first, at most `limit` (0: all), only IDs below `beforeId` when it is set. With
@@ -83,10 +100,14 @@ public:
     std::optional<Entry> lastUpload(const std::string& serial, Scope scope,
                                     const std::string& part);
 
-    // Checks the file, then recomputes every hash of the chain from its first entry on.
+    // Checks the file, then recomputes every hash of the chain from its first entry on, and
+    // finds entries removed from its end.
     std::optional<Verification> verify();
+    // Every entry's ID, installation, hash and forwarded mark, oldest first.
+    std::optional<std::vector<ChainLink>> chain();
 
-    // A random ID made when the file was created; names this installation to a plant server.
+    // A random ID made when the file was created, and again when it was found copied to
+    // another machine; names this installation to a plant server.
     std::string installationId();
 
     // Forwarding to a plant server. The entries no server holds yet, oldest first, with their
@@ -106,6 +127,8 @@ private:
     bool fail(const std::string& what);
     bool failSql(const std::string& context = {});
     bool exec(const char* sql);
+    bool openReadOnly();
+    void rememberFile();
     bool checkHeader(bool& empty);
     bool migrate();
     static int waitForLock(void* store, int tries);
@@ -114,6 +137,9 @@ private:
     std::string path_;
     std::string error_;
     bool missing_ = false;
+    int version_ = 0;     // the schema of the open file: older ones are read as they are
+    std::string columns_; // an entry's columns in that schema
+    unsigned long long device_ = 0, inode_ = 0; // the file opened
     int busyTimeoutMs_ = DefaultBusyTimeoutMs;
     std::chrono::steady_clock::time_point waitingSince_;
 };

@@ -31,6 +31,10 @@ void HistoryTap::exchangeEnded(pp::Outcome outcome) {
         entry->user = user_;
         entry->host = host_;
         entry->port = driver_.devicePath().toStdString();
+        // A history removed or moved meanwhile would take the entry with it: the one at the
+        // path (made anew if need be) gets it.
+        if (store_.isOpen() && store_.replacedOnDisk())
+            store_.close();
         if (!store_.isOpen() && !store_.open(path_)) {
             lost(store_.error());
             return;

@@ -7,11 +7,15 @@
 #   plant_server.sh halt INFO        stop the server, keeping its data (a server gone away)
 #   plant_server.sh resume INFO      start it again on the same port
 #   plant_server.sh stop INFO        stop it and remove everything
+#   plant_server.sh psql INFO DB SQL run the file SQL on the database DB as the superuser
 #
-# INFO holds KEY=VALUE lines: PP_PLANT_URI (a PC's login, insert and read), PP_PLANT_READER
-# (read only), PP_PLANT_ADMIN (the superuser), PP_PLANT_BARE (a database without the tables),
-# PP_PLANT_NEWER (tables of a newer version), PP_PLANT_PORT, PP_PLANT_DIR. Where no server can
-# be started it holds PP_PLANT_SKIP=<why> instead, and the tests skip with that reason.
+# INFO holds KEY=VALUE lines: PP_PLANT_URI (a PC's login, insert and read), PP_PLANT_OTHER
+# (another PC's login), PP_PLANT_READER (read only), PP_PLANT_ADMIN (the superuser),
+# PP_PLANT_BARE (a database without the tables), PP_PLANT_NEWER (tables of a newer version),
+# PP_PLANT_HOST (host:port), PP_PLANT_PGPASS (a password file for the logins), PP_PLANT_PORT,
+# PP_PLANT_DIR.
+# Where no server can be started it holds PP_PLANT_SKIP=<why> instead, and the tests skip with
+# that reason.
 #
 # initdb refuses to run as root: as root the server runs as the account "postgres" that
 # Debian's package creates.
@@ -19,6 +23,7 @@ set -uo pipefail
 action=${1:?start, halt, resume or stop}
 info=$(realpath -m "${2:?the information file}")
 sql=${3:+$(realpath -m "$3")}
+file=${4:+$(realpath -m "$4")}
 # The server's account may not enter the caller's folder.
 cd "${TMPDIR:-/tmp}" || exit 1
 
@@ -82,6 +87,7 @@ EOF
             "${psql[@]}" -d newer -c "UPDATE paramporter.schema_version SET version = version + 1" &&
             "${psql[@]}" -d postgres \
                 -c "CREATE ROLE pc LOGIN PASSWORD 'pc-secret' IN ROLE paramporter_writer" \
+                -c "CREATE ROLE pc2 LOGIN PASSWORD 'pc2-secret' IN ROLE paramporter_writer" \
                 -c "CREATE ROLE quality LOGIN PASSWORD 'quality-secret' IN ROLE paramporter_reader"
     } >"$dir/setup.log" 2>&1; then
         as_owner "$bin/pg_ctl" -D "$dir/data" -m immediate stop >/dev/null 2>&1
@@ -90,16 +96,30 @@ EOF
         exit 1
     fi
     host="127.0.0.1:$port"
+    printf '%s\n' "127.0.0.1:$port:*:pc:pc-secret" "127.0.0.1:$port:*:pc2:pc2-secret" \
+        "127.0.0.1:$port:*:quality:quality-secret" >"$dir/pgpass"
+    chmod 600 "$dir/pgpass"
     cat >"$info" <<EOF
 PP_PLANT_URI=postgresql://pc:pc-secret@$host/plant
+PP_PLANT_OTHER=postgresql://pc2:pc2-secret@$host/plant
 PP_PLANT_READER=postgresql://quality:quality-secret@$host/plant
 PP_PLANT_ADMIN=postgresql://postgres@$host/plant
 PP_PLANT_BARE=postgresql://pc:pc-secret@$host/bare
 PP_PLANT_NEWER=postgresql://pc:pc-secret@$host/newer
+PP_PLANT_HOST=$host
+PP_PLANT_PGPASS=$dir/pgpass
 PP_PLANT_PORT=$port
 PP_PLANT_DIR=$dir
 EOF
     echo "plant server on $host ($dir)"
+    ;;
+psql)
+    dir=$(value PP_PLANT_DIR)
+    [ -n "$dir" ] && [ -d "$dir" ] || exit 2
+    [ -n "$file" ] || exit 2
+    "$bin/psql" -q -X -v ON_ERROR_STOP=1 -h "$dir" -p "$(value PP_PLANT_PORT)" \
+        -U postgres -d "${3:?the database}" -f "$file" >/dev/null
+    exit $?
     ;;
 halt | resume | stop)
     dir=$(value PP_PLANT_DIR)

@@ -34,6 +34,8 @@ public:
             if (const qsizetype eq = line.indexOf('='); eq > 0)
                 values_[line.left(eq).toStdString()] = line.mid(eq + 1).toStdString();
         skip_ = QString::fromStdString(value("PP_PLANT_SKIP"));
+        // Passwords for URIs given on a command line, where none may be.
+        qputenv("PGPASSFILE", QByteArray::fromStdString(value("PP_PLANT_PGPASS")));
         return skip_.isEmpty();
     }
 
@@ -42,15 +44,28 @@ public:
         return it == values_.end() ? std::string() : it->second;
     }
     std::string uri() const { return value("PP_PLANT_URI"); }       // a PC: insert and read
+    std::string other() const { return value("PP_PLANT_OTHER"); }   // another PC's login
     std::string reader() const { return value("PP_PLANT_READER"); } // read only
-    std::string admin() const { return value("PP_PLANT_ADMIN"); }   // the superuser
-    std::string bare() const { return value("PP_PLANT_BARE"); }     // never set up
-    std::string newer() const { return value("PP_PLANT_NEWER"); }   // a newer version's tables
+    // A login's URI without its password (from the password file), on database `db`.
+    std::string login(const std::string& name, const std::string& db = "plant") const {
+        return "postgresql://" + name + "@" + value("PP_PLANT_HOST") + "/" + db;
+    }
+    std::string admin() const { return value("PP_PLANT_ADMIN"); } // the superuser
+    std::string bare() const { return value("PP_PLANT_BARE"); }   // never set up
+    std::string newer() const { return value("PP_PLANT_NEWER"); } // a newer version's tables
     std::string port() const { return value("PP_PLANT_PORT"); }
 
     // The server stopped (its data kept) and started again.
     bool halt() const { return script("halt"); }
     bool resume() const { return script("resume"); }
+    // The file `sql` run with psql on database `db` as the superuser.
+    bool psql(const std::string& db, const QString& sql) const {
+        return script("psql", {QString::fromStdString(db), sql});
+    }
+    // Every entry and every PC gone, the IDs counting from 1 again.
+    bool clear() const {
+        return sql("TRUNCATE paramporter.entry, paramporter.source RESTART IDENTITY").has_value();
+    }
 
     // One statement as the superuser; its rows, or nothing when it failed.
     std::optional<std::vector<pp::history::Connection::Row>> sql(const std::string& text) const {
@@ -70,10 +85,11 @@ public:
     }
 
 private:
-    bool script(const char* action) const {
+    bool script(const char* action, const QStringList& more = {}) const {
         return QProcess::execute(
                    QStringLiteral(PP_PLANT_SCRIPT),
-                   {QString::fromLatin1(action), qEnvironmentVariable("PP_PLANT_INFO")}) == 0;
+                   QStringList{QString::fromLatin1(action), qEnvironmentVariable("PP_PLANT_INFO")} +
+                       more) == 0;
     }
 
     std::map<std::string, std::string> values_;

@@ -132,7 +132,7 @@ void HistoryActions::mnuCompareLastUpload_Click() {
     const bool withPart = !sheet.partSelection().empty() && !sheet.text(pp::Part::CustCode).empty();
     Store store;
     std::optional<Entry> system, part;
-    if (store.open(path_, Store::Mode::Existing)) {
+    if (store.open(path_, Store::Mode::ReadOnly)) {
         system = store.lastUpload(serial, Scope::System, {});
         if (withPart && store.error().empty())
             part = store.lastUpload(serial, Scope::Part, pp::ZeroPad(sheet.partSelection(), 2));
