@@ -4,6 +4,7 @@
 // options a command gets are complete and within their ranges; and options written back as
 // an argument list parse to the same options.
 #include "app/cli.h"
+#include "link/mode.h"
 #include "fuzz_support.h"
 
 #include <algorithm>
@@ -44,7 +45,7 @@ std::optional<std::vector<std::string>> render(const Options& o) {
     case Command::Mode:
         args.push_back("mode");
         if (o.mode)
-            args.emplace_back(modeName(*o.mode));
+            args.emplace_back(pp::modeName(*o.mode));
         break;
     case Command::Parts:
         args.push_back("parts");

@@ -1,5 +1,7 @@
 #include "cli.h"
 
+#include "link/mode.h"
+
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -7,8 +9,6 @@
 namespace pp::cli {
 
 namespace {
-
-constexpr std::array<std::string_view, 4> ModeNames{"SETUP", "CALIBRATE", "RUN", "DATA"};
 
 bool allDigits(std::string_view text) {
     return !text.empty() &&
@@ -82,20 +82,6 @@ std::optional<std::string> partNumberText(std::string_view text) {
     if (n < 1 || n > 32)
         return std::nullopt;
     return std::string(n < 10 ? "0" : "") + std::to_string(n);
-}
-
-std::optional<char> modeDigit(std::string_view name) {
-    const std::string u = upper(name);
-    for (size_t i = 0; i < ModeNames.size(); ++i)
-        if (u == ModeNames[i])
-            return static_cast<char>('0' + i);
-    return std::nullopt;
-}
-
-std::string_view modeName(char digit) {
-    if (digit < '0' || digit > '3')
-        return {};
-    return ModeNames[static_cast<size_t>(digit - '0')];
 }
 
 ParseResult parseArguments(const std::vector<std::string>& args) {
@@ -311,7 +297,7 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
         break;
     case Command::Mode:
         if (positional.size() > 1) {
-            o.mode = modeDigit(positional[1]);
+            o.mode = pp::modeDigit(positional[1]);
             if (!o.mode)
                 return fail("mode " + positional[1] + ": SETUP, CALIBRATE, RUN or DATA expected");
         }

@@ -78,11 +78,6 @@ ParseResult parseArguments(const std::vector<std::string>& args);
 // "7" or "07" -> "07"; nothing unless one or two digits giving 1..32.
 std::optional<std::string> partNumberText(std::string_view text);
 
-// SETUP, CALIBRATE, RUN, DATA (any case) -> '0'..'3'.
-std::optional<char> modeDigit(std::string_view name);
-// '0'..'3' -> "SETUP" ... "DATA"; empty for any other character.
-std::string_view modeName(char digit);
-
 // report -o OUT.pdf (any case): the report is rendered, which needs a GUI application.
 bool wantsPdf(const Options& options);
 

@@ -4,6 +4,7 @@
 #include "files/param_file.h"
 #include "history/server.h"
 #include "link/frames.h"
+#include "link/mode.h"
 #include "link/session.h"
 #include "link/status_texts.h"
 #include "qt/exchange.h"
@@ -286,17 +287,14 @@ private:
                 "Part number list", [this] { driver_.session().requestPartList(); },
                 pp::Outcome::PartList))
             return std::nullopt;
-        // Position i + 1 of the list is part number i + 1; a short list means not configured.
-        const std::string& buf = answers_.list.value_or(std::string());
-        std::vector<std::string> configured;
-        for (int i = 0; i < 32; ++i) {
-            const std::string pn = pp::ZeroPad(std::to_string(i + 1), 2);
-            if (static_cast<size_t>(i) + 1 < buf.size() && buf[static_cast<size_t>(i) + 1] == '1') {
+        const std::vector<std::string> configured =
+            pp::configuredPartNumbers(answers_.list.value_or(std::string()));
+        for (int n = 1; n <= 32; ++n) {
+            const std::string pn = pp::ZeroPad(std::to_string(n), 2);
+            if (pp::partConfigured(answers_.list.value_or(std::string()), n))
                 sheet_.AddPartNumber(pn);
-                configured.push_back(pn);
-            } else {
+            else
                 sheet_.RemovePartNumber(pn);
-            }
         }
         return configured;
     }
@@ -387,20 +385,17 @@ private:
             pp::Outcome::ModeReport);
         if (!done)
             return ExitLink;
-        // "8", the mode digit, the test-running flag.
-        const std::string& report = answers_.mode.value_or(std::string());
-        const char digit = report.size() > 1 ? report[1] : '\0';
-        const std::string_view name = modeName(digit);
+        const pp::ModeReport report = pp::readModeReport(answers_.mode.value_or(std::string()));
+        const std::string_view name = pp::modeName(report.digit);
         if (name.empty()) {
             c_.err << UnexpectedAnswer << '\n';
             return ExitLink;
         }
         c_.out << name << '\n' << std::flush;
-        const bool testRunning = report.size() > 2 && report[2] == '1';
-        if (testRunning)
+        if (report.testRunning)
             c_.err << TestInProgress << '\n';
-        if (change && (testRunning || digit != *o_.mode)) {
-            if (!testRunning)
+        if (change && (report.testRunning || report.digit != *o_.mode)) {
+            if (!report.testRunning)
                 c_.err << CheckMode << '\n';
             return ExitLink;
         }

@@ -136,14 +136,4 @@ std::optional<pp::InstrumentIdentity> readInstrument(SessionDriver& driver, pp::
     return pp::InstrumentIdentity{scratch.text(pp::Sys::Serial), scratch.generation()};
 }
 
-std::vector<std::string> configuredPartNumbers(const std::string& list) {
-    std::vector<std::string> configured;
-    for (int n = 1; n <= 32; ++n) {
-        const auto at = static_cast<size_t>(n); // "A" first, part number n at n + 1 counted from 1
-        if (at < list.size() && list[at] == '1')
-            configured.push_back(pp::ZeroPad(std::to_string(n), 2));
-    }
-    return configured;
-}
-
 } // namespace pp::qt

@@ -54,7 +54,4 @@ std::optional<pp::InstrumentIdentity>
 readInstrument(SessionDriver& driver, pp::Sheet& home,
                QEventLoop::ProcessEventsFlags flags = QEventLoop::ExcludeUserInputEvents);
 
-// Part numbers "01".."32" marked configured in a part-number list answer.
-std::vector<std::string> configuredPartNumbers(const std::string& list);
-
 } // namespace pp::qt

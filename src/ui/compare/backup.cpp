@@ -5,6 +5,7 @@
 #include "qt/session_driver.h"
 #include "ui/main/qt_window.h"
 
+#include "link/mode.h"
 #include "link/status_texts.h"
 
 #include "files/file_commands.h"
@@ -124,7 +125,7 @@ BackupSummary PartsBackup::backUp(const std::string& folder, const std::tm& day)
         running_ = false;
         return summary;
     }
-    const std::vector<std::string> parts = qt::configuredPartNumbers(list);
+    const std::vector<std::string> parts = pp::configuredPartNumbers(list);
     if (parts.empty()) {
         summary.failure = "no part numbers are configured.";
         running_ = false;

@@ -1,6 +1,8 @@
 #include "ui/dialogs/mode_window.h"
 
 #include "link/frames.h"
+#include "link/mode.h"
+#include "link/status_texts.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -14,23 +16,14 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <array>
 
 namespace pp::ui {
 
 namespace {
 
-struct ModeEntry {
-    char digit;
-    const char* text;
-    const char* button;
-};
-// Indexed by the mode digit.
-constexpr ModeEntry Modes[] = {
-    {'0', "SETUP", "optSetUp"},
-    {'1', "CALIBRATE", "optCal"},
-    {'2', "RUN", "optRun"},
-    {'3', "DATA", "optData"},
-};
+// The option button of each operating mode, in the order of the modes.
+constexpr std::array<const char*, 4> ModeButtons{"optSetUp", "optCal", "optRun", "optData"};
 
 std::string partText(int i) {
     return pp::ZeroPad(std::to_string(i + 1), 2);
@@ -82,8 +75,10 @@ ModeWindow::ModeWindow(pp::Sheet& sheet, pp::Session& session, pp::Window& windo
     frame1Layout->addWidget(txtCurrentMode_);
     frame1Layout->addSpacing(4);
     for (size_t m = 0; m < modes_.size(); ++m) {
-        auto* option = new QRadioButton(QString::fromLatin1(Modes[m].text), frame1);
-        option->setObjectName(QString::fromLatin1(Modes[m].button));
+        const std::string_view name = pp::operatingModes()[m].name;
+        auto* option = new QRadioButton(
+            QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size())), frame1);
+        option->setObjectName(QString::fromLatin1(ModeButtons[m]));
         group->addButton(option, static_cast<int>(m));
         frame1Layout->addWidget(option);
         modes_[m] = option;
@@ -160,23 +155,23 @@ void ModeWindow::cmdClose_Click() {
 }
 
 void ModeWindow::ProcessModeData(const std::string& buffer) {
-    if (buffer.size() >= 2) {
-        for (size_t m = 0; m < modes_.size(); ++m) {
-            if (buffer[1] == Modes[m].digit) {
-                txtCurrentMode_->setText(QString::fromLatin1(Modes[m].text));
-                modes_[m]->setChecked(true);
-                break;
-            }
+    const pp::ModeReport report = pp::readModeReport(buffer);
+    for (size_t m = 0; m < modes_.size(); ++m) {
+        const pp::OperatingMode& mode = pp::operatingModes()[m];
+        if (report.digit == mode.digit) {
+            txtCurrentMode_->setText(
+                QString::fromLatin1(mode.name.data(), static_cast<qsizetype>(mode.name.size())));
+            modes_[m]->setChecked(true);
+            break;
         }
     }
-    if (buffer.size() >= 3 && buffer[2] == '1')
-        window_.message("Test is in progress! Mode cannot be changed");
+    if (report.testRunning)
+        window_.message(pp::text::TestInProgress);
 }
 
 void ModeWindow::ProcessPartsList(const std::string& buf) {
     for (int i = 0; i < PartBoxes; ++i) {
-        const size_t at = static_cast<size_t>(i) + 1; // position i + 2, counted from 1
-        const bool configured = at < buf.size() && buf[at] == '1';
+        const bool configured = pp::partConfigured(buf, i + 1);
         boxes_[static_cast<size_t>(i)]->setChecked(configured);
         if (configured)
             sheet_.AddPartNumber(partText(i));
