@@ -10,8 +10,8 @@
 #include "ui/compare/compare_dialog.h"
 #include "ui/history/history_actions.h"
 #include "ui/history/history_dialog.h"
+#include "ui/main/document.h"
 #include "ui/main/main_window.h"
-#include "ui/main/undo_steps.h"
 
 #include "support/instrument_files.h"
 #include "support/window_fixture.h"
@@ -408,7 +408,7 @@ void TestCompareWindow::historyRestoresEarlierValues() {
                       Qt::LeftButton);
     QVERIFY(pp::compareSheets(w.sheet(), earlier).empty());
     QVERIFY(w.sheet().filePath.empty());
-    QCOMPARE(w.undo().stack().undoText(), QStringLiteral("Open History Entry"));
+    QCOMPARE(w.document().stack().undoText(), QStringLiteral("Open History Entry"));
     f.click("cmdPartDnload");
     QTRY_COMPARE_WITH_TIMEOUT(f.status(), QStringLiteral("Part Download successfully completed"),
                               10000);

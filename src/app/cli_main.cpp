@@ -4,6 +4,7 @@
 #include "app/cli.h"
 #include "app/cli_commands.h"
 #include "history/store.h"
+#include "qt/clock.h"
 #include "qt/plant_settings.h"
 #include "version.h"
 
@@ -58,8 +59,6 @@ int main(int argc, char** argv) {
         QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation).toStdString();
     context.historyPath = pp::history::defaultHistoryPath();
     context.historyServer = pp::qt::historyServerUri().toStdString();
-    const std::time_t now = std::time(nullptr);
-    if (const std::tm* local = std::localtime(&now))
-        context.today = *local;
+    context.today = pp::qt::now(); // the report prints the time too
     return pp::cli::run(*parsed.options, context);
 }

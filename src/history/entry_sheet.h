@@ -21,13 +21,6 @@ bool openEntry(Sheet& sheet, const Entry& entry, Window& window);
 
 // Entries read only to be looked at or compared, as diff reads a file: the conversion question
 // is answered No without asking, and messages go nowhere.
-class QuietWindow : public Window {
-public:
-    void setStatus(std::string_view) override {}
-    std::string status() const override { return {}; }
-    Answer message(std::string_view, Buttons buttons, std::string_view) override {
-        return buttons == Buttons::YesNo ? Answer::No : Answer::Ok;
-    }
-};
+using QuietWindow = pp::QuietWindow;
 
 } // namespace pp::history

@@ -1,5 +1,7 @@
 #include "ui/compare/backup.h"
 
+#include "qt/clock.h"
+
 #include "qt/part_sweep.h"
 #include "qt/scratch_upload.h"
 #include "qt/session_driver.h"
@@ -21,15 +23,6 @@
 namespace pp::ui {
 
 namespace {
-
-std::tm today() {
-    const QDate d = QDate::currentDate();
-    std::tm tm{};
-    tm.tm_year = d.year() - 1900;
-    tm.tm_mon = d.month() - 1;
-    tm.tm_mday = d.day();
-    return tm;
-}
 
 std::string joined(const std::vector<std::string>& items) {
     std::string out;
@@ -94,7 +87,7 @@ void PartsBackup::run() {
         dialog.setLabelText(label);
         return !dialog.wasCanceled();
     };
-    const BackupSummary summary = backUp(folder->toStdString(), today());
+    const BackupSummary summary = backUp(folder->toStdString(), qt::today());
     progress_ = nullptr;
     dialog.close();
 

@@ -3,6 +3,7 @@
 #include "qt/scratch_upload.h"
 #include "ui/compare/backup.h"
 #include "ui/compare/compare_dialog.h"
+#include "ui/main/main_window.h"
 #include "ui/main/qt_window.h"
 #include "ui/main/sheet_view.h"
 
@@ -10,11 +11,11 @@
 #include "sheet/compare.h"
 
 #include <QAction>
-#include <QMainWindow>
 #include <QMenu>
 #include <QPushButton>
 
 #include <algorithm>
+#include <optional>
 
 namespace pp::ui {
 
@@ -40,7 +41,7 @@ private:
 
 } // namespace
 
-CompareActions::CompareActions(QMainWindow& mainWindow, pp::Sheet& sheet, QtWindow& window,
+CompareActions::CompareActions(MainWindow& mainWindow, pp::Sheet& sheet, QtWindow& window,
                                qt::SessionDriver& driver, SheetView& view,
                                std::function<void()> mirrorWindow)
     : QObject(&mainWindow), mainWindow_(mainWindow), sheet_(sheet), window_(window),
@@ -69,19 +70,13 @@ CompareActions::CompareActions(QMainWindow& mainWindow, pp::Sheet& sheet, QtWind
     connect(backupAction_, &QAction::triggered, this, &CompareActions::mnuBackup_Click);
     connect(view.cmdSDCompare(), &QPushButton::clicked, this, &CompareActions::cmdCompare_Click);
     connect(view.cmdPartCompare(), &QPushButton::clicked, this, &CompareActions::cmdCompare_Click);
-    mirror();
-}
-
-void CompareActions::mirror() {
-    const pp::Commands& c = sheet_.commands;
-    const bool idle = !comparing_ && !backup_->running();
     // Something to compare: the same state that allows saving the sheet.
-    compareFile_->setEnabled(idle && c.saveAs);
-    backupAction_->setEnabled(idle && c.sdUpload);
-}
-
-bool CompareActions::busy() const {
-    return comparing_ || backup_->running();
+    mainWindow_.addCommand(compareFile_, [](const MainWindow::CommandState& s) {
+        return !s.busy && s.sheet.commands.saveAs;
+    });
+    mainWindow_.addCommand(backupAction_, [](const MainWindow::CommandState& s) {
+        return !s.busy && s.sheet.commands.sdUpload;
+    });
 }
 
 void CompareActions::showDifferences(const std::vector<pp::Difference>& differences,
@@ -108,10 +103,9 @@ void CompareActions::mnuCompareFile_Click() {
 }
 
 void CompareActions::cmdCompare_Click() {
-    if (comparing_ || backup_->running())
+    if (mainWindow_.activity().running())
         return;
-    comparing_ = true;
-    mirror();
+    std::optional<Activity::Scope> comparing(std::in_place, mainWindow_.activity());
     // The part number on screen is compared only when its values are loaded (a system upload
     // or download leaves the part sheet empty, customer code included).
     const bool withPart =
@@ -122,10 +116,9 @@ void CompareActions::cmdCompare_Click() {
     bool ok = upload.system(scratch).ok;
     if (ok && withPart)
         ok = upload.part(scratch, sheet_.partSelection()).ok;
-    comparing_ = false;
+    comparing.reset();
     if (mirror_)
         mirror_();
-    mirror();
     if (!ok)
         return; // the exchange has said why, as an upload does
     std::vector<pp::Difference> differences = pp::compareSheets(sheet_, scratch);
@@ -137,12 +130,14 @@ void CompareActions::cmdCompare_Click() {
 }
 
 void CompareActions::mnuBackup_Click() {
-    if (comparing_ || backup_->running())
+    if (mainWindow_.activity().running())
         return;
-    backup_->run();
+    {
+        const Activity::Scope backingUp(mainWindow_.activity());
+        backup_->run();
+    }
     if (mirror_)
         mirror_();
-    mirror();
 }
 
 } // namespace pp::ui

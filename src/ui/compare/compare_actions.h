@@ -12,7 +12,6 @@
 #include <vector>
 
 class QAction;
-class QMainWindow;
 
 namespace pp::qt {
 class SessionDriver;
@@ -21,6 +20,7 @@ class SessionDriver;
 namespace pp::ui {
 
 class CompareDialog;
+class MainWindow;
 class PartsBackup;
 class QtWindow;
 class SheetView;
@@ -28,20 +28,15 @@ class SheetView;
 class CompareActions : public QObject {
     Q_OBJECT
 public:
-    // Adds its entries to the window's File menu (before Exit) and wires the compare buttons
-    // of `view`. `mirror` shows the window's state again after each command.
-    CompareActions(QMainWindow& mainWindow, pp::Sheet& sheet, QtWindow& window,
+    // Adds its entries to the window's File menu (before Exit), with their enabled states, and
+    // wires the compare buttons of `view`. `mirror` shows the window's state again after each
+    // command.
+    CompareActions(MainWindow& mainWindow, pp::Sheet& sheet, QtWindow& window,
                    qt::SessionDriver& driver, SheetView& view, std::function<void()> mirrorWindow);
-
-    // Enabled states, from the sheet's commands.
-    void mirror();
 
     void mnuCompareFile_Click();
     void cmdCompare_Click();
     void mnuBackup_Click();
-
-    // A comparison or backup is talking to the instrument.
-    bool busy() const;
 
     // Shows rows in a dialog of their own. With a take handler set, the rows can be ticked and
     // "Take Selected Into Sheet" hands the ticked ones to it (the dialog closes when it
@@ -56,7 +51,7 @@ public:
     QAction* backupAction() const { return backupAction_; }
 
 private:
-    QMainWindow& mainWindow_;
+    MainWindow& mainWindow_;
     pp::Sheet& sheet_;
     QtWindow& window_;
     qt::SessionDriver& driver_;
@@ -65,7 +60,6 @@ private:
     PartsBackup* backup_ = nullptr;
     QAction* compareFile_ = nullptr;
     QAction* backupAction_ = nullptr;
-    bool comparing_ = false;
 };
 
 } // namespace pp::ui

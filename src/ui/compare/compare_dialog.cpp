@@ -1,5 +1,7 @@
 #include "ui/compare/compare_dialog.h"
 
+#include "qt/strings.h"
+
 #include <QDialogButtonBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -11,11 +13,9 @@
 
 namespace pp::ui {
 
-namespace {
-QString qs(const std::string& text) {
-    return QString::fromStdString(text);
-}
-} // namespace
+using qt::qs;
+
+namespace {} // namespace
 
 void fillDifferenceTree(QTreeWidget* tree, const std::vector<pp::Difference>& differences,
                         const QStringList& valueColumns) {

@@ -1,5 +1,7 @@
 #include "ui/dialogs/print_dialog.h"
 
+#include "qt/clock.h"
+
 #include "files/file_commands.h"
 #include "link/ports.h"
 #include "report/report.h"
@@ -241,15 +243,7 @@ void FormPrinter::message(const QString& text) {
 std::tm FormPrinter::now() const {
     if (clock_)
         return clock_();
-    const QDateTime local = QDateTime::currentDateTime();
-    std::tm t{};
-    t.tm_year = local.date().year() - 1900;
-    t.tm_mon = local.date().month() - 1;
-    t.tm_mday = local.date().day();
-    t.tm_hour = local.time().hour();
-    t.tm_min = local.time().minute();
-    t.tm_sec = local.time().second();
-    return t;
+    return qt::now();
 }
 
 FormPrinter* printDialogFor(QWidget* parent, pp::Window* window) {

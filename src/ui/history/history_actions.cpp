@@ -62,21 +62,19 @@ HistoryActions::HistoryActions(MainWindow& window, std::string path)
     if (auto* file = main_.findChild<QMenu*>(QStringLiteral("mnuFile"))) {
         insertAfter(file, "mnuCompareFile", compareLast_);
         insertAfter(file, "mnuBackup", history_);
-        connect(file, &QMenu::aboutToShow, this, &HistoryActions::mirror);
+        connect(file, &QMenu::aboutToShow, &main_, &MainWindow::updateCommands);
     }
     if (auto* toolbar = main_.findChild<QToolBar*>(QStringLiteral("Toolbar1")))
         toolbar->addAction(history_);
     connect(history_, &QAction::triggered, this, &HistoryActions::mnuHistory_Click);
     connect(compareLast_, &QAction::triggered, this, &HistoryActions::mnuCompareLastUpload_Click);
-    mirror();
+    main_.addCommand(compareLast_, [](const MainWindow::CommandState& s) {
+        return !s.busy && !s.sheet.text(pp::Sys::Serial).empty();
+    });
 }
 
 bool HistoryActions::exchangeRunning() const {
-    return main_.driver().session().transferRunning();
-}
-
-void HistoryActions::mirror() {
-    compareLast_->setEnabled(!exchangeRunning() && !main_.sheet().text(pp::Sys::Serial).empty());
+    return main_.busy();
 }
 
 // Never in the middle of an exchange: a scratch upload reads status panel 1 when it ends.

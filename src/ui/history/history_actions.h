@@ -42,7 +42,6 @@ public:
     bool openInEditor(const pp::history::Entry& entry);
 
 private:
-    void mirror();
     bool exchangeRunning() const;
     void showNote();
 

@@ -1,5 +1,9 @@
 #include "ui/history/history_dialog.h"
 
+#include "qt/clock.h"
+
+#include "qt/strings.h"
+
 #include "qt/plant_settings.h"
 #include "ui/compare/compare_dialog.h"
 #include "ui/main/qt_window.h"
@@ -35,22 +39,11 @@
 
 namespace pp::ui {
 
+using qt::qs;
+
 namespace {
 
 using pp::history::Entry;
-
-QString qs(std::string_view text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-std::tm today() {
-    const QDate d = QDate::currentDate();
-    std::tm t{};
-    t.tm_year = d.year() - 1900;
-    t.tm_mon = d.month() - 1;
-    t.tm_mday = d.day();
-    return t;
-}
 
 } // namespace
 
@@ -565,7 +558,7 @@ void HistoryDialog::exportEntry() {
         window_.setStatus(pp::FileErrorStatus);
         return;
     }
-    std::string name = pp::DefaultFileName(sheet, today());
+    std::string name = pp::DefaultFileName(sheet, qt::today());
     if (name.empty())
         name = "QX7400_entry_" + std::to_string(e->id) + ".QX";
     const auto path = chooseSaveFile(QStringLiteral("Export"), QtWindow::fileFilter(), qs(name),

@@ -1,5 +1,7 @@
 #include "ui/main/main_window.h"
 
+#include "qt/strings.h"
+
 #include "qt/part_sweep.h"
 #include "qt/scratch_upload.h"
 #include "qt/session_driver.h"
@@ -40,11 +42,9 @@
 
 namespace pp::ui {
 
-namespace {
-QString qs(std::string_view text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
+using qt::qs;
 
+namespace {
 void setEnabledIfDiffers(QAction* action, bool enabled) {
     if (action->isEnabled() != enabled)
         action->setEnabled(enabled);
@@ -59,14 +59,15 @@ MainWindow::MainWindow(AppSettingsHooks settings, QWidget* parent)
     setWindowIcon(appIcon());
     setAcceptDrops(true);
 
-    driver_ = std::make_unique<qt::SessionDriver>(sheet_, window_, this);
+    document_ = new Document(this);
+    activity_ = new Activity(this);
+    driver_ = std::make_unique<qt::SessionDriver>(sheet(), window_, this);
     session().setModeListener(this);
-    undo_ = new SheetUndo(sheet_, this);
 
     buildMenus();
     buildToolbar();
 
-    view_ = new SheetView(sheet_, this);
+    view_ = new SheetView(sheet(), this);
     tabs_ = new QTabWidget(this);
     tabs_->setObjectName(QStringLiteral("SSTab1"));
     tabs_->addTab(view_->systemPage(), QStringLiteral("System Parameters"));
@@ -85,7 +86,7 @@ MainWindow::MainWindow(AppSettingsHooks settings, QWidget* parent)
     buildEditing();
     connect(view_, &SheetView::partChosen, this, [this] {
         cmbParts_Click();
-        undo_->record(editBefore_, QStringLiteral("Select Part"));
+        document_->endEdit(QStringLiteral("Select Part"), false);
         mirror();
     });
     connect(view_->cmdSDUpload(), &QPushButton::clicked, this,
@@ -109,10 +110,15 @@ MainWindow::MainWindow(AppSettingsHooks settings, QWidget* parent)
     connect(driver_.get(), &qt::SessionDriver::waiting, this, &MainWindow::updateBusyCursor);
     connect(driver_.get(), &qt::SessionDriver::changed, this, &MainWindow::updateBusyCursor);
     connect(driver_.get(), &qt::SessionDriver::exchangeEnded, this, &MainWindow::updateBusyCursor);
+    connect(activity_, &Activity::changed, this, [this] {
+        updateBusyCursor();
+        mirror();
+    });
+    connect(document_, &Document::stepsChanged, this, &MainWindow::updateCommands);
     connect(driver_.get(), &qt::SessionDriver::fieldSent, this, [this](int index, int last) {
         showProgress(index + 1, last + 1, QStringLiteral("Field %v of %m"));
     });
-    compare_ = new CompareActions(*this, sheet_, window_, *driver_, *view_, [this] { mirror(); });
+    compare_ = new CompareActions(*this, sheet(), window_, *driver_, *view_, [this] { mirror(); });
     compare_->setTakeHandler(
         [this](const std::vector<pp::Difference>& rows) { return takeFromCompare(rows); });
 
@@ -176,8 +182,8 @@ void MainWindow::buildMenus() {
 
     auto* edit = menuBar()->addMenu(QStringLiteral("&Edit"));
     edit->setObjectName(QStringLiteral("mnuEdit"));
-    edit->addAction(undo_->undoAction());
-    edit->addAction(undo_->redoAction());
+    edit->addAction(document_->undoAction());
+    edit->addAction(document_->redoAction());
 
     auto* setup = menuBar()->addMenu(QStringLiteral("Set&Up"));
     setup->setObjectName(QStringLiteral("mnuSetup"));
@@ -231,8 +237,8 @@ void MainWindow::buildToolbar() {
     editToolbar_->setFloatable(false);
     editToolbar_->setIconSize(QSize(24, 24));
     editToolbar_->toggleViewAction()->setVisible(false);
-    editToolbar_->addAction(undo_->undoAction());
-    editToolbar_->addAction(undo_->redoAction());
+    editToolbar_->addAction(document_->undoAction());
+    editToolbar_->addAction(document_->redoAction());
 }
 
 void MainWindow::buildStatusBar() {
@@ -273,7 +279,7 @@ QLabel* MainWindow::statusPanel(int n) const {
 
 void MainWindow::Form_Load() {
     // 1. Part Parameters stays disabled until a system record or a file fills the sheet.
-    sheet_.commands.partTab = false;
+    sheet().commands.partTab = false;
     // 2. The file dialog starts in the program's folder, when files can be kept there.
     const QString folder = QCoreApplication::applicationDirPath();
     if (!folder.isEmpty() && QFileInfo(folder).isWritable())
@@ -377,22 +383,16 @@ void MainWindow::mirror() {
     mirroring_ = true;
     view_->mirror();
 
-    const pp::Commands& commands = sheet_.commands;
-    setEnabledIfDiffers(mnuSave_, commands.save);
-    setEnabledIfDiffers(tbSave_, commands.save);
-    setEnabledIfDiffers(mnuSaveAs_, commands.saveAs);
-    setEnabledIfDiffers(mnuPrint_, commands.print);
-    setEnabledIfDiffers(tbPrint_, commands.print);
+    const pp::Commands& commands = sheet().commands;
     if (tabs_->isTabEnabled(1) != commands.partTab)
         tabs_->setTabEnabled(1, commands.partTab);
     currentTab_ = tabs_->currentIndex();
-    if (compare_)
-        compare_->mirror();
+    updateCommands();
 
-    const QString generation = qs(pp::generationStatusText(sheet_.generation()));
+    const QString generation = qs(pp::generationStatusText(sheet().generation()));
     if (panels_[1]->text() != generation)
         panels_[1]->setText(generation);
-    const QString path = QString::fromStdString(sheet_.filePath);
+    const QString path = QString::fromStdString(sheet().filePath);
     if (panels_[2]->text() != path) {
         panels_[2]->setText(path);
         panels_[2]->setToolTip(path);
@@ -403,150 +403,43 @@ void MainWindow::mirror() {
         panels_[3]->setToolTip(port);
     }
 
-    view_->setMarks(undo_->marks());
-    const bool modified = undo_->modified();
+    view_->setMarks(document_->marks());
+    const bool modified = document_->modified();
     if (isWindowModified() != modified)
         setWindowModified(modified);
-    undo_->setBusy(busy());
     mirroring_ = false;
+}
+
+void MainWindow::addCommand(QAction* action, std::function<bool(const CommandState&)> enabled) {
+    commands_.emplace_back(action, std::move(enabled));
+    updateCommands();
+}
+
+// The one place that decides which commands are offered. The transfer buttons and the part tab
+// follow the sheet's own command states, which the session and the editing rules keep.
+void MainWindow::updateCommands() {
+    if (!document_)
+        return;
+    const pp::Commands& c = sheet().commands;
+    const bool running = busy();
+    setEnabledIfDiffers(mnuSave_, c.save);
+    setEnabledIfDiffers(tbSave_, c.save);
+    setEnabledIfDiffers(mnuSaveAs_, c.saveAs);
+    setEnabledIfDiffers(mnuPrint_, c.print);
+    setEnabledIfDiffers(tbPrint_, c.print);
+    // Undo and redo wait for an exchange: it writes into the sheet they would replace.
+    setEnabledIfDiffers(document_->undoAction(), !running && document_->canUndo());
+    setEnabledIfDiffers(document_->redoAction(), !running && document_->canRedo());
+    const CommandState state{sheet(), running};
+    for (const auto& [action, enabled] : commands_)
+        setEnabledIfDiffers(action, enabled(state));
 }
 
 // ------------------------------------------------------------------ commands
 
-void MainWindow::mnuOpen_Click() {
-    if (!confirmDiscard())
-        return;
-    const pp::Sheet before = sheet_;
-    if (pp::OpenCommand(sheet_, window_))
-        opened(before);
-    mirror();
-}
-
-void MainWindow::mnuSave_Click() {
-    afterSave(pp::SaveCommand(sheet_, window_));
-}
-
-void MainWindow::mnuSaveAs_Click() {
-    afterSave(pp::SaveAsCommand(sheet_, window_, today()));
-}
-
 void MainWindow::mnuPrint_Click() {
-    printDialog()->run(sheet_);
+    printDialog()->run(sheet());
     mirror();
-}
-
-std::tm MainWindow::today() const {
-    if (clock_)
-        return clock_();
-    const QDate date = QDate::currentDate();
-    std::tm t{};
-    t.tm_year = date.year() - 1900;
-    t.tm_mon = date.month() - 1;
-    t.tm_mday = date.day();
-    return t;
-}
-
-// ------------------------------------------------------------------ activity
-
-// The busy cursor follows the session: it goes when nothing is awaited from the instrument
-// any more, however the exchange ended.
-void MainWindow::updateBusyCursor() {
-    undo_->setBusy(this->busy());
-    const bool busy = gathering_ || session().busy();
-    if (!gathering_ && !session().busy())
-        hideProgress();
-    if (busy == busyCursor_)
-        return;
-    busyCursor_ = busy;
-    if (busy)
-        QApplication::setOverrideCursor(Qt::BusyCursor);
-    else
-        QApplication::restoreOverrideCursor();
-}
-
-void MainWindow::showProgress(int done, int total, const QString& format) {
-    progress_->setRange(0, total);
-    progress_->setValue(done);
-    progress_->setFormat(format);
-    progress_->show();
-}
-
-void MainWindow::hideProgress() {
-    if (!progress_->isHidden())
-        progress_->hide();
-}
-
-std::optional<std::vector<pp::Sheet>> MainWindow::gatherAllParts() {
-    const std::vector<std::string> numbers = sheet_.partNumbers();
-    if (numbers.empty()) {
-        window_.message("No part numbers are listed. Query QX7400 for its part numbers first.");
-        return std::nullopt;
-    }
-    if (session().transferRunning()) {
-        window_.message(pp::text::WaitForTransfer);
-        return std::nullopt;
-    }
-
-    const int total = static_cast<int>(numbers.size());
-    QWidget* owner = QApplication::activeModalWidget();
-    QProgressDialog progress(QStringLiteral("Uploading part parameters..."),
-                             QStringLiteral("Cancel"), 0, total, owner ? owner : this);
-    progress.setObjectName(QStringLiteral("dlgAllParts"));
-    progress.setWindowTitle(qs(pp::AppTitle));
-    progress.setWindowModality(Qt::WindowModal);
-    progress.setAutoClose(false);
-    progress.setAutoReset(false);
-    progress.setMinimumDuration(0);
-    progress.setValue(0);
-
-    gathering_ = true;
-    updateBusyCursor();
-    // The report's system block and serial number come from the instrument the parts are read
-    // from, not from the sheet on screen.
-    pp::Sheet instrument;
-    progress.setLabelText(QStringLiteral("Uploading system parameters..."));
-    const qt::UploadResult system = qt::ScratchUpload(*driver_, window_, sheet_).system(instrument);
-    qt::SweepResult swept;
-    if (system.ok) {
-        qt::SweepOptions options;
-        options.stop = qt::SweepStop::FirstFailure; // a report with a column missing is no report
-        options.progress = [&](size_t done, size_t all, const std::string& number) {
-            progress.setValue(static_cast<int>(done));
-            progress.setLabelText(QStringLiteral("Uploading part %1 (%2 of %3)...")
-                                      .arg(qs(number))
-                                      .arg(done + 1)
-                                      .arg(all));
-            showProgress(static_cast<int>(done), static_cast<int>(all),
-                         QStringLiteral("Part %v of %m"));
-            return !progress.wasCanceled();
-        };
-        swept = qt::sweepParts(*driver_, sheet_, instrument, numbers, options);
-    }
-    // A cancel while the last upload ran still cancels.
-    const bool cancelled = swept.cancelled || progress.wasCanceled();
-    gathering_ = false;
-    progress.close();
-    updateBusyCursor();
-    mirror();
-
-    // A port that would not open has said so in a message box of its own.
-    const auto said = [](const qt::UploadResult& r) {
-        return r.outcome == pp::Outcome::OpenFailed || r.outcome == pp::Outcome::LocalRefusal;
-    };
-    if (!system.ok) {
-        if (!said(system))
-            window_.message("The system parameters could not be uploaded: " + system.failure);
-        return std::nullopt;
-    }
-    if (!swept.failed.empty()) {
-        const auto& [number, failed] = swept.failed.front();
-        if (!said(failed))
-            window_.message("Part " + number + " could not be uploaded: " + failed.failure);
-        return std::nullopt;
-    }
-    if (cancelled)
-        return std::nullopt;
-    return std::move(swept.sheets);
 }
 
 void MainWindow::mnuExit_Click() {
@@ -583,7 +476,7 @@ void MainWindow::SSTab1_Click(int previousTab) {
     // Turning to the part tab with no part loaded: fetch the instrument's part numbers so the
     // selector offers them. The mode window receives the answer without being shown. While
     // another exchange runs the tab turns without asking: the request would only be refused.
-    if (previousTab == 0 && sheet_.text(pp::Part::CustCode).empty() &&
+    if (previousTab == 0 && sheet().text(pp::Part::CustCode).empty() &&
         !session().transferRunning()) {
         session().requestPartList();
         mirror();
@@ -591,23 +484,23 @@ void MainWindow::SSTab1_Click(int previousTab) {
 }
 
 void MainWindow::cmbParts_Click() {
-    if (sheet_.text(pp::Part::CustCode).empty())
+    if (sheet().text(pp::Part::CustCode).empty())
         return;
     const pp::Answer answer =
         window_.message("Do you want to keep the current values of all parameters?",
                         pp::Buttons::YesNo, "QX7400 Parameters");
     if (answer == pp::Answer::No)
-        sheet_.ClearPartSheet();
+        sheet().ClearPartSheet();
     // The values no longer belong to the file they came from.
-    sheet_.filePath.clear();
-    sheet_.commands.save = false;
+    sheet().filePath.clear();
+    sheet().commands.save = false;
 }
 
 // ------------------------------------------------------------------ secondary windows
 
 ModeWindow* MainWindow::modeWindow() {
     if (!modeWindow_) {
-        modeWindow_ = new ModeWindow(sheet_, session(), window_, this);
+        modeWindow_ = new ModeWindow(sheet(), session(), window_, this);
         connect(modeWindow_, &ModeWindow::partListChanged, this, &MainWindow::mirror);
     }
     return modeWindow_;
@@ -635,6 +528,34 @@ void MainWindow::ProcessModeData(const std::string& buffer) {
 
 void MainWindow::ProcessPartsList(const std::string& buf) {
     modeWindow()->ProcessPartsList(buf);
+}
+
+// ------------------------------------------------------------------ help and the port
+
+void MainWindow::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    mirror(); // the port given on the command line after the window was built
+}
+
+QString MainWindow::portText() const {
+    const QString device = driver_->deviceOverride();
+    if (!device.isEmpty())
+        return device;
+    const int n = driver_->session().commPortNumber();
+    return QStringLiteral("COMM %1: %2").arg(n).arg(qt::devicePathForPort(n));
+}
+
+UserGuide* MainWindow::userGuide() {
+    if (!userGuide_)
+        userGuide_ = new UserGuide(this);
+    return userGuide_;
+}
+
+void MainWindow::mnuUserGuide_Click() {
+    UserGuide* guide = userGuide();
+    guide->show();
+    guide->raise();
+    guide->activateWindow();
 }
 
 } // namespace pp::ui

@@ -6,8 +6,9 @@
 #include "link/session.h"
 #include "sheet/compare.h"
 #include "sheet/sheet.h"
+#include "ui/main/activity.h"
+#include "ui/main/document.h"
 #include "ui/main/qt_window.h"
-#include "ui/main/undo_steps.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -54,13 +55,28 @@ public:
     explicit MainWindow(AppSettingsHooks settings = {}, QWidget* parent = nullptr);
     ~MainWindow() override;
 
-    pp::Sheet& sheet() { return sheet_; }
+    pp::Sheet& sheet() { return document_->sheet(); }
     QtWindow& window() { return window_; }
     qt::SessionDriver& driver() { return *driver_; }
     pp::Session& session();
     SheetView& view() { return *view_; }
     CompareActions& compareActions() { return *compare_; }
-    SheetUndo& undo() { return *undo_; }
+    Document& document() { return *document_; }
+    // Work the window does with the instrument by itself; while it runs the window is busy.
+    Activity& activity() { return *activity_; }
+    // Something talks to the instrument: a transfer, a request of the mode window, the
+    // window's own work. Commands that would change the sheet or start an exchange wait.
+    bool busy();
+
+    // A command of a feature beside the window (Compare, History): its enabled state is
+    // derived with every other command's in updateCommands().
+    struct CommandState {
+        const pp::Sheet& sheet;
+        bool busy;
+    };
+    void addCommand(QAction* action, std::function<bool(const CommandState&)> enabled);
+    // Every command's enabled state, from the document and whether something runs.
+    void updateCommands();
     RecentFiles& recentFiles() { return *recent_; }
 
     // ---- replacing the sheet, for every command that does it
@@ -148,7 +164,6 @@ private:
     bool afterSave(bool saved);
     void opened(const pp::Sheet& before);
     void dropped(const QStringList& paths);
-    bool busy();
     void updateBusyCursor();
     void showProgress(int done, int total, const QString& format);
     void hideProgress();
@@ -159,7 +174,6 @@ private:
     void ProcessPartsList(const std::string& buf) override;
 
     AppSettingsHooks settings_;
-    pp::Sheet sheet_;
     QtWindow window_;
     std::unique_ptr<qt::SessionDriver> driver_;
     SheetView* view_ = nullptr;
@@ -178,18 +192,15 @@ private:
     QProgressBar* progress_ = nullptr;
     std::function<std::tm()> clock_;
     bool busyCursor_ = false;
-    bool gathering_ = false;
-    bool probing_ = false; // reading who is on the line before a transfer
     int currentTab_ = 0;
     bool mirroring_ = false;
     bool unloaded_ = false;
 
-    SheetUndo* undo_ = nullptr;
+    Document* document_ = nullptr;
+    Activity* activity_ = nullptr;
+    std::vector<std::pair<QAction*, std::function<bool(const CommandState&)>>> commands_;
     RecentFiles* recent_ = nullptr;
     QToolBar* editToolbar_ = nullptr;
-    pp::Sheet editBefore_; // the sheet as a control found it
-    int typingRun_ = 0;
-    std::optional<pp::ExchangeKind> transfer_; // the exchange the window started and waits for
 
     QPointer<ModeWindow> modeWindow_;
     QPointer<UserGuide> userGuide_;

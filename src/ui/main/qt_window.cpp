@@ -1,5 +1,7 @@
 #include "ui/main/qt_window.h"
 
+#include "qt/strings.h"
+
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -9,11 +11,9 @@
 
 namespace pp::ui {
 
-namespace {
-QString qs(std::string_view text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-} // namespace
+using qt::qs;
+
+namespace {} // namespace
 
 QtWindow::QtWindow(QWidget* parent) : parent_(parent), folder_(QDir::homePath()) {}
 

@@ -1,5 +1,9 @@
 #include "ui/main/sheet_view.h"
 
+#include "qt/clock.h"
+
+#include "qt/strings.h"
+
 #include "sheet/typed_value.h"
 
 #include <QApplication>
@@ -29,11 +33,9 @@
 
 namespace pp::ui {
 
-namespace {
+using qt::qs;
 
-QString qs(std::string_view text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
+namespace {
 
 const QString Label2Caption = QStringLiteral("Select Part");
 
@@ -223,21 +225,6 @@ QPushButton* newButton(const QString& name, const QString& caption, QWidget* par
     return button;
 }
 
-std::tm localNow() {
-    const QDateTime now = QDateTime::currentDateTime();
-    std::tm tm{};
-    tm.tm_year = now.date().year() - 1900;
-    tm.tm_mon = now.date().month() - 1;
-    tm.tm_mday = now.date().day();
-    tm.tm_hour = now.time().hour();
-    tm.tm_min = now.time().minute();
-    tm.tm_sec = now.time().second();
-    tm.tm_wday = now.date().dayOfWeek() % 7;
-    tm.tm_yday = now.date().dayOfYear() - 1;
-    tm.tm_isdst = -1;
-    return tm;
-}
-
 } // namespace
 
 SheetView::SheetView(pp::Sheet& sheet, QObject* parent) : QObject(parent), sheet_(sheet) {
@@ -354,7 +341,7 @@ SheetView::Controls SheetView::buildSystemFrame(const pp::SysRow& r, QWidget* pa
         row->addWidget(cmdTime_);
         connect(cmdTime_, &QPushButton::clicked, this, [this] {
             emit aboutToEdit();
-            sheet_.pressSetTime(localNow());
+            sheet_.pressSetTime(qt::now());
             emit edited(qs(pp::SetTimeCaption), false);
         });
         break;

@@ -1,7 +1,8 @@
-// Undo and redo over the sheet, and what the editor keeps beside it: the texts last saved,
-// opened, read from or written to the instrument (the modified state) and which instrument the
-// sheet belongs to (the changed-value marks). A step is a snapshot of the whole sheet before
-// and after a change; undo and redo put a snapshot back and run no editing rule.
+// The document the window edits: the sheet, its undo steps, and what the editor keeps beside it:
+// the texts last saved, opened, read from or written to the instrument (the modified state) and
+// which instrument the sheet belongs to (the changed-value marks). A step is a snapshot of the
+// whole sheet before and after a change; undo and redo put a snapshot back and run no editing
+// rule. Whether undo may run now is the window's to decide (see MainWindow::updateCommands).
 #pragma once
 
 #include "link/session.h"
@@ -25,15 +26,20 @@ struct Tracking {
     bool operator==(const Tracking&) const = default;
 };
 
-class SheetUndo : public QObject {
+class Document : public QObject {
     Q_OBJECT
 public:
     static constexpr int Limit = 200; // steps kept: memory stays flat over a day's work
 
-    SheetUndo(pp::Sheet& sheet, QObject* parent = nullptr);
-    ~SheetUndo() override;
+    explicit Document(QObject* parent = nullptr);
+    ~Document() override;
+
+    pp::Sheet& sheet() { return sheet_; }
+    const pp::Sheet& sheet() const { return sheet_; }
 
     QUndoStack& stack() { return *stack_; }
+    bool canUndo() const;
+    bool canRedo() const;
     QAction* undoAction() const { return undo_; }
     QAction* redoAction() const { return redo_; }
 
@@ -45,7 +51,13 @@ public:
     // A change that replaces what the sheet belongs to (a file or history entry opened):
     // the tracking becomes `after`, and undoing the step brings the old tracking back.
     void recordReplacement(const pp::Sheet& before, const QString& name, const Tracking& after);
-    int newTypingRun() { return ++typingRun_; }
+    // An edit through a control: the sheet as the control found it, then the step named after
+    // the control once the edit is done. Typing runs merge until endTypingRun().
+    void beginEdit() { editBefore_ = sheet_; }
+    void endEdit(const QString& name, bool typing) {
+        record(editBefore_, name, typing ? typingRun_ : -1);
+    }
+    void endTypingRun() { ++typingRun_; }
 
     // An exchange's step spans it: the sheet before the starter cleared it, the sheet when it
     // ended. `succeeded`: the record was decoded, or the download completed. A part transfer
@@ -62,9 +74,6 @@ public:
     void setTracking(const Tracking& tracking) { tracking_ = tracking; }
     pp::Marks marks() const;
     const pp::UploadMemory& uploads() const { return uploads_; }
-
-    // An exchange or a gathering runs: undo and redo wait for it.
-    void setBusy(bool busy);
 
     // Puts a snapshot back (the steps' undo and redo). What the step itself did not change of
     // the file path and the part-number list stays as it is now.
@@ -84,7 +93,8 @@ private:
         Tracking tracking;
     };
 
-    pp::Sheet& sheet_;
+    pp::Sheet sheet_;
+    pp::Sheet editBefore_; // the sheet as a control found it
     QUndoStack* stack_ = nullptr;
     QAction* undo_ = nullptr;
     QAction* redo_ = nullptr;
@@ -92,7 +102,6 @@ private:
     pp::UploadMemory uploads_;
     std::optional<Pending> pending_;
     int typingRun_ = 0;
-    bool busy_ = false;
 };
 
 } // namespace pp::ui

@@ -1,4 +1,4 @@
-#include "ui/main/undo_steps.h"
+#include "ui/main/document.h"
 
 #include <QAction>
 #include <QApplication>
@@ -15,7 +15,7 @@ constexpr int TypingId = 1;
 
 class SheetStep : public QUndoCommand {
 public:
-    SheetStep(SheetUndo& owner, const QString& name, pp::Sheet before, pp::Sheet after,
+    SheetStep(Document& owner, const QString& name, pp::Sheet before, pp::Sheet after,
               std::optional<Tracking> trackingBefore, std::optional<Tracking> trackingAfter,
               int typingRun)
         : QUndoCommand(name), owner_(owner), before_(std::move(before)), after_(std::move(after)),
@@ -44,7 +44,7 @@ private:
     bool changedFile() const { return before_.filePath != after_.filePath; }
     bool changedList() const { return before_.partNumbers() != after_.partNumbers(); }
 
-    SheetUndo& owner_;
+    Document& owner_;
     pp::Sheet before_;
     pp::Sheet after_;
     std::optional<Tracking> trackingBefore_;
@@ -60,8 +60,7 @@ QIcon themeIcon(const char* name, QStyle::StandardPixmap fallback) {
 
 } // namespace
 
-SheetUndo::SheetUndo(pp::Sheet& sheet, QObject* parent)
-    : QObject(parent), sheet_(sheet), stack_(new QUndoStack(this)) {
+Document::Document(QObject* parent) : QObject(parent), stack_(new QUndoStack(this)) {
     stack_->setUndoLimit(Limit); // only allowed while the stack is empty
     tracking_.saved = pp::SheetContent::of(sheet_);
 
@@ -88,9 +87,9 @@ SheetUndo::SheetUndo(pp::Sheet& sheet, QObject* parent)
     updateActions();
 }
 
-SheetUndo::~SheetUndo() = default;
+Document::~Document() = default;
 
-void SheetUndo::updateActions() {
+void Document::updateActions() {
     auto name = [](const QString& verb, const QString& step) {
         return step.isEmpty() ? verb : verb + QLatin1Char(' ') + step;
     };
@@ -104,25 +103,24 @@ void SheetUndo::updateActions() {
         redo_->setText(redoText);
         redo_->setToolTip(name(QStringLiteral("Redo"), stack_->redoText()));
     }
-    undo_->setEnabled(!busy_ && stack_->canUndo());
-    redo_->setEnabled(!busy_ && stack_->canRedo());
 }
 
-void SheetUndo::setBusy(bool busy) {
-    if (busy == busy_)
-        return;
-    busy_ = busy;
-    updateActions();
+bool Document::canUndo() const {
+    return stack_->canUndo();
 }
 
-void SheetUndo::record(const pp::Sheet& before, const QString& name, int typingRun) {
+bool Document::canRedo() const {
+    return stack_->canRedo();
+}
+
+void Document::record(const pp::Sheet& before, const QString& name, int typingRun) {
     if (pending_ || before == sheet_)
         return;
     stack_->push(new SheetStep(*this, name, before, sheet_, std::nullopt, std::nullopt, typingRun));
 }
 
-void SheetUndo::recordReplacement(const pp::Sheet& before, const QString& name,
-                                  const Tracking& after) {
+void Document::recordReplacement(const pp::Sheet& before, const QString& name,
+                                 const Tracking& after) {
     const Tracking old = tracking_;
     tracking_ = after;
     if (before == sheet_)
@@ -130,14 +128,14 @@ void SheetUndo::recordReplacement(const pp::Sheet& before, const QString& name,
     stack_->push(new SheetStep(*this, name, before, sheet_, old, after, -1));
 }
 
-void SheetUndo::beginTransfer(pp::ExchangeKind kind) {
+void Document::beginTransfer(pp::ExchangeKind kind) {
     if (pending_)
         endTransfer(false);
     pending_ = Pending{kind, sheet_, tracking_};
 }
 
-void SheetUndo::endTransfer(bool succeeded,
-                            const std::optional<pp::InstrumentIdentity>& instrument) {
+void Document::endTransfer(bool succeeded,
+                           const std::optional<pp::InstrumentIdentity>& instrument) {
     if (!pending_)
         return;
     const Pending p = std::move(*pending_);
@@ -197,25 +195,25 @@ void SheetUndo::endTransfer(bool succeeded,
 
 // Values that would be lost: an emptied scope has nothing to lose (the steps keep what was
 // there), and the part number alone is no value.
-bool SheetUndo::modified() const {
+bool Document::modified() const {
     return (!pp::systemEmpty(sheet_) && !pp::matches(sheet_, tracking_.saved.system)) ||
            partModified();
 }
 
-bool SheetUndo::partModified() const {
+bool Document::partModified() const {
     return !pp::partEmpty(sheet_) && !pp::matches(sheet_, tracking_.saved.part);
 }
 
-void SheetUndo::markSaved() {
+void Document::markSaved() {
     tracking_.saved = pp::SheetContent::of(sheet_);
 }
 
-pp::Marks SheetUndo::marks() const {
+pp::Marks Document::marks() const {
     return pp::changedFrom(sheet_, uploads_, tracking_.instrument);
 }
 
-void SheetUndo::restore(const pp::Sheet& target, const std::optional<Tracking>& tracking,
-                        bool stepChangedFile, bool stepChangedList) {
+void Document::restore(const pp::Sheet& target, const std::optional<Tracking>& tracking,
+                       bool stepChangedFile, bool stepChangedList) {
     pp::Sheet next = target;
     if (!stepChangedFile) {
         // A value edited, then saved elsewhere: undoing the edit must not bring the old file
