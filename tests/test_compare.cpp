@@ -54,6 +54,7 @@ private slots:
     void initialFlowRowsFollowTheGeneration_data();
     void initialFlowRowsFollowTheGeneration();
     void lineFormat();
+    void settingsLeaveOutWhatBelongsToTheInstrument();
 };
 
 void TestCompare::equalSheetsGiveNothing() {
@@ -152,6 +153,29 @@ void TestCompare::initialFlowRowsFollowTheGeneration() {
 void TestCompare::lineFormat() {
     QCOMPARE(differenceLine({CompareGroup::Part, "Leak Limit", "1.00", ""}),
              std::string("Leak Limit: 1.00 -> "));
+}
+
+// Another instrument, or the same one after calibrating: its serial number, clock and calibrated
+// values differ and are no finding; a setting that differs is.
+void TestCompare::settingsLeaveOutWhatBelongsToTheInstrument() {
+    const Sheet a = loaded();
+    Sheet b = a;
+    b.setText(Sys::Serial, "5678");
+    b.setText(Sys::Time, "Feb 02,2026 11:00");
+    b.setText(Sys::SysZero, "2050");
+    b.setText(Part::FlowZero, "2100");
+    b.setText(Part::FlowFactor, "9.5");
+    b.setText(Part::CalOffset, "3");
+    b.setPartSelection("08");
+    QVERIFY(compareSettings(a, b, CompareGroup::System).empty());
+    QVERIFY(compareSettings(a, b, CompareGroup::Part).empty());
+    b.selectOption(Sys::EPS, 1);
+    b.setText(Part::CustCode, "456");
+    QCOMPARE(
+        compareSettings(a, b, CompareGroup::System),
+        (std::vector<Difference>{{CompareGroup::System, "External Program Select", "OFF", "ON"}}));
+    QCOMPARE(compareSettings(a, b, CompareGroup::Part),
+             (std::vector<Difference>{{CompareGroup::Part, "Customer Code", "123", "456"}}));
 }
 
 QTEST_APPLESS_MAIN(TestCompare)

@@ -36,9 +36,15 @@ constexpr SysRow optionInfo(Sys id, std::string_view stem, std::string_view labe
                   none2, 0,    uploadField, -1,      reportLabel,         false, {}};
 }
 
+// A row whose value belongs to the instrument it was read from.
+template <typename Row> constexpr Row own(Row row) {
+    row.instrumentOwn = true;
+    return row;
+}
+
 constexpr std::array<SysRow, SysCount> systemRows{{
-    sliderRow(Sys::Serial, "Serial", "Serial Number", "txtSerial", SysKind::Whole, "scrSerial",
-              {0, 10000, 1, 100, 0}, 0, 7, 15, "QX7400  SN: "),
+    own(sliderRow(Sys::Serial, "Serial", "Serial Number", "txtSerial", SysKind::Whole, "scrSerial",
+                  {0, 10000, 1, 100, 0}, 0, 7, 15, "QX7400  SN: ")),
     twoState(Sys::EPS, "EPS", "External Program Select", "txtEPS", {"optEPSOff", "optEPSOn"},
              {"OFF", "ON"}, 3, 0, "EPS: "),
     twoState(Sys::DrnVlv, "DrnVlv", "Drain Valve", "txtDrnVlv", {"optDVNOpen", "optDVNClosed"},
@@ -72,8 +78,9 @@ constexpr std::array<SysRow, SysCount> systemRows{{
     sliderRow(Sys::PresNumDecimals, "PresNumDecimals", "Pressure - Number of Decimals",
               "txtPresNumDecimals", SysKind::Decimals, "scrPresNumDecimals", {0, 20, 10, 10, 0}, 9,
               0, 13, "PRES DEC: "),
-    sliderRow(Sys::SysZero, "SysZero", "System Zero", "txtSysZero", SysKind::Whole, "scrSysZero",
-              {1, 4095, 1, 10, 10}, 0, 5, 11, "SYS ZERO: "),
+    // The transducer's zero, found by calibrating.
+    own(sliderRow(Sys::SysZero, "SysZero", "System Zero", "txtSysZero", SysKind::Whole,
+                  "scrSysZero", {1, 4095, 1, 10, 10}, 0, 5, 11, "SYS ZERO: ")),
     sliderRow(Sys::NumLeakRdgs, "NumLeakRdgs", "Number of Leak Readings", "txtNumLeakRdgs",
               SysKind::Whole, "scrNumLeakRdgs", {5, 60, 1, 10, 5}, 0, 8, 16, "#LEAK RDGS: "),
     twoState(Sys::ErrFlash, "ErrFlash", "Error Display Flash", "txtErrFlash",
@@ -106,7 +113,8 @@ constexpr std::array<SysRow, SysCount> systemRows{{
            19,
            "TIME: ",
            false,
-           {}},
+           {},
+           true},
     twoState(Sys::InitFlowChk, "InitFlowChk", "Initial Flow Check", "txtInitFlowChk",
              {"optIFCOff", "optIFCOn"}, {"OFF", "ON"}, 16, 25, "INIT FLOW CHK: ", true,
              "frmInitFlowCheck"),
@@ -154,8 +162,9 @@ constexpr std::array<PartRow, PartCount> partRows{{
                PartKind::Duration, 0, 999, 0, "BLOCK TIME:   "),
     partSlider(Part::CCTime, "CCTime", "Cross Cooler Test Time", "txtCCTime", "scrCCTime",
                PartKind::Duration, 0, 999, 0, "CC TIME:      "),
-    partSlider(Part::FlowZero, "FlowZero", "Flow Zero", "txtFlowZero", "scrFlowZero",
-               PartKind::Count, 1, 4095, 1, "FLOW ZERO:    "),
+    // Flow zero, flow factor and zero offset are what calibrating the part writes.
+    own(partSlider(Part::FlowZero, "FlowZero", "Flow Zero", "txtFlowZero", "scrFlowZero",
+                   PartKind::Count, 1, 4095, 1, "FLOW ZERO:    ")),
     partSlider(Part::CompPos, "CompPos", "Comp Pos", "txtCompPos", "scrCompPos", PartKind::Flow, 0,
                999, 0, "COMP POS:     "),
     partSlider(Part::CompNeg, "CompNeg", "Comp Neg", "txtCompNeg", "scrCompNeg", PartKind::Flow, 0,
@@ -180,8 +189,8 @@ constexpr std::array<PartRow, PartCount> partRows{{
                PartKind::Pressure, 0, 999, 0, "PRES HI LIM:  "),
     partSlider(Part::PresLowLim, "PresLowLim", "Pressure Low Limit", "txtPresLowLim",
                "scrPresLowLim", PartKind::Pressure, 0, 999, 0, "PRES LO LIM:  "),
-    partSlider(Part::FlowFactor, "FlowFactor", "Flow Factor", "txtFlowFactor", "scrFlowFactor",
-               PartKind::Tenths, 1, 9999, 1, "FLOW FACTOR:  "),
+    own(partSlider(Part::FlowFactor, "FlowFactor", "Flow Factor", "txtFlowFactor", "scrFlowFactor",
+                   PartKind::Tenths, 1, 9999, 1, "FLOW FACTOR:  ")),
     partSlider(Part::FCDelay, "FCDelay", "Fast Cycle Delay", "txtFCDelay", "scrFCDelay",
                PartKind::Delay, 0, 999, 0, "FC DELAY:     "),
     partSlider(Part::GrossLimit, "GrossLimit", "Gross Limit", "txtGrossLimit", "scrGrossLimit",
@@ -203,8 +212,8 @@ constexpr std::array<PartRow, PartCount> partRows{{
             "CUST CODE:    ",
             false,
             {}},
-    partSlider(Part::CalOffset, "CalOffset", "Zero Offset", "txtCalOffset", "scrCalOffset",
-               PartKind::Count, -500, 500, 1, "CAL OFFSET    "),
+    own(partSlider(Part::CalOffset, "CalOffset", "Zero Offset", "txtCalOffset", "scrCalOffset",
+                   PartKind::Count, -500, 500, 1, "CAL OFFSET    ")),
     partSlider(Part::InitLimit, "InitLimit", "Initial Flow Check Limit", "txtInitLimit",
                "scrInitLimit", PartKind::Flow, 0, 999, 0, "INIT FL LIM:  ", true,
                "frmInitFlowLimit"),

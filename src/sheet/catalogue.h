@@ -27,44 +27,76 @@ struct SliderSpec {
 
 // In the order in which ClearSystemSheet empties their texts.
 enum class Sys : uint8_t {
-    Serial, EPS, DrnVlv, OpenDrn, DrnVlvDelay, CalProtect, AbortOP, GPRDelay, LCDDelay, RS232,
-    FCDelayStat, HFFillVlv, PresEngUnits, FlowEngUnits, FlowNumDecimals, PresNumDecimals,
-    SysZero, NumLeakRdgs, ErrFlash, RTCPrompt, OptionCode, OptSysZero, OptTempComp, Model,
-    DateCode, CCooler, Block, RefFailure, Time, InitFlowChk,
+    Serial,
+    EPS,
+    DrnVlv,
+    OpenDrn,
+    DrnVlvDelay,
+    CalProtect,
+    AbortOP,
+    GPRDelay,
+    LCDDelay,
+    RS232,
+    FCDelayStat,
+    HFFillVlv,
+    PresEngUnits,
+    FlowEngUnits,
+    FlowNumDecimals,
+    PresNumDecimals,
+    SysZero,
+    NumLeakRdgs,
+    ErrFlash,
+    RTCPrompt,
+    OptionCode,
+    OptSysZero,
+    OptTempComp,
+    Model,
+    DateCode,
+    CCooler,
+    Block,
+    RefFailure,
+    Time,
+    InitFlowChk,
     Count
 };
 inline constexpr size_t SysCount = static_cast<size_t>(Sys::Count);
 
 enum class SysKind : uint8_t {
-    TwoState, // option pair; first state encodes as 00000
-    Delay,    // "OFF" at 0, else p / 10 (tenths on the wire)
-    Whole,    // p
-    Tens,     // p \ 10 (RS232)
-    Decimals, // p \ 10, drives the decimal counts and locks the part tab
-    Clock,    // txtTime and the "Set Time" button
+    TwoState,  // option pair; first state encodes as 00000
+    Delay,     // "OFF" at 0, else p / 10 (tenths on the wire)
+    Whole,     // p
+    Tens,      // p \ 10 (RS232)
+    Decimals,  // p \ 10, drives the decimal counts and locks the part tab
+    Clock,     // txtTime and the "Set Time" button
     OptionInfo // read-only option block
 };
 
 struct SysRow {
     Sys id;
-    std::string_view stem;     // "DrnVlvDelay"
-    std::string_view caption;  // frame caption, or the label in the option block
-    std::string_view textBox;  // "txtDrvVlvDelay"
+    std::string_view stem;    // "DrnVlvDelay"
+    std::string_view caption; // frame caption, or the label in the option block
+    std::string_view textBox; // "txtDrvVlvDelay"
     SysKind kind;
-    std::string_view slider;   // "scrDrnVlvDelay"; empty without slider
-    SliderSpec range;          // meaningful with a slider
+    std::string_view slider;                 // "scrDrnVlvDelay"; empty without slider
+    SliderSpec range;                        // meaningful with a slider
     std::array<std::string_view, 2> options; // option button names, first / second
     std::array<std::string_view, 2> states;  // their display texts, first / second
-    int flagPos;               // position in the upload flag string (1-based); 0 when none
-    int uploadField;           // field of the uploaded system record; -1 when none
-    int downloadIndex;         // index in the download sequence; -1 when none (clock: 19)
+    int flagPos;       // position in the upload flag string (1-based); 0 when none
+    int uploadField;   // field of the uploaded system record; -1 when none
+    int downloadIndex; // index in the download sequence; -1 when none (clock: 19)
     std::string_view reportLabel;
     bool v73Only;
-    std::string_view frame;    // frame control name, e.g. "frmInitFlowCheck"; may be empty
+    std::string_view frame; // frame control name, e.g. "frmInitFlowCheck"; may be empty
+    // The value is this one instrument's own (its serial number, its clock, what its
+    // calibration writes), not a setting: comparisons with an approved set and between
+    // instruments leave it out.
+    bool instrumentOwn = false;
 };
 
 const std::array<SysRow, SysCount>& systemCatalogue();
-inline const SysRow& row(Sys id) { return systemCatalogue()[static_cast<size_t>(id)]; }
+inline const SysRow& row(Sys id) {
+    return systemCatalogue()[static_cast<size_t>(id)];
+}
 
 // The clock's button, and how many download items its text becomes (year .. minute).
 inline constexpr std::string_view SetTimeButton = "cmdTime";
@@ -76,10 +108,36 @@ inline constexpr std::string_view OptionsFrameCaption = "Options";
 
 // In download-index order, which is also the order of ClearPartSheet.
 enum class Part : uint8_t {
-    TempComp, TimeBase, ZeroSel, CompTime, FillTime, StabTime, ReadTime, BlkTime, CCTime,
-    FlowZero, CompPos, CompNeg, LeakLimit, CalLeak, SlopeLimit, NegLimit, TempFactor, FFPres,
-    BlkPres, CCPres, PresHiLim, PresLowLim, FlowFactor, FCDelay, GrossLimit, PresDecay,
-    CustCode, CalOffset, InitLimit, InitTime,
+    TempComp,
+    TimeBase,
+    ZeroSel,
+    CompTime,
+    FillTime,
+    StabTime,
+    ReadTime,
+    BlkTime,
+    CCTime,
+    FlowZero,
+    CompPos,
+    CompNeg,
+    LeakLimit,
+    CalLeak,
+    SlopeLimit,
+    NegLimit,
+    TempFactor,
+    FFPres,
+    BlkPres,
+    CCPres,
+    PresHiLim,
+    PresLowLim,
+    FlowFactor,
+    FCDelay,
+    GrossLimit,
+    PresDecay,
+    CustCode,
+    CalOffset,
+    InitLimit,
+    InitTime,
     Count
 };
 inline constexpr size_t PartCount = static_cast<size_t>(Part::Count);
@@ -96,16 +154,19 @@ struct PartRow {
     SliderSpec range;
     std::array<std::string_view, 3> options; // option button names (unused ones empty)
     std::array<std::string_view, 3> states;  // their captions / display texts
-    int uploadField;          // field of the uploaded part record (flags: 1)
-    int flagPos;              // position in the part flag string for options; else 0
+    int uploadField;                         // field of the uploaded part record (flags: 1)
+    int flagPos;                             // position in the part flag string for options; else 0
     int downloadIndex;
     std::string_view reportLabel; // 14 characters
     bool v73Only;
-    std::string_view frame;   // "frmInitFlowLimit" etc.; may be empty
+    std::string_view frame;     // "frmInitFlowLimit" etc.; may be empty
+    bool instrumentOwn = false; // as SysRow::instrumentOwn
 };
 
 const std::array<PartRow, PartCount>& partCatalogue();
-inline const PartRow& row(Part id) { return partCatalogue()[static_cast<size_t>(id)]; }
+inline const PartRow& row(Part id) {
+    return partCatalogue()[static_cast<size_t>(id)];
+}
 
 // Shown in the customer code's frame next to the typed text.
 inline constexpr std::string_view CustCodeRangeText = "Range: 0 to 999999";

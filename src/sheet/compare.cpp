@@ -47,6 +47,18 @@ std::vector<Difference> compareSheets(const Sheet& a, const Sheet& b) {
     return out;
 }
 
+std::vector<Difference> compareSettings(const Sheet& expected, const Sheet& actual,
+                                        CompareGroup group) {
+    std::vector<Difference> out = compareSheets(expected, actual);
+    std::erase_if(out, [group](const Difference& d) {
+        if (d.group != group || d.index < 0)
+            return true;
+        return d.group == CompareGroup::System ? row(static_cast<Sys>(d.index)).instrumentOwn
+                                               : row(static_cast<Part>(d.index)).instrumentOwn;
+    });
+    return out;
+}
+
 std::string differenceLine(const Difference& d) {
     return d.caption + ": " + d.a + " -> " + d.b;
 }

@@ -33,6 +33,13 @@ inline constexpr std::string_view PartNumberCaption = "Part Number";
 // flow check rows count only when either sheet is of the V7.3 generation.
 std::vector<Difference> compareSheets(const Sheet& a, const Sheet& b);
 
+// What an instrument's settings of one group differ in from `expected`: compareSheets without
+// the values that belong to the instrument itself (the catalogue's instrumentOwn rows: serial
+// number, clock, what calibrating writes) and without the part number. What an approved set
+// or another instrument is compared by.
+std::vector<Difference> compareSettings(const Sheet& expected, const Sheet& actual,
+                                        CompareGroup group);
+
 // "caption: a -> b"
 std::string differenceLine(const Difference& d);
 

@@ -10,7 +10,9 @@ namespace pp {
 
 namespace {
 
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
+bool isBlank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 std::string_view trimBlanks(std::string_view s) {
     while (!s.empty() && isBlank(s.front()))
@@ -90,7 +92,9 @@ double powerOfTen(int power) {
 
 } // namespace
 
-std::optional<double> parseNumber(std::string_view text) { return parseAs<double>(text); }
+std::optional<double> parseNumber(std::string_view text) {
+    return parseAs<double>(text);
+}
 
 std::optional<int16_t> toInt16(std::string_view text) {
     auto v = parseAs<double>(text);
@@ -99,7 +103,9 @@ std::optional<int16_t> toInt16(std::string_view text) {
     return roundToInt16(*v);
 }
 
-std::optional<float> toFloat(std::string_view text) { return parseAs<float>(text); }
+std::optional<float> toFloat(std::string_view text) {
+    return parseAs<float>(text);
+}
 
 std::optional<int16_t> scaleToInt16(float value, int power) {
     return roundToInt16(static_cast<double>(value) * powerOfTen(power));
@@ -149,7 +155,9 @@ std::string formatSingle(float value) {
     return negative ? "-" + out : out;
 }
 
-std::string formatInt(long long value) { return std::to_string(value); }
+std::string formatInt(long long value) {
+    return std::to_string(value);
+}
 
 std::string formatScaled(int position, int power) {
     if (power <= 0)
