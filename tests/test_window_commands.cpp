@@ -83,6 +83,7 @@ private slots:
     void progressBarDuringADownload();
     void requestsDuringADownloadLeaveItAlone();
     void downloadGoesToTheChosenPort();
+    void emptyPartValuesAreNeverSent();
     void cursorIsNeverLeftBusy_data();
     void cursorIsNeverLeftBusy();
     void printAllParts();
@@ -388,6 +389,32 @@ void TestWindowCommands::downloadGoesToTheChosenPort() {
                               5000);
     QCOMPARE(second.instrument.partRecord(2), first.instrument.partRecord(2));
     QVERIFY(first.instrument.downloadFrames().empty());
+}
+
+// A customer code typed onto a part that was never read: the other values are empty, and the
+// download would write them all as zeros.
+void TestWindowCommands::emptyPartValuesAreNeverSent() {
+    Simulator sim;
+    QVERIFY(sim.started);
+    Fixture f;
+    MainWindow& w = *f.window;
+    f.click("cmdSDUpload");
+    QTRY_COMPARE(f.status(), QStringLiteral("SUCCESS"));
+    const std::string before = sim.instrument.partRecord(5);
+    sim.instrument.clearLogs();
+    w.sheet().AddPartNumber("05");
+    w.sheet().setPartSelection("05");
+    w.mirror();
+    auto* code = f.find<QLineEdit>("txtCustCode");
+    code->setFocus();
+    QTest::keyClicks(code, QStringLiteral("123"));
+    QVERIFY(f.button("cmdPartDnload")->isEnabled());
+    f.click("cmdPartDnload");
+    QCOMPARE(f.messageTexts(), QStringList{QStringLiteral("Some part values are empty. Upload the "
+                                                          "part or open a parameter file before "
+                                                          "downloading.")});
+    QVERIFY(sim.instrument.framesReceived().empty());
+    QCOMPARE(sim.instrument.partRecord(5), before);
 }
 
 void TestWindowCommands::cursorIsNeverLeftBusy_data() {

@@ -14,6 +14,7 @@
 #include "qt/session_driver.h"
 #include "report/report.h"
 #include "report/report_painter.h"
+#include "sheet/baseline.h"
 #include "sheet/compare.h"
 #include "sheet/sheet.h"
 #include "version.h"
@@ -335,6 +336,10 @@ private:
         }
         if (sendPart && file.text(pp::Part::CustCode).empty()) {
             c_.err << EnterCustomerCode << '\n' << Program << o_.file << '\n';
+            return ExitUsage;
+        }
+        if (sendPart && pp::partValuesMissing(file)) {
+            c_.err << PartValuesMissing << '\n' << Program << o_.file << '\n';
             return ExitUsage;
         }
 

@@ -419,7 +419,7 @@ void Session::beginExchange(ExchangeKind kind, std::string partNumber) {
     // An exchange whose port a failed starter closed is over: nothing can answer it.
     if (exchangeOpen_)
         endExchange(Outcome::NoResponse);
-    exchange_ = {kind, std::move(partNumber), instrument_};
+    exchange_ = {kind, std::move(partNumber), instrument_, reason_};
     exchangeOpen_ = true;
     recordTaken_ = false;
 }

@@ -76,6 +76,8 @@ struct ExchangeInfo {
     std::string partNumber; // part transfers: the selector's two digits
     // Who the exchange talked to, when its starter was told (see Session::setInstrument).
     std::optional<InstrumentIdentity> instrument;
+    // Why the technician made it (a download), when asked (see Session::setReason).
+    std::string reason;
 };
 
 inline constexpr int NoResponseMs = 1000;
@@ -95,6 +97,8 @@ public:
     void setInstrument(std::optional<InstrumentIdentity> instrument) {
         instrument_ = std::move(instrument);
     }
+    // Why the next exchange is made, for its observers (the history); starters never use it.
+    void setReason(std::string reason) { reason_ = std::move(reason); }
     void setModeListener(ModeListener* listener) { modeListener_ = listener; }
     ModeListener* modeListener() const { return modeListener_; }
     void setCommPortNumber(int n) { commPortNumber_ = n; }
@@ -173,6 +177,7 @@ private:
     ModeListener* modeListener_ = nullptr;
     int commPortNumber_ = 1;
     std::optional<InstrumentIdentity> instrument_;
+    std::string reason_;
 
     std::string rxBuffer_;
     std::string downloadCmd_;

@@ -20,6 +20,9 @@ inline constexpr std::string_view EnterCustomerCode = "Please enter a customer c
 inline constexpr std::string_view TestInProgress = "Test is in progress! Mode cannot be changed";
 inline constexpr std::string_view SystemDownloadDone = "System Download successfully completed";
 inline constexpr std::string_view PartDownloadDone = "Part Download successfully completed";
+// A part download of a sheet whose part values were never read or opened.
+inline constexpr std::string_view PartValuesMissing =
+    "Some part values are empty. Upload the part or open a parameter file before downloading.";
 // A request while another exchange runs.
 inline constexpr std::string_view WaitForTransfer =
     "Please wait until the transfer with QX7400 has ended.";

@@ -87,6 +87,13 @@ bool partEmpty(const Sheet& sheet) {
     return noTexts(sheet, partCatalogue());
 }
 
+bool partValuesMissing(const Sheet& sheet) {
+    for (const PartRow& r : partCatalogue())
+        if (r.downloadIndex <= sheet.lastPartIndex() && sheet.text(r.id).empty())
+            return true;
+    return false;
+}
+
 Marks changedFrom(const Sheet& sheet, const UploadMemory& memory, const std::string& serial) {
     // Runs at every mirror of the window: compares in place, copies nothing.
     Marks marks;

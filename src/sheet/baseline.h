@@ -43,6 +43,9 @@ bool matches(const Sheet& sheet, const PartTexts& texts);
 // Whether a scope of the sheet holds no values at all (cleared, or nothing loaded).
 bool systemEmpty(const Sheet& sheet);
 bool partEmpty(const Sheet& sheet);
+// A part value the part download would send is empty (a customer code typed onto a sheet whose
+// part was never read): every such field would reach the instrument as zero.
+bool partValuesMissing(const Sheet& sheet);
 
 // The texts each instrument (by its serial number) held when last read or written in this
 // run: its system parameters and those of each part number.

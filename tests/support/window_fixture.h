@@ -98,6 +98,9 @@ struct WindowFixture {
     std::deque<pp::Answer> answers;
     std::deque<QString> files;
     std::vector<FileDialogCall> dialogs;
+    std::deque<std::optional<QString>> reasons; // nullopt: the reason dialog is cancelled
+    std::vector<std::string> reasonsOffered;
+    pp::qt::PlantPolicy policy;
 
     explicit WindowFixture(pp::ui::AppSettingsHooks hooks = {})
         : window((isolateSettings(), std::make_unique<pp::ui::MainWindow>(std::move(hooks)))) {
@@ -121,6 +124,18 @@ struct WindowFixture {
                     return std::nullopt;
                 return f;
             });
+        // Downloads are given the next queued reason; none queued: no reason, not cancelled.
+        window->window().setReasonHook(
+            [this](const std::vector<std::string>& offered, bool) -> std::optional<QString> {
+                reasonsOffered = offered;
+                if (reasons.empty())
+                    return QString();
+                const std::optional<QString> r = reasons.front();
+                reasons.pop_front();
+                return r;
+            });
+        // The plant's policy of the test, not the account's settings.
+        window->setPolicySource([this] { return policy; });
         window->setClock([] { return date(2026, 12, 7); });
     }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "link/session.h"
+#include "qt/plant_policy.h"
 #include "sheet/compare.h"
 #include "sheet/sheet.h"
 #include "ui/main/activity.h"
@@ -130,6 +131,11 @@ public:
 
     // Shown in the status bar while a download or Print All Parts runs.
     QProgressBar* transferProgress() const { return progress_; }
+    // The plant's policy (download reasons) as it stands now; this PC's settings unless set.
+    void setPolicySource(std::function<qt::PlantPolicy()> source) {
+        policySource_ = std::move(source);
+    }
+
     // Today's local date for the default file name; tests set a fixed one.
     void setClock(std::function<std::tm()> clock) { clock_ = std::move(clock); }
 
@@ -191,6 +197,7 @@ private:
     int reservedStatusWidth_ = 0;
     QProgressBar* progress_ = nullptr;
     std::function<std::tm()> clock_;
+    std::function<qt::PlantPolicy()> policySource_;
     bool busyCursor_ = false;
     int currentTab_ = 0;
     bool mirroring_ = false;

@@ -6,10 +6,12 @@
 #include "qt/strings.h"
 
 #include "qt/part_sweep.h"
+#include "qt/plant_policy.h"
 #include "qt/scratch_upload.h"
 #include "qt/session_driver.h"
 
 #include "link/status_texts.h"
+#include "sheet/baseline.h"
 
 #include <QApplication>
 #include <QProgressBar>
@@ -134,15 +136,32 @@ void MainWindow::transfer(void (pp::Session::*starter)(), pp::ExchangeKind kind)
     // Who is on the line, unless the transfer brings the system record itself. A starter that
     // refuses at once (no part number, no customer code) is not worth a read.
     std::optional<pp::InstrumentIdentity> instrument;
+    // Empty part values would all reach the instrument as zeros.
+    if (kind == pp::ExchangeKind::PartDownload && !session().localRefusal(kind) &&
+        pp::partValuesMissing(sheet())) {
+        window_.message(pp::text::PartValuesMissing);
+        return;
+    }
+    std::string reason;
     if (kind != pp::ExchangeKind::SystemUpload && !session().localRefusal(kind)) {
         instrument = readInstrumentOnLine();
         if (!upload && instrument && !confirmInstrument(*instrument))
             return;
+        // Why the values are written, for the history; Cancel writes nothing.
+        if (!upload) {
+            const qt::PlantPolicy policy = policySource_ ? policySource_() : qt::localPlantPolicy();
+            const auto asked = window_.askReason(policy.reasons, policy.reasonRequired);
+            if (!asked)
+                return;
+            reason = *asked;
+        }
     }
     document_->beginTransfer(kind);
     session().setInstrument(instrument);
+    session().setReason(reason);
     (session().*starter)();
     session().setInstrument(std::nullopt);
+    session().setReason({});
     mirror();
 }
 

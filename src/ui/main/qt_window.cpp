@@ -1,5 +1,7 @@
 #include "ui/main/qt_window.h"
 
+#include "ui/dialogs/reason_dialog.h"
+
 #include "qt/strings.h"
 
 #include <QDir>
@@ -81,6 +83,18 @@ std::unique_ptr<QMessageBox> QtWindow::makeBox(std::string_view text, pp::Button
     }
     return std::make_unique<QMessageBox>(QMessageBox::NoIcon, qs(caption), shown, QMessageBox::Ok,
                                          parent);
+}
+
+std::optional<std::string> QtWindow::askReason(const std::vector<std::string>& reasons,
+                                               bool required) {
+    if (reasonHook_) {
+        const auto answer = reasonHook_(reasons, required);
+        return answer ? std::optional<std::string>(answer->toStdString()) : std::nullopt;
+    }
+    ReasonDialog dialog(reasons, required, parent_);
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return dialog.reason().toStdString();
 }
 
 std::optional<QString> QtWindow::runFileDialog(bool save, const QString& preset) {

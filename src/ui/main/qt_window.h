@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 class QLabel;
 class QMessageBox;
@@ -24,6 +25,9 @@ public:
         std::function<pp::Answer(const QString& text, pp::Buttons buttons, const QString& caption)>;
     // save = false for Open; `suggested` is the preset file name. nullopt means cancelled.
     using FileHook = std::function<std::optional<QString>(bool save, const QString& suggested)>;
+    // The reason asked before a download; nullopt means cancelled.
+    using ReasonHook = std::function<std::optional<QString>(const std::vector<std::string>& reasons,
+                                                            bool required)>;
 
     explicit QtWindow(QWidget* parent = nullptr);
 
@@ -44,6 +48,10 @@ public:
 
     void setMessageHook(MessageHook hook) { messageHook_ = std::move(hook); }
     void setFileHook(FileHook hook) { fileHook_ = std::move(hook); }
+    void setReasonHook(ReasonHook hook) { reasonHook_ = std::move(hook); }
+
+    // "Reason for the Download" with the plant's reasons; nullopt when cancelled.
+    std::optional<std::string> askReason(const std::vector<std::string>& reasons, bool required);
 
     // The folder the file dialog starts in.
     void setInitialFolder(const QString& folder) { folder_ = folder; }
@@ -61,6 +69,7 @@ private:
     std::string status_;
     MessageHook messageHook_;
     FileHook fileHook_;
+    ReasonHook reasonHook_;
     QString folder_;
     QString lastName_;
 };
