@@ -35,6 +35,13 @@ install(FILES ${pp_man_page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${PP_PACKAGING_DIR}/history-server.sql
         DESTINATION ${CMAKE_INSTALL_DATADIR}/paramporter)
 
+# The nightly round (README "Rounds"): the units, and the settings they read as an example.
+install(FILES ${PP_PACKAGING_DIR}/round/paramporter-round.service
+              ${PP_PACKAGING_DIR}/round/paramporter-round.timer
+        DESTINATION lib/systemd/system)
+install(FILES ${PP_PACKAGING_DIR}/round/round.conf.example
+        DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
 # ---------------------------------------------------------------- Debian package
 set(CPACK_PACKAGE_NAME paramporter)
 set(CPACK_PACKAGE_VENDOR "ParamPorter")
