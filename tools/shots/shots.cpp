@@ -194,8 +194,8 @@ int main(int argc, char** argv) {
         QApplication::setPalette(dark);
         shoot(&w, QStringLiteral("main-part-marked-dark"));
         QApplication::setPalette(light);
-        w.undo().undoAction()->trigger();
-        w.undo().undoAction()->trigger();
+        w.document().undoAction()->trigger();
+        w.document().undoAction()->trigger();
         settle();
     }
 
