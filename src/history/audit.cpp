@@ -1,0 +1,132 @@
+#include "audit.h"
+
+#include "history/entry_sheet.h"
+#include "link/ports.h"
+
+#include <cstdio>
+
+namespace pp::history {
+
+namespace {
+
+CompareGroup groupOf(Scope scope) {
+    return scope == Scope::System ? CompareGroup::System : CompareGroup::Part;
+}
+
+// Days since 1970-01-01 of the date of "2026-12-08T14:03:07.412Z"; none when it is no such text.
+std::optional<long long> dayOf(const std::string& time) {
+    int y = 0, m = 0, d = 0;
+    if (time.size() < 10 || std::sscanf(time.c_str(), "%4d-%2d-%2d", &y, &m, &d) != 3 || m < 1 ||
+        m > 12 || d < 1 || d > 31)
+        return std::nullopt;
+    // Days from civil, proleptic Gregorian.
+    y -= m <= 2;
+    const long long era = (y >= 0 ? y : y - 399) / 400;
+    const long long yoe = y - era * 400;
+    const long long doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const long long doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + doe - 719468;
+}
+
+} // namespace
+
+std::optional<Sheet> sheetOf(const Entry& entry) {
+    Sheet sheet;
+    QuietWindow quiet;
+    if (!applyEntry(sheet, entry, quiet))
+        return std::nullopt;
+    return sheet;
+}
+
+std::vector<Finding> findingsAgainst(const Entry& uploaded, const Entry& expected,
+                                     std::string_view basis) {
+    std::vector<Finding> out;
+    const auto now = sheetOf(uploaded);
+    const auto then = sheetOf(expected);
+    if (!now || !then)
+        return out;
+    for (const Difference& d : compareSettings(*then, *now, groupOf(uploaded.scope)))
+        out.push_back({std::string(basis), d.caption, d.a, d.b});
+    return out;
+}
+
+std::vector<Finding> findingsFor(const Entry& uploaded, EntrySource& source,
+                                 std::optional<Action>* lastAction) {
+    std::vector<Finding> out;
+    if (uploaded.action != Action::Upload || !uploaded.succeeded() || !uploaded.file ||
+        uploaded.serial.empty())
+        return out;
+    if (const auto approved = source.approval(uploaded.serial, uploaded.scope, uploaded.part)) {
+        const auto found = findingsAgainst(uploaded, *approved, ApprovedBasis);
+        out.insert(out.end(), found.begin(), found.end());
+    }
+    if (const auto last = source.lastKnown(uploaded.serial, uploaded.scope, uploaded.part)) {
+        if (lastAction)
+            *lastAction = last->action;
+        const auto found = findingsAgainst(uploaded, *last, LastBasis);
+        out.insert(out.end(), found.begin(), found.end());
+    }
+    return out;
+}
+
+std::string scopeName(Scope scope, const std::string& part) {
+    return scope == Scope::System ? std::string("system") : "part " + part;
+}
+
+std::string findingsText(const Entry& uploaded, const std::vector<Finding>& findings,
+                         const std::optional<Action>& lastAction) {
+    for (std::string_view basis : {ApprovedBasis, LastBasis}) {
+        std::string list;
+        for (const Finding& f : findings) {
+            if (f.basis != basis)
+                continue;
+            list += (list.empty() ? "" : ", ") + f.caption + " " + f.before + " -> " + f.after;
+        }
+        if (list.empty())
+            continue;
+        const bool part = uploaded.scope == Scope::Part;
+        const std::string subject = part ? "Part " + uploaded.part + " differs"
+                                         : std::string("The system parameters differ");
+        std::string from;
+        if (basis == ApprovedBasis)
+            from = part ? "from its approved values" : "from their approved values";
+        else
+            from = lastAction == Action::Upload ? "from what was last uploaded"
+                                                : "from what was last downloaded";
+        return subject + " " + from + ": " + list;
+    }
+    return {};
+}
+
+std::optional<std::vector<AuditRow>> audit(EntrySource& source, const std::string& serial,
+                                           int staleDays, const std::string& now) {
+    auto scopes = source.scopes(serial);
+    if (!scopes)
+        return std::nullopt;
+    const auto today = dayOf(now);
+    std::vector<AuditRow> rows;
+    rows.reserve(scopes->size());
+    for (ScopeState& s : *scopes) {
+        AuditRow r;
+        r.approved = s.approval.has_value();
+        if (s.approval && s.latestUpload) {
+            const auto approved = sheetOf(*s.approval);
+            const auto uploaded = sheetOf(*s.latestUpload);
+            if (approved && uploaded) {
+                r.differences = compareSettings(*approved, *uploaded, groupOf(s.scope));
+                r.matches = r.differences.empty();
+            } else {
+                r.matches = false; // a file that no longer reads proves nothing
+            }
+        }
+        if (staleDays > 0 && today) {
+            const auto last = dayOf(s.lastContact);
+            r.stale = !last || *today - *last > staleDays;
+        }
+        r.state = std::move(s);
+        rows.push_back(std::move(r));
+    }
+    return rows;
+}
+
+} // namespace pp::history

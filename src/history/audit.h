@@ -1,0 +1,62 @@
+// What an instrument should hold, and whether it does: the findings of an upload against the
+// approved set and against what ParamPorter last wrote to or read from it, and the audit of
+// every instrument and scope seen. Settings only: the values that belong to one instrument
+// (the catalogue's instrumentOwn rows) never count.
+#pragma once
+
+#include "history/entry.h"
+#include "history/source.h"
+#include "sheet/compare.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace pp::history {
+
+inline constexpr std::string_view ApprovedBasis = "approved";
+inline constexpr std::string_view LastBasis = "last";
+
+// The sheet an entry's file gives, as the file reader gives it; none when it has no file or the
+// file does not read.
+std::optional<Sheet> sheetOf(const Entry& entry);
+
+// What `uploaded` (an upload's entry, with its file) shows that differs from `expected`
+// (an approval, or the last entry that wrote or read those values), each a Finding of `basis`.
+std::vector<Finding> findingsAgainst(const Entry& uploaded, const Entry& expected,
+                                     std::string_view basis);
+
+// The findings of an upload about to be recorded: against the approval in force and the last
+// values of that instrument and scope, from `source`. `lastAction` tells whether those last
+// values were uploaded or downloaded.
+std::vector<Finding> findingsFor(const Entry& uploaded, EntrySource& source,
+                                 std::optional<Action>* lastAction = nullptr);
+
+// "Part 05 differs from its approved values: Leak Limit 7.5 -> 9" (or "... from what was last
+// downloaded", "... uploaded"); empty when nothing differs. The approved set speaks first.
+std::string findingsText(const Entry& uploaded, const std::vector<Finding>& findings,
+                         const std::optional<Action>& lastAction = std::nullopt);
+
+// One instrument and scope as the audit sees it.
+struct AuditRow {
+    ScopeState state;
+    bool approved = false;
+    // The latest upload holds the approved settings; none when there is no approval or no
+    // upload to compare.
+    std::optional<bool> matches;
+    std::vector<Difference> differences; // approved (a) against latest upload (b)
+    bool stale = false;                  // last contact older than the days asked for
+    // Neither differs from its approval nor is stale. A scope never approved deviates from
+    // nothing; the listing says it is not approved.
+    bool complies() const { return matches.value_or(true) && !stale; }
+};
+
+// Every scope `source` knows (of `serial` when given), compared with its approval; `staleDays`
+// 0 checks no age, `now` is UTC ISO 8601 (utcTimestamp()).
+std::optional<std::vector<AuditRow>> audit(EntrySource& source, const std::string& serial,
+                                           int staleDays, const std::string& now);
+
+// "system" or "part 05".
+std::string scopeName(Scope scope, const std::string& part);
+
+} // namespace pp::history
