@@ -447,7 +447,12 @@ void TestCompareWindow::historyRecordsScratchUploads() {
 
     f.click("cmdSDUpload");
     QTRY_COMPARE(f.status(), QStringLiteral("SUCCESS"));
-    f.click("cmdSDCompare");
+    w.sheet().AddPartNumber("02");
+    w.sheet().setPartSelection("02");
+    w.mirror();
+    f.click("cmdPartUpload");
+    QTRY_VERIFY(!w.sheet().text(pp::Part::CustCode).empty());
+    f.click("cmdPartCompare");
     QCOMPARE(takeDialog(w), QStringList{CompareDialog::noDifferencesText()});
     w.compareActions().backup().setFolderHook([&] { return std::optional<QString>(dir.path()); });
     f.find<QAction>(QStringLiteral("mnuBackup"))->trigger();
@@ -458,11 +463,14 @@ void TestCompareWindow::historyRecordsScratchUploads() {
     const auto entries = store.list({}, 0);
     QVERIFY(entries);
     QStringList rows;
-    for (const pp::history::Entry& e : *entries)
+    for (const pp::history::Entry& e : *entries) {
         rows << QStringLiteral("%1 %2 %3")
                     .arg(qs(pp::history::scopeWord(e.scope)), qs(e.part), qs(e.result));
+        QCOMPARE(e.serial, std::string("1234")); // the instrument read, every one
+    }
     QCOMPARE(rows, (QStringList{"part 02 SUCCESS", "part 01 SUCCESS", "system  SUCCESS",
-                                "system  SUCCESS", "system  SUCCESS"}));
+                                "part 02 SUCCESS", "system  SUCCESS", "part 02 SUCCESS",
+                                "system  SUCCESS"}));
 }
 
 void TestCompareWindow::historyFailureNeverStopsATransfer() {

@@ -1,5 +1,6 @@
 #include "ui/compare/compare_actions.h"
 
+#include "qt/part_sweep.h"
 #include "qt/scratch_upload.h"
 #include "ui/compare/backup.h"
 #include "ui/compare/compare_dialog.h"
@@ -114,8 +115,17 @@ void CompareActions::cmdCompare_Click() {
     // User input waits: the window's own buttons must not start a second exchange.
     qt::ScratchUpload upload(driver_, window_, sheet_, QEventLoop::ExcludeUserInputEvents);
     bool ok = upload.system(scratch).ok;
-    if (ok && withPart)
-        ok = upload.part(scratch, sheet_.partSelection()).ok;
+    if (ok && withPart) {
+        // The part as the instrument whose system record was just read holds it.
+        qt::SweepOptions options;
+        options.stop = qt::SweepStop::FirstFailure;
+        options.flags = QEventLoop::ExcludeUserInputEvents;
+        qt::SweepResult part =
+            qt::sweepParts(driver_, sheet_, scratch, {sheet_.partSelection()}, options);
+        ok = part.complete();
+        if (ok)
+            scratch = std::move(part.sheets.front());
+    }
     comparing.reset();
     if (mirror_)
         mirror_();
