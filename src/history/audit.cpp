@@ -73,7 +73,7 @@ std::string scopeName(Scope scope, const std::string& part) {
     return scope == Scope::System ? std::string("system") : "part " + part;
 }
 
-std::string findingsText(const Entry& uploaded, const std::vector<Finding>& findings,
+std::string findingsMessage(const Entry& uploaded, const std::vector<Finding>& findings,
                          const std::optional<Action>& lastAction) {
     for (std::string_view basis : {ApprovedBasis, LastBasis}) {
         std::string list;
