@@ -74,7 +74,7 @@ std::string scopeName(Scope scope, const std::string& part) {
 }
 
 std::string findingsMessage(const Entry& uploaded, const std::vector<Finding>& findings,
-                         const std::optional<Action>& lastAction) {
+                            const std::optional<Action>& lastAction) {
     for (std::string_view basis : {ApprovedBasis, LastBasis}) {
         std::string list;
         for (const Finding& f : findings) {

@@ -35,7 +35,7 @@ std::vector<Finding> findingsFor(const Entry& uploaded, EntrySource& source,
 // "Part 05 differs from its approved values: Leak Limit 7.5 -> 9" (or "... from what was last
 // downloaded", "... uploaded"); empty when nothing differs. The approved set speaks first.
 std::string findingsMessage(const Entry& uploaded, const std::vector<Finding>& findings,
-                         const std::optional<Action>& lastAction = std::nullopt);
+                            const std::optional<Action>& lastAction = std::nullopt);
 
 // One instrument and scope as the audit sees it.
 struct AuditRow {
