@@ -157,6 +157,7 @@ struct ScopeState {
     std::string lastHost;
     std::optional<Entry> latestUpload; // latest successful upload, with its file
     std::optional<Entry> approval;     // in force, with its file
+    bool operator==(const ScopeState&) const = default;
 };
 
 // The order scopes() lists them in: by serial number (byte by byte), the system parameters

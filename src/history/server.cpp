@@ -582,12 +582,15 @@ std::optional<PlantEntry> Plant::approval(const std::string& serial, Scope scope
 
 namespace {
 
-// The latest entry of one kind of each instrument and scope `k`: one probe of entry_scope.
-std::string newest(const char* name, const char* kind) {
-    return std::string(" LEFT JOIN LATERAL (SELECT e.id, e.order_time FROM paramporter.entry e "
-                       "WHERE e.serial = k.serial AND e.scope = k.scope AND coalesce(e.part, '') "
-                       "= k.part AND ") +
-           kind + " ORDER BY e.order_time DESC, e.id DESC LIMIT 1) " + name + " ON true";
+// The latest entry of one kind of each instrument and scope `k`: one probe of entry_scope, none
+// where `unless` holds (an expression of the probes before it).
+std::string newest(const char* name, const char* kind, const char* unless = nullptr) {
+    return std::string(" LEFT JOIN LATERAL (SELECT e.id, e.order_time, e.result = "
+                       "'SUCCESS'::bytea AND e.file IS NOT NULL AS known, e.generation, e.time, "
+                       "e.host FROM paramporter.entry e WHERE e.serial = k.serial AND e.scope = "
+                       "k.scope AND coalesce(e.part, '') = k.part AND ") +
+           kind + (unless ? std::string(" AND NOT coalesce(") + unless + ", false)" : "") +
+           " ORDER BY e.order_time DESC, e.id DESC LIMIT 1) " + name + " ON true";
 }
 
 // "{1,2,3}", a bigint[] for ANY().
@@ -604,7 +607,8 @@ std::optional<std::vector<ScopeState>> Plant::scopes(const std::string& serial) 
     error_.clear();
     // The instruments and scopes by a skip over entry_scope (each the next key after the last,
     // one probe), then the latest entries of each kind: a few probes per scope, whatever the
-    // number of entries. Both statements in one snapshot.
+    // number of entries; the latest upload is looked for further only when the latest is not
+    // a successful one. Then the uploads and approvals with their files. One snapshot.
     const std::string only = serial.empty() ? "" : " AND e.serial = $1";
     const std::string sql =
         "WITH RECURSIVE k(serial, scope, part) AS ((SELECT e.serial, e.scope, coalesce(e.part, "
@@ -615,13 +619,19 @@ std::optional<std::vector<ScopeState>> Plant::scopes(const std::string& serial) 
         "'') AS part FROM paramporter.entry e WHERE (e.serial, e.scope, coalesce(e.part, '')) > "
         "(k.serial, k.scope, k.part)" +
         only +
-        " ORDER BY e.serial, e.scope, coalesce(e.part, '') LIMIT 1) n) SELECT k.serial, k.scope, "
-        "k.part, (CASE WHEN dn.id IS NULL OR (up.order_time, up.id) > (dn.order_time, dn.id) THEN "
-        "up.id ELSE dn.id END)::text, ok.id::text, (CASE WHEN rv.id IS NULL OR (ap.order_time, "
-        "ap.id) > (rv.order_time, rv.id) THEN ap.id END)::text FROM k" +
+        " ORDER BY e.serial, e.scope, coalesce(e.part, '') LIMIT 1) n), l AS (SELECT k.*, "
+        "CASE WHEN up.known THEN up.id ELSE ok.id END AS upload, CASE WHEN rv.id IS NULL OR "
+        "(ap.order_time, ap.id) > (rv.order_time, rv.id) THEN ap.id END AS approval, dn.id IS "
+        "NULL OR (up.order_time, up.id) > (dn.order_time, dn.id) AS up_latest, up.generation AS "
+        "up_generation, up.time AS up_time, up.host AS up_host, dn.generation AS dn_generation, "
+        "dn.time AS dn_time, dn.host AS dn_host FROM k" +
         newest("up", "e.action = 'upload'") + newest("dn", "e.action = 'download'") +
-        newest("ok", "e.action = 'upload' AND e.result = 'SUCCESS'::bytea AND e.file IS NOT NULL") +
-        newest("ap", "e.action = 'approve'") + newest("rv", "e.action = 'revoke'");
+        newest("ok", "e.action = 'upload' AND e.result = 'SUCCESS'::bytea AND e.file IS NOT NULL",
+               "up.known") +
+        newest("ap", "e.action = 'approve'") + newest("rv", "e.action = 'revoke'") +
+        ") SELECT serial, scope, part, upload::text, approval::text, CASE WHEN up_latest THEN "
+        "up_generation ELSE dn_generation END, CASE WHEN up_latest THEN up_time ELSE dn_time "
+        "END, CASE WHEN up_latest THEN up_host ELSE dn_host END FROM l";
     if (!c_.run("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"))
         return std::nullopt;
     const auto keys = c_.exec(sql, serial.empty() ? std::vector<Connection::Param>{}
@@ -630,34 +640,30 @@ std::optional<std::vector<ScopeState>> Plant::scopes(const std::string& serial) 
         c_.run("ROLLBACK");
         return std::nullopt;
     }
-    struct Ids {
-        int64_t latest = 0, upload = 0, approval = 0;
-    };
     std::vector<ScopeState> states;
-    std::vector<Ids> ids;
-    std::vector<int64_t> all, withFile;
+    std::vector<std::pair<int64_t, int64_t>> ids; // the upload's and the approval's
+    std::vector<int64_t> withFile;
     auto id = [](const std::optional<std::string>& v) {
         return v ? std::atoll(v->c_str()) : int64_t(0);
     };
+    states.reserve(keys->size());
     for (const Connection::Row& r : *keys) {
         ScopeState st;
         st.serial = orEmpty(r[0]);
         st.scope = scopeFromWord(orEmpty(r[1])).value_or(Scope::System);
         st.part = orEmpty(r[2]);
-        const Ids i{id(r[3]), id(r[4]), id(r[5])};
-        for (const int64_t n : {i.latest, i.upload, i.approval})
-            if (n)
-                all.push_back(n);
-        for (const int64_t n : {i.upload, i.approval})
+        st.generation = orEmpty(r[5]);
+        st.lastContact = orEmpty(r[6]);
+        st.lastHost = orEmpty(r[7]);
+        ids.emplace_back(id(r[3]), id(r[4]));
+        for (const int64_t n : {ids.back().first, ids.back().second})
             if (n)
                 withFile.push_back(n);
         states.push_back(std::move(st));
-        ids.push_back(i);
     }
-    const auto rows = c_.exec(std::string("SELECT ") + PlantColumns +
-                                  ", CASE WHEN e.id = ANY($2::bigint[]) THEN e.file END" +
-                                  FromEntries + " WHERE e.id = ANY($1::bigint[])",
-                              {text(idArray(all)), text(idArray(withFile))});
+    const auto rows = c_.exec(std::string("SELECT ") + PlantColumns + ", e.file" + FromEntries +
+                                  " WHERE e.id = ANY($1::bigint[])",
+                              {text(idArray(withFile))});
     if (!rows) {
         c_.run("ROLLBACK");
         return std::nullopt;
@@ -668,19 +674,15 @@ std::optional<std::vector<ScopeState>> Plant::scopes(const std::string& serial) 
     for (const Connection::Row& r : *rows) {
         PlantEntry p = readPlantEntry(r, true);
         const int64_t n = p.entry.id;
-        entries[n] = std::move(p.entry);
+        entries.emplace(n, std::move(p.entry));
     }
+    // Each entry is one scope's: moved, not copied.
     for (size_t i = 0; i < states.size(); ++i) {
         ScopeState& st = states[i];
-        if (const auto it = entries.find(ids[i].latest); it != entries.end()) {
-            st.generation = it->second.generation;
-            st.lastContact = it->second.time;
-            st.lastHost = it->second.host;
-        }
-        if (const auto it = entries.find(ids[i].upload); it != entries.end())
-            st.latestUpload = it->second;
-        if (const auto it = entries.find(ids[i].approval); it != entries.end())
-            st.approval = it->second;
+        if (const auto it = entries.find(ids[i].first); it != entries.end())
+            st.latestUpload = std::move(it->second);
+        if (const auto it = entries.find(ids[i].second); it != entries.end())
+            st.approval = std::move(it->second);
         if (st.generation.empty() && st.approval)
             st.generation = st.approval->generation;
     }
