@@ -69,7 +69,7 @@ std::map<std::string, std::vector<double>> recordingCosts(const std::string& db,
     Clock::time_point before;
     QObject::connect(&driver, &pp::qt::SessionDriver::exchangeEnded,
                      [&](pp::Outcome) { before = Clock::now(); });
-    pp::qt::HistoryTap tap(driver, window, db);
+    pp::qt::HistoryTap tap(driver, db);
     std::string kind;
     QObject::connect(&driver, &pp::qt::SessionDriver::exchangeEnded,
                      [&](pp::Outcome) { costs[kind].push_back(ms(Clock::now() - before)); });

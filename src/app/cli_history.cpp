@@ -193,7 +193,10 @@ private:
         if (!uri.empty()) {
             pp::history::Plant other;
             pp::history::Plant& server = plant ? plant_ : other;
-            if (plant || server.open(uri, serverLimits()))
+            pp::history::Limits limits; // not what was asked for: no long wait for it
+            limits.connectTimeoutMs = ForwardWaitMs;
+            limits.answerTimeoutMs = ForwardWaitMs;
+            if (plant || server.open(uri, limits))
                 if (const auto p = server.policy())
                     return *p;
             c_.err << Program << "the plant's settings cannot be read (" << server.error()

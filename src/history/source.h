@@ -54,7 +54,10 @@ public:
     std::optional<Entry> lastKnown(const std::string& serial, Scope scope,
                                    const std::string& part) override;
     std::optional<std::vector<ScopeState>> scopes(const std::string& serial) override;
-    std::string error() const override { return store_.error(); }
+    // A history not written yet holds nothing, which is no error.
+    std::string error() const override {
+        return store_.isOpen() || !store_.missing() ? store_.error() : std::string();
+    }
 
 private:
     std::string path_;
