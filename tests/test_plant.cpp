@@ -732,18 +732,22 @@ void TestPlant::serverKeepsThePlantsRules() {
     QCOMPARE(refused.err, "paramporter-cli: " + refusal + "\n");
     QCOMPARE(localCount(h), size_t(1));
 
+    // Another account of the same PC approves; then the author's own approval, made anyway.
     std::string none;
+    const history::Entry byOther =
+        *history::approvalFrom(download, "approved", "checked", none, {}, "quality");
     history::Entry forged = *history::approvalFrom(download, "approved", "mine", none);
     {
         history::Store store;
-        QVERIFY(store.open(h) && store.append(forged));
+        history::Entry first = byOther;
+        QVERIFY(store.open(h) && store.append(first) && store.append(forged));
     }
     const Result push = runCli({"history", "--push"}, h, server_.uri());
     QCOMPARE(push.code, cli::ExitLink);
-    QCOMPARE(push.err, "History not forwarded yet: the history server refused history entry 2 of "
+    QCOMPARE(push.err, "History not forwarded yet: the history server refused history entry 3 of "
                        "this PC: " +
                            refusal + "\n");
-    QCOMPARE(server_.entries().size(), size_t(1));
+    QCOMPARE(server_.entries().size(), size_t(2));
 
     history::Connection other;
     QVERIFY(other.open(server_.other(), {}));
@@ -751,7 +755,7 @@ void TestPlant::serverKeepsThePlantsRules() {
     forged.hash = history::sha256Hex(history::canonicalText(forged));
     const auto taken = history::insertBatch(other, "line-9", {forged}, forged.source);
     QVERIFY2(taken, other.error().c_str());
-    QCOMPARE(taken->stopped, std::string("the history server refused history entry 2 of this PC: "
+    QCOMPARE(taken->stopped, std::string("the history server refused history entry 3 of this PC: "
                                          "this PC's entries come from the login pc, not pc2"));
 }
 
