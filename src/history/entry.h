@@ -109,10 +109,12 @@ std::string utcTimestamp(int64_t msSinceEpoch);
 // The plant's settings: from the plant server's paramporter.plant_setting table when a server is
 // configured, else from this PC's program settings ([plant] in paramporter.ini), the same keys.
 struct PlantPolicy {
-    bool approverNotAuthor =
-        false;                   // approver_not_author: a download is approved by another account
-    bool reasonRequired = false; // reason_required: a download asks why it is made
-    std::vector<std::string> reasons; // download_reasons: the reasons offered, one per line
+    // approver_not_author: a download is approved by another account than the one that made it
+    bool approverNotAuthor = false;
+    // reason_required: a download asks why it is made
+    bool reasonRequired = false;
+    // download_reasons: the reasons offered, one per line
+    std::vector<std::string> reasons;
     bool operator==(const PlantPolicy&) const = default;
 };
 
@@ -120,13 +122,13 @@ struct PlantPolicy {
 // per line, blank lines and surrounding blanks dropped). Unknown keys are ignored.
 PlantPolicy policyFrom(const std::map<std::string, std::string>& settings);
 
-// The approval of `subject` by this account on this PC, now: action Approve, the subject's
-// serial, scope, part and generation, its file (the approved values), result "SUCCESS", the
-// approver's user, host and time, `meaning` and `reason`; subject and subjectHash name the
-// entry. The caller appends it. None, with `refusal` set, when it may not be made: the subject
-// is not a successful upload or download with a file of a known instrument, the meaning is not
-// "approved" or "reviewed", the reason is empty, or the policy wants another account for a
-// download this one made.
+// The approval of `subject` (with its file, as entry() gives it) by this account on this PC, now:
+// action Approve, the subject's serial, scope, part and generation, its file (the approved values),
+// result "SUCCESS", the approver's user, host and time, `meaning` and `reason`; subject and
+// subjectHash name the entry. The caller appends it. None, with `refusal` set, when it may not be
+// made: the subject is not a successful upload or download with a file of a known instrument, the
+// meaning is not "approved" or "reviewed", the reason is empty, or the policy wants another account
+// for a download this one made.
 std::optional<Entry> approvalFrom(const Entry& subject, const std::string& meaning,
                                   const std::string& reason, std::string& refusal,
                                   const PlantPolicy& policy = {});
@@ -161,7 +163,7 @@ struct ScopeState {
 };
 
 // The order scopes() lists them in: by serial number (byte by byte), the system parameters
-// before the parts, the parts by number.
+// before the part numbers, those in order.
 bool scopeBefore(const ScopeState& a, const ScopeState& b);
 
 // Letters A to Z in lower case, every other byte as it is: how the text filter compares.

@@ -107,7 +107,7 @@ public:
     // revocation of the same), with its file; none with error() empty when there is none.
     std::optional<Entry> approval(const std::string& serial, Scope scope, const std::string& part);
     // Every instrument and scope the history holds entries of (those of `serial` alone when it
-    // is given), by serial number, the system before the parts.
+    // is given), by serial number, the system before the part numbers.
     std::optional<std::vector<ScopeState>> scopes(const std::string& serial);
 
     // Approves entry `subjectId` of this history as approvalFrom() does and appends the
