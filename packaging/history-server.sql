@@ -19,8 +19,11 @@
 -- as the next link of its PC's chain, and only from the login that forwarded that PC's first
 -- entry. The server gives the IDs and the receipt time, and seals each row (every column the
 -- PC did not hash) into a chain of its own per PC. `paramporter-cli history --server URI
--- --verify` recomputes both. The texts that come from the PC or the instrument are kept as
--- the bytes recorded (bytea); convert_from(serial, 'UTF8') shows them as text.
+-- --verify` recomputes both. Approvals and revocations of the plant's approved state are
+-- entries of the same chains; paramporter.plant_setting holds the plant's settings, which the
+-- PCs read and the database's owner writes (see version 3 below). The texts that come from the
+-- PC or the instrument are kept as the bytes recorded (bytea); convert_from(serial, 'UTF8') shows
+-- them as text.
 
 \set ON_ERROR_STOP on
 SET client_min_messages = warning;
