@@ -7,7 +7,9 @@
 // Checks: opening either commits a whole sheet, belonging to no file, or leaves the sheet on
 // screen exactly as it was; sliders stay in range; a system entry leaves the part values empty
 // and the part selection as it was; what was opened, recorded again, opens to the same sheet;
-// a JSON line is valid UTF-8 without a raw control character, whatever the bytes.
+// a JSON line is valid UTF-8 without a raw control character, whatever the bytes; the file text
+// read as stored findings encodes back to itself when it reads as findings at all, and findings
+// always read back as they were written.
 #include "fakes.h"
 #include "files/param_file.h"
 #include "fuzz_support.h"
@@ -62,6 +64,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     entry.scope = choices & 1 ? history::Scope::Part : history::Scope::System;
     entry.file = std::string(in.rest());
     entry.result = entry.file->substr(0, 40);
+    entry.reason = entry.file->substr(0, 80);
+    entry.findings = history::findingsFrom(*entry.file);
+    const std::string stored = history::findingsText(entry.findings);
+    const bool unreadable = entry.findings.size() == 1 && entry.findings[0].basis == "?" &&
+                            entry.findings[0].before == *entry.file;
+    if (!unreadable && stored != *entry.file)
+        fail("findings that read but encode to another text:", *entry.file);
+    if (unreadable && stored == *entry.file)
+        fail("an unreadable findings text that encodes to itself:", *entry.file);
+    PP_CHECK(history::findingsFrom(stored) == entry.findings, "findings that do not read back");
 
     PP_CHECK(validJsonText(history::jsonLine(entry)), "a JSON line that is not valid text");
 

@@ -19,8 +19,11 @@
 -- as the next link of its PC's chain, and only from the login that forwarded that PC's first
 -- entry. The server gives the IDs and the receipt time, and seals each row (every column the
 -- PC did not hash) into a chain of its own per PC. `paramporter-cli history --server URI
--- --verify` recomputes both. The texts that come from the PC or the instrument are kept as
--- the bytes recorded (bytea); convert_from(serial, 'UTF8') shows them as text.
+-- --verify` recomputes both. Approvals and revocations of the plant's approved state are
+-- entries of the same chains; paramporter.plant_setting holds the plant's settings, which the
+-- PCs read and the database's owner writes (see version 3 below). The texts that come from the
+-- PC or the instrument are kept as the bytes recorded (bytea); convert_from(serial, 'UTF8') shows
+-- them as text.
 
 \set ON_ERROR_STOP on
 SET client_min_messages = warning;
@@ -314,5 +317,259 @@ GRANT EXECUTE ON FUNCTION paramporter.add_entry TO paramporter_writer;
 GRANT SELECT ON paramporter.source TO paramporter_writer, paramporter_reader;
 
 UPDATE paramporter.schema_version SET version = 2;
+COMMIT;
+\endif
+
+SELECT version < 3 AS pp_step_3 FROM paramporter.schema_version \gset
+\if :pp_step_3
+-- ---------------------------------------------------------------- version 3
+-- The plant's approved state: approvals and revocations as entries of the PCs' chains, the
+-- reason of a download, approval or revocation, and what an upload found changed; the plant's
+-- settings. Entries of earlier versions keep their format and verify as before.
+BEGIN;
+
+-- The plant's settings, read by every PC; set by plant IT as the database's owner, e.g.
+--     INSERT INTO paramporter.plant_setting VALUES ('approver_not_author', 'true')
+--         ON CONFLICT (key) DO UPDATE SET value = excluded.value;
+--   approver_not_author  'true': a download is approved by another account than the one that
+--                        made it (add_entry() refuses such an approval too)
+--   reason_required      'true': a download asks why it is made
+--   download_reasons     the reasons offered for a download, one per line
+CREATE TABLE paramporter.plant_setting (
+    key text PRIMARY KEY,
+    value text NOT NULL
+);
+
+DO $$
+DECLARE
+    c name;
+BEGIN
+    -- The check of the action, under whatever name the first version's table gave it.
+    FOR c IN SELECT conname FROM pg_constraint
+             WHERE conrelid = 'paramporter.entry'::regclass AND contype = 'c'
+               AND pg_get_constraintdef(oid) LIKE '%action%' LOOP
+        EXECUTE format('ALTER TABLE paramporter.entry DROP CONSTRAINT %I', c);
+    END LOOP;
+END
+$$;
+ALTER TABLE paramporter.entry
+    ADD CONSTRAINT entry_action_check
+        CHECK (action IN ('upload', 'download', 'approve', 'revoke')),
+    ADD COLUMN reason bytea,        -- why a download, approval or revocation was made
+    ADD COLUMN meaning text,        -- an approval's: 'approved' or 'reviewed'
+    ADD COLUMN subject bigint,      -- an approval's: the entry's ID where it was made
+    ADD COLUMN subject_hash text,   -- an approval's: the hash of the entry it approves
+    ADD COLUMN findings bytea;      -- an upload's: what differed, as canonical fields
+
+-- An instrument's scope (the system parameters: part ''), its entries by kind, newest first:
+-- the approval in force, the last upload and the latest transfer are each one probe.
+CREATE INDEX entry_scope ON paramporter.entry
+    (serial, scope, (coalesce(part, '')), action, order_time DESC, id DESC);
+
+-- Bytes as text, where they are not UTF-8 with escapes.
+CREATE FUNCTION paramporter.as_text(b bytea) RETURNS text
+LANGUAGE plpgsql IMMUTABLE SET search_path = pg_catalog, pg_temp AS $$
+BEGIN
+    RETURN convert_from(b, 'UTF8');
+EXCEPTION WHEN others THEN
+    RETURN encode(b, 'escape');
+END
+$$;
+
+DROP FUNCTION paramporter.add_entry(uuid, bigint, uuid, bytea, integer, text, bytea, bytea, bytea,
+                                    text, text, text, bytea, bytea, bytea, integer, bytea, text,
+                                    text, text);
+
+-- An entry forwarded by a PC. outcome: 'added'; 'held' (the same entry is there already);
+-- 'conflict' (the server holds something else in its place); 'refused'. detail says why.
+-- An approval is taken only of a successful transfer with the same parameters, where the
+-- server holds it, and, where the plant wants another account to approve a download, only from
+-- another account than the download's.
+CREATE FUNCTION paramporter.add_entry(
+    p_source uuid, p_local_id bigint, p_parent uuid, p_source_host bytea, p_format integer,
+    p_time text, p_user bytea, p_host bytea, p_port bytea, p_action text, p_scope text,
+    p_part text, p_serial bytea, p_generation bytea, p_result bytea,
+    p_stopped_at_field integer, p_file bytea, p_file_hash text, p_previous_hash text,
+    p_hash text, p_reason bytea DEFAULT NULL, p_meaning text DEFAULT NULL,
+    p_subject bigint DEFAULT NULL, p_subject_hash text DEFAULT NULL,
+    p_findings bytea DEFAULT NULL, OUT outcome text, OUT detail text)
+LANGUAGE plpgsql SECURITY DEFINER SET search_path = pg_catalog, pg_temp AS $$
+DECLARE
+    s paramporter.source;
+    e paramporter.entry;
+    held paramporter.entry;
+    parent_entry paramporter.entry;
+    subject_entry paramporter.entry;
+    subject_found boolean;
+    marked boolean;
+BEGIN
+    outcome := 'refused';
+    IF p_source IS NULL OR p_local_id IS NULL OR p_local_id < 1 OR p_hash IS NULL
+       OR p_hash !~ '^[0-9a-f]{64}$' OR p_format IS NULL OR p_format < 1 OR p_action IS NULL
+       OR p_action NOT IN ('upload', 'download', 'approve', 'revoke') OR p_scope IS NULL
+       OR p_scope NOT IN ('system', 'part') OR p_time IS NULL OR p_user IS NULL
+       OR p_host IS NULL OR p_port IS NULL OR p_result IS NULL OR p_source_host IS NULL THEN
+        detail := 'it is not a history entry';
+        RETURN;
+    END IF;
+    marked := p_reason IS NOT NULL OR p_meaning IS NOT NULL OR p_subject IS NOT NULL
+              OR p_subject_hash IS NOT NULL OR p_findings IS NOT NULL;
+    IF p_format < 3 AND (marked OR p_action IN ('approve', 'revoke')) THEN
+        detail := 'its format holds no approval, reason or findings';
+        RETURN;
+    END IF;
+    IF p_action IN ('upload', 'download') THEN
+        IF p_meaning IS NOT NULL OR p_subject IS NOT NULL OR p_subject_hash IS NOT NULL THEN
+            detail := 'only an approval has a meaning and a subject';
+            RETURN;
+        END IF;
+    ELSIF p_serial IS NULL OR p_reason IS NULL OR btrim(paramporter.as_text(p_reason)) = ''
+          OR p_findings IS NOT NULL OR p_result <> 'SUCCESS'::bytea THEN
+        detail := format('it is not an %s the server can take (instrument, reason, result)',
+                         CASE p_action WHEN 'approve' THEN 'approval' ELSE 'revocation' END);
+        RETURN;
+    ELSIF p_action = 'revoke' AND (p_file IS NOT NULL OR p_meaning IS NOT NULL
+                                   OR p_subject IS NOT NULL OR p_subject_hash IS NOT NULL) THEN
+        detail := 'a revocation holds no parameters and no subject';
+        RETURN;
+    ELSIF p_action = 'approve' AND (p_file IS NULL OR p_meaning IS NULL
+                                    OR p_meaning NOT IN ('approved', 'reviewed')
+                                    OR p_subject IS NULL OR p_subject_hash IS NULL
+                                    OR p_subject_hash !~ '^[0-9a-f]{64}$') THEN
+        detail := 'it is not an approval the server can take (parameters, meaning, subject)';
+        RETURN;
+    END IF;
+    IF (p_file IS NULL) <> (p_file_hash IS NULL)
+       OR encode(sha256(p_file), 'hex') IS DISTINCT FROM p_file_hash THEN
+        detail := 'its parameter file does not match its hash';
+        RETURN;
+    END IF;
+    -- One PC's entries are added one after another: its row stays locked until the commit.
+    SELECT * INTO s FROM paramporter.source WHERE source = p_source FOR UPDATE;
+    SELECT * INTO held FROM paramporter.entry WHERE source = p_source AND local_id = p_local_id;
+    IF FOUND THEN
+        IF held.hash = p_hash THEN
+            outcome := 'held';
+        ELSE
+            outcome := 'conflict';
+            detail := format('the server holds another entry %s of this PC (server entry %s)',
+                             p_local_id, held.id);
+        END IF;
+        RETURN;
+    END IF;
+
+    IF s.source IS NULL THEN
+        -- A PC new to the server: its first entry, or the first of a history copied from one
+        -- whose entries the server holds.
+        IF p_local_id > 1 THEN
+            SELECT * INTO parent_entry FROM paramporter.entry
+                WHERE source = p_parent AND local_id = p_local_id - 1;
+            IF NOT FOUND THEN
+                detail := format('the server holds no entry %s before it', p_local_id - 1);
+                RETURN;
+            END IF;
+            IF parent_entry.hash IS DISTINCT FROM p_previous_hash THEN
+                outcome := 'conflict';
+                detail := format('it does not follow the server''s entry %s (server entry %s)',
+                                 p_local_id - 1, parent_entry.id);
+                RETURN;
+            END IF;
+        ELSIF p_previous_hash IS NOT NULL THEN
+            detail := 'it is the first entry of this PC but names one before it';
+            RETURN;
+        END IF;
+        INSERT INTO paramporter.source (source, login, bound, parent, parent_local_id,
+                                        head_local_id, head_hash, head_order)
+            VALUES (p_source, session_user, now(), parent_entry.source, parent_entry.local_id,
+                    p_local_id - 1, parent_entry.hash, parent_entry.order_time)
+            ON CONFLICT (source) DO NOTHING;
+        SELECT * INTO s FROM paramporter.source WHERE source = p_source FOR UPDATE;
+    END IF;
+
+    IF s.login IS NULL THEN
+        UPDATE paramporter.source SET login = session_user, bound = now()
+            WHERE source = p_source;
+    ELSIF s.login <> session_user THEN
+        detail := format('this PC''s entries come from the login %s, not %s', s.login,
+                         session_user);
+        RETURN;
+    END IF;
+    IF p_local_id > s.head_local_id + 1 THEN
+        detail := format('the server holds the entries of this PC up to %s only',
+                         s.head_local_id);
+        RETURN;
+    END IF;
+    IF p_local_id <= s.head_local_id THEN
+        outcome := 'conflict';
+        detail := format('the server lacks it but holds this PC''s entries up to %s',
+                         s.head_local_id);
+        RETURN;
+    END IF;
+    IF p_previous_hash IS DISTINCT FROM s.head_hash THEN
+        outcome := 'conflict';
+        detail := format('it does not follow the server''s entry %s', s.head_local_id);
+        RETURN;
+    END IF;
+
+    IF p_action = 'approve' THEN
+        -- The entry approved, from whichever PC: its hash names it.
+        SELECT * INTO subject_entry FROM paramporter.entry
+            WHERE serial = p_serial AND scope = p_scope
+              AND coalesce(part, '') = coalesce(p_part, '') AND hash = p_subject_hash
+              AND action IN ('upload', 'download')
+            LIMIT 1;
+        subject_found := FOUND;
+        IF subject_found THEN
+            IF subject_entry.result <> 'SUCCESS'::bytea OR subject_entry.file_hash IS NULL THEN
+                detail := format('it approves server entry %s, which is no successful transfer',
+                                 subject_entry.id);
+                RETURN;
+            END IF;
+            IF subject_entry.file_hash <> p_file_hash THEN
+                detail := format('its parameters are not those of server entry %s it approves',
+                                 subject_entry.id);
+                RETURN;
+            END IF;
+        END IF;
+        IF EXISTS (SELECT FROM paramporter.plant_setting
+                   WHERE key = 'approver_not_author'
+                     AND lower(btrim(value, E' \t\r\n')) IN ('true', 'yes', 'on', '1')) THEN
+            IF NOT subject_found THEN
+                detail := 'the server holds no entry it approves, so it cannot tell who made it';
+                RETURN;
+            END IF;
+            IF subject_entry.action = 'download' AND subject_entry."user" = p_user THEN
+                detail := format('This download was made by %s; the plant requires another '
+                                 'account to approve it.', paramporter.as_text(p_user));
+                RETURN;
+            END IF;
+        END IF;
+    END IF;
+
+    INSERT INTO paramporter.entry (source, local_id, source_host, time, "user", host, port,
+                                   action, scope, part, serial, generation, result,
+                                   stopped_at_field, file, file_hash, previous_hash, hash,
+                                   format, login, order_time, reason, meaning, subject,
+                                   subject_hash, findings)
+        VALUES (p_source, p_local_id, p_source_host, p_time, p_user, p_host, p_port,
+                p_action, p_scope, p_part, p_serial, p_generation, p_result,
+                p_stopped_at_field, p_file, p_file_hash, p_previous_hash, p_hash, p_format,
+                session_user, paramporter.ordering_time(p_time, now(), s.head_order), p_reason,
+                p_meaning, p_subject, p_subject_hash, p_findings)
+        RETURNING * INTO e;
+    e.seal := paramporter.seal(e, s.head_seal);
+    UPDATE paramporter.entry SET seal = e.seal WHERE id = e.id;
+    UPDATE paramporter.source SET head_local_id = p_local_id, head_hash = p_hash,
+                                  head_seal = e.seal, head_order = e.order_time
+        WHERE source = p_source;
+    outcome := 'added';
+END
+$$;
+
+REVOKE ALL ON FUNCTION paramporter.add_entry FROM PUBLIC;
+GRANT EXECUTE ON FUNCTION paramporter.add_entry TO paramporter_writer;
+GRANT SELECT ON paramporter.plant_setting TO paramporter_writer, paramporter_reader;
+
+UPDATE paramporter.schema_version SET version = 3;
 COMMIT;
 \endif

@@ -4,6 +4,7 @@
 // never gives an ID twice, and a file the store must not write (newer, damaged, someone
 // else's, in a place it cannot write) is refused and left byte for byte as it was. An entry of
 // a system transfer opens as the system upload left it, and so does that sheet recorded again.
+// The approval in force and every instrument's scopes; the approvals the plant's rules refuse.
 // Entries as text for terminals, spreadsheets and programs.
 #include "files/param_file.h"
 #include "history/entry_sheet.h"
@@ -94,6 +95,9 @@ private slots:
     void olderFilesReadAsTheyAreAndMigrated();
     void readersChangeNothing();
     void copiesAndRemovalsNeverGiveAnIdTwice();
+    void previousVersionFileKeepsVerifying();
+    void approvalInForceAndScopes();
+    void approvalsThePlantRefuses();
     void systemEntryOpensAsTheUploadLeftIt();
     void textsForTerminalsSpreadsheetsAndPrograms();
 
@@ -112,6 +116,8 @@ private:
                  "part 5"),
         };
         written[3].stoppedAtField = 3;
+        written[1].findings = {{"last", "Leak Limit", "1.5", "1.6"}};
+        written[3].reason = "new batch";
         for (Entry& e : written)
             if (!store.append(e))
                 qWarning("append: %s", store.error().c_str());
@@ -197,7 +203,7 @@ void TestHistory::verifyNamesTheFirstTamperedEntry_data() {
         QTest::newRow(name) << QString::fromLatin1(sql) << broken;
     };
     row("untouched", "", 0);
-    row("id", "UPDATE entry SET id = 9 WHERE id = 4", 9);
+    row("id", "UPDATE entry SET id = 9 WHERE id = 5", 9);
     row("time", "UPDATE entry SET time = '2026-12-08T14:03:07.413Z' WHERE id = 1", 1);
     row("user", "UPDATE entry SET user = 'someone' WHERE id = 2", 2);
     row("host", "UPDATE entry SET host = 'elsewhere' WHERE id = 3", 3);
@@ -215,13 +221,24 @@ void TestHistory::verifyNamesTheFirstTamperedEntry_data() {
     row("hash", "UPDATE entry SET hash = 'x' WHERE id = 3", 3);
     row("format", "UPDATE entry SET format = 1 WHERE id = 2", 2);
     row("source", "UPDATE entry SET source = 'another' WHERE id = 2", 2);
+    row("reason", "UPDATE entry SET reason = 'another batch' WHERE id = 4", 4);
+    row("meaning", "UPDATE entry SET meaning = 'reviewed' WHERE id = 5", 5);
+    row("subject", "UPDATE entry SET subject = 1 WHERE id = 5", 5);
+    row("subject_hash",
+        "UPDATE entry SET subject_hash = (SELECT hash FROM entry WHERE id = 1) WHERE id = 5", 5);
+    row("a finding",
+        "UPDATE entry SET findings = CAST(replace(CAST(findings AS TEXT), '1.6', '1.7') AS BLOB) "
+        "WHERE id = 2",
+        2);
+    row("findings with more after them",
+        "UPDATE entry SET findings = findings || CAST('x' AS BLOB) WHERE id = 2", 2);
     row("a file shared by two",
         "UPDATE content SET text = CAST('part 9' AS BLOB) WHERE "
         "CAST(text AS TEXT) = 'part 5'",
         2);
     row("the first removed", "DELETE FROM entry WHERE id = 1", 2);
     row("one removed", "DELETE FROM entry WHERE id = 2", 3);
-    row("the newest removed", "DELETE FROM entry WHERE id = 4", 4);
+    row("the newest removed", "DELETE FROM entry WHERE id = 5", 5);
 }
 
 void TestHistory::verifyNamesTheFirstTamperedEntry() {
@@ -231,6 +248,7 @@ void TestHistory::verifyNamesTheFirstTamperedEntry() {
         Store store;
         QVERIFY(store.open(db()));
         fill(store);
+        QVERIFY2(store.approve(2, "approved", "first article"), store.error().c_str());
     }
     if (sql.startsWith(QStringLiteral("REHASH ")))
         QVERIFY(test::rehash(db(), sql.mid(7).toStdString()));
@@ -242,7 +260,7 @@ void TestHistory::verifyNamesTheFirstTamperedEntry() {
     QVERIFY2(checked, store.error().c_str());
     QCOMPARE(checked->firstBroken, broken);
     if (!broken)
-        QCOMPARE(checked->entries, int64_t(4));
+        QCOMPARE(checked->entries, int64_t(5));
 }
 
 void TestHistory::refusedFilesAreLeftAlone_data() {
@@ -465,6 +483,155 @@ void TestHistory::copiesAndRemovalsNeverGiveAnIdTwice() {
     QCOMPARE(e.source, written[3].source);
 }
 
+// A history of the previous version, its entries of the second format: read as it is, then
+// migrated with its chain intact, an approval of its own entry added in the new format; an old
+// entry given a reason afterwards no longer verifies, though its format hashes none.
+void TestHistory::previousVersionFileKeepsVerifying() {
+    const QString old = path(QStringLiteral("v3.sqlite"));
+    QVERIFY(QFile::copy(QStringLiteral(PP_TEST_DATA "/history-v3.sqlite"), old));
+    QFile::setPermissions(old, QFile::ReadOwner | QFile::WriteOwner);
+    const std::string file = old.toStdString();
+    {
+        Store reader;
+        QVERIFY2(reader.open(file, Store::Mode::ReadOnly), reader.error().c_str());
+        QCOMPARE(reader.verify()->entries, int64_t(5));
+        QVERIFY(!reader.approval("1234", Scope::Part, "05"));
+        QVERIFY(reader.error().empty());
+        QCOMPARE(reader.scopes({})->size(), size_t(2));
+    }
+    Store writer;
+    QVERIFY2(writer.open(file), writer.error().c_str());
+    QCOMPARE(userVersion(file), SchemaVersion);
+    const auto approval = writer.approve(5, "approved", "first article");
+    QVERIFY2(approval, writer.error().c_str());
+    const auto checked = writer.verify();
+    QCOMPARE(checked->firstBroken, int64_t(0));
+    QCOMPARE(checked->entries, int64_t(6));
+    QCOMPARE(writer.entry(5)->format, 2);
+    QCOMPARE(writer.entry(6)->format, CurrentFormat);
+    QCOMPARE(writer.approval("1234", Scope::Part, "05")->file, writer.entry(5)->file);
+
+    QVERIFY(test::tamper(file, "UPDATE entry SET reason = 'why not' WHERE id = 2"));
+    QCOMPARE(writer.verify()->firstBroken, int64_t(2));
+}
+
+// Approvals of one instrument and scope in turn: the latest is in force, a revocation ends it,
+// a later approval starts again; other scopes and instruments keep their own. The scopes list
+// what each holds now.
+void TestHistory::approvalInForceAndScopes() {
+    Store store;
+    QVERIFY(store.open(db()));
+    std::vector<Entry> written{
+        make(Action::Upload, Scope::System, "", "SUCCESS", "system"),
+        make(Action::Upload, Scope::Part, "05", "SUCCESS", "part 5"),
+        make(Action::Download, Scope::Part, "05", "SUCCESS", "part 5, new"),
+        make(Action::Upload, Scope::Part, "06", "Error - No response from QX7400", std::nullopt,
+             "777"),
+    };
+    for (size_t i = 0; i < written.size(); ++i) {
+        written[i].time = "2026-12-0" + std::to_string(i + 1) + "T08:00:00.000Z";
+        written[i].host = "line-" + std::to_string(i + 1);
+        QVERIFY(store.append(written[i]));
+    }
+    auto inForce = [&](Scope scope, const std::string& part) -> std::optional<int64_t> {
+        const auto a = store.approval("1234", scope, part);
+        return a ? a->subject : std::nullopt;
+    };
+    using Id = std::optional<int64_t>;
+    QVERIFY(store.approve(2, "approved", "first article"));
+    QCOMPARE(inForce(Scope::Part, "05"), Id(2));
+    const auto second = store.approve(3, "reviewed", "new batch");
+    QVERIFY(second);
+    QCOMPARE(store.approval("1234", Scope::Part, "05")->file, written[2].file);
+    QCOMPARE(store.previous(*second)->subject, Id(2)); // an approval follows the approvals
+    QVERIFY(store.revoke("1234", Scope::Part, "05", "wrong batch"));
+    QCOMPARE(inForce(Scope::Part, "05"), Id());
+    QVERIFY(store.error().empty());
+    QVERIFY(!store.revoke("1234", Scope::Part, "05", "again"));
+    QCOMPARE(store.error(), std::string("no approval is in force for part 05 of 1234"));
+    QVERIFY(store.approve(1, "approved", "system set"));
+    QCOMPARE(inForce(Scope::Part, "05"), Id());
+    QVERIFY(store.approve(2, "approved", "back to the first"));
+    QCOMPARE(inForce(Scope::Part, "05"), Id(2));
+    QCOMPARE(inForce(Scope::System, ""), Id(1));
+
+    // What the instrument was last known to hold is a transfer's, never an approval's.
+    QCOMPARE(store.lastKnown("1234", Scope::Part, "05")->id, int64_t(3));
+    Entry later = make(Action::Upload, Scope::Part, "05", "SUCCESS", "part 5, again");
+    later.findings = {{"approved", "Leak Limit", "1.5", "1.6"}};
+    QVERIFY(store.append(later));
+
+    const auto states = store.scopes({});
+    QVERIFY2(states, store.error().c_str());
+    QCOMPARE(states->size(), size_t(3));
+    const ScopeState& system = (*states)[0];
+    const ScopeState& part = (*states)[1];
+    const ScopeState& other = (*states)[2];
+    QCOMPARE(system.scope, Scope::System);
+    QCOMPARE(system.latestUpload->id, int64_t(1));
+    QCOMPARE(system.approval->subject, Id(1));
+    QCOMPARE(part.part, std::string("05"));
+    QCOMPARE(part.latestUpload->id, later.id);
+    QCOMPARE(part.latestUpload->findings, later.findings);
+    QCOMPARE(part.approval->file, written[1].file);
+    QCOMPARE(part.lastContact, later.time);
+    QCOMPARE(other.serial, std::string("777"));
+    QCOMPARE(other.lastHost, std::string("line-4"));
+    QVERIFY(!other.latestUpload && !other.approval);
+    QCOMPARE(store.scopes("777")->size(), size_t(1));
+}
+
+// The plant's settings as the keys give them, and the approvals they and the rules refuse: each
+// says why, and the history keeps no approval that the plant server would refuse.
+void TestHistory::approvalsThePlantRefuses() {
+    const PlantPolicy policy = policyFrom({{"approver_not_author", " TRUE "},
+                                           {"reason_required", "no"},
+                                           {"download_reasons", "New batch\r\n\n  Repair \n"},
+                                           {"colour", "blue"}});
+    QCOMPARE(policy, (PlantPolicy{true, false, {"New batch", "Repair"}}));
+
+    Store store;
+    QVERIFY(store.open(db()));
+    fill(store);
+    Entry byMe = make(Action::Download, Scope::Part, "05", "SUCCESS", "part 5");
+    byMe.user = accountName();
+    QVERIFY(store.append(byMe));
+    QVERIFY(store.approve(2, "approved", "first article"));
+    struct Case {
+        int64_t id;
+        const char* meaning;
+        const char* reason;
+        bool strict;
+        std::string refusal; // empty: approved
+    } cases[] = {
+        {3, "approved", "x", false,
+         "History entry 3 did not succeed; only a successful transfer can be approved."},
+        {6, "approved", "x", false,
+         "History entry 6 is an approval; only an upload or a download can be approved."},
+        {2, "accepted", "x", false, "An approval means \"approved\" or \"reviewed\"."},
+        {2, "approved", " \n", false, "An approval needs a reason."},
+        {5, "approved", "x", true, sameAuthorRefusal(accountName())},
+        {5, "approved", "x", false, ""},
+        {1, "approved", "x", true, ""}, // an upload: what the instrument held, made by no one
+    };
+    for (const Case& c : cases) {
+        const std::string subject = std::to_string(c.id) + " " + c.meaning;
+        const bool made =
+            store.approve(c.id, c.meaning, c.reason, {c.strict, false, {}}).has_value();
+        QVERIFY2(made == c.refusal.empty(), subject.c_str());
+        QCOMPARE(made ? std::string() : store.error(), c.refusal);
+    }
+    QCOMPARE(sameAuthorRefusal("tech"),
+             std::string("This download was made by tech; the plant requires another account to "
+                         "approve it."));
+
+    Entry incomplete = *store.approval("1234", Scope::Part, "05");
+    incomplete.subjectHash.clear();
+    QVERIFY(!store.append(incomplete));
+    QCOMPARE(store.error(),
+             std::string("not a history entry: it does not name the entry it approves"));
+}
+
 void TestHistory::systemEntryOpensAsTheUploadLeftIt() {
     // What a system upload leaves on a sheet that held a part, and its entry's file text.
     sim::Instrument instrument;
@@ -522,6 +689,23 @@ void TestHistory::textsForTerminalsSpreadsheetsAndPrograms() {
     const std::string json = jsonLine(e);
     QVERIFY2(json.find("\"serial\":\"\\udcff\"") != std::string::npos, json.c_str());
     QVERIFY2(json.find("\"user\":\"\xc3\xbf\"") != std::string::npos, json.c_str());
+
+    Entry a = e;
+    a.action = Action::Approve;
+    a.serial = "1234";
+    a.meaning = "approved";
+    a.reason = "first\narticle";
+    a.findings = {{"approved", "Leak \xff", "1.5", "1.6"}, {"last", "Fill Time", "", "2.5"}};
+    QCOMPARE(listLine(a).substr(listLine(a).find(" approve ")),
+             std::string(" approve part 05 1234 approved; reason: first\\narticle"));
+    QVERIFY2(jsonLine(a).find("\"findings\":[{\"basis\":\"approved\",\"caption\":\"Leak "
+                              "\\udcff\",\"before\":\"1.5\",\"after\":\"1.6\"},{") !=
+                 std::string::npos,
+             jsonLine(a).c_str());
+    a.reason = "=cmd()";
+    QVERIFY2(csvRow(a).ends_with(",\"'=cmd()\",\"approved\",\"\",\"approved: Leak \xff 1.5 -> "
+                                 "1.6; last: Fill Time  -> 2.5\"\r\n"),
+             csvRow(a).c_str());
 
     e.serial = "=HYPERLINK(\"http://x\")";
     e.user = "-2+3";

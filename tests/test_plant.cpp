@@ -2,8 +2,8 @@
 // the window, a server that goes away in the middle of a backup and comes back, a crash between
 // the server's commit and the local mark, two PCs in one plant, what the PCs' logins may not
 // do, entries the server holds differently, the server's chains checked and compared with a
-// PC's, the plant's order, a server of the first version upgraded, and each way a server can
-// fail a PC.
+// PC's, the plant's order, servers of the first and second versions upgraded, the plant's
+// approved state and the rules the server keeps for it, and each way a server can fail a PC.
 #include "app/cli.h"
 #include "app/cli_commands.h"
 #include "history/formats.h"
@@ -113,6 +113,9 @@ private slots:
     void verifyComparesWithTheServer_data();
     void verifyComparesWithTheServer();
     void firstVersionServerUpgradedAndASecondServer();
+    void secondVersionServerUpgraded();
+    void approvalsAcrossThePlant();
+    void serverKeepsThePlantsRules();
     void badServersKeepEntriesQueued_data();
     void badServersKeepEntriesQueued();
 
@@ -499,6 +502,11 @@ void TestPlant::verifyOnTheServer_data() {
     row("login", "'pc2'", "what the server recorded with it");
     row("order_time", "order_time + interval '1 day'", "what the server recorded with it");
     row("seal", "md5('x')", "what the server recorded with it");
+    row("reason", "'a reason'::bytea", "its content does not match its hash");
+    row("meaning", "'approved'");
+    row("subject", "1");
+    row("subject_hash", "hash");
+    row("findings", "'basis 1:x'::bytea");
     QTest::newRow("the first removed") << "DELETE" << second + "it is not the first entry";
     QTest::newRow("the newest removed")
         << "DELETE NEWEST"
@@ -581,6 +589,174 @@ void TestPlant::firstVersionServerUpgradedAndASecondServer() {
     QCOMPARE(runCli({"history", "--push"}, h, server_.uri()).out,
              std::string("5 history entries forwarded\n"));
     QCOMPARE(server_.entries().size(), size_t(5));
+}
+
+// A server of the previous version, with what a PC of that version forwarded to it: the PC,
+// now of this version, approves an old entry and forwards once the server is upgraded; the old
+// entries verify as before, on both sides.
+void TestPlant::secondVersionServerUpgraded() {
+    QVERIFY(server_.sql("DROP DATABASE IF EXISTS second"));
+    QVERIFY(server_.sql("CREATE DATABASE second"));
+    QVERIFY(server_.psql("second", QStringLiteral(PP_TEST_DATA "/history-server-v2.sql")));
+    QVERIFY(server_.psql("second", QStringLiteral(PP_TEST_DATA "/history-server-v2-rows.sql")));
+    const std::string second = server_.login("pc", "second");
+    const std::string h = path("v3.sqlite");
+    QVERIFY(
+        QFile::copy(QStringLiteral(PP_TEST_DATA "/history-v3.sqlite"), QString::fromStdString(h)));
+    QFile::setPermissions(QString::fromStdString(h), QFile::ReadOwner | QFile::WriteOwner);
+    const std::vector<std::string> approve{"history",  "--approve",    "2", "--meaning", "approved",
+                                           "--reason", "first article"};
+    const Result waiting = runCli(approve, h, second);
+    QCOMPARE(waiting.code, cli::ExitOk); // recorded here; the server must wait
+    QCOMPARE(waiting.err, "paramporter-cli: the plant's settings cannot be read (" +
+                              std::string(history::OlderServer) + "); this PC's are used\n" +
+                              "History not forwarded yet: " + std::string(history::OlderServer) +
+                              "\n");
+
+    QVERIFY(server_.psql("second", QStringLiteral(PP_SERVER_SQL)));
+    QCOMPARE(runCli({"history", "--push"}, h, second).out,
+             std::string("6 history entries forwarded\n"));
+    const std::string reader = server_.login("quality", "second");
+    QCOMPARE(runCli({"history", "--server", reader, "--verify"}, {}).out,
+             std::string("history intact: 6 entries\n"));
+    QCOMPARE(runCli({"history", "--verify"}, h, second).code, cli::ExitOk);
+    history::Plant plant;
+    QVERIFY(plant.open(reader, {}));
+    QCOMPARE(plant.approval("1234", history::Scope::Part, "05")->entry.file, localFile(h, 2));
+    QVERIFY(server_.sql("DROP DATABASE second WITH (FORCE)"));
+}
+
+namespace {
+
+// Two instruments, three scopes: transfers, approvals, a revocation, a reason and findings.
+bool recordScopes(const std::string& path) {
+    using namespace history;
+    Store store;
+    if (!store.open(path))
+        return false;
+    bool ok = true;
+    for (int i = 0; i < 6; ++i) {
+        Entry e = sampleEntry(i, "2026-12-0" + std::to_string(i + 1) + "T08:00:00.000Z");
+        e.serial = i < 5 ? "1234" : "777";
+        e.scope = i == 0 ? Scope::System : Scope::Part;
+        e.part = i == 0 ? "" : i == 5 ? "06" : "05";
+        e.action = i == 2 ? Action::Download : Action::Upload;
+        e.reason = i == 2 ? "new batch" : "";
+        if (i == 3)
+            e.findings = {{"approved", "Leak Limit", "1.5", "1.6"}};
+        ok = ok && store.append(e);
+    }
+    return ok && store.approve(1, "approved", "system set") && store.approve(2, "approved", "a") &&
+           store.approve(3, "reviewed", "b") && store.revoke("1234", Scope::Part, "05", "c") &&
+           store.approve(6, "approved", "d");
+}
+
+} // namespace
+
+// Approvals from this PC and from the plant: the plant's approval in force is the latest from any
+// PC, a revocation from another PC ends it there (not in this PC's history), and the plant lists
+// the instruments' scopes as the PC that recorded them does.
+void TestPlant::approvalsAcrossThePlant() {
+    const std::string a = path("a.sqlite"), b = path("b.sqlite");
+    QVERIFY(recordScopes(a));
+    QCOMPARE(runCli({"history", "--push"}, a, server_.uri()).code, cli::ExitOk);
+    history::Store store;
+    QVERIFY(store.open(a, history::Store::Mode::ReadOnly));
+    history::PlantSource plant;
+    plant.setUri(reader_);
+    const auto local = store.scopes({}), onServer = plant.scopes({});
+    QVERIFY2(onServer, plant.error().c_str());
+    QCOMPARE(onServer->size(), size_t(3));
+    QVERIFY(*local == *onServer);
+    QCOMPARE(plant.lastKnown("1234", history::Scope::Part, "05"),
+             store.lastKnown("1234", history::Scope::Part, "05"));
+    QCOMPARE(count(runCli({"history", "--server", reader_, "--action", "approve"}, {}).out, "\n"),
+             4);
+
+    // Another PC approves this PC's download on the plant, and then revokes it.
+    const std::vector<std::string> onPlant{"history", "--server", reader_};
+    auto from = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), onPlant.begin(), onPlant.end());
+        return runCli(args, b, server_.other());
+    };
+    const Result approved =
+        from({"--approve", "3", "--meaning", "approved", "--reason", "new batch checked"});
+    QCOMPARE(approved.code, cli::ExitOk);
+    QVERIFY2(approved.out.ends_with(" approve part 05 1234 approved; reason: new batch checked\n"),
+             approved.out.c_str());
+    QCOMPARE(plant.approval("1234", history::Scope::Part, "05")->subject,
+             std::optional<int64_t>(3));
+    const std::vector<std::string> revoke{"--revoke", "--serial", "1234",     "--scope",    "part",
+                                          "--part",   "5",        "--reason", "wrong batch"};
+    QCOMPARE(from(revoke).code, cli::ExitOk);
+    QVERIFY(!plant.approval("1234", history::Scope::Part, "05"));
+    QVERIFY(plant.error().empty());
+    const Result again = from(revoke);
+    QCOMPARE(again.code, cli::ExitUsage);
+    QCOMPARE(again.err,
+             std::string("paramporter-cli: no approval is in force for part 05 of 1234\n"));
+    QCOMPARE(localCount(b), size_t(2));
+    QVERIFY(!store.approval("1234", history::Scope::Part, "05")); // revoked here before
+    QCOMPARE(store.approval("1234", history::Scope::System, "")->subject,
+             std::optional<int64_t>(1));
+}
+
+// Where the plant wants another account to approve a download, the command line refuses the
+// author's approval before recording it, and the server refuses one that comes anyway, from an
+// older or a forged PC, and keeps it queued; nor does it take an approval from another PC's login.
+void TestPlant::serverKeepsThePlantsRules() {
+    QVERIFY(server_.sql("INSERT INTO paramporter.plant_setting VALUES ('approver_not_author', "
+                        "'true'), ('download_reasons', E'New batch\\nRepair')"));
+    struct Clear {
+        PlantServer& s;
+        ~Clear() { s.sql("DELETE FROM paramporter.plant_setting"); }
+    } clear{server_};
+    history::Plant plant;
+    QVERIFY(plant.open(reader_, {}));
+    QCOMPARE(plant.policy(),
+             std::optional(history::PlantPolicy{true, false, {"New batch", "Repair"}}));
+
+    const std::string h = path("p.sqlite");
+    history::Entry download = sampleEntry(1);
+    download.action = history::Action::Download;
+    download.user = history::accountName();
+    {
+        history::Store store;
+        QVERIFY(store.open(h) && store.append(download));
+    }
+    const std::string refusal = history::sameAuthorRefusal(download.user);
+    const Result refused =
+        runCli({"history", "--approve", "1", "--meaning", "approved", "--reason", "mine"}, h,
+               server_.uri());
+    QCOMPARE(refused.code, cli::ExitUsage);
+    QCOMPARE(refused.err, "paramporter-cli: " + refusal + "\n");
+    QCOMPARE(localCount(h), size_t(1));
+
+    // Another account of the same PC approves; then the author's own approval, made anyway.
+    std::string none;
+    const history::Entry byOther =
+        *history::approvalFrom(download, "approved", "checked", none, {}, "quality");
+    history::Entry forged = *history::approvalFrom(download, "approved", "mine", none);
+    {
+        history::Store store;
+        history::Entry first = byOther;
+        QVERIFY(store.open(h) && store.append(first) && store.append(forged));
+    }
+    const Result push = runCli({"history", "--push"}, h, server_.uri());
+    QCOMPARE(push.code, cli::ExitLink);
+    QCOMPARE(push.err, "History not forwarded yet: the history server refused history entry 3 of "
+                       "this PC: " +
+                           refusal + "\n");
+    QCOMPARE(server_.entries().size(), size_t(2));
+
+    history::Connection other;
+    QVERIFY(other.open(server_.other(), {}));
+    forged.user = "quality";
+    forged.hash = history::sha256Hex(history::canonicalText(forged));
+    const auto taken = history::insertBatch(other, "line-9", {forged}, forged.source);
+    QVERIFY2(taken, other.error().c_str());
+    QCOMPARE(taken->stopped, std::string("the history server refused history entry 3 of this PC: "
+                                         "this PC's entries come from the login pc, not pc2"));
 }
 
 // ------------------------------------------------------------------ faults

@@ -15,6 +15,13 @@ bool allDigits(std::string_view text) {
            std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c); });
 }
 
+std::string asciiLowerCopy(std::string_view text) {
+    std::string out(text);
+    for (char& c : out)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
 std::string upper(std::string_view text) {
     std::string out(text);
     for (char& c : out)
@@ -27,7 +34,7 @@ struct OptionName {
     std::string_view name;
     std::string_view key; // canonical
 };
-constexpr std::array<OptionName, 15> ValueOptions{{
+constexpr std::array<OptionName, 19> ValueOptions{{
     {"--port", "--port"},
     {"-o", "-o"},
     {"--output", "-o"},
@@ -43,10 +50,15 @@ constexpr std::array<OptionName, 15> ValueOptions{{
     {"--history-server", "--history-server"},
     {"--server", "--server"},
     {"--host", "--host"},
+    {"--approve", "--approve"},
+    {"--meaning", "--meaning"},
+    {"--reason", "--reason"},
+    {"--scope", "--scope"},
 }};
 // Options without a value.
-constexpr std::array<std::string_view, 7> FlagOptions{
-    "--json", "--verify", "--push", "--status", "--part-only", "--system-only", "--any-instrument"};
+constexpr std::array<std::string_view, 8> FlagOptions{
+    "--json",      "--verify",      "--push",           "--status",
+    "--part-only", "--system-only", "--any-instrument", "--revoke"};
 
 std::optional<std::string_view> valueOptionKey(std::string_view name) {
     for (const OptionName& o : ValueOptions)
@@ -178,9 +190,10 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
         expectedPositional = 2;
     } else if (command == "history") {
         o.command = Command::History;
-        allowed = {
-            "--serial", "--part", "--action", "--limit", "--json", "--verify", "--export",
-            "--diff",   "-o",     "--server", "--host",  "--push", "--status"}; // no instrument
+        allowed = {"--serial", "--part",   "--action", "--limit",   "--json",
+                   "--verify", "--export", "--diff",   "-o",        "--server",
+                   "--host",   "--push",   "--status", "--approve", "--meaning",
+                   "--reason", "--revoke", "--scope"}; // no instrument
         for (const auto& [key, value] : values)
             if (key == "--diff")
                 expectedPositional = 2; // --diff ID1 ID2
@@ -251,11 +264,10 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
                 return fail("--part " + value + ": 1..32 expected");
             o.part = *pn;
         } else if (key == "--action") {
-            o.action = upper(value) == "UPLOAD"     ? "upload"
-                       : upper(value) == "DOWNLOAD" ? "download"
-                                                    : "";
-            if (o.action.empty())
-                return fail("--action takes upload or download, not " + value);
+            o.action = asciiLowerCopy(value);
+            if (o.action != "upload" && o.action != "download" && o.action != "approve" &&
+                o.action != "revoke")
+                return fail("--action takes upload, download, approve or revoke, not " + value);
         } else if (key == "--limit") {
             if (!allDigits(value) || value.size() > 9 || std::stoll(value) == 0)
                 return fail("--limit " + value + ": a number of entries (1, 2, ...) expected");
@@ -270,11 +282,25 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
             o.json = true;
         } else if (key == "--verify") {
             o.verifyHistory = true;
-        } else if (key == "--export" || key == "--diff") {
+        } else if (key == "--revoke") {
+            o.revoke = true;
+        } else if (key == "--meaning") {
+            o.meaning = asciiLowerCopy(value);
+            if (o.meaning != "approved" && o.meaning != "reviewed")
+                return fail("--meaning takes approved or reviewed, not " + value);
+        } else if (key == "--reason") {
+            if (value.find_first_not_of(" \t\r\n") == std::string::npos)
+                return fail("--reason needs a text");
+            o.reason = value;
+        } else if (key == "--scope") {
+            o.scope = asciiLowerCopy(value);
+            if (o.scope != "system" && o.scope != "part")
+                return fail("--scope takes system or part, not " + value);
+        } else if (key == "--export" || key == "--diff" || key == "--approve") {
             const auto id = entryId(value);
             if (!id)
                 return fail(key + " " + value + ": an entry ID (1, 2, ...) expected");
-            (key == "--export" ? o.exportId : o.diffFirst) = *id;
+            (key == "--export" ? o.exportId : key == "--diff" ? o.diffFirst : o.approveId) = *id;
         }
     }
 
@@ -331,14 +357,37 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
                 return fail("--diff " + positional[1] + ": an entry ID (1, 2, ...) expected");
             o.diffSecond = *id;
         }
+        const bool marking = o.approveId != 0 || o.revoke;
         const int modes = int(o.verifyHistory) + int(o.exportId != 0) + int(o.diffFirst != 0) +
-                          int(o.push) + int(o.forwardStatus);
+                          int(o.push) + int(o.forwardStatus) + int(o.approveId != 0) +
+                          int(o.revoke);
         if (modes > 1)
-            return fail(o.push || o.forwardStatus
-                            ? "history takes one of --verify, --export, --diff, --push and --status"
+            return fail(o.push || o.forwardStatus || marking
+                            ? "history takes one of --verify, --export, --diff, --approve, "
+                              "--revoke, --push and --status"
                             : "history takes one of --verify, --export and --diff");
-        const bool listing = !o.serial.empty() || !o.part.empty() || !o.action.empty() ||
-                             o.limit != 0 || o.json || !o.host.empty();
+        if (!marking && (!o.meaning.empty() || !o.reason.empty() || !o.scope.empty()))
+            return fail("--meaning, --reason and --scope go with --approve or --revoke");
+        if (o.approveId) {
+            if (!o.scope.empty())
+                return fail("--scope goes with --revoke (an approval takes its entry's)");
+            if (o.meaning.empty() || o.reason.empty())
+                return fail("history --approve needs --meaning approved|reviewed and --reason "
+                            "TEXT");
+        }
+        if (o.revoke) {
+            if (!o.meaning.empty())
+                return fail("--meaning goes with --approve");
+            if (o.serial.empty() || o.scope.empty() || o.reason.empty())
+                return fail("history --revoke needs --serial SN, --scope system|part and "
+                            "--reason TEXT");
+            if ((o.scope == "part") != !o.part.empty())
+                return fail(o.part.empty() ? "history --revoke --scope part needs --part PP"
+                                           : "--part goes with --scope part");
+        }
+        // --serial and --part name what --revoke ends.
+        const bool listing = (!o.revoke && (!o.serial.empty() || !o.part.empty())) ||
+                             !o.action.empty() || o.limit != 0 || o.json || !o.host.empty();
         if (modes == 1 && listing)
             return fail(o.host.empty()
                             ? "--serial, --part, --action, --limit and --json only go with the "
@@ -409,7 +458,8 @@ std::string usageText() {
            "file\n"
            "                                 of the V7.2 or earlier layout is reported as it is\n"
            "                                 unless --convert yes is given\n"
-           "  history [--serial SN] [--part PP] [--action upload|download] [--limit N] [--json]\n"
+           "  history [--serial SN] [--part PP] [--action upload|download|approve|revoke]\n"
+           "          [--limit N] [--json]\n"
            "                                 the recorded transfers, newest first, one per line\n"
            "                                 (ID TIME ACTION SCOPE PART SERIAL RESULT), or as "
            "JSON\n"
@@ -419,9 +469,16 @@ std::string usageText() {
            "  history --export ID -o FILE    write entry ID as a parameter file\n"
            "  history --diff ID1 ID2         print the parameters whose texts differ between two\n"
            "                                 entries, as diff does\n"
+           "  history --approve ID --meaning approved|reviewed --reason TEXT\n"
+           "                                 record that the values of entry ID (a successful\n"
+           "                                 upload or download; with --server URI an entry of\n"
+           "                                 the plant) are what its instrument should hold\n"
+           "  history --revoke --serial SN --scope system|part [--part PP] --reason TEXT\n"
+           "                                 end the approval in force for that instrument and\n"
+           "                                 scope (with --server URI: the plant's)\n"
            "  history --push                 forward every entry not yet on the history server\n"
            "  history --status               how many entries wait to be forwarded, and why\n"
-           "  history --server URI [--serial SN] [--part PP] [--action upload|download]\n"
+           "  history --server URI [--serial SN] [--part PP] [--action ACTION]\n"
            "          [--host H] [--limit N] [--json]\n"
            "                                 the plant's entries on that server, from every PC;\n"
            "                                 --verify, --export ID -o FILE and --diff ID1 ID2\n"
@@ -429,9 +486,9 @@ std::string usageText() {
            "  --help, --version\n"
            "\n"
            "Exit status: 0 success, 1 an exchange with the QX7400 failed (or history --push could\n"
-           "not forward everything), 2 usage or file error (or an unknown entry ID, or a history\n"
-           "server that cannot be read), 3 diff, verify or history --diff found differences, 4 an\n"
-           "entry of the history does not match its hash.\n";
+           "not forward everything), 2 usage or file error (or an unknown entry ID, an approval\n"
+           "or revocation refused, or a history server that cannot be read), 3 diff, verify or\n"
+           "history --diff found differences, 4 an entry of the history does not match its hash.\n";
 }
 
 } // namespace pp::cli

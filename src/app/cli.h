@@ -52,7 +52,7 @@ struct Options {
     // history: the listing (part: --part PP, also --serial, --action, --limit, --json), or
     // --verify, or --export ID (file: -o FILE), or --diff ID1 ID2.
     std::string serial;
-    std::string action; // "upload" or "download"
+    std::string action; // "upload", "download", "approve" or "revoke"
     long long limit = 0;
     bool json = false;
     bool verifyHistory = false;
@@ -64,6 +64,14 @@ struct Options {
     bool forwardStatus = false;
     std::string server;
     std::string host;
+    // history --approve ID --meaning M --reason TEXT: entry ID (of --server's plant when given)
+    // approved; history --revoke --serial SN --scope S [--part PP] --reason TEXT: the approval
+    // in force for that instrument and scope ended.
+    long long approveId = 0;
+    bool revoke = false;
+    std::string meaning; // "approved" or "reviewed"
+    std::string reason;
+    std::string scope; // "system" or "part"
     bool operator==(const Options&) const = default;
 };
 

@@ -9,9 +9,13 @@
 #include "history/forwarder.h"
 #include "history/server.h"
 #include "history/store.h"
+#include "qt/program_settings.h"
 #include "sheet/compare.h"
 
+#include <QStringList>
+
 #include <chrono>
+#include <map>
 #include <ostream>
 
 namespace pp::cli {
@@ -31,6 +35,8 @@ public:
     int run(const std::string& path) {
         if (o_.push || o_.forwardStatus)
             return queue(path);
+        if (o_.approveId || o_.revoke)
+            return mark(path);
         if (!o_.server.empty()) {
             pp::history::Limits limits;
             limits.connectTimeoutMs = ServerWaitMs;
@@ -93,6 +99,110 @@ private:
                << " forwarded\n"
                << std::flush;
         return ExitOk;
+    }
+
+    // The plant's settings from this PC's program settings ([plant] in paramporter.ini).
+    static pp::history::PlantPolicy localPolicy() {
+        QSettings settings = pp::qt::programSettings();
+        settings.beginGroup(QStringLiteral("plant"));
+        std::map<std::string, std::string> values;
+        for (const QString& key : settings.childKeys()) {
+            const QVariant v = settings.value(key);
+            // An INI line with commas reads as a list: its items are the lines.
+            values[key.toStdString()] =
+                (v.typeId() == QMetaType::QStringList ? v.toStringList().join(QLatin1Char('\n'))
+                                                      : v.toString())
+                    .toStdString();
+        }
+        return pp::history::policyFrom(values);
+    }
+
+    pp::history::Limits serverLimits() const {
+        pp::history::Limits limits;
+        limits.connectTimeoutMs = ServerWaitMs;
+        limits.answerTimeoutMs = ServerWaitMs;
+        return limits;
+    }
+
+    // --approve and --revoke: an entry of this PC's history, forwarded as the others. With
+    // --server the subject or the approval in force is the plant's.
+    int mark(const std::string& path) {
+        using namespace pp::history;
+        const bool plant = !o_.server.empty();
+        if (plant && c_.historyServer.empty()) {
+            c_.err << Program
+                   << "the approval or revocation is recorded in this PC's history and forwarded "
+                      "from there, but no history server is configured (--history-server URI, "
+                      "PARAMPORTER_HISTORY_SERVER or the window's SetUp > History Server...)\n";
+            return ExitUsage;
+        }
+        if (plant && !plant_.open(o_.server, serverLimits())) {
+            c_.err << Program << plant_.error() << '\n';
+            return ExitUsage;
+        }
+        const Scope scope = o_.scope == "part" ? Scope::Part : Scope::System;
+        std::optional<Entry> made;
+        Store store;
+        std::string why;
+        if (!plant) {
+            // This PC's entry, approved and recorded in one step of the store.
+            if (!store.open(path, Store::Mode::Existing))
+                why = store.missing()
+                          ? (o_.approveId ? "no history entry " + std::to_string(o_.approveId)
+                                          : noApprovalText(o_.serial, scope, o_.part))
+                          : store.error();
+            else if (o_.approveId)
+                made = store.approve(o_.approveId, o_.meaning, o_.reason, policy(false));
+            else
+                made = store.revoke(o_.serial, scope, o_.part, o_.reason);
+            if (!made && why.empty())
+                why = store.error();
+        } else if (o_.approveId) {
+            const std::optional<PlantEntry> subject = plant_.entry(o_.approveId);
+            if (!subject)
+                why = plant_.error().empty() ? "no history entry " + std::to_string(o_.approveId)
+                                             : plant_.error();
+            else
+                made = approvalFrom(subject->entry, o_.meaning, o_.reason, why, policy(true));
+        } else if (plant_.approval(o_.serial, scope, o_.part)) {
+            made = revocationOf(o_.serial, scope, o_.part, o_.reason);
+        } else {
+            why =
+                plant_.error().empty() ? noApprovalText(o_.serial, scope, o_.part) : plant_.error();
+        }
+        // The plant's: recorded here, forwarded from here.
+        if (made && plant && (!store.open(path) || !store.append(*made))) {
+            made.reset();
+            why = "not recorded: " + store.error();
+        }
+        if (!made) {
+            c_.err << Program << why << '\n';
+            return ExitUsage;
+        }
+        store.close();
+        c_.out << listLine(*made) << '\n' << std::flush;
+        if (!c_.historyServer.empty())
+            forwardBeforeExit(path, c_.historyServer, c_.err);
+        return ExitOk;
+    }
+
+    // The plant's settings where there is a plant (--server, else the history server); this
+    // PC's where there is none or it cannot be read.
+    pp::history::PlantPolicy policy(bool plant) {
+        const std::string& uri = plant ? o_.server : c_.historyServer;
+        if (!uri.empty()) {
+            pp::history::Plant other;
+            pp::history::Plant& server = plant ? plant_ : other;
+            pp::history::Limits limits; // not what was asked for: no long wait for it
+            limits.connectTimeoutMs = ForwardWaitMs;
+            limits.answerTimeoutMs = ForwardWaitMs;
+            if (plant || server.open(uri, limits))
+                if (const auto p = server.policy())
+                    return *p;
+            c_.err << Program << "the plant's settings cannot be read (" << server.error()
+                   << "); this PC's are used\n";
+        }
+        return localPolicy();
     }
 
     int list() {

@@ -9,7 +9,17 @@
 namespace pp::history {
 
 std::string_view actionWord(Action a) {
-    return a == Action::Upload ? "upload" : "download";
+    switch (a) {
+    case Action::Upload:
+        return "upload";
+    case Action::Download:
+        return "download";
+    case Action::Approve:
+        return "approve";
+    case Action::Revoke:
+        return "revoke";
+    }
+    return "upload";
 }
 
 std::string_view scopeWord(Scope s) {
@@ -21,6 +31,10 @@ std::optional<Action> actionFromWord(std::string_view word) {
         return Action::Upload;
     if (word == "download")
         return Action::Download;
+    if (word == "approve")
+        return Action::Approve;
+    if (word == "revoke")
+        return Action::Revoke;
     return std::nullopt;
 }
 
@@ -67,10 +81,54 @@ std::optional<std::string_view> orNone(const std::string& text) {
     return text.empty() ? std::nullopt : std::optional<std::string_view>(text);
 }
 
+constexpr const char* FindingFields[] = {"basis", "caption", "before", "after"};
+
+// Reads "name LENGTH:VALUE\n" at `at`; false when the text there is not that field.
+bool readField(std::string_view text, size_t& at, std::string_view name, std::string& value) {
+    if (text.substr(at, name.size()) != name || text.substr(at + name.size(), 1) != " ")
+        return false;
+    size_t i = at + name.size() + 1, length = 0, digits = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9' && digits < 10; ++i, ++digits)
+        length = length * 10 + static_cast<size_t>(text[i] - '0');
+    if (digits == 0 || (digits > 1 && text[at + name.size() + 1] == '0') || i >= text.size() ||
+        text[i] != ':' || text.size() - i - 1 < length + 1 || text[i + 1 + length] != '\n')
+        return false;
+    value.assign(text.substr(i + 1, length));
+    at = i + 2 + length;
+    return true;
+}
+
 } // namespace
+
+std::string findingsText(const std::vector<Finding>& findings) {
+    std::string out;
+    for (const Finding& f : findings) {
+        const std::string* texts[] = {&f.basis, &f.caption, &f.before, &f.after};
+        for (size_t i = 0; i < 4; ++i)
+            field(out, FindingFields[i], std::string_view(*texts[i]));
+    }
+    return out;
+}
+
+std::vector<Finding> findingsFrom(std::string_view text) {
+    std::vector<Finding> out;
+    for (size_t at = 0; at < text.size();) {
+        Finding f;
+        std::string* texts[] = {&f.basis, &f.caption, &f.before, &f.after};
+        for (size_t i = 0; i < 4; ++i)
+            if (!readField(text, at, FindingFields[i], *texts[i]))
+                return {Finding{"?", "unreadable findings", std::string(text), {}}};
+        out.push_back(std::move(f));
+    }
+    return out;
+}
 
 std::string canonicalText(const Entry& e) {
     if (e.format < 1 || e.format > CurrentFormat)
+        return {};
+    // Older formats hash none of these: an old entry that holds one was edited.
+    if (e.format < 3 && (!e.reason.empty() || !e.meaning.empty() || e.subject ||
+                         !e.subjectHash.empty() || !e.findings.empty()))
         return {};
     std::string out = "paramporter history entry " + std::to_string(e.format) + "\n";
     const std::string id = std::to_string(e.id);
@@ -89,6 +147,14 @@ std::string canonicalText(const Entry& e) {
     field(out, "generation", orNone(e.generation));
     field(out, "result", e.result);
     field(out, "stopped-at-field", orNone(stopped));
+    if (e.format >= 3) {
+        const std::string subject = e.subject ? std::to_string(*e.subject) : "";
+        field(out, "reason", orNone(e.reason));
+        field(out, "meaning", orNone(e.meaning));
+        field(out, "subject", orNone(subject));
+        field(out, "subject-hash", orNone(e.subjectHash));
+        field(out, "findings", orNone(findingsText(e.findings)));
+    }
     field(out, "file", orNone(e.fileHash));
     field(out, "previous", orNone(e.previousHash));
     return out;

@@ -160,10 +160,32 @@ std::string resultText(const Entry& e) {
     return e.result + " (stopped at field " + std::to_string(*e.stoppedAtField) + ")";
 }
 
+namespace {
+
+// What a listing shows last: an approval's meaning, "revoked", or the transfer's result; then
+// the reason when there is one.
+std::string outcomeText(const Entry& e) {
+    std::string out = e.action == Action::Approve  ? e.meaning
+                      : e.action == Action::Revoke ? std::string("revoked")
+                                                   : resultText(e);
+    if (!e.reason.empty())
+        out += "; reason: " + e.reason;
+    return out;
+}
+
+std::string head(const Entry& e) {
+    return std::to_string(e.id) + ' ' + e.time + ' ' + std::string(actionWord(e.action)) + ' ' +
+           std::string(scopeWord(e.scope)) + ' ' + orDash(e.part) + ' ' + orDash(e.serial) + ' ';
+}
+
+} // namespace
+
+std::string findingText(const Finding& f) {
+    return f.basis + ": " + f.caption + ' ' + f.before + " -> " + f.after;
+}
+
 std::string listLine(const Entry& e) {
-    return shown(std::to_string(e.id) + ' ' + e.time + ' ' + std::string(actionWord(e.action)) +
-                 ' ' + std::string(scopeWord(e.scope)) + ' ' + orDash(e.part) + ' ' +
-                 orDash(e.serial) + ' ' + resultText(e));
+    return shown(head(e) + outcomeText(e));
 }
 
 std::string jsonLine(const Entry& e) {
@@ -182,6 +204,26 @@ std::string jsonLine(const Entry& e) {
     jsonText(out, "result", e.result, false);
     jsonKey(out, "stopped_at_field");
     out += e.stoppedAtField ? std::to_string(*e.stoppedAtField) : "null";
+    jsonText(out, "reason", e.reason, true);
+    jsonText(out, "meaning", e.meaning, true);
+    jsonKey(out, "subject");
+    out += e.subject ? std::to_string(*e.subject) : "null";
+    jsonText(out, "subject_hash", e.subjectHash, true);
+    jsonKey(out, "findings");
+    out += '[';
+    for (size_t i = 0; i < e.findings.size(); ++i) {
+        const Finding& f = e.findings[i];
+        out += i ? ",{\"basis\":" : "{\"basis\":";
+        jsonString(out, f.basis);
+        out += ",\"caption\":";
+        jsonString(out, f.caption);
+        out += ",\"before\":";
+        jsonString(out, f.before);
+        out += ",\"after\":";
+        jsonString(out, f.after);
+        out += '}';
+    }
+    out += ']';
     jsonKey(out, "file");
     if (e.file)
         jsonString(out, *e.file);
@@ -193,9 +235,7 @@ std::string jsonLine(const Entry& e) {
 }
 
 std::string plantListLine(const Entry& e, const std::string& sourceHost) {
-    return shown(std::to_string(e.id) + ' ' + e.time + ' ' + std::string(actionWord(e.action)) +
-                 ' ' + std::string(scopeWord(e.scope)) + ' ' + orDash(e.part) + ' ' +
-                 orDash(e.serial) + ' ' + orDash(sourceHost) + ' ' + resultText(e));
+    return shown(head(e) + orDash(sourceHost) + ' ' + outcomeText(e));
 }
 
 std::string plantJsonLine(const Entry& e, const std::string& sourceHost,
@@ -211,7 +251,7 @@ std::string plantJsonLine(const Entry& e, const std::string& sourceHost,
 
 std::string csvHeader() {
     return "\"ID\",\"Time\",\"User\",\"Host\",\"Port\",\"Action\",\"Scope\",\"Part\",\"Serial\","
-           "\"Generation\",\"Result\"\r\n";
+           "\"Generation\",\"Result\",\"Reason\",\"Meaning\",\"Subject\",\"Findings\"\r\n";
 }
 
 std::string csvRow(const Entry& e) {
@@ -219,8 +259,13 @@ std::string csvRow(const Entry& e) {
     csvField(out, std::to_string(e.id), true);
     for (const std::string& value :
          {e.time, e.user, e.host, e.port, std::string(actionWord(e.action)),
-          std::string(scopeWord(e.scope)), e.part, e.serial, e.generation, resultText(e)})
+          std::string(scopeWord(e.scope)), e.part, e.serial, e.generation, resultText(e), e.reason,
+          e.meaning, e.subject ? std::to_string(*e.subject) : std::string()})
         csvField(out, value, false);
+    std::string findings;
+    for (const Finding& f : e.findings)
+        findings += (findings.empty() ? "" : "; ") + findingText(f);
+    csvField(out, findings, false);
     out += "\r\n";
     return out;
 }

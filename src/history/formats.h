@@ -10,12 +10,20 @@ namespace pp::history {
 // The result with, for a download that stopped part-way, where it stopped.
 std::string resultText(const Entry& e);
 
-// "ID TIME ACTION SCOPE PART SERIAL RESULT"; "-" for no part number or serial number. Control
-// characters, bytes that are not UTF-8 and backslashes are shown escaped (\n, \x1b, \\).
+// "ID TIME ACTION SCOPE PART SERIAL RESULT"; "-" for no part number or serial number. An
+// approval shows its meaning for the result ("approve part 05 1234 approved"), a revocation
+// "revoked"; a reason follows as "; reason: TEXT". Control characters, bytes that are not UTF-8
+// and backslashes are shown escaped (\n, \x1b, \\).
 std::string listLine(const Entry& e);
 
-// One JSON object, no line end. A byte that is not UTF-8 becomes \udcNN (NN: the byte in hex),
-// which no character has, so the output is always valid JSON and never ambiguous.
+// "approved: Leak Limit 1.5 -> 1.6": the basis, the caption, then the expected text and the one
+// uploaded.
+std::string findingText(const Finding& f);
+
+// One JSON object, no line end, with "reason", "meaning", "subject", "subject_hash" (null when
+// none) and "findings" (an array of objects with "basis", "caption", "before", "after"). A byte
+// that is not UTF-8 becomes \udcNN (NN: the byte in hex), which no character has, so the output is
+// always valid JSON and never ambiguous.
 std::string jsonLine(const Entry& e);
 
 // An entry read from a plant server: the listing line with the PC that forwarded it before the
@@ -27,7 +35,8 @@ std::string plantJsonLine(const Entry& e, const std::string& sourceHost,
                           const std::string& received = {}, const std::string& login = {});
 
 // The CSV export: a header, then one row per entry, every field quoted, a cell that would
-// start a formula (=, +, -, @) preceded by an apostrophe; CR LF line ends.
+// start a formula (=, +, -, @) preceded by an apostrophe; CR LF line ends. The findings are one
+// cell, each as findingText(), joined with "; ".
 std::string csvHeader();
 std::string csvRow(const Entry& e);
 

@@ -294,7 +294,9 @@ constexpr const char* AddEntry =
     "$2::bigint, p_parent => $3::uuid, p_source_host => $4, p_format => $5::integer, p_time => "
     "$6, p_user => $7, p_host => $8, p_port => $9, p_action => $10, p_scope => $11, p_part => "
     "$12, p_serial => $13, p_generation => $14, p_result => $15, p_stopped_at_field => "
-    "$16::integer, p_file => $17, p_file_hash => $18, p_previous_hash => $19, p_hash => $20)";
+    "$16::integer, p_file => $17, p_file_hash => $18, p_previous_hash => $19, p_hash => $20, "
+    "p_reason => $21, p_meaning => $22, p_subject => $23::bigint, p_subject_hash => $24, "
+    "p_findings => $25)";
 
 } // namespace
 
@@ -327,6 +329,11 @@ std::optional<BatchResult> insertBatch(Connection& c, const std::string& sourceH
             textOrNull(e.fileHash),
             textOrNull(e.previousHash),
             text(e.hash),
+            bytesOrNull(e.reason),
+            textOrNull(e.meaning),
+            textOrNull(e.subject ? std::to_string(*e.subject) : std::string()),
+            textOrNull(e.subjectHash),
+            bytesOrNull(findingsText(e.findings)),
         };
         const auto rows = c.exec(AddEntry, params);
         if (!rows || rows->size() != 1 || rows->front().size() != 2 || !rows->front()[0]) {
@@ -371,8 +378,9 @@ constexpr const char* PlantColumns =
     "e.serial, e.generation, e.result, e.stopped_at_field::text AS p_stopped, e.file_hash, "
     "e.previous_hash, e.hash, e.source::text AS p_source, e.local_id::text AS p_local_id, "
     "e.source_host, e.format::text AS p_format, to_char(e.received AT TIME ZONE 'UTC', "
-    "'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"') AS p_received, e.login::text AS p_login";
-constexpr size_t FileColumn = 21;
+    "'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"') AS p_received, e.login::text AS p_login, e.reason, "
+    "e.meaning, e.subject::text AS p_subject, e.subject_hash, e.findings";
+constexpr size_t FileColumn = 26;
 constexpr const char* FromEntries = " FROM paramporter.entry e";
 // Newest first: by the time that follows each PC's chain, then the order the server took them.
 constexpr const char* NewestFirst = " ORDER BY e.order_time DESC, e.id DESC";
@@ -406,6 +414,13 @@ PlantEntry readPlantEntry(const Connection::Row& r, bool withFile) {
     e.format = std::atoi(orEmpty(r[18]).c_str());
     p.received = orEmpty(r[19]);
     p.login = orEmpty(r[20]);
+    e.reason = orEmpty(r[21]);
+    e.meaning = orEmpty(r[22]);
+    if (r[23])
+        e.subject = std::atoll(r[23]->c_str());
+    e.subjectHash = orEmpty(r[24]);
+    if (r[25])
+        e.findings = findingsFrom(*r[25]);
     if (withFile && r.size() > FileColumn && r[FileColumn])
         e.file = *r[FileColumn];
     return p;
@@ -450,7 +465,8 @@ Query listing(const PlantFilter& f, const Entry* after) {
               "|| convert_from(e.port, 'LATIN1') || ' ' || e.action || ' ' || e.scope || ' ' || "
               "coalesce(e.part, '') || ' ' || convert_from(coalesce(e.serial, ''), 'LATIN1') || "
               "' ' || convert_from(coalesce(e.generation, ''), 'LATIN1') || ' ' || "
-              "convert_from(e.result, 'LATIN1'), 'ABCDEFGHIJKLMNOPQRSTUVWXYZ', "
+              "convert_from(e.result, 'LATIN1') || ' ' || convert_from(coalesce(e.reason, ''), "
+              "'LATIN1') || ' ' || coalesce(e.meaning, ''), 'ABCDEFGHIJKLMNOPQRSTUVWXYZ', "
               "'abcdefghijklmnopqrstuvwxyz')) > 0",
               bytes(asciiLower(f.filter.text)));
     if (after)
@@ -517,9 +533,11 @@ std::optional<PlantEntry> Plant::previous(const Entry& e) {
     Query q;
     q.add("e.serial = ?", bytes(e.serial));
     q.add("e.scope = ?", text(std::string(scopeWord(e.scope))));
-    q.add("e.part IS NOT DISTINCT FROM ?",
-          textOrNull(e.scope == Scope::Part ? e.part : std::string()));
+    q.add("coalesce(e.part, '') = ?", text(e.scope == Scope::Part ? e.part : std::string()));
     q.also("e.file IS NOT NULL");
+    // As in the local history: a transfer follows the transfers, an approval the approvals.
+    q.also(e.action == Action::Approve ? "e.action = 'approve'"
+                                       : "e.action IN ('upload', 'download')");
     q.after(e.id);
     const auto rows = c_.exec(std::string("SELECT ") + PlantColumns + ", e.file" + FromEntries +
                                   q.where + NewestFirst + " LIMIT 1",
@@ -527,6 +545,160 @@ std::optional<PlantEntry> Plant::previous(const Entry& e) {
     if (!rows || rows->empty())
         return std::nullopt;
     return readPlantEntry(rows->front(), true);
+}
+
+std::optional<PlantEntry> Plant::latest(const std::string& serial, Scope scope,
+                                        const std::string& part, const std::string& kind) {
+    error_.clear();
+    if (serial.empty())
+        return std::nullopt;
+    Query q;
+    q.add("e.serial = ?", bytes(serial));
+    q.add("e.scope = ?", text(std::string(scopeWord(scope))));
+    q.add("coalesce(e.part, '') = ?", text(scope == Scope::Part ? part : std::string()));
+    q.also(kind);
+    const auto rows = c_.exec(std::string("SELECT ") + PlantColumns + ", e.file" + FromEntries +
+                                  q.where + NewestFirst + " LIMIT 1",
+                              q.params);
+    if (!rows || rows->empty())
+        return std::nullopt;
+    return readPlantEntry(rows->front(), true);
+}
+
+std::optional<PlantEntry> Plant::lastKnown(const std::string& serial, Scope scope,
+                                           const std::string& part) {
+    return latest(serial, scope, part,
+                  "e.action IN ('upload', 'download') AND e.result = 'SUCCESS'::bytea AND "
+                  "e.file IS NOT NULL");
+}
+
+std::optional<PlantEntry> Plant::approval(const std::string& serial, Scope scope,
+                                          const std::string& part) {
+    auto found = latest(serial, scope, part, "e.action IN ('approve', 'revoke')");
+    if (found && found->entry.action != Action::Approve)
+        return std::nullopt; // revoked
+    return found;
+}
+
+namespace {
+
+// The latest entry of one kind of each instrument and scope `k`: one probe of entry_scope, none
+// where `unless` holds (an expression of the probes before it).
+std::string newest(const char* name, const char* kind, const char* unless = nullptr) {
+    return std::string(" LEFT JOIN LATERAL (SELECT e.id, e.order_time, e.result = "
+                       "'SUCCESS'::bytea AND e.file IS NOT NULL AS known, e.generation, e.time, "
+                       "e.host FROM paramporter.entry e WHERE e.serial = k.serial AND e.scope = "
+                       "k.scope AND coalesce(e.part, '') = k.part AND ") +
+           kind + (unless ? std::string(" AND NOT coalesce(") + unless + ", false)" : "") +
+           " ORDER BY e.order_time DESC, e.id DESC LIMIT 1) " + name + " ON true";
+}
+
+// "{1,2,3}", a bigint[] for ANY().
+std::string idArray(const std::vector<int64_t>& ids) {
+    std::string out = "{";
+    for (const int64_t id : ids)
+        out += (out.size() > 1 ? "," : "") + std::to_string(id);
+    return out + "}";
+}
+
+} // namespace
+
+std::optional<std::vector<ScopeState>> Plant::scopes(const std::string& serial) {
+    error_.clear();
+    // The instruments and scopes by a skip over entry_scope (each the next key after the last,
+    // one probe), then the latest entries of each kind: a few probes per scope, whatever the
+    // number of entries; the latest upload is looked for further only when the latest is not
+    // a successful one. Then the uploads and approvals with their files. One snapshot.
+    const std::string only = serial.empty() ? "" : " AND e.serial = $1";
+    const std::string sql =
+        "WITH RECURSIVE k(serial, scope, part) AS ((SELECT e.serial, e.scope, coalesce(e.part, "
+        "'') FROM paramporter.entry e WHERE e.serial IS NOT NULL" +
+        only +
+        " ORDER BY e.serial, e.scope, coalesce(e.part, '') LIMIT 1) UNION ALL SELECT n.serial, "
+        "n.scope, n.part FROM k CROSS JOIN LATERAL (SELECT e.serial, e.scope, coalesce(e.part, "
+        "'') AS part FROM paramporter.entry e WHERE (e.serial, e.scope, coalesce(e.part, '')) > "
+        "(k.serial, k.scope, k.part)" +
+        only +
+        " ORDER BY e.serial, e.scope, coalesce(e.part, '') LIMIT 1) n), l AS (SELECT k.*, "
+        "CASE WHEN up.known THEN up.id ELSE ok.id END AS upload, CASE WHEN rv.id IS NULL OR "
+        "(ap.order_time, ap.id) > (rv.order_time, rv.id) THEN ap.id END AS approval, dn.id IS "
+        "NULL OR (up.order_time, up.id) > (dn.order_time, dn.id) AS up_latest, up.generation AS "
+        "up_generation, up.time AS up_time, up.host AS up_host, dn.generation AS dn_generation, "
+        "dn.time AS dn_time, dn.host AS dn_host FROM k" +
+        newest("up", "e.action = 'upload'") + newest("dn", "e.action = 'download'") +
+        newest("ok", "e.action = 'upload' AND e.result = 'SUCCESS'::bytea AND e.file IS NOT NULL",
+               "up.known") +
+        newest("ap", "e.action = 'approve'") + newest("rv", "e.action = 'revoke'") +
+        ") SELECT serial, scope, part, upload::text, approval::text, CASE WHEN up_latest THEN "
+        "up_generation ELSE dn_generation END, CASE WHEN up_latest THEN up_time ELSE dn_time "
+        "END, CASE WHEN up_latest THEN up_host ELSE dn_host END FROM l";
+    if (!c_.run("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"))
+        return std::nullopt;
+    const auto keys = c_.exec(sql, serial.empty() ? std::vector<Connection::Param>{}
+                                                  : std::vector<Connection::Param>{bytes(serial)});
+    if (!keys) {
+        c_.run("ROLLBACK");
+        return std::nullopt;
+    }
+    std::vector<ScopeState> states;
+    std::vector<std::pair<int64_t, int64_t>> ids; // the upload's and the approval's
+    std::vector<int64_t> withFile;
+    auto id = [](const std::optional<std::string>& v) {
+        return v ? std::atoll(v->c_str()) : int64_t(0);
+    };
+    states.reserve(keys->size());
+    for (const Connection::Row& r : *keys) {
+        ScopeState st;
+        st.serial = orEmpty(r[0]);
+        st.scope = scopeFromWord(orEmpty(r[1])).value_or(Scope::System);
+        st.part = orEmpty(r[2]);
+        st.generation = orEmpty(r[5]);
+        st.lastContact = orEmpty(r[6]);
+        st.lastHost = orEmpty(r[7]);
+        ids.emplace_back(id(r[3]), id(r[4]));
+        for (const int64_t n : {ids.back().first, ids.back().second})
+            if (n)
+                withFile.push_back(n);
+        states.push_back(std::move(st));
+    }
+    const auto rows = c_.exec(std::string("SELECT ") + PlantColumns + ", e.file" + FromEntries +
+                                  " WHERE e.id = ANY($1::bigint[])",
+                              {text(idArray(withFile))});
+    if (!rows) {
+        c_.run("ROLLBACK");
+        return std::nullopt;
+    }
+    if (!c_.run("COMMIT"))
+        return std::nullopt;
+    std::map<int64_t, Entry> entries;
+    for (const Connection::Row& r : *rows) {
+        PlantEntry p = readPlantEntry(r, true);
+        const int64_t n = p.entry.id;
+        entries.emplace(n, std::move(p.entry));
+    }
+    // Each entry is one scope's: moved, not copied.
+    for (size_t i = 0; i < states.size(); ++i) {
+        ScopeState& st = states[i];
+        if (const auto it = entries.find(ids[i].first); it != entries.end())
+            st.latestUpload = std::move(it->second);
+        if (const auto it = entries.find(ids[i].second); it != entries.end())
+            st.approval = std::move(it->second);
+        if (st.generation.empty() && st.approval)
+            st.generation = st.approval->generation;
+    }
+    std::sort(states.begin(), states.end(), scopeBefore);
+    return states;
+}
+
+std::optional<PlantPolicy> Plant::policy() {
+    error_.clear();
+    const auto rows = c_.exec("SELECT key, value FROM paramporter.plant_setting");
+    if (!rows)
+        return std::nullopt;
+    std::map<std::string, std::string> settings;
+    for (const Connection::Row& r : *rows)
+        settings[orEmpty(r[0])] = orEmpty(r[1]);
+    return policyFrom(settings);
 }
 
 namespace {

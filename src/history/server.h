@@ -27,7 +27,7 @@ inline constexpr std::string_view OlderServer =
     "the history server was set up by an older version (run history-server.sql on it again)";
 
 // The version of the tables history-server.sql makes.
-inline constexpr int ServerSchemaVersion = 2;
+inline constexpr int ServerSchemaVersion = 3;
 
 // Why libpq cannot read `uri` as connection parameters (a URI or key=value words); none when
 // it can.
@@ -137,12 +137,30 @@ public:
     // The latest entry before `e` of the same instrument, scope and part number, from any PC,
     // that holds a parameter file.
     std::optional<PlantEntry> previous(const Entry& e);
+    // The latest successful upload or download of this instrument and scope, from any PC,
+    // with its file.
+    std::optional<PlantEntry> lastKnown(const std::string& serial, Scope scope,
+                                        const std::string& part);
+    // The approval in force for this instrument and scope (the plant's latest approval not
+    // followed by a revocation of the same), with its file; none with error() empty when none.
+    std::optional<PlantEntry> approval(const std::string& serial, Scope scope,
+                                       const std::string& part);
+    // Every instrument and scope of the plant (those of `serial` alone when given), in the
+    // order of scopeBefore(): a few queries, the files of the uploads and approvals alone.
+    std::optional<std::vector<ScopeState>> scopes(const std::string& serial);
+    // The plant's settings (paramporter.plant_setting).
+    std::optional<PlantPolicy> policy();
+
     // Every PC's chain, entry by entry, with the server's seal of each row and the last entry
     // it took of each PC: the first that does not match, by the server's ID (-1: a PC none of
     // whose entries is left).
     std::optional<Verification> verify();
 
 private:
+    // The latest entry of this instrument and scope that `kind` (SQL on "e") selects.
+    std::optional<PlantEntry> latest(const std::string& serial, Scope scope,
+                                     const std::string& part, const std::string& kind);
+
     Connection c_;
     std::string error_;
 };

@@ -27,6 +27,22 @@ std::optional<Entry> LocalSource::previous(const Entry& e) {
     return store_.isOpen() ? store_.previous(e) : std::nullopt;
 }
 
+std::optional<Entry> LocalSource::approval(const std::string& serial, Scope scope,
+                                           const std::string& part) {
+    return store_.isOpen() ? store_.approval(serial, scope, part) : std::nullopt;
+}
+
+std::optional<Entry> LocalSource::lastKnown(const std::string& serial, Scope scope,
+                                            const std::string& part) {
+    return store_.isOpen() ? store_.lastKnown(serial, scope, part) : std::nullopt;
+}
+
+std::optional<std::vector<ScopeState>> LocalSource::scopes(const std::string& serial) {
+    if (!store_.isOpen())
+        return std::vector<ScopeState>{};
+    return store_.scopes(serial);
+}
+
 void PlantSource::setUri(const std::string& uri) {
     stale_ = stale_ || uri != uri_;
     uri_ = uri;
@@ -78,6 +94,40 @@ std::optional<Entry> PlantSource::previous(const Entry& e) {
     auto p = plant_.previous(e);
     stale_ = !plant_.isOpen();
     return p ? std::optional<Entry>(std::move(p->entry)) : std::nullopt;
+}
+
+std::optional<Entry> PlantSource::approval(const std::string& serial, Scope scope,
+                                           const std::string& part) {
+    if (!ready())
+        return std::nullopt;
+    auto p = plant_.approval(serial, scope, part);
+    stale_ = !plant_.isOpen();
+    return p ? std::optional<Entry>(std::move(p->entry)) : std::nullopt;
+}
+
+std::optional<Entry> PlantSource::lastKnown(const std::string& serial, Scope scope,
+                                            const std::string& part) {
+    if (!ready())
+        return std::nullopt;
+    auto p = plant_.lastKnown(serial, scope, part);
+    stale_ = !plant_.isOpen();
+    return p ? std::optional<Entry>(std::move(p->entry)) : std::nullopt;
+}
+
+std::optional<std::vector<ScopeState>> PlantSource::scopes(const std::string& serial) {
+    if (!ready())
+        return std::nullopt;
+    auto states = plant_.scopes(serial);
+    stale_ = !plant_.isOpen();
+    return states;
+}
+
+std::optional<PlantPolicy> PlantSource::policy() {
+    if (!ready())
+        return std::nullopt;
+    auto p = plant_.policy();
+    stale_ = !plant_.isOpen();
+    return p;
 }
 
 } // namespace pp::history

@@ -27,6 +27,15 @@ public:
     virtual std::optional<Entry> entry(int64_t id) = 0;
     // The entry before `e` of the same instrument, scope and part number, with its file.
     virtual std::optional<Entry> previous(const Entry& e) = 0;
+    // The approval in force for this instrument and scope, with its file; none with error()
+    // empty when there is none.
+    virtual std::optional<Entry> approval(const std::string& serial, Scope scope,
+                                          const std::string& part) = 0;
+    // The latest successful upload or download of that instrument and scope, with its file.
+    virtual std::optional<Entry> lastKnown(const std::string& serial, Scope scope,
+                                           const std::string& part) = 0;
+    // Every instrument and scope (of `serial` alone when it is given), in scopeBefore() order.
+    virtual std::optional<std::vector<ScopeState>> scopes(const std::string& serial) = 0;
     virtual std::string error() const = 0;
 };
 
@@ -40,7 +49,15 @@ public:
     bool scan(const Filter& filter, const std::function<bool(const Entry&)>& each) override;
     std::optional<Entry> entry(int64_t id) override;
     std::optional<Entry> previous(const Entry& e) override;
-    std::string error() const override { return store_.error(); }
+    std::optional<Entry> approval(const std::string& serial, Scope scope,
+                                  const std::string& part) override;
+    std::optional<Entry> lastKnown(const std::string& serial, Scope scope,
+                                   const std::string& part) override;
+    std::optional<std::vector<ScopeState>> scopes(const std::string& serial) override;
+    // A history not written yet holds nothing, which is no error.
+    std::string error() const override {
+        return store_.isOpen() || !store_.missing() ? store_.error() : std::string();
+    }
 
 private:
     std::string path_;
@@ -61,6 +78,13 @@ public:
     bool scan(const Filter& filter, const std::function<bool(const Entry&)>& each) override;
     std::optional<Entry> entry(int64_t id) override;
     std::optional<Entry> previous(const Entry& e) override;
+    std::optional<Entry> approval(const std::string& serial, Scope scope,
+                                  const std::string& part) override;
+    std::optional<Entry> lastKnown(const std::string& serial, Scope scope,
+                                   const std::string& part) override;
+    std::optional<std::vector<ScopeState>> scopes(const std::string& serial) override;
+    // The plant's settings.
+    std::optional<PlantPolicy> policy();
     std::string error() const override { return plant_.error(); }
 
 private:

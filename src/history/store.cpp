@@ -3,9 +3,11 @@
 #include <openssl/rand.h>
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <set>
 #include <thread>
 
@@ -65,6 +67,45 @@ constexpr const char* Migrations[] = {
     INSERT OR REPLACE INTO meta(key, value)
         SELECT 'last_id', CAST(ifnull(max(id), 0) AS TEXT) FROM entry;
     )sql",
+    // 4: approvals and revocations, the reason, meaning, subject and findings of an entry. The
+    // table is made again: SQLite cannot widen the check of its action. The instrument's index
+    // takes the action and the ID, for the approval in force and the latest of each kind.
+    R"sql(
+    CREATE TABLE entry_4(
+        id INTEGER PRIMARY KEY,
+        time TEXT NOT NULL,
+        user TEXT NOT NULL,
+        host TEXT NOT NULL,
+        port TEXT NOT NULL,
+        action TEXT NOT NULL CHECK (action IN ('upload', 'download', 'approve', 'revoke')),
+        scope TEXT NOT NULL CHECK (scope IN ('system', 'part')),
+        part TEXT,
+        serial TEXT,
+        generation TEXT,
+        result TEXT NOT NULL,
+        stopped_at_field INTEGER,
+        file_hash TEXT,
+        previous_hash TEXT,
+        hash TEXT NOT NULL,
+        forwarded INTEGER NOT NULL DEFAULT 0,
+        format INTEGER NOT NULL DEFAULT 1,
+        source TEXT,
+        reason TEXT,
+        meaning TEXT,
+        subject INTEGER,
+        subject_hash TEXT,
+        findings BLOB);
+    INSERT INTO entry_4(id, time, user, host, port, action, scope, part, serial, generation,
+                        result, stopped_at_field, file_hash, previous_hash, hash, forwarded,
+                        format, source)
+        SELECT id, time, user, host, port, action, scope, part, serial, generation, result,
+               stopped_at_field, file_hash, previous_hash, hash, forwarded, format, source
+        FROM entry;
+    DROP TABLE entry;
+    ALTER TABLE entry_4 RENAME TO entry;
+    CREATE INDEX entry_instrument ON entry(serial, scope, part, action, id);
+    CREATE INDEX entry_unforwarded ON entry(id) WHERE forwarded = 0;
+    )sql",
 };
 static_assert(std::size(Migrations) == SchemaVersion);
 
@@ -76,7 +117,11 @@ constexpr const char* EntryColumns =
 // and the one installation.
 constexpr const char* EntryColumnsSince3 = "entry.format, entry.source";
 constexpr const char* SourceBefore3 = "(SELECT value FROM meta WHERE key = 'installation_id')";
-constexpr int FileTextColumn = 17;
+// Reason, meaning, subject, its hash and the findings: columns since version 4.
+constexpr const char* EntryColumnsSince4 =
+    ", entry.reason, entry.meaning, entry.subject, entry.subject_hash, entry.findings";
+constexpr const char* NoneBefore4 = ", NULL, NULL, NULL, NULL, NULL";
+constexpr int FileTextColumn = 22;
 // The entries with their file texts (FileTextColumn).
 constexpr const char* WithFileText =
     ", content.text FROM entry LEFT JOIN content ON content.hash = entry.file_hash";
@@ -145,6 +190,13 @@ Entry readEntry(const Statement& s, bool withFile) {
     e.hash = s.textAt(14);
     e.format = static_cast<int>(s.integerAt(15));
     e.source = s.textAt(16);
+    e.reason = s.textAt(17);
+    e.meaning = s.textAt(18);
+    if (!s.isNull(19))
+        e.subject = s.integerAt(19);
+    e.subjectHash = s.textAt(20);
+    if (!s.isNull(21))
+        e.findings = findingsFrom(s.textAt(21));
     // An entry that names a file the database no longer holds (removed by hand) gets an empty
     // text: it reads as a damaged file, not as an upload that failed.
     if (withFile && (!s.isNull(FileTextColumn) || !e.fileHash.empty()))
@@ -349,7 +401,7 @@ bool Store::open(const std::string& path, Mode mode) {
         return false;
     }
     version_ = SchemaVersion;
-    columns_ = std::string(EntryColumns) + EntryColumnsSince3;
+    columns_ = std::string(EntryColumns) + EntryColumnsSince3 + EntryColumnsSince4;
     rememberFile();
     return true;
 }
@@ -389,8 +441,10 @@ bool Store::openReadOnly() {
     }
     Statement v(db_, "PRAGMA user_version");
     version_ = v.ok() && v.step() == SQLITE_ROW ? static_cast<int>(v.integerAt(0)) : 0;
-    columns_ = std::string(EntryColumns) + (version_ >= 3 ? std::string(EntryColumnsSince3)
-                                                          : std::string("1, ") + SourceBefore3);
+    columns_ =
+        std::string(EntryColumns) +
+        (version_ >= 3 ? std::string(EntryColumnsSince3) : std::string("1, ") + SourceBefore3) +
+        (version_ >= 4 ? EntryColumnsSince4 : NoneBefore4);
     rememberFile();
     return true;
 }
@@ -453,13 +507,18 @@ bool Store::migrate() {
         // inside its own write transaction.
         if (!exec("BEGIN IMMEDIATE"))
             return false;
-        Statement s(db_, "PRAGMA user_version");
-        if (!s.ok() || s.step() != SQLITE_ROW) {
+        int64_t version = -1;
+        {
+            // Finished before the step runs: a statement still open locks the tables it read.
+            Statement s(db_, "PRAGMA user_version");
+            if (s.ok() && s.step() == SQLITE_ROW)
+                version = s.integerAt(0);
+        }
+        if (version < 0) {
             failSql();
             exec("ROLLBACK");
             return false;
         }
-        const int64_t version = s.integerAt(0);
         if (version >= SchemaVersion) {
             exec("ROLLBACK");
             return version == SchemaVersion || fail(std::string(NewerVersion));
@@ -502,12 +561,55 @@ int Store::waitForLock(void* store, int tries) {
     return 1;
 }
 
+namespace {
+
+bool hexHash(const std::string& text) {
+    return text.size() == 64 && text.find_first_not_of("0123456789abcdef") == std::string::npos;
+}
+
+bool blank(const std::string& text) {
+    return text.find_first_not_of(" \t\r\n") == std::string::npos;
+}
+
+// What makes `e` no entry of its kind; empty when it is one. The plant server refuses the same,
+// and an entry it refuses holds up every later one of this PC.
+std::string problem(const Entry& e) {
+    const bool approval = e.action == Action::Approve, revocation = e.action == Action::Revoke;
+    if (!approval && !revocation)
+        return e.meaning.empty() && !e.subject && e.subjectHash.empty()
+                   ? std::string()
+                   : "only an approval has a meaning and a subject";
+    if (e.serial.empty())
+        return "it names no instrument";
+    if (blank(e.reason))
+        return "it gives no reason";
+    if (!e.findings.empty())
+        return "only an upload has findings";
+    if (e.result != Success)
+        return "its result is not SUCCESS";
+    if (revocation)
+        return e.file || !e.meaning.empty() || e.subject || !e.subjectHash.empty()
+                   ? "a revocation holds no parameters and no subject"
+                   : std::string();
+    if (!e.file)
+        return "it holds no parameters";
+    if (e.meaning != Approved && e.meaning != Reviewed)
+        return "its meaning is neither approved nor reviewed";
+    if (!e.subject || !hexHash(e.subjectHash))
+        return "it does not name the entry it approves";
+    return {};
+}
+
+} // namespace
+
 bool Store::append(Entry& e) {
     error_.clear();
     if (!db_)
         return fail("the history is not open");
     if (version_ != SchemaVersion)
         return fail("the history is open for reading only");
+    if (const std::string why = problem(e); !why.empty())
+        return fail("not a history entry: " + why);
     if (!exec("BEGIN IMMEDIATE"))
         return false;
     auto rollback = [this, &e] {
@@ -564,8 +666,9 @@ bool Store::append(Entry& e) {
 
     Statement insert(db_, "INSERT INTO entry(id, time, user, host, port, action, scope, part, "
                           "serial, generation, result, stopped_at_field, file_hash, "
-                          "previous_hash, hash, format, source) VALUES(?1, ?2, ?3, ?4, ?5, ?6, "
-                          "?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17)");
+                          "previous_hash, hash, format, source, reason, meaning, subject, "
+                          "subject_hash, findings) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, "
+                          "?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17, ?18, ?19, ?20, ?21, ?22)");
     if (!insert.ok())
         return rollback();
     insert.integer(1, e.id);
@@ -588,6 +691,17 @@ bool Store::append(Entry& e) {
     insert.text(15, e.hash);
     insert.integer(16, e.format);
     insert.text(17, e.source);
+    insert.textOrNull(18, e.reason);
+    insert.textOrNull(19, e.meaning);
+    if (e.subject)
+        insert.integer(20, *e.subject);
+    else
+        insert.null(20);
+    insert.textOrNull(21, e.subjectHash);
+    if (const std::string findings = findingsText(e.findings); findings.empty())
+        insert.null(22);
+    else
+        insert.blob(22, findings);
     if (insert.step() != SQLITE_DONE ||
         !run("INSERT OR REPLACE INTO meta(key, value) VALUES('last_id', ?1)",
              {std::to_string(e.id)}))
@@ -620,7 +734,11 @@ bool Store::scan(const Filter& filter, int64_t limit, int64_t beforeId, bool wit
         condition("instr(lower(entry.time || ' ' || entry.user || ' ' || entry.host || ' ' || "
                   "entry.port || ' ' || entry.action || ' ' || entry.scope || ' ' || "
                   "ifnull(entry.part, '') || ' ' || ifnull(entry.serial, '') || ' ' || "
-                  "ifnull(entry.generation, '') || ' ' || entry.result), ?) > 0",
+                  "ifnull(entry.generation, '') || ' ' || entry.result" +
+                      std::string(version_ >= 4 ? " || ' ' || ifnull(entry.reason, '') || ' ' "
+                                                  "|| ifnull(entry.meaning, '')"
+                                                : "") +
+                      "), ?) > 0",
                   asciiLower(filter.text));
     sql += where;
     if (beforeId > 0)
@@ -679,24 +797,23 @@ std::optional<Entry> Store::entry(int64_t id) {
 
 namespace {
 
-// The latest entry matching `where` (bound: serial, scope, part, then `extra`) with its file.
-// The newest entry that matches; none with `failed` set when the history could not be read.
+// The latest entry of this instrument and scope matching `where` (bound: serial, scope, part,
+// then `extra` as ?4), with its file when it has one; none with `failed` set when the history
+// could not be read.
 std::optional<Entry> latest(sqlite3* db, const std::string& columns, const std::string& where,
                             const std::string& serial, Scope scope, const std::string& part,
-                            int64_t beforeId, bool& failed) {
+                            std::optional<int64_t> extra, bool& failed) {
     failed = true;
-    Statement s(db, std::string("SELECT ") + columns +
-                        ", content.text FROM entry JOIN content ON content.hash = "
-                        "entry.file_hash WHERE entry.serial = ?1 AND entry.scope = ?2 AND "
-                        "entry.part IS ?3 AND " +
+    Statement s(db, std::string("SELECT ") + columns + WithFileText +
+                        " WHERE entry.serial = ?1 AND entry.scope = ?2 AND entry.part IS ?3 AND " +
                         where + " ORDER BY entry.id DESC LIMIT 1");
     if (!s.ok())
         return std::nullopt;
     s.text(1, serial);
     s.text(2, scopeWord(scope));
     s.textOrNull(3, scope == Scope::Part ? part : std::string());
-    if (beforeId > 0)
-        s.integer(4, beforeId);
+    if (extra)
+        s.integer(4, *extra);
     const int rc = s.step();
     failed = rc != SQLITE_ROW && rc != SQLITE_DONE;
     if (rc != SQLITE_ROW)
@@ -704,14 +821,25 @@ std::optional<Entry> latest(sqlite3* db, const std::string& columns, const std::
     return readEntry(s, true);
 }
 
+constexpr const char* Transfers = "entry.action IN ('upload', 'download')";
+constexpr const char* Known = "entry.action IN ('upload', 'download') AND entry.result = "
+                              "'SUCCESS' AND entry.file_hash IS NOT NULL";
+constexpr const char* Uploaded =
+    "entry.action = 'upload' AND entry.result = 'SUCCESS' AND entry.file_hash IS NOT NULL";
+constexpr const char* Approvals = "entry.action IN ('approve', 'revoke')";
+
 } // namespace
 
 std::optional<Entry> Store::previous(const Entry& e) {
     error_.clear();
     if (!db_ || e.serial.empty())
         return std::nullopt;
+    // A transfer follows the transfers before it, an approval the approvals: an approval's
+    // values are those of a transfer, made at any time after it.
+    const std::string kind = e.action == Action::Approve ? "entry.action = 'approve'" : Transfers;
     bool failed = false;
-    auto found = latest(db_, columns_, "entry.id < ?4", e.serial, e.scope, e.part, e.id, failed);
+    auto found = latest(db_, columns_, "entry.id < ?4 AND entry.file_hash IS NOT NULL AND " + kind,
+                        e.serial, e.scope, e.part, e.id, failed);
     if (failed)
         failSql();
     return found;
@@ -723,11 +851,188 @@ std::optional<Entry> Store::lastUpload(const std::string& serial, Scope scope,
     if (!db_ || serial.empty())
         return std::nullopt;
     bool failed = false;
-    auto found = latest(db_, columns_, "entry.action = 'upload' AND entry.result = 'SUCCESS'",
-                        serial, scope, part, 0, failed);
+    auto found = latest(db_, columns_, Uploaded, serial, scope, part, std::nullopt, failed);
     if (failed)
         failSql();
     return found;
+}
+
+std::optional<Entry> Store::lastKnown(const std::string& serial, Scope scope,
+                                      const std::string& part) {
+    error_.clear();
+    if (!db_) {
+        fail("the history is not open");
+        return std::nullopt;
+    }
+    if (serial.empty())
+        return std::nullopt;
+    bool failed = false;
+    auto found = latest(db_, columns_, Known, serial, scope, part, std::nullopt, failed);
+    if (failed)
+        failSql();
+    return found;
+}
+
+std::optional<Entry> Store::approval(const std::string& serial, Scope scope,
+                                     const std::string& part) {
+    error_.clear();
+    if (!db_) {
+        fail("the history is not open");
+        return std::nullopt;
+    }
+    if (serial.empty() || version_ < 4)
+        return std::nullopt;
+    bool failed = false;
+    auto found = latest(db_, columns_, Approvals, serial, scope, part, std::nullopt, failed);
+    if (failed)
+        failSql();
+    if (found && found->action != Action::Approve)
+        return std::nullopt; // revoked
+    return found;
+}
+
+namespace {
+
+// A JSON array of IDs, for json_each().
+std::string idList(const std::vector<int64_t>& ids) {
+    std::string out = "[";
+    for (const int64_t id : ids)
+        out += (out.size() > 1 ? "," : "") + std::to_string(id);
+    return out + "]";
+}
+
+} // namespace
+
+std::optional<std::vector<ScopeState>> Store::scopes(const std::string& serial) {
+    error_.clear();
+    if (!db_) {
+        fail("the history is not open");
+        return std::nullopt;
+    }
+    // One read transaction: an entry appended meanwhile is seen by both queries or neither.
+    if (!exec("BEGIN"))
+        return std::nullopt;
+    struct End {
+        sqlite3* db;
+        ~End() { sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr); }
+    } end{db_};
+
+    // Every instrument and scope, and the IDs of its latest entries of each kind: a few probes
+    // of the instrument index each.
+    auto newest = [](const char* kind) {
+        return std::string("(SELECT entry.id FROM entry WHERE entry.serial = k.serial AND "
+                           "entry.scope = k.scope AND entry.part IS k.part AND ") +
+               kind + " ORDER BY entry.id DESC LIMIT 1)";
+    };
+    Statement keys(db_, "SELECT k.serial, k.scope, k.part, " + newest(Transfers) + ", " +
+                            newest(Uploaded) + ", " +
+                            (version_ >= 4 ? newest(Approvals) : std::string("NULL")) +
+                            " FROM (SELECT DISTINCT serial, scope, part FROM entry WHERE serial "
+                            "IS NOT NULL" +
+                            (serial.empty() ? "" : " AND serial = ?1") + ") k");
+    if (!keys.ok()) {
+        failSql();
+        return std::nullopt;
+    }
+    if (!serial.empty())
+        keys.text(1, serial);
+    struct Ids {
+        int64_t latest = 0, upload = 0, marker = 0;
+    };
+    std::vector<ScopeState> states;
+    std::vector<Ids> ids;
+    std::vector<int64_t> plain, withFile;
+    int rc;
+    while ((rc = keys.step()) == SQLITE_ROW) {
+        ScopeState st;
+        st.serial = keys.textAt(0);
+        st.scope = scopeFromWord(keys.textAt(1)).value_or(Scope::System);
+        st.part = keys.textAt(2);
+        const Ids i{keys.integerAt(3), keys.integerAt(4), keys.integerAt(5)};
+        if (i.latest)
+            plain.push_back(i.latest);
+        for (const int64_t id : {i.upload, i.marker})
+            if (id)
+                withFile.push_back(id);
+        states.push_back(std::move(st));
+        ids.push_back(i);
+    }
+    if (rc != SQLITE_DONE) {
+        failSql();
+        return std::nullopt;
+    }
+
+    // The entries those IDs name; the files of the uploads and approvals alone.
+    std::map<int64_t, Entry> entries;
+    for (const bool files : {false, true}) {
+        Statement s(db_, std::string("SELECT ") + columns_ +
+                             (files ? WithFileText : " FROM entry") +
+                             " WHERE entry.id IN (SELECT value FROM json_each(?1))");
+        if (!s.ok()) {
+            failSql();
+            return std::nullopt;
+        }
+        s.text(1, idList(files ? withFile : plain));
+        while ((rc = s.step()) == SQLITE_ROW) {
+            Entry e = readEntry(s, files);
+            const int64_t id = e.id;
+            entries[id] = std::move(e);
+        }
+        if (rc != SQLITE_DONE) {
+            failSql();
+            return std::nullopt;
+        }
+    }
+    for (size_t i = 0; i < states.size(); ++i) {
+        ScopeState& st = states[i];
+        if (const auto it = entries.find(ids[i].latest); it != entries.end()) {
+            st.generation = it->second.generation;
+            st.lastContact = it->second.time;
+            st.lastHost = it->second.host;
+        }
+        if (const auto it = entries.find(ids[i].upload); it != entries.end())
+            st.latestUpload = it->second;
+        if (const auto it = entries.find(ids[i].marker);
+            it != entries.end() && it->second.action == Action::Approve)
+            st.approval = it->second;
+        if (st.generation.empty() && st.approval)
+            st.generation = st.approval->generation;
+    }
+    std::sort(states.begin(), states.end(), scopeBefore);
+    return states;
+}
+
+std::optional<Entry> Store::approve(int64_t subjectId, const std::string& meaning,
+                                    const std::string& reason, const PlantPolicy& policy) {
+    const std::optional<Entry> subject = entry(subjectId);
+    if (!subject) {
+        if (error_.empty())
+            fail("no history entry " + std::to_string(subjectId));
+        return std::nullopt;
+    }
+    std::string refusal;
+    std::optional<Entry> a = approvalFrom(*subject, meaning, reason, refusal, policy);
+    if (!a) {
+        fail(refusal);
+        return std::nullopt;
+    }
+    if (!append(*a))
+        return std::nullopt;
+    return a;
+}
+
+std::optional<Entry> Store::revoke(const std::string& serial, Scope scope, const std::string& part,
+                                   const std::string& reason) {
+    const std::optional<Entry> inForce = approval(serial, scope, part);
+    if (!inForce) {
+        if (error_.empty())
+            fail(noApprovalText(serial, scope, part));
+        return std::nullopt;
+    }
+    Entry r = revocationOf(serial, scope, part, reason);
+    if (!append(r))
+        return std::nullopt;
+    return r;
 }
 
 namespace {

@@ -24,13 +24,13 @@ inline constexpr std::string_view NewerVersion = "history was written by a newer
 
 // The schema this program writes; older files are migrated step by step by writers, and read
 // as they are by readers.
-inline constexpr int SchemaVersion = 3;
+inline constexpr int SchemaVersion = 4;
 
 struct Filter {
     std::string serial;           // exactly this serial number; empty: any
     std::string part;             // "01".."32"; empty: any
-    std::optional<Action> action; // none: both
-    std::string text;             // in any column of the table, any case; empty: any
+    std::optional<Action> action; // none: any
+    std::string text;             // in any column of the table (reasons too), any case; empty: any
     bool operator==(const Filter&) const = default;
 };
 
@@ -78,7 +78,9 @@ public:
     static constexpr int DefaultBusyTimeoutMs = 1000;
     void setBusyTimeout(int ms) { busyTimeoutMs_ = ms; }
 
-    // Gives the entry its ID, installation and hashes and adds it at the end of the chain. IDs
+    // Gives the entry its ID, installation and hashes and adds it at the end of the chain, its
+    // reason, meaning, subject and findings as they are (an approval or revocation must be
+    // whole: see approvalFrom(), revocationOf()). IDs
     // are never given twice, even after the newest entries were removed. A history copied to
     // another machine (a disk image) takes an installation ID of its own at its first new
     // entry; the chain goes on from the last entry of the copy.
@@ -94,11 +96,28 @@ public:
     // read failed (error() set).
     std::optional<Entry> entry(int64_t id);
     // The latest entry before `e` of the same instrument, scope and part number that holds a
-    // parameter file.
+    // parameter file: for a transfer the latest transfer, for an approval the latest approval.
     std::optional<Entry> previous(const Entry& e);
     // The latest successful upload of this instrument (serial number), scope and part number.
     std::optional<Entry> lastUpload(const std::string& serial, Scope scope,
                                     const std::string& part);
+    // The latest successful upload or download of this instrument and scope, with its file.
+    std::optional<Entry> lastKnown(const std::string& serial, Scope scope, const std::string& part);
+    // The approval in force for this instrument and scope (the latest approval not followed by a
+    // revocation of the same), with its file; none with error() empty when there is none.
+    std::optional<Entry> approval(const std::string& serial, Scope scope, const std::string& part);
+    // Every instrument and scope the history holds entries of (those of `serial` alone when it
+    // is given), by serial number, the system before the part numbers.
+    std::optional<std::vector<ScopeState>> scopes(const std::string& serial);
+
+    // Approves entry `subjectId` of this history as approvalFrom() does and appends the
+    // approval; none with error() saying why (a refusal included).
+    std::optional<Entry> approve(int64_t subjectId, const std::string& meaning,
+                                 const std::string& reason, const PlantPolicy& policy = {});
+    // Ends the approval in force for this instrument and scope; none with error() set when none
+    // is in force (noApprovalText) or the revocation could not be appended.
+    std::optional<Entry> revoke(const std::string& serial, Scope scope, const std::string& part,
+                                const std::string& reason);
 
     // Checks the file, then recomputes every hash of the chain from its first entry on, and
     // finds entries removed from its end.
