@@ -9,10 +9,8 @@
 #include "history/forwarder.h"
 #include "history/server.h"
 #include "history/store.h"
-#include "qt/program_settings.h"
+#include "qt/plant_policy.h"
 #include "sheet/compare.h"
-
-#include <QStringList>
 
 #include <chrono>
 #include <map>
@@ -101,22 +99,6 @@ private:
         return ExitOk;
     }
 
-    // The plant's settings from this PC's program settings ([plant] in paramporter.ini).
-    static pp::history::PlantPolicy localPolicy() {
-        QSettings settings = pp::qt::programSettings();
-        settings.beginGroup(QStringLiteral("plant"));
-        std::map<std::string, std::string> values;
-        for (const QString& key : settings.childKeys()) {
-            const QVariant v = settings.value(key);
-            // An INI line with commas reads as a list: its items are the lines.
-            values[key.toStdString()] =
-                (v.typeId() == QMetaType::QStringList ? v.toStringList().join(QLatin1Char('\n'))
-                                                      : v.toString())
-                    .toStdString();
-        }
-        return pp::history::policyFrom(values);
-    }
-
     pp::history::Limits serverLimits() const {
         pp::history::Limits limits;
         limits.connectTimeoutMs = ServerWaitMs;
@@ -202,7 +184,7 @@ private:
             c_.err << Program << "the plant's settings cannot be read (" << server.error()
                    << "); this PC's are used\n";
         }
-        return localPolicy();
+        return pp::qt::localPlantPolicy();
     }
 
     int list() {

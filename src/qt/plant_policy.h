@@ -3,19 +3,16 @@
 // needs it, so a change made by the plant's IT counts at once.
 #pragma once
 
+#include "history/entry.h"
+
 #include <map>
 #include <string>
-#include <vector>
 
 namespace pp::qt {
 
-struct PlantPolicy {
-    bool approverNotAuthor = false;
-    bool reasonRequired = false;
-    std::vector<std::string> reasons;
-};
+using PlantPolicy = pp::history::PlantPolicy;
 
-// The [plant] keys of this PC's program settings.
+// The [plant] keys of this PC's program settings, and the policy they give.
 std::map<std::string, std::string> localPlantSettings();
 PlantPolicy localPlantPolicy();
 
