@@ -10,6 +10,18 @@ namespace pp::cli {
 
 namespace {
 
+// YYYY-MM-DD with a month and day that exist in some year.
+bool isDate(std::string_view text) {
+    if (text.size() != 10 || text[4] != '-' || text[7] != '-')
+        return false;
+    for (size_t i : {0, 1, 2, 3, 5, 6, 8, 9})
+        if (text[i] < '0' || text[i] > '9')
+            return false;
+    const int month = (text[5] - '0') * 10 + (text[6] - '0');
+    const int day = (text[8] - '0') * 10 + (text[9] - '0');
+    return month >= 1 && month <= 12 && day >= 1 && day <= 31;
+}
+
 bool allDigits(std::string_view text) {
     return !text.empty() &&
            std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c); });
@@ -34,7 +46,7 @@ struct OptionName {
     std::string_view name;
     std::string_view key; // canonical
 };
-constexpr std::array<OptionName, 19> ValueOptions{{
+constexpr std::array<OptionName, 26> ValueOptions{{
     {"--port", "--port"},
     {"-o", "-o"},
     {"--output", "-o"},
@@ -54,6 +66,13 @@ constexpr std::array<OptionName, 19> ValueOptions{{
     {"--meaning", "--meaning"},
     {"--reason", "--reason"},
     {"--scope", "--scope"},
+    {"--stale-days", "--stale-days"},
+    {"--report", "--report"},
+    {"--from", "--from"},
+    {"--to", "--to"},
+    {"--ports", "--ports"},
+    {"--on-deviation", "--on-deviation"},
+    {"--on-failure", "--on-failure"},
 }};
 // Options without a value.
 constexpr std::array<std::string_view, 8> FlagOptions{
@@ -166,8 +185,8 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
         expectedPositional = 2;
     } else if (command == "write") {
         o.command = Command::Write;
-        allowed.insert(allowed.end(),
-                       {"--convert", "--part-only", "--system-only", "--any-instrument"});
+        allowed.insert(allowed.end(), {"--convert", "--part-only", "--system-only",
+                                       "--any-instrument", "--reason"});
         expectedPositional = 2;
     } else if (command == "mode") {
         o.command = Command::Mode;
@@ -197,6 +216,13 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
         for (const auto& [key, value] : values)
             if (key == "--diff")
                 expectedPositional = 2; // --diff ID1 ID2
+    } else if (command == "audit") {
+        o.command = Command::Audit;
+        allowed = {"--server", "--serial", "--stale-days", "--json",
+                   "--report", "--from",   "--to"}; // the history: no instrument
+    } else if (command == "round") {
+        o.command = Command::Round;
+        allowed = {"--ports", "--on-deviation", "--on-failure"};
     } else {
         return fail("unknown command " + command);
     }
@@ -278,6 +304,35 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
             o.systemOnly = true;
         } else if (key == "--any-instrument") {
             o.anyInstrument = true;
+        } else if (key == "--stale-days") {
+            if (!allDigits(value) || value.size() > 5)
+                return fail("--stale-days " + value + ": a number of days expected");
+            o.staleDays = std::stoi(value);
+        } else if (key == "--report") {
+            const std::string u = upper(value);
+            if (!u.ends_with(".PDF") && !u.ends_with(".CSV"))
+                return fail("--report " + value + ": a file ending in .pdf or .csv expected");
+            o.report = value;
+        } else if (key == "--from" || key == "--to") {
+            if (!isDate(value))
+                return fail(key + " " + value + ": a date YYYY-MM-DD expected");
+            (key == "--from" ? o.from : o.to) = value;
+        } else if (key == "--ports") {
+            for (size_t start = 0; start <= value.size();) {
+                const size_t comma = std::min(value.find(',', start), value.size());
+                const std::string port = value.substr(start, comma - start);
+                if (port.empty())
+                    return fail("--ports " + value + ": a port is missing");
+                if (allDigits(port) &&
+                    (port.size() > 2 || std::stoi(port) < 1 || std::stoi(port) > 5))
+                    return fail("--ports " + value + ": COMM numbers are 1..5");
+                o.ports.push_back(port);
+                start = comma + 1;
+            }
+        } else if (key == "--on-deviation" || key == "--on-failure") {
+            if (value.empty())
+                return fail(key + " needs a command");
+            (key == "--on-deviation" ? o.onDeviation : o.onFailure) = value;
         } else if (key == "--json") {
             o.json = true;
         } else if (key == "--verify") {
@@ -350,6 +405,18 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
         if (o.dir.empty())
             return fail("backup needs --dir DIR");
         break;
+    case Command::Audit:
+        if (o.report.empty() && (!o.from.empty() || !o.to.empty()))
+            return fail("--from and --to go with --report");
+        if (!o.report.empty() && o.json)
+            return fail("audit takes one of --json and --report");
+        if (!o.from.empty() && !o.to.empty() && o.from > o.to)
+            return fail("--from " + o.from + " is after --to " + o.to);
+        break;
+    case Command::Round:
+        if (o.ports.empty())
+            return fail("round needs --ports, e.g. --ports 1,2,/dev/ttyUSB0");
+        break;
     case Command::History: {
         if (o.diffFirst) {
             const auto id = entryId(positional[1]);
@@ -411,9 +478,10 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
 }
 
 bool wantsPdf(const Options& options) {
-    if (options.command != Command::Report || options.output.size() < 4)
-        return false;
-    return upper(std::string_view(options.output).substr(options.output.size() - 4)) == ".PDF";
+    const std::string& out = options.command == Command::Report  ? options.output
+                             : options.command == Command::Audit ? options.report
+                                                                 : std::string();
+    return out.size() >= 4 && upper(std::string_view(out).substr(out.size() - 4)) == ".PDF";
 }
 
 std::string usageText() {
@@ -437,12 +505,14 @@ std::string usageText() {
            "                                 number PART (1..32) and save them as a parameter "
            "file\n"
            "  write FILE [--convert yes|no] [--part-only|--system-only] [--any-instrument]\n"
+           "             [--reason TEXT]\n"
            "                                 download the file's system parameters, then its part\n"
            "                                 parameters; --convert is required for a file of the\n"
            "                                 V7.2 or earlier layout (yes: convert to V7.3 or "
            "later);\n"
            "                                 a file from another serial number is refused unless\n"
-           "                                 --part-only (copy its part) or --any-instrument\n"
+           "                                 --part-only (copy its part) or --any-instrument;\n"
+           "                                 --reason TEXT says why (the plant may require it)\n"
            "  mode [SETUP|CALIBRATE|RUN|DATA]\n"
            "                                 print the operating mode, or change it first\n"
            "  parts                          print the configured part numbers\n"
@@ -483,12 +553,28 @@ std::string usageText() {
            "                                 the plant's entries on that server, from every PC;\n"
            "                                 --verify, --export ID -o FILE and --diff ID1 ID2\n"
            "                                 work there too, on the server's entry IDs\n"
+           "  audit [--server URI] [--serial SN] [--stale-days N] [--json]\n"
+           "                                 for every instrument and scope seen: approved or "
+           "not,\n"
+           "                                 whether its latest upload holds the approved values\n"
+           "                                 (what differs), its last contact and whether that is\n"
+           "                                 older than N days\n"
+           "  audit --report FILE.pdf|FILE.csv [--from DATE] [--to DATE] [--server URI] [--serial "
+           "SN]\n"
+           "                                 an auditor's report: every entry of the period, the\n"
+           "                                 approvals with their meaning, the chain check\n"
+           "  round --ports 1,2,/dev/ttyUSB0 [--on-deviation CMD] [--on-failure CMD]\n"
+           "                                 for each port: the system parameters and every\n"
+           "                                 configured part number read, recorded and audited;\n"
+           "                                 CMD runs once per round with a JSON summary on its\n"
+           "                                 standard input\n"
            "  --help, --version\n"
            "\n"
            "Exit status: 0 success, 1 an exchange with the QX7400 failed (or history --push could\n"
            "not forward everything), 2 usage or file error (or an unknown entry ID, an approval\n"
            "or revocation refused, or a history server that cannot be read), 3 diff, verify or\n"
-           "history --diff found differences, 4 an entry of the history does not match its hash.\n";
+           "history --diff found differences, audit or round something that deviates from its\n"
+           "approved values or is stale, 4 an entry of the history does not match its hash.\n";
 }
 
 } // namespace pp::cli

@@ -20,7 +20,9 @@ enum class Command {
     Diff,
     Verify,
     Report,
-    History
+    History,
+    Audit,
+    Round
 };
 
 // Exit statuses.
@@ -29,6 +31,7 @@ inline constexpr int ExitLink = 1;   // an exchange with the instrument (or hist
 inline constexpr int ExitUsage = 2;  // bad arguments, or a file that cannot be read or written
 inline constexpr int ExitDiffer = 3; // diff, verify: the parameters differ
 inline constexpr int ExitBroken = 4; // history --verify: an entry does not match its hash
+// audit, round: something deviates from its approved values or is stale: ExitDiffer.
 
 struct Options {
     Command command = Command::Help;
@@ -70,7 +73,17 @@ struct Options {
     long long approveId = 0;
     bool revoke = false;
     std::string meaning; // "approved" or "reviewed"
-    std::string reason;
+    std::string reason;  // also write --reason TEXT: why the download is made
+    // audit [--server URI] [--serial SN] [--stale-days N] [--json] [--report FILE [--from DATE]
+    // [--to DATE]]
+    int staleDays = 0;  // 0: age not checked
+    std::string report; // FILE.pdf or FILE.csv
+    std::string from;   // YYYY-MM-DD, inclusive
+    std::string to;     // YYYY-MM-DD, inclusive
+    // round --ports 1,2,/dev/ttyUSB0 [--on-deviation CMD] [--on-failure CMD]
+    std::vector<std::string> ports;
+    std::string onDeviation;
+    std::string onFailure;
     std::string scope; // "system" or "part"
     bool operator==(const Options&) const = default;
 };
@@ -86,7 +99,7 @@ ParseResult parseArguments(const std::vector<std::string>& args);
 // "7" or "07" -> "07"; nothing unless one or two digits giving 1..32.
 std::optional<std::string> partNumberText(std::string_view text);
 
-// report -o OUT.pdf (any case): the report is rendered, which needs a GUI application.
+// report -o OUT.pdf, audit --report OUT.pdf (any case): rendered, which needs a GUI application.
 bool wantsPdf(const Options& options);
 
 std::string usageText();

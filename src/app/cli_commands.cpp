@@ -2,7 +2,11 @@
 
 #include "files/file_commands.h"
 #include "files/param_file.h"
+#include "history/audit.h"
+#include "history/formats.h"
+#include "history/recording.h"
 #include "history/server.h"
+#include "history/source.h"
 #include "link/frames.h"
 #include "link/mode.h"
 #include "link/session.h"
@@ -23,8 +27,10 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QPdfWriter>
+#include <QProcess>
 #include <QTemporaryFile>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -133,6 +139,12 @@ public:
             history_->setReporter([this](const std::string& note) { historyNote_ = note; });
             QObject::connect(history_.get(), &pp::qt::HistoryTap::recorded,
                              [this] { ++recorded_; });
+            // What an upload showed that differs from what the instrument should hold.
+            QObject::connect(
+                history_.get(), &pp::qt::HistoryTap::found,
+                [this](const QString& message) { foundNote_ = message.toStdString(); });
+            history_->setObserver(
+                [this](const pp::history::Entry& e) { roundEntries_.push_back(e); });
         }
     }
 
@@ -146,7 +158,9 @@ public:
 
 private:
     int runCommand() {
-        if (o_.command != Command::Diff && o_.command != Command::Report) // files: no port
+        // Files need no port; a round takes its own.
+        if (o_.command != Command::Diff && o_.command != Command::Report &&
+            o_.command != Command::Round)
             choosePort();
         switch (o_.command) {
         case Command::Read:
@@ -165,6 +179,8 @@ private:
             return verify();
         case Command::Report:
             return report();
+        case Command::Round:
+            return round();
         default:
             return ExitUsage;
         }
@@ -214,29 +230,32 @@ private:
     }
 
     void printHistoryNote() {
+        if (!foundNote_.empty())
+            c_.err << foundNote_ << '\n';
+        foundNote_.clear();
         if (!historyNote_.empty())
             c_.err << historyNote_ << '\n';
         historyNote_.clear();
     }
 
     void reportFailure(pp::Outcome outcome, pp::Outcome expected) {
-        bool said = false;
+        lastFailure_.clear();
+        auto say = [this](const std::string& text) {
+            c_.err << text << '\n';
+            lastFailure_ += (lastFailure_.empty() ? "" : "; ") + text;
+        };
         if (isFailure(outcome) || outcome == expected) {
-            for (const std::string& m : window_.messages) {
-                c_.err << m << '\n';
-                said = true;
-            }
+            for (const std::string& m : window_.messages)
+                say(m);
             const std::string status = window_.status();
             bool repeated = false;
             for (const std::string& m : window_.messages)
                 repeated = repeated || m == status;
-            if (!status.empty() && !repeated) {
-                c_.err << status << '\n';
-                said = true;
-            }
+            if (!status.empty() && !repeated)
+                say(status);
         }
-        if (!said)
-            c_.err << UnexpectedAnswer << '\n';
+        if (lastFailure_.empty())
+            say(std::string(UnexpectedAnswer));
     }
 
     // The texts the files code showed (its message boxes) and its status when that says more
@@ -342,6 +361,14 @@ private:
             c_.err << PartValuesMissing << '\n' << Program << o_.file << '\n';
             return ExitUsage;
         }
+
+        // Why, for the history; the plant may want one for every download.
+        if (o_.reason.empty() && plantPolicy(c_.historyServer, c_.err).reasonRequired) {
+            c_.err << Program
+                   << "the plant requires a reason for every download: give --reason TEXT\n";
+            return ExitUsage;
+        }
+        driver_.session().setReason(o_.reason);
 
         // Who is on the line, before anything is written: the system download would give it
         // the file's serial number, and the history names the instrument written.
@@ -480,6 +507,202 @@ private:
         return ExitOk;
     }
 
+    // One round: every port read (the system parameters, then every configured part number),
+    // each upload recorded with its findings; then what was read audited against the approvals
+    // (the plant's when a server is configured, else this PC's), the hooks told once.
+    int round() {
+        struct PortRun {
+            std::string port, device, error, serial, generation;
+            std::vector<pp::history::Entry> entries;
+            std::vector<std::pair<std::string, std::string>> partsFailed;
+            std::vector<pp::history::AuditRow> audited;
+            int deviations = 0;
+        };
+        std::vector<PortRun> runs;
+        for (const std::string& port : o_.ports) {
+            PortRun run;
+            run.port = port;
+            const bool comm = std::all_of(port.begin(), port.end(),
+                                          [](char ch) { return ch >= '0' && ch <= '9'; });
+            run.device = comm ? pp::qt::devicePathForPort(std::stoi(port)).toStdString() : port;
+            driver_.setDeviceOverride(QString::fromStdString(run.device));
+            if (comm)
+                driver_.session().setCommPortNumber(std::stoi(port));
+            const size_t first = roundEntries_.size();
+            sheet_ = pp::Sheet();
+            std::optional<std::vector<std::string>> configured;
+            if (systemUpload())
+                configured = partList();
+            if (!configured) {
+                run.error = lastFailure_;
+            } else {
+                run.serial = sheet_.text(pp::Sys::Serial);
+                run.generation = std::string(pp::generationWord(sheet_.generation()));
+                pp::qt::SweepOptions sweep;
+                sweep.stop = pp::qt::SweepStop::LinkGone;
+                sweep.progress = [this](size_t, size_t, const std::string& pn) {
+                    window_.clear();
+                    if (c_.progress)
+                        c_.err << "Part upload " << pn << "...\n" << std::flush;
+                    return true;
+                };
+                const pp::Sheet instrument = sheet_;
+                const pp::qt::SweepResult swept =
+                    pp::qt::sweepParts(driver_, sheet_, instrument, *configured, sweep);
+                printHistoryNote();
+                for (const auto& [pn, failed] : swept.failed)
+                    run.partsFailed.emplace_back(pn, failed.failure);
+                for (const std::string& pn : swept.notRead)
+                    run.partsFailed.emplace_back(pn, "not read: the port failed");
+            }
+            run.entries.assign(roundEntries_.begin() + static_cast<std::ptrdiff_t>(first),
+                               roundEntries_.end());
+            runs.push_back(std::move(run));
+        }
+
+        // The approvals to audit against: the plant's holds every PC's, once this round's
+        // entries have reached it.
+        std::unique_ptr<pp::history::EntrySource> source;
+        if (!c_.historyServer.empty() && history_) {
+            forwardBeforeExit(history_->path(), c_.historyServer, c_.err);
+            auto plant = std::make_unique<pp::history::PlantSource>();
+            plant->setUri(c_.historyServer);
+            pp::history::Limits limits;
+            limits.connectTimeoutMs = limits.answerTimeoutMs = ForwardWaitMs;
+            plant->setLimits(limits);
+            if (plant->ready())
+                source = std::move(plant);
+            else
+                c_.err << Program << "approvals of this PC only: " << plant->error() << '\n';
+        }
+        if (!source && history_)
+            source = std::make_unique<pp::history::LocalSource>(history_->path());
+
+        int failures = 0;
+        int deviations = 0;
+        const std::string now = pp::history::utcTimestamp();
+        for (PortRun& run : runs) {
+            failures += !run.error.empty() || !run.partsFailed.empty();
+            if (!run.error.empty() || run.serial.empty() || !source)
+                continue;
+            const auto rows = pp::history::audit(*source, run.serial, 0, now);
+            for (const pp::history::Entry& e : run.entries) {
+                if (e.action != pp::history::Action::Upload || !e.succeeded())
+                    continue;
+                bool changed = false;
+                for (const pp::history::Finding& f : e.findings)
+                    changed = changed || f.basis == pp::history::LastBasis;
+                pp::history::AuditRow row;
+                row.state.serial = e.serial;
+                row.state.scope = e.scope;
+                row.state.part = e.part;
+                if (rows)
+                    for (const pp::history::AuditRow& r : *rows)
+                        if (r.state.scope == e.scope && r.state.part == e.part)
+                            row = r;
+                run.audited.push_back(row);
+                run.deviations += !row.complies() || changed;
+            }
+            deviations += run.deviations;
+        }
+
+        for (const PortRun& run : runs) {
+            c_.out << pp::history::terminalText(run.port) << " "
+                   << pp::history::terminalText(run.device) << ": ";
+            if (!run.error.empty()) {
+                c_.out << "failed: " << pp::history::terminalText(run.error) << '\n';
+                continue;
+            }
+            c_.out << "serial " << pp::history::terminalText(run.serial) << ", "
+                   << run.entries.size() << " read, " << run.deviations
+                   << (run.deviations == 1 ? " deviates" : " deviate") << '\n';
+            for (const pp::history::Entry& e : run.entries)
+                if (!e.findings.empty())
+                    c_.out << "  "
+                           << pp::history::terminalText(
+                                  pp::history::findingsMessage(e, e.findings, std::nullopt))
+                           << '\n';
+            for (const auto& [pn, why] : run.partsFailed)
+                c_.out << "  part " << pn << " failed: " << pp::history::terminalText(why) << '\n';
+        }
+        c_.out << std::flush;
+
+        // The summary the hooks read.
+        using pp::history::jsonQuoted;
+        std::string json = "{\"time\":" + jsonQuoted(now) +
+                           ",\"host\":" + jsonQuoted(pp::history::hostName()) +
+                           ",\"user\":" + jsonQuoted(pp::history::accountName()) + ",\"ports\":[";
+        for (size_t i = 0; i < runs.size(); ++i) {
+            const PortRun& run = runs[i];
+            json +=
+                (i ? ",{" : "{") + std::string("\"port\":") + jsonQuoted(run.port) +
+                ",\"device\":" + jsonQuoted(run.device) +
+                ",\"result\":" + jsonQuoted(run.error.empty() ? "read" : "failed") +
+                ",\"error\":" + (run.error.empty() ? std::string("null") : jsonQuoted(run.error)) +
+                ",\"serial\":" + jsonQuoted(run.serial) +
+                ",\"generation\":" + jsonQuoted(run.generation) + ",\"scopes\":[";
+            for (size_t k = 0; k < run.audited.size(); ++k) {
+                const pp::history::AuditRow& r = run.audited[k];
+                json += (k ? ",{" : "{") + std::string("\"scope\":") +
+                        jsonQuoted(pp::history::scopeWord(r.state.scope)) + ",\"part\":" +
+                        (r.state.part.empty() ? std::string("null") : jsonQuoted(r.state.part)) +
+                        ",\"approved\":" + (r.approved ? "true" : "false") +
+                        ",\"matches\":" + (r.matches ? (*r.matches ? "true" : "false") : "null") +
+                        ",\"findings\":[";
+                bool firstFinding = true;
+                for (const pp::history::Entry& e : run.entries) {
+                    if (e.scope != r.state.scope || e.part != r.state.part)
+                        continue;
+                    for (const pp::history::Finding& f : e.findings) {
+                        json += (firstFinding ? "{" : ",{") + std::string("\"basis\":") +
+                                jsonQuoted(f.basis) + ",\"caption\":" + jsonQuoted(f.caption) +
+                                ",\"before\":" + jsonQuoted(f.before) +
+                                ",\"after\":" + jsonQuoted(f.after) + "}";
+                        firstFinding = false;
+                    }
+                }
+                json += "]}";
+            }
+            json += "],\"parts_failed\":[";
+            for (size_t k = 0; k < run.partsFailed.size(); ++k)
+                json += (k ? ",{" : "{") + std::string("\"part\":") +
+                        jsonQuoted(run.partsFailed[k].first) +
+                        ",\"error\":" + jsonQuoted(run.partsFailed[k].second) + "}";
+            json += "]}";
+        }
+        json += "],\"deviations\":" + std::to_string(deviations) +
+                ",\"failures\":" + std::to_string(failures) + "}\n";
+
+        if (deviations > 0 && !o_.onDeviation.empty())
+            runHook("--on-deviation", o_.onDeviation, json);
+        if (failures > 0 && !o_.onFailure.empty())
+            runHook("--on-failure", o_.onFailure, json);
+        return failures > 0 ? ExitLink : deviations > 0 ? ExitDiffer : ExitOk;
+    }
+
+    // The plant's own command (mail, chat, a ticket) with the summary on its standard input.
+    void runHook(const char* option, const std::string& command, const std::string& summary) {
+        QProcess hook;
+        hook.setProcessChannelMode(QProcess::ForwardedChannels);
+        hook.startCommand(QString::fromStdString(command));
+        if (!hook.waitForStarted(10000)) {
+            c_.err << Program << option << ": " << hook.errorString().toStdString() << '\n';
+            return;
+        }
+        hook.write(summary.data(), static_cast<qint64>(summary.size()));
+        hook.closeWriteChannel();
+        if (!hook.waitForFinished(HookWaitMs)) {
+            hook.kill();
+            hook.waitForFinished(1000);
+            c_.err << Program << option << ": the command did not end within " << HookWaitMs / 1000
+                   << " s\n";
+        } else if (hook.exitStatus() != QProcess::NormalExit || hook.exitCode() != 0) {
+            c_.err << Program << option << ": the command failed (exit " << hook.exitCode()
+                   << ")\n";
+        }
+    }
+    static constexpr int HookWaitMs = 60000;
+
     // One line per difference; ExitDiffer when there is any.
     int printDifferences(const std::vector<pp::Difference>& differences) {
         for (const pp::Difference& d : differences)
@@ -533,43 +756,16 @@ private:
         }
         std::string why;
         const bool written =
-            wantsPdf(o_) ? writePdf(composed, o_.output, why)
-                         : pp::replaceFileContent(*c_.fs, o_.output, pp::reportText(composed));
+            wantsPdf(o_)
+                ? writePdf(
+                      *c_.fs, o_.output,
+                      [&](QPagedPaintDevice& pdf) { return pp::PrintReport(composed, pdf); }, why)
+                : pp::replaceFileContent(*c_.fs, o_.output, pp::reportText(composed));
         if (!written) {
             c_.err << pp::ErrorWritingFile << '\n' << Program << o_.output << why << '\n';
             return ExitUsage;
         }
         return ExitOk;
-    }
-
-    // A PDF writer cannot write through a save file: it renders into a temporary beside `path`,
-    // which replaces `path` only when the whole job succeeded.
-    bool writePdf(const pp::Report& composed, const std::string& path, std::string& why) {
-        // Fonts need a GUI application; main makes one for this command.
-        if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
-            why = ": a PDF needs a GUI application";
-            return false;
-        }
-        const QFileInfo target(QString::fromStdString(path));
-        QTemporaryFile temporary(target.absoluteDir().filePath(
-            QStringLiteral(".") + target.fileName() + QStringLiteral(".XXXXXX")));
-        if (!temporary.open())
-            return false;
-        temporary.close(); // the name stays reserved; removed again unless renamed away
-        // As the window's Print to PDF: A4 at 1200 dpi, 10 mm margins.
-        QPdfWriter writer(temporary.fileName());
-        writer.setResolution(1200);
-        writer.setPageSize(QPageSize(QPageSize::A4));
-        writer.setPageMargins(QMarginsF(10, 10, 10, 10), QPageLayout::Millimeter);
-        if (!pp::PrintReport(composed, writer))
-            return false;
-#ifdef Q_OS_UNIX
-        // A temporary is private to its owner; the report gets the modes of any new file.
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        ::chmod(QFile::encodeName(temporary.fileName()).constData(), 0666 & ~mask);
-#endif
-        return c_.fs->replace(temporary.fileName().toStdString(), path);
     }
 
     const Options& o_;
@@ -580,10 +776,46 @@ private:
     pp::qt::SessionDriver driver_;
     std::unique_ptr<pp::qt::HistoryTap> history_;
     std::string historyNote_;
+    std::string foundNote_;
+    std::string lastFailure_; // what the last failed exchange said, on one line
+    std::vector<pp::history::Entry> roundEntries_;
     int recorded_ = 0;
 };
 
 } // namespace
+
+// A PDF writer cannot write through a save file: it renders into a temporary beside `path`,
+// which replaces `path` only when the whole job succeeded.
+bool writePdf(pp::FileSystem& fs, const std::string& path,
+              const std::function<bool(QPagedPaintDevice&)>& paint, std::string& why) {
+    // Fonts need a GUI application; main makes one for the commands that write a PDF.
+    if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
+        why = ": a PDF needs a GUI application";
+        return false;
+    }
+    const QFileInfo target(QString::fromStdString(path));
+    QTemporaryFile temporary(target.absoluteDir().filePath(QStringLiteral(".") + target.fileName() +
+                                                           QStringLiteral(".XXXXXX")));
+    if (!temporary.open())
+        return false;
+    temporary.close(); // the name stays reserved; removed again unless renamed away
+    {
+        // As the window's Print to PDF: A4 at 1200 dpi, 10 mm margins.
+        QPdfWriter writer(temporary.fileName());
+        writer.setResolution(1200);
+        writer.setPageSize(QPageSize(QPageSize::A4));
+        writer.setPageMargins(QMarginsF(10, 10, 10, 10), QPageLayout::Millimeter);
+        if (!paint(writer))
+            return false;
+    }
+#ifdef Q_OS_UNIX
+    // A temporary is private to its owner; the PDF gets the modes of any new file.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::chmod(QFile::encodeName(temporary.fileName()).constData(), 0666 & ~mask);
+#endif
+    return fs.replace(temporary.fileName().toStdString(), path);
+}
 
 int run(const Options& options, Context& context) {
     switch (options.command) {
@@ -624,6 +856,8 @@ int run(const Options& options, Context& context) {
     }
     const int code = options.command == Command::History
                          ? runHistory(options, context, historyPath(options, context))
+                     : options.command == Command::Audit
+                         ? runAudit(options, context, historyPath(options, context))
                          : Runner(options, context).run();
     // A listing or report that did not reach its reader (a full disk, a closed pipe) is no
     // success.

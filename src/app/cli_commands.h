@@ -2,9 +2,14 @@
 // reader and writer. Needs a QCoreApplication: exchanges wait on its event loop.
 #pragma once
 
+class QPagedPaintDevice;
+
 #include "app/cli.h"
+
 #include "files/file_system.h"
 #include "files/settings.h"
+#include "history/entry.h"
+#include <functional>
 
 #include <ctime>
 #include <iosfwd>
@@ -27,8 +32,18 @@ struct Context {
 // Runs one parsed command; returns the exit status.
 int run(const Options& options, Context& context);
 
-// The history command (cli_history.cpp).
+// The history command (cli_history.cpp) and the audit (cli_audit.cpp).
 int runHistory(const Options& options, Context& context, const std::string& path);
+int runAudit(const Options& options, Context& context, const std::string& path);
+
+// The plant's settings from the history server at `uri` (waiting at most ForwardWaitMs), else
+// this PC's; says on `err` when the server's could not be read.
+pp::history::PlantPolicy plantPolicy(const std::string& uri, std::ostream& err);
+
+// Renders into a PDF at `path` (A4, 1200 dpi), through a temporary that replaces it only when
+// `paint` succeeded. Needs a GUI application; `why` says more on failure.
+bool writePdf(pp::FileSystem& fs, const std::string& path,
+              const std::function<bool(QPagedPaintDevice&)>& paint, std::string& why);
 
 // How long a command waits for the history server before it exits.
 inline constexpr int ForwardWaitMs = 2000;

@@ -171,19 +171,12 @@ private:
     // The plant's settings where there is a plant (--server, else the history server); this
     // PC's where there is none or it cannot be read.
     pp::history::PlantPolicy policy(bool plant) {
-        const std::string& uri = plant ? o_.server : c_.historyServer;
-        if (!uri.empty()) {
-            pp::history::Plant other;
-            pp::history::Plant& server = plant ? plant_ : other;
-            pp::history::Limits limits; // not what was asked for: no long wait for it
-            limits.connectTimeoutMs = ForwardWaitMs;
-            limits.answerTimeoutMs = ForwardWaitMs;
-            if (plant || server.open(uri, limits))
-                if (const auto p = server.policy())
-                    return *p;
-            c_.err << Program << "the plant's settings cannot be read (" << server.error()
-                   << "); this PC's are used\n";
-        }
+        if (!plant)
+            return plantPolicy(c_.historyServer, c_.err);
+        if (const auto p = plant_.policy())
+            return *p;
+        c_.err << Program << "the plant's settings cannot be read (" << plant_.error()
+               << "); this PC's are used\n";
         return pp::qt::localPlantPolicy();
     }
 
@@ -377,6 +370,21 @@ void forwardBeforeExit(const std::string& historyPath, const std::string& uri, s
     const pp::history::ForwardResult r = forwarder.forward();
     if (!r.done)
         err << NotForwarded << r.error << '\n' << std::flush;
+}
+
+pp::history::PlantPolicy plantPolicy(const std::string& uri, std::ostream& err) {
+    if (!uri.empty()) {
+        pp::history::Plant server;
+        pp::history::Limits limits; // not what was asked for: no long wait for it
+        limits.connectTimeoutMs = ForwardWaitMs;
+        limits.answerTimeoutMs = ForwardWaitMs;
+        if (server.open(uri, limits))
+            if (const auto p = server.policy())
+                return *p;
+        err << Program << "the plant's settings cannot be read (" << server.error()
+            << "); this PC's are used\n";
+    }
+    return pp::qt::localPlantPolicy();
 }
 
 int runHistory(const Options& options, Context& context, const std::string& path) {

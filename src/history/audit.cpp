@@ -50,19 +50,17 @@ std::vector<Finding> findingsAgainst(const Entry& uploaded, const Entry& expecte
     return out;
 }
 
-std::vector<Finding> findingsFor(const Entry& uploaded, EntrySource& source,
-                                 std::optional<Action>* lastAction) {
+std::vector<Finding> findingsFor(const Entry& uploaded, const std::optional<Entry>& approved,
+                                 const std::optional<Entry>& last) {
     std::vector<Finding> out;
     if (uploaded.action != Action::Upload || !uploaded.succeeded() || !uploaded.file ||
         uploaded.serial.empty())
         return out;
-    if (const auto approved = source.approval(uploaded.serial, uploaded.scope, uploaded.part)) {
+    if (approved) {
         const auto found = findingsAgainst(uploaded, *approved, ApprovedBasis);
         out.insert(out.end(), found.begin(), found.end());
     }
-    if (const auto last = source.lastKnown(uploaded.serial, uploaded.scope, uploaded.part)) {
-        if (lastAction)
-            *lastAction = last->action;
+    if (last) {
         const auto found = findingsAgainst(uploaded, *last, LastBasis);
         out.insert(out.end(), found.begin(), found.end());
     }

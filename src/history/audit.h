@@ -26,11 +26,11 @@ std::optional<Sheet> sheetOf(const Entry& entry);
 std::vector<Finding> findingsAgainst(const Entry& uploaded, const Entry& expected,
                                      std::string_view basis);
 
-// The findings of an upload about to be recorded: against the approval in force and the last
-// values of that instrument and scope, from `source`. `lastAction` tells whether those last
-// values were uploaded or downloaded.
-std::vector<Finding> findingsFor(const Entry& uploaded, EntrySource& source,
-                                 std::optional<Action>* lastAction = nullptr);
+// The findings of an upload about to be recorded: against the approval in force and against the
+// last values of that instrument and scope (what was last uploaded or downloaded), either of
+// which may be missing.
+std::vector<Finding> findingsFor(const Entry& uploaded, const std::optional<Entry>& approved,
+                                 const std::optional<Entry>& last);
 
 // "Part 05 differs from its approved values: Leak Limit 7.5 -> 9" (or "... from what was last
 // downloaded", "... uploaded"); empty when nothing differs. The approved set speaks first.

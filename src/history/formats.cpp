@@ -270,4 +270,22 @@ std::string csvRow(const Entry& e) {
     return out;
 }
 
+std::string terminalText(std::string_view text) {
+    return shown(text);
+}
+
+std::string jsonQuoted(std::string_view text) {
+    std::string out;
+    jsonString(out, text);
+    return out;
+}
+
+std::string csvLine(const std::vector<std::string>& cells) {
+    std::string out;
+    for (size_t i = 0; i < cells.size(); ++i)
+        csvField(out, cells[i], i == 0);
+    out += "\r\n";
+    return out;
+}
+
 } // namespace pp::history

@@ -4,6 +4,8 @@
 #include "history/entry.h"
 
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace pp::history {
 
@@ -39,5 +41,11 @@ std::string plantJsonLine(const Entry& e, const std::string& sourceHost,
 // cell, each as findingText(), joined with "; ".
 std::string csvHeader();
 std::string csvRow(const Entry& e);
+
+// The rules above, for other listings of the same texts: a text safe for a terminal, a quoted
+// JSON string, one CSV row of quoted cells with its CR LF.
+std::string terminalText(std::string_view text);
+std::string jsonQuoted(std::string_view text);
+std::string csvLine(const std::vector<std::string>& cells);
 
 } // namespace pp::history

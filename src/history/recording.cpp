@@ -40,6 +40,8 @@ std::optional<Entry> entryFor(const Session& session, Outcome outcome, const std
     default:
         return std::nullopt;
     }
+    if (e.action == Action::Download)
+        e.reason = exchange.reason;
     // Uploads: the values received; downloads: the values sent.
     const Sheet& sheet = e.action == Action::Upload ? session.sheet() : session.sent();
     // Two digits, as the frame carries it, whatever was typed into the part box ("5").

@@ -2,6 +2,7 @@
 
 #include "qt/session_driver.h"
 
+#include "history/audit.h"
 #include "history/recording.h"
 
 #include <exception>
@@ -40,13 +41,29 @@ void HistoryTap::exchangeEnded(pp::Outcome outcome) {
             return;
         }
         store_.setBusyTimeout(failing_ ? ShortWaitMs : pp::history::Store::DefaultBusyTimeoutMs);
+        // What the instrument holds against what it should: its approval and the values
+        // last written to or read from it. A history that cannot say finds nothing.
+        std::optional<pp::history::Action> lastAction;
+        if (entry->action == pp::history::Action::Upload && entry->succeeded() &&
+            !entry->serial.empty()) {
+            const auto approved = store_.approval(entry->serial, entry->scope, entry->part);
+            const auto last = store_.lastKnown(entry->serial, entry->scope, entry->part);
+            if (last)
+                lastAction = last->action;
+            entry->findings = pp::history::findingsFor(*entry, approved, last);
+        }
         if (!store_.append(*entry)) {
             lost(store_.error());
             store_.close(); // opened and checked again next time
             return;
         }
         failing_ = false;
+        if (observe_)
+            observe_(*entry);
         emit recorded(entry->id);
+        if (!entry->findings.empty())
+            emit found(QString::fromStdString(
+                pp::history::findingsMessage(*entry, entry->findings, lastAction)));
     } catch (const std::exception& e) {
         lost(e.what());
     }

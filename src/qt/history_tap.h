@@ -27,12 +27,20 @@ public:
         report_ = std::move(report);
     }
 
+    // Told every entry recorded, as recorded (findings included): a round's summary.
+    void setObserver(std::function<void(const pp::history::Entry&)> observe) {
+        observe_ = std::move(observe);
+    }
+
     // After a lost entry the next ones wait only this long for a history another program
     // keeps locked, so a run of transfers is not held up at each.
     static constexpr int ShortWaitMs = 100;
 
 signals:
     void recorded(qint64 id);
+    // An upload held other values than its approval or the last ones: "Part 05 differs from
+    // its approved values: Leak Limit 7.5 -> 9".
+    void found(const QString& message);
 
 private:
     void exchangeEnded(pp::Outcome outcome);
@@ -44,6 +52,7 @@ private:
     std::string user_;
     std::string host_;
     std::function<void(const std::string&)> report_;
+    std::function<void(const pp::history::Entry&)> observe_;
     bool reported_ = false;
     bool failing_ = false; // the last entry was lost
 };

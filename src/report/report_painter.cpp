@@ -34,6 +34,10 @@ QFont reportFont(int pointSize, bool bold) {
 } // namespace
 
 bool PrintReport(const Report& report, QPagedPaintDevice& printer) {
+    return PrintLines(reportLines(report), printer);
+}
+
+bool PrintLines(const std::vector<ReportLine>& lines, QPagedPaintDevice& printer) {
     // The report is laid out for upright pages.
     printer.setPageOrientation(QPageLayout::Portrait);
 
@@ -44,7 +48,7 @@ bool PrintReport(const Report& report, QPagedPaintDevice& printer) {
     // The painter starts at the top left of the printable area, in device pixels.
     const qreal pageHeight = printer.height();
     qreal y = 0;
-    for (const ReportLine& line : pp::reportLines(report)) {
+    for (const ReportLine& line : lines) {
         painter.setFont(reportFont(line.pointSize, line.bold));
         const QFontMetricsF metrics(painter.font(), &printer);
         if (y > 0 && y + metrics.height() > pageHeight) {

@@ -17,5 +17,7 @@ QString reportFontFamily();
 // when the device cannot be opened or a page cannot be started (no such printer, a PDF file
 // that cannot be written).
 bool PrintReport(const Report& report, QPagedPaintDevice& printer);
+// Any fixed-pitch lines the same way (the audit's report), on upright pages.
+bool PrintLines(const std::vector<ReportLine>& lines, QPagedPaintDevice& printer);
 
 } // namespace pp

@@ -49,6 +49,11 @@ HistoryActions::HistoryActions(MainWindow& window, std::string path)
         note_ = note;
         noteTimer_.start();
     });
+    // An upload that showed other values than it should: said after the exchange's own text.
+    connect(tap_, &qt::HistoryTap::found, this, [this](const QString& message) {
+        note_ = message.toStdString();
+        noteTimer_.start();
+    });
     noteTimer_.setSingleShot(true);
     noteTimer_.setInterval(NoteDelayMs);
     connect(&noteTimer_, &QTimer::timeout, this, &HistoryActions::showNote);
@@ -77,7 +82,7 @@ bool HistoryActions::exchangeRunning() const {
     return main_.busy();
 }
 
-// Never in the middle of an exchange: a scratch upload reads status panel 1 when it ends.
+// Never in the middle of an exchange: its own texts come first.
 void HistoryActions::showNote() {
     if (exchangeRunning()) {
         noteTimer_.start();

@@ -110,12 +110,12 @@ void InstrumentsView::load(pp::history::EntrySource& source) {
     source_ = &source;
     QString keep;
     if (const auto* row = selectedRow())
-        keep = qs(row->state.serial + "/" + pp::history::scopeName(row->state.scope,
-                                                                     row->state.part));
+        keep =
+            qs(row->state.serial + "/" + pp::history::scopeName(row->state.scope, row->state.part));
     tree_->clear();
     rows_.clear();
     auto read = source.ready() ? pp::history::audit(source, {}, staleDays_->value(),
-                                                     pp::history::utcTimestamp())
+                                                    pp::history::utcTimestamp())
                                : std::nullopt;
     if (!read) {
         note_->setText(qs(source.error()));
