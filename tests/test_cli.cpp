@@ -9,6 +9,7 @@
 #include "link/records.h"
 #include "qt/exchange.h"
 #include "qt/history_tap.h"
+#include "qt/program_settings.h"
 #include "qt/session_driver.h"
 #include "report/report.h"
 #include "sheet/compare.h"
@@ -20,10 +21,12 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -166,6 +169,9 @@ private slots:
     void historyRecordsEveryTransfer();
     void historyExportDiffVerify();
     void historyNeverStopsATransfer();
+    void changedAtTheInstrumentAndAudited();
+    void roundOverTwoPortsOneSilent();
+    void reasonRequiredByThePlant();
     void historyConcurrentBackups();
     void historyRecordsIntoTheFileAtItsPath();
 
@@ -1242,6 +1248,115 @@ void TestCli::writeToAnotherInstrument() {
 
     QCOMPARE(runCli({"--port", b.devicePath(), "write", file, "--any-instrument"}).code, ExitOk);
     QCOMPARE(b.systemField(7), std::string("1234"));
+}
+
+// A change made at the instrument's keypad between two uploads (here: in the simulator's own
+// state) is found, first against the last upload, then against an approval; the audit says so
+// in its exit status and listing.
+void TestCli::changedAtTheInstrumentAndAudited() {
+    sim::Instrument sim;
+    QVERIFY(sim.start());
+    const std::string db = path("drift.sqlite").toStdString();
+    const std::string port = sim.devicePath();
+    const std::string file = path("drift.QX").toStdString();
+    QVERIFY(sim.setPartField(5, 11, "7.5")); // leak limit
+    QCOMPARE(runCli({"--history", db, "--port", port, "read", "5", "-o", file}).code, ExitOk);
+    QCOMPARE(runCli({"--history", db, "audit"}).code, ExitOk); // nothing approved, nothing off
+
+    QVERIFY(sim.setPartField(5, 11, "9"));
+    Result r = runCli({"--history", db, "--port", port, "read", "5", "-o", file});
+    QCOMPARE(r.code, ExitOk);
+    QVERIFY2(r.err.find("Part 05 differs from what was last uploaded: Leak Limit 7.5 -> 9\n") !=
+                 std::string::npos,
+             r.err.c_str());
+    const QJsonObject drifted = historyJson(db).front();
+    QCOMPARE(drifted.value("findings").toArray().size(), 1);
+
+    // Approved as it was (the first part upload), then found against that.
+    QCOMPARE(runCli({"--history", db, "history", "--approve", "2", "--meaning", "approved",
+                     "--reason", "first article"})
+                 .code,
+             ExitOk);
+    r = runCli({"--history", db, "audit"});
+    QCOMPARE(r.code, ExitDiffer);
+    QVERIFY2(r.out.find("1234 part 05 differs: Leak Limit 7.5 -> 9; last contact ") !=
+                 std::string::npos,
+             r.out.c_str());
+    QVERIFY(r.out.find("1234 system never approved") != std::string::npos);
+    r = runCli({"--history", db, "--port", port, "read", "5", "-o", file});
+    QVERIFY2(r.err.find("Part 05 differs from its approved values: Leak Limit 7.5 -> 9\n") !=
+                 std::string::npos,
+             r.err.c_str());
+    // Put right at the instrument: the audit complies, unless the last contact is too old.
+    QVERIFY(sim.setPartField(5, 11, "7.5"));
+    QCOMPARE(runCli({"--history", db, "--port", port, "read", "5", "-o", file}).code, ExitOk);
+    QCOMPARE(runCli({"--history", db, "audit", "--stale-days", "30"}).code, ExitOk);
+    QVERIFY(test::tamper(db, "UPDATE entry SET time = '2020-01-01T00:00:00.000Z'"));
+    r = runCli({"--history", db, "audit", "--stale-days", "30", "--serial", "1234"});
+    QCOMPARE(r.code, ExitDiffer);
+    QVERIFY(r.out.find("; stale (older than 30 days)") != std::string::npos);
+}
+
+// A round reads every port; a port without an instrument fails alone, and the hooks run once,
+// each with the summary on standard input.
+void TestCli::roundOverTwoPortsOneSilent() {
+    sim::Instrument answering;
+    sim::Instrument silent;
+    QVERIFY(answering.start() && silent.start());
+    answering.setConfiguredParts({2, 5});
+    silent.setSilent(true);
+    const std::string db = path("round.sqlite").toStdString();
+    const QString deviation = path("round-deviation.json");
+    const QString failure = path("round-failure.json");
+    const Result r = runCli({"--history", db, "round", "--ports",
+                             answering.devicePath() + "," + silent.devicePath(), "--on-deviation",
+                             "cat >> '" + deviation.toStdString() + "'", "--on-failure",
+                             "cat >> '" + failure.toStdString() + "'"});
+    QCOMPARE(r.code, ExitLink);
+    QVERIFY2(r.out.find(answering.devicePath() + ": serial 1234, 3 read, 0 deviate\n") == 0,
+             r.out.c_str());
+    QVERIFY(r.out.find(silent.devicePath() + ": failed: Error - No response from QX7400") !=
+            std::string::npos);
+    QVERIFY(!QFile::exists(deviation));
+    const QList<QByteArray> summaries = QByteArray::fromStdString(readFile(failure)).split('\n');
+    QCOMPARE(summaries.size(), 2); // one line, then the end
+    const QJsonObject summary = QJsonDocument::fromJson(summaries.front()).object();
+    QCOMPARE(summary.value("failures").toInt(), 1);
+    const QJsonArray ports = summary.value("ports").toArray();
+    QCOMPARE(ports.size(), 2);
+    QCOMPARE(ports[0].toObject().value("result").toString(), QString("read"));
+    QCOMPARE(ports[0].toObject().value("scopes").toArray().size(), 3);
+    QCOMPARE(ports[1].toObject().value("result").toString(), QString("failed"));
+    QCOMPARE(historyJson(db).size(), size_t(4)); // system, 02, 05 and the silent port's try
+}
+
+// Where the plant wants a reason for every download, write refuses without one and sends
+// nothing; the reason given goes into the entry.
+void TestCli::reasonRequiredByThePlant() {
+    QTemporaryDir config;
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, config.path());
+    {
+        QSettings settings = qt::programSettings();
+        settings.setValue("plant/reason_required", "true");
+    }
+    sim::Instrument sim;
+    QVERIFY(sim.start());
+    const std::string db = path("reason.sqlite").toStdString();
+    const std::string file = path("reason.QX").toStdString();
+    QCOMPARE(runCli({"--port", sim.devicePath(), "read", "5", "-o", file}).code, ExitOk);
+    sim.clearLogs();
+    const Result refused =
+        runCli({"--history", db, "--port", sim.devicePath(), "write", file, "--part-only"});
+    QCOMPARE(refused.code, ExitUsage);
+    QCOMPARE(refused.err, std::string("paramporter-cli: the plant requires a reason for every "
+                                      "download: give --reason TEXT\n"));
+    QVERIFY(sim.framesReceived().empty());
+    QCOMPARE(runCli({"--history", db, "--port", sim.devicePath(), "write", file, "--part-only",
+                     "--reason", "new fixture"})
+                 .code,
+             ExitOk);
+    QCOMPARE(historyJson(db).front().value("reason").toString(), QString("new fixture"));
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, QString());
 }
 
 void TestCli::historyNeverStopsATransfer() {

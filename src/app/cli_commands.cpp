@@ -521,9 +521,9 @@ private:
         std::vector<PortRun> runs;
         for (const std::string& port : o_.ports) {
             PortRun run;
-            run.port = port;
             const bool comm = std::all_of(port.begin(), port.end(),
                                           [](char ch) { return ch >= '0' && ch <= '9'; });
+            run.port = comm ? "COMM " + port : port;
             run.device = comm ? pp::qt::devicePathForPort(std::stoi(port)).toStdString() : port;
             driver_.setDeviceOverride(QString::fromStdString(run.device));
             if (comm)
@@ -575,8 +575,11 @@ private:
             else
                 c_.err << Program << "approvals of this PC only: " << plant->error() << '\n';
         }
-        if (!source && history_)
+        if (!source && history_) {
             source = std::make_unique<pp::history::LocalSource>(history_->path());
+            if (!source->ready())
+                c_.err << Program << "the audit cannot be read: " << source->error() << '\n';
+        }
 
         int failures = 0;
         int deviations = 0;
@@ -586,6 +589,8 @@ private:
             if (!run.error.empty() || run.serial.empty() || !source)
                 continue;
             const auto rows = pp::history::audit(*source, run.serial, 0, now);
+            if (!rows)
+                c_.err << Program << "the audit cannot be read: " << source->error() << '\n';
             for (const pp::history::Entry& e : run.entries) {
                 if (e.action != pp::history::Action::Upload || !e.succeeded())
                     continue;
@@ -607,8 +612,9 @@ private:
         }
 
         for (const PortRun& run : runs) {
-            c_.out << pp::history::terminalText(run.port) << " "
-                   << pp::history::terminalText(run.device) << ": ";
+            c_.out << pp::history::terminalText(
+                          run.port == run.device ? run.device : run.port + " " + run.device)
+                   << ": ";
             if (!run.error.empty()) {
                 c_.out << "failed: " << pp::history::terminalText(run.error) << '\n';
                 continue;
@@ -684,7 +690,13 @@ private:
     void runHook(const char* option, const std::string& command, const std::string& summary) {
         QProcess hook;
         hook.setProcessChannelMode(QProcess::ForwardedChannels);
+#ifdef Q_OS_WIN
         hook.startCommand(QString::fromStdString(command));
+#else
+        // As a shell would run it: the plant's command may quote, redirect and pipe.
+        hook.start(QStringLiteral("/bin/sh"),
+                   {QStringLiteral("-c"), QString::fromStdString(command)});
+#endif
         if (!hook.waitForStarted(10000)) {
             c_.err << Program << option << ": " << hook.errorString().toStdString() << '\n';
             return;

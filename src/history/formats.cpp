@@ -170,6 +170,9 @@ std::string outcomeText(const Entry& e) {
                                                    : resultText(e);
     if (!e.reason.empty())
         out += "; reason: " + e.reason;
+    // What the upload showed that it should not have: "; found approved: Leak Limit 7.5 -> 9".
+    for (const Finding& f : e.findings)
+        out += "; found " + findingText(f);
     return out;
 }
 

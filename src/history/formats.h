@@ -14,8 +14,9 @@ std::string resultText(const Entry& e);
 
 // "ID TIME ACTION SCOPE PART SERIAL RESULT"; "-" for no part number or serial number. An
 // approval shows its meaning for the result ("approve part 05 1234 approved"), a revocation
-// "revoked"; a reason follows as "; reason: TEXT". Control characters, bytes that are not UTF-8
-// and backslashes are shown escaped (\n, \x1b, \\).
+// "revoked"; a reason follows as "; reason: TEXT", each finding of an upload as "; found
+// approved: Leak Limit 7.5 -> 9". Control characters, bytes that are not UTF-8 and backslashes
+// are shown escaped (\n, \x1b, \\).
 std::string listLine(const Entry& e);
 
 // "approved: Leak Limit 1.5 -> 1.6": the basis, the caption, then the expected text and the one
