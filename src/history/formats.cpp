@@ -171,8 +171,9 @@ std::string outcomeText(const Entry& e) {
     if (!e.reason.empty())
         out += "; reason: " + e.reason;
     // What the upload showed that it should not have: "; found approved: Leak Limit 7.5 -> 9".
-    for (const Finding& f : e.findings)
-        out += "; found " + findingText(f);
+    if (e.action == Action::Upload)
+        for (const Finding& f : e.findings)
+            out += "; found " + findingText(f);
     return out;
 }
 
