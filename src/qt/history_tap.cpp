@@ -32,41 +32,57 @@ void HistoryTap::exchangeEnded(pp::Outcome outcome) {
         entry->user = user_;
         entry->host = host_;
         entry->port = driver_.devicePath().toStdString();
-        // A history removed or moved meanwhile would take the entry with it: the one at the
-        // path (made anew if need be) gets it.
-        if (store_.isOpen() && store_.replacedOnDisk())
-            store_.close();
-        if (!store_.isOpen() && !store_.open(path_)) {
-            lost(store_.error());
+        if (!append(*entry))
             return;
-        }
-        store_.setBusyTimeout(failing_ ? ShortWaitMs : pp::history::Store::DefaultBusyTimeoutMs);
-        // What the instrument holds against what it should: its approval and the values
-        // last written to or read from it. A history that cannot say finds nothing.
-        std::optional<pp::history::Action> lastAction;
-        if (entry->action == pp::history::Action::Upload && entry->succeeded() &&
-            !entry->serial.empty()) {
-            const auto approved = store_.approval(entry->serial, entry->scope, entry->part);
-            const auto last = store_.lastKnown(entry->serial, entry->scope, entry->part);
-            if (last)
-                lastAction = last->action;
-            entry->findings = pp::history::findingsFor(*entry, approved, last);
-        }
-        if (!store_.append(*entry)) {
-            lost(store_.error());
-            store_.close(); // opened and checked again next time
-            return;
-        }
-        failing_ = false;
-        if (observe_)
-            observe_(*entry);
-        emit recorded(entry->id);
         if (!entry->findings.empty())
             emit found(QString::fromStdString(
-                pp::history::findingsMessage(*entry, entry->findings, lastAction)));
+                pp::history::findingsMessage(*entry, entry->findings, lastAction_)));
     } catch (const std::exception& e) {
         lost(e.what());
     }
+}
+
+bool HistoryTap::record(pp::history::Entry& entry) {
+    try {
+        return append(entry);
+    } catch (const std::exception& e) {
+        lost(e.what());
+        return false;
+    }
+}
+
+bool HistoryTap::append(pp::history::Entry& entry) {
+    // A history removed or moved meanwhile would take the entry with it: the one at the path
+    // (made anew if need be) gets it.
+    if (store_.isOpen() && store_.replacedOnDisk())
+        store_.close();
+    if (!store_.isOpen() && !store_.open(path_)) {
+        lost(store_.error());
+        return false;
+    }
+    store_.setBusyTimeout(failing_ ? ShortWaitMs : pp::history::Store::DefaultBusyTimeoutMs);
+    // What the instrument holds against what it should: its approval and the values last
+    // written to or read from it. A history that cannot say finds nothing.
+    lastAction_.reset();
+    if (entry.action == pp::history::Action::Upload && entry.succeeded() && !entry.serial.empty()) {
+        const auto approved = store_.approval(entry.serial, entry.scope, entry.part);
+        const auto last = store_.lastKnown(entry.serial, entry.scope, entry.part);
+        if (last)
+            lastAction_ = last->action;
+        entry.findings = pp::history::findingsFor(entry, approved, last);
+    }
+    if (!store_.append(entry)) {
+        lastError_ = store_.error();
+        lost(store_.error());
+        store_.close(); // opened and checked again next time
+        return false;
+    }
+    lastError_.clear();
+    failing_ = false;
+    if (observe_)
+        observe_(entry);
+    emit recorded(entry.id);
+    return true;
 }
 
 void HistoryTap::lost(const std::string& reason) {

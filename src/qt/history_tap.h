@@ -10,6 +10,7 @@
 #include <QObject>
 
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace pp::qt {
@@ -26,6 +27,11 @@ public:
     void setReporter(std::function<void(const std::string&)> report) {
         report_ = std::move(report);
     }
+
+    // Records an entry that is no exchange of the session (an approval made in the window),
+    // as it records transfers; false (lastError() says why) when the history would not take it.
+    bool record(pp::history::Entry& entry);
+    const std::string& lastError() const { return lastError_; }
 
     // Told every entry recorded, as recorded (findings included): a round's summary.
     void setObserver(std::function<void(const pp::history::Entry&)> observe) {
@@ -44,6 +50,7 @@ signals:
 
 private:
     void exchangeEnded(pp::Outcome outcome);
+    bool append(pp::history::Entry& entry);
     void lost(const std::string& reason);
 
     SessionDriver& driver_;
@@ -53,6 +60,8 @@ private:
     std::string host_;
     std::function<void(const std::string&)> report_;
     std::function<void(const pp::history::Entry&)> observe_;
+    std::optional<pp::history::Action> lastAction_; // of the values an upload was compared with
+    std::string lastError_;
     bool reported_ = false;
     bool failing_ = false; // the last entry was lost
 };

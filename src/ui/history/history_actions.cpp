@@ -3,6 +3,7 @@
 #include "qt/history_tap.h"
 #include "qt/session_driver.h"
 #include "ui/compare/compare_dialog.h"
+#include "ui/history/approve_dialog.h"
 #include "ui/history/history_dialog.h"
 #include "ui/main/main_window.h"
 
@@ -95,6 +96,8 @@ HistoryDialog* HistoryActions::dialog() {
     if (!dialog_) {
         dialog_ = new HistoryDialog(path_, main_.window(), &main_);
         dialog_->setOpener([this](const Entry& entry) { return openInEditor(entry); });
+        dialog_->setApprover([this](const Entry& entry) { return approve(entry); });
+        dialog_->setRestorer([this](const Entry& approval) { return restoreApproved(approval); });
         dialog_->setBusyCheck([this] { return exchangeRunning(); });
         connect(tap_, &qt::HistoryTap::recorded, dialog_, &HistoryDialog::entryRecorded,
                 Qt::QueuedConnection);
@@ -110,6 +113,54 @@ void HistoryActions::mnuHistory_Click() {
     d->show();
     d->raise();
     d->activateWindow();
+}
+
+bool HistoryActions::approve(const Entry& subject) {
+    const QString what =
+        QStringLiteral("%1 of serial %2, %3 %4 by %5 on %6")
+            .arg(subject.scope == pp::history::Scope::System
+                     ? QStringLiteral("The system parameters")
+                     : QStringLiteral("Part ") + QString::fromStdString(subject.part),
+                 QString::fromStdString(subject.serial),
+                 subject.action == pp::history::Action::Upload ? QStringLiteral("uploaded")
+                                                               : QStringLiteral("downloaded"),
+                 QString::fromStdString(subject.time), QString::fromStdString(subject.user),
+                 QString::fromStdString(subject.host));
+    ApproveDialog ask(what, dialog_ ? static_cast<QWidget*>(dialog_) : &main_);
+    if (ask.exec() != QDialog::Accepted)
+        return false;
+    std::string refusal;
+    std::optional<Entry> approval = pp::history::approvalFrom(subject, ask.meaning(), ask.reason(),
+                                                              refusal, main_.plantPolicy());
+    if (!approval) {
+        main_.window().message(refusal);
+        return false;
+    }
+    if (!tap_->record(*approval)) {
+        main_.window().message("History not recorded: " + tap_->lastError());
+        return false;
+    }
+    main_.window().setStatus((subject.scope == pp::history::Scope::System
+                                  ? std::string("System parameters")
+                                  : "Part " + subject.part) +
+                             " of serial " + subject.serial + " " + approval->meaning);
+    main_.mirror();
+    return true;
+}
+
+// The approved values on screen, as a history entry is opened: the question before edited
+// values are lost, one undoable step, ready to download.
+bool HistoryActions::restoreApproved(const Entry& approval) {
+    if (exchangeRunning()) {
+        main_.window().message(pp::text::WaitForTransfer);
+        return false;
+    }
+    pp::Sheet restored = main_.sheet();
+    if (!pp::history::openEntry(restored, approval, main_.window())) {
+        main_.mirror();
+        return false;
+    }
+    return main_.replaceSheet(restored, QStringLiteral("Restore Approved"));
 }
 
 bool HistoryActions::openInEditor(const Entry& entry) {

@@ -40,6 +40,11 @@ public:
     void mnuCompareLastUpload_Click();
     // Open in Editor; false when the sheet did not take the entry.
     bool openInEditor(const pp::history::Entry& entry);
+    // "Approve...": asks what the signature means and why, then records the approval; false
+    // when cancelled or refused (the plant's rule, the history).
+    bool approve(const pp::history::Entry& subject);
+    // "Restore Approved": the approval's values on the sheet as one undoable step.
+    bool restoreApproved(const pp::history::Entry& approval);
 
 private:
     bool exchangeRunning() const;

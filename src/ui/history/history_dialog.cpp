@@ -85,8 +85,8 @@ HistoryDialog::HistoryDialog(std::string path, QtWindow& window, QWidget* parent
         part_->addItem(QStringLiteral("%1").arg(n, 2, 10, QLatin1Char('0')));
     action_ = new QComboBox(this);
     action_->setObjectName(QStringLiteral("cmbHistoryAction"));
-    action_->addItems(
-        {QStringLiteral("Any"), QStringLiteral("upload"), QStringLiteral("download")});
+    action_->addItems({QStringLiteral("Any"), QStringLiteral("upload"), QStringLiteral("download"),
+                       QStringLiteral("approve"), QStringLiteral("revoke")});
     text_ = new QLineEdit(this);
     text_->setObjectName(QStringLiteral("txtHistoryText"));
     text_->setClearButtonEnabled(true);
@@ -161,20 +161,45 @@ HistoryDialog::HistoryDialog(std::string path, QtWindow& window, QWidget* parent
     export_->setObjectName(QStringLiteral("cmdHistoryExport"));
     auto* csv = new QPushButton(QStringLiteral("Export CSV..."), this);
     csv->setObjectName(QStringLiteral("cmdHistoryExportCsv"));
+    approve_ = new QPushButton(QStringLiteral("Approve..."), this);
+    approve_->setObjectName(QStringLiteral("cmdApprove"));
+    approve_->setToolTip(QStringLiteral("Make these values the approved state of the instrument"));
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
+    buttons->addButton(approve_, QDialogButtonBox::ActionRole);
     buttons->addButton(open_, QDialogButtonBox::ActionRole);
     buttons->addButton(export_, QDialogButtonBox::ActionRole);
     buttons->addButton(csv, QDialogButtonBox::ActionRole);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     connect(open_, &QPushButton::clicked, this, &HistoryDialog::openInEditor);
+    connect(approve_, &QPushButton::clicked, this, &HistoryDialog::approveSelected);
     connect(export_, &QPushButton::clicked, this, &HistoryDialog::exportEntry);
     connect(csv, &QPushButton::clicked, this, &HistoryDialog::exportCsv);
 
+    // The entries, and every instrument they name with its approved state.
+    auto* entries = new QWidget(this);
+    auto* entriesLayout = new QVBoxLayout(entries);
+    entriesLayout->setContentsMargins(0, 0, 0, 0);
+    entriesLayout->addLayout(filters);
+    entriesLayout->addWidget(problem_);
+    entriesLayout->addWidget(split, 1);
+    instruments_ = new InstrumentsView(this);
+    pages_ = new QTabWidget(this);
+    pages_->setObjectName(QStringLiteral("tabHistory"));
+    pages_->addTab(entries, QStringLiteral("&Entries"));
+    pages_->addTab(instruments_, QStringLiteral("&Instruments"));
+    connect(pages_, &QTabWidget::currentChanged, this, [this](int page) {
+        if (page == 1)
+            showInstruments();
+    });
+    connect(instruments_, &InstrumentsView::timelineRequested, this, &HistoryDialog::showTimeline);
+    connect(instruments_, &InstrumentsView::restoreRequested, this, [this](const Entry& approval) {
+        if (restorer_)
+            restorer_(approval);
+    });
+
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(where_);
-    layout->addLayout(filters);
-    layout->addWidget(problem_);
-    layout->addWidget(split, 1);
+    layout->addWidget(pages_, 1);
     layout->addWidget(buttons);
 
     // Typing filters once it pauses: a text search reads the whole history.
@@ -236,6 +261,8 @@ void HistoryDialog::reload() {
         (keep && select(keep)) || (model_->rowCount() > 0 && select(model_->entryAt(0)->id));
     if (!selected)
         showDetails();
+    if (pages_->currentWidget() == instruments_)
+        instruments_->load(*source_);
 }
 
 HistoryDialog::~HistoryDialog() {
@@ -366,6 +393,11 @@ void HistoryDialog::showDetails() {
     const std::optional<Entry> e = selectedEntry();
     open_->setEnabled(e && e->file);
     export_->setEnabled(e && e->file);
+    // Only a transfer's values can be approved: what was read from or written to an instrument.
+    approve_->setEnabled(
+        e && e->file && e->succeeded() &&
+        (e->action == pp::history::Action::Upload || e->action == pp::history::Action::Download) &&
+        !e->serial.empty());
     if (!e) {
         showNote(parametersNote_, parameters_, QString());
         showNote(differencesNote_, differences_, QString());
@@ -416,6 +448,25 @@ void HistoryDialog::openInEditor() {
     const std::optional<Entry> e = selectedEntry();
     if (e && opener_)
         opener_(*e);
+}
+
+void HistoryDialog::approveSelected() {
+    const std::optional<Entry> e = selectedEntry();
+    if (e && approver_ && approver_(*e))
+        reload();
+}
+
+void HistoryDialog::showInstruments() {
+    pages_->setCurrentWidget(instruments_);
+    if (connecting_)
+        return; // the plant's connection comes first; its end shows them
+    instruments_->load(*source_);
+}
+
+void HistoryDialog::showTimeline(const QString& serial) {
+    serial_->setText(serial);
+    pages_->setCurrentIndex(0);
+    filtersChanged();
 }
 
 std::optional<QString> HistoryDialog::chooseSaveFile(const QString& caption, const QString& filter,

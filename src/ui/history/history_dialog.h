@@ -8,6 +8,7 @@
 
 #include "history/source.h"
 #include "ui/history/history_model.h"
+#include "ui/history/instruments_view.h"
 
 #include <QDialog>
 #include <QTimer>
@@ -22,6 +23,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
+class QTabWidget;
 class QTableView;
 class QThread;
 class QTreeWidget;
@@ -36,7 +38,8 @@ public:
     // Where a file goes: caption, filter, suggested name; nothing when cancelled.
     using SaveHook = std::function<std::optional<QString>(
         const QString& caption, const QString& filter, const QString& suggested)>;
-    // Open in Editor: true when the sheet took the entry.
+    // Open in Editor: true when the sheet took the entry. Approve: true when an approval of it
+    // was recorded. Restore Approved: true when the sheet took the approved values.
     using Opener = std::function<bool(const pp::history::Entry& entry)>;
 
     static constexpr int TypingPauseMs = 250;
@@ -56,12 +59,21 @@ public:
     void setBusyCheck(std::function<bool()> busy) { busy_ = std::move(busy); }
     void setSaveHook(SaveHook hook) { saveHook_ = std::move(hook); }
     void setOpener(Opener open) { opener_ = std::move(open); }
+    void setApprover(Opener approve) { approver_ = std::move(approve); }
+    void setRestorer(Opener restore) { restorer_ = std::move(restore); }
+
+    // The "Instruments" page beside the entries.
+    InstrumentsView* instruments() const { return instruments_; }
+    void showInstruments();
+    // The entries of one instrument, newest first: its timeline.
+    void showTimeline(const QString& serial);
 
     // The selected entry with its parameter file.
     std::optional<pp::history::Entry> selectedEntry();
     bool select(qint64 id); // false when it is not among the rows read
 
     void openInEditor();
+    void approveSelected();
     void exportEntry();
     void exportCsv();
     // Reads the entries the filters now select (typing applies them once it pauses).
@@ -93,6 +105,11 @@ private:
     HistoryModel* model_ = nullptr;
     SaveHook saveHook_;
     Opener opener_;
+    Opener approver_;
+    Opener restorer_;
+    QTabWidget* pages_ = nullptr;
+    InstrumentsView* instruments_ = nullptr;
+    QPushButton* approve_ = nullptr;
     QTimer typing_;
     bool columnsFitted_ = false;
     QThread* connecting_ = nullptr;

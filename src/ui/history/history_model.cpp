@@ -4,6 +4,8 @@
 
 #include "history/formats.h"
 
+#include <QStringList>
+
 namespace pp::ui {
 
 using pp::history::Entry;
@@ -75,6 +77,15 @@ QVariant HistoryModel::data(const QModelIndex& index, int role) const {
         return qs(e->host);
     case Port:
         return qs(e->port);
+    case Reason:
+        return qs(e->reason);
+    case Findings: {
+        // What an upload held against its approval or the last values: the drift column.
+        QStringList found;
+        for (const pp::history::Finding& f : e->findings)
+            found << qs(pp::history::findingText(f));
+        return found.join(QStringLiteral("; "));
+    }
     default:
         return {};
     }
@@ -83,8 +94,9 @@ QVariant HistoryModel::data(const QModelIndex& index, int role) const {
 QVariant HistoryModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
         return {};
-    static const char* const names[] = {"ID",     "Time (UTC)", "Action", "Scope", "Part",
-                                        "Serial", "User",       "Host",   "Port",  "Result"};
+    static const char* const names[] = {"ID",   "Time (UTC)", "Action", "Scope",
+                                        "Part", "Serial",     "User",   "Host",
+                                        "Port", "Reason",     "Found",  "Result"};
     return section >= 0 && section < Columns ? QString::fromLatin1(names[section]) : QVariant();
 }
 

@@ -14,7 +14,21 @@ class HistoryModel : public QAbstractTableModel {
     Q_OBJECT
 public:
     // The result last: it is the longest and takes the room that is left.
-    enum Column { Id, Time, Action, Scope, Part, Serial, User, Host, Port, Result, Columns };
+    enum Column {
+        Id,
+        Time,
+        Action,
+        Scope,
+        Part,
+        Serial,
+        User,
+        Host,
+        Port,
+        Reason,
+        Findings,
+        Result,
+        Columns
+    };
     static constexpr int PageSize = 200;
 
     explicit HistoryModel(pp::history::EntrySource* source, QObject* parent = nullptr);

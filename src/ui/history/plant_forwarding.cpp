@@ -1,6 +1,9 @@
 #include "ui/history/plant_forwarding.h"
 
+#include "history/server.h"
+
 #include "qt/history_tap.h"
+#include "qt/plant_policy.h"
 #include "qt/plant_settings.h"
 #include "ui/history/history_server_dialog.h"
 #include "ui/main/main_window.h"
@@ -27,6 +30,8 @@ void ForwardingWorker::setServer(const QString& uri) {
     pauseMs_ = 0;
     announce_ = true;
     forwarder_.reset();
+    uri_ = uri;
+    policyRead_.invalidate();
     if (!uri.isEmpty()) {
         forwarder_ = std::make_unique<pp::history::Forwarder>(path_, uri.toStdString());
         pp::history::Limits limits;
@@ -61,10 +66,28 @@ void ForwardingWorker::attempt() {
     if (r.done) {
         pauseMs_ = 0;
         retry_.stop();
+        readPolicy();
         return;
     }
     pauseMs_ = pauseMs_ == 0 ? FirstRetryMs : std::min(2 * pauseMs_, LastRetryMs);
     retry_.start(pauseMs_);
+}
+
+// The plant's settings, read while the server answers, at most every few minutes: a download's
+// question about its reason must never wait for the network.
+void ForwardingWorker::readPolicy() {
+    if (uri_.isEmpty() || (policyRead_.isValid() && policyRead_.elapsed() < PolicyEveryMs))
+        return;
+    pp::history::Plant plant;
+    pp::history::Limits limits;
+    limits.cancel = &cancel_;
+    limits.connectTimeoutMs = limits.answerTimeoutMs = 10000;
+    if (!plant.open(uri_.toStdString(), limits))
+        return;
+    if (const auto policy = plant.policy()) {
+        policyRead_.start();
+        emit policyChanged(*policy);
+    }
 }
 
 // ------------------------------------------------------------------ the window's side
@@ -102,9 +125,14 @@ PlantForwarding::PlantForwarding(MainWindow& window, qt::HistoryTap& tap, std::s
     }
     connect(serverAction_, &QAction::triggered, this, &PlantForwarding::mnuHistoryServer_Click);
 
+    qRegisterMetaType<pp::history::PlantPolicy>();
     worker_ = new ForwardingWorker(std::move(historyPath), cancel_);
     worker_->moveToThread(&thread_);
     connect(worker_, &ForwardingWorker::queueChanged, this, &PlantForwarding::showQueue);
+    // Downloads ask for a reason as the plant's settings say, once they have been read.
+    connect(worker_, &ForwardingWorker::policyChanged, this,
+            [this](const pp::history::PlantPolicy& policy) { policy_ = policy; });
+    main_.setPolicySource([this] { return policy_ ? *policy_ : qt::localPlantPolicy(); });
     connect(&tap, &qt::HistoryTap::recorded, worker_, &ForwardingWorker::wake);
     thread_.setObjectName(QStringLiteral("history forwarding"));
     thread_.start(QThread::LowPriority);

@@ -8,6 +8,7 @@
 
 #include "history/forwarder.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -16,6 +17,7 @@
 
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <string>
 
 class QAction;
@@ -42,15 +44,21 @@ public:
     void setServer(const QString& uri); // empty: forward nothing
     void wake();                        // forward what is queued now
 
+    static constexpr int PolicyEveryMs = 5 * 60 * 1000;
+
 signals:
     void queueChanged(qint64 queued, const QString& lastError);
+    void policyChanged(const pp::history::PlantPolicy& policy);
 
 private:
     void attempt();
+    void readPolicy();
 
     std::string path_;
     const std::atomic<bool>& cancel_;
     std::unique_ptr<pp::history::Forwarder> forwarder_;
+    QString uri_;
+    QElapsedTimer policyRead_;
     QTimer retry_{this};
     int pauseMs_ = 0;       // the pause before the next try; 0 while the server answers
     bool announce_ = false; // show the queue before the first try with a server
@@ -86,6 +94,9 @@ private:
     QLabel* panel_ = nullptr;
     QAction* serverAction_ = nullptr;
     QPointer<HistoryServerDialog> dialog_;
+    std::optional<pp::history::PlantPolicy> policy_; // the server's, once read
 };
 
 } // namespace pp::ui
+
+Q_DECLARE_METATYPE(pp::history::PlantPolicy)

@@ -135,6 +135,9 @@ public:
     void setPolicySource(std::function<qt::PlantPolicy()> source) {
         policySource_ = std::move(source);
     }
+    qt::PlantPolicy plantPolicy() const {
+        return policySource_ ? policySource_() : qt::localPlantPolicy();
+    }
 
     // Today's local date for the default file name; tests set a fixed one.
     void setClock(std::function<std::tm()> clock) { clock_ = std::move(clock); }

@@ -149,7 +149,7 @@ void MainWindow::transfer(void (pp::Session::*starter)(), pp::ExchangeKind kind)
             return;
         // Why the values are written, for the history; Cancel writes nothing.
         if (!upload) {
-            const qt::PlantPolicy policy = policySource_ ? policySource_() : qt::localPlantPolicy();
+            const qt::PlantPolicy policy = plantPolicy();
             const auto asked = window_.askReason(policy.reasons, policy.reasonRequired);
             if (!asked)
                 return;
