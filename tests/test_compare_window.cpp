@@ -1,6 +1,7 @@
 // The window's comparisons and backup against the simulated instrument: what they list, that
 // the sheet on screen never changes, and what a backup writes when a part fails.
 #include "files/param_file.h"
+#include "history/recording.h"
 #include "link/frames.h"
 #include "link/records.h"
 #include "sheet/compare.h"
@@ -10,6 +11,8 @@
 #include "ui/compare/compare_dialog.h"
 #include "ui/history/history_actions.h"
 #include "ui/history/history_dialog.h"
+#include "ui/history/history_model.h"
+#include "ui/history/instruments_view.h"
 #include "ui/main/document.h"
 #include "ui/main/main_window.h"
 
@@ -18,12 +21,14 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QScrollBar>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -100,6 +105,7 @@ private slots:
     void historyRecordsScratchUploads();
     void historyFailureNeverStopsATransfer();
     void twoInstrumentsAreNeverMixedUp();
+    void approvedStateInTheWindow();
 
 private:
     std::unique_ptr<pp::sim::Instrument> instrument_;
@@ -560,6 +566,79 @@ void TestCompareWindow::twoInstrumentsAreNeverMixedUp() {
     const pp::history::Entry upload = newest();
     QCOMPARE(upload.part, std::string("05"));
     QCOMPARE(upload.serial, std::string("5678"));
+}
+
+// Approve an upload, find the instrument changed, see it on the Instruments page and in the
+// marks, put the approved values back and download them with a reason.
+void TestCompareWindow::approvedStateInTheWindow() {
+    startInstrument({2});
+    QVERIFY(instrument_->setPartField(2, 11, "7.5")); // leak limit
+    Fixture f;
+    MainWindow& w = *f.window;
+    QTemporaryDir dir;
+    auto* history = new pp::ui::HistoryActions(w, dir.filePath("history.sqlite").toStdString());
+    f.click("cmdSDUpload");
+    QTRY_COMPARE(f.status(), QStringLiteral("SUCCESS"));
+    w.sheet().AddPartNumber("02");
+    w.sheet().setPartSelection("02");
+    w.mirror();
+    f.click("cmdPartUpload");
+    QTRY_COMPARE(f.text("txtLeakLimit"), QStringLiteral("7.5"));
+
+    // The part upload approved, with what the signature means and why.
+    f.find<QAction>(QStringLiteral("mnuHistory"))->trigger();
+    pp::ui::HistoryDialog* d = history->dialog();
+    QVERIFY(d->select(2));
+    onNextModal([](QWidget* modal) {
+        QTest::keyClicks(modal->findChild<QLineEdit*>(QStringLiteral("txtApproveReason")),
+                         QStringLiteral("first article"));
+        modal->findChild<QRadioButton*>(QStringLiteral("optApproved"))->click();
+        modal->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+    });
+    QTest::mouseClick(d->findChild<QPushButton*>(QStringLiteral("cmdApprove")), Qt::LeftButton);
+    QCOMPARE(f.status(), QStringLiteral("Part 02 of serial 1234 approved"));
+    QCOMPARE(historyRows(d).front(), QStringLiteral("approve part 02"));
+
+    // Changed at the keypad: the upload says so, the history keeps it, the mark shows it.
+    QVERIFY(instrument_->setPartField(2, 11, "9.9"));
+    f.click("cmdPartUpload");
+    QTRY_COMPARE_WITH_TIMEOUT(f.status(),
+                              QStringLiteral("Part 02 differs from its approved values: Leak "
+                                             "Limit 7.5 -> 9.9"),
+                              5000);
+    QTRY_COMPARE(d->model()->data(d->model()->index(0, pp::ui::HistoryModel::Findings)).toString(),
+                 QStringLiteral("approved: Leak Limit 7.5 -> 9.9; last: Leak Limit 7.5 -> 9.9"));
+    QVERIFY(f.find<QLineEdit>("txtLeakLimit")->toolTip().contains(QStringLiteral("Approved: 7.5")));
+
+    d->showInstruments();
+    pp::ui::InstrumentsView* instruments = d->instruments();
+    QVERIFY(instruments->select("1234", "part 02"));
+    QCOMPARE(pp::ui::InstrumentsView::stateText(*instruments->selectedRow()),
+             QStringLiteral("differs: Leak Limit 7.5 -> 9.9"));
+    QTest::mouseClick(instruments->findChild<QPushButton*>(QStringLiteral("cmdRestoreApproved")),
+                      Qt::LeftButton);
+    QCOMPARE(f.text("txtLeakLimit"), QStringLiteral("7.5"));
+    QCOMPARE(w.document().stack().undoText(), QStringLiteral("Restore Approved"));
+
+    // Downloaded with a reason from the plant's list; the author may not approve it there.
+    f.policy.reasons = {"restore approved", "new fixture"};
+    f.policy.approverNotAuthor = true;
+    f.reasons.push_back(QStringLiteral("restore approved"));
+    f.click("cmdPartDnload");
+    QTRY_COMPARE_WITH_TIMEOUT(f.status(), QStringLiteral("Part Download successfully completed"),
+                              10000);
+    QCOMPARE(f.reasonsOffered, f.policy.reasons);
+    QTRY_COMPARE(historyRows(d).front(), QStringLiteral("download part 02"));
+    QVERIFY(d->select(d->model()->entryAt(0)->id));
+    QCOMPARE(d->selectedEntry()->reason, std::string("restore approved"));
+    onNextModal([](QWidget* modal) {
+        QTest::keyClicks(modal->findChild<QLineEdit*>(QStringLiteral("txtApproveReason")),
+                         QStringLiteral("mine"));
+        modal->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+    });
+    QTest::mouseClick(d->findChild<QPushButton*>(QStringLiteral("cmdApprove")), Qt::LeftButton);
+    QCOMPARE(f.messageTexts().back(), qs("This download was made by " + pp::history::accountName() +
+                                         "; the plant requires another account to approve it."));
 }
 
 QTEST_MAIN(TestCompareWindow)

@@ -69,7 +69,9 @@ const PartTexts* UploadMemory::part(const std::string& serial,
 bool Marks::any() const {
     auto set = [](const auto& m) { return m.has_value(); };
     return std::any_of(system.begin(), system.end(), set) ||
-           std::any_of(part.begin(), part.end(), set);
+           std::any_of(part.begin(), part.end(), set) ||
+           std::any_of(approvedSystem.begin(), approvedSystem.end(), set) ||
+           std::any_of(approvedPart.begin(), approvedPart.end(), set);
 }
 
 namespace {
@@ -94,7 +96,8 @@ bool partValuesMissing(const Sheet& sheet) {
     return false;
 }
 
-Marks changedFrom(const Sheet& sheet, const UploadMemory& memory, const std::string& serial) {
+Marks changedFrom(const Sheet& sheet, const UploadMemory& memory, const std::string& serial,
+                  const ApprovedTexts& approved) {
     // Runs at every mirror of the window: compares in place, copies nothing.
     Marks marks;
     if (const SystemTexts* ref = memory.system(serial); ref && !systemEmpty(sheet)) {
@@ -110,6 +113,24 @@ Marks changedFrom(const Sheet& sheet, const UploadMemory& memory, const std::str
             const size_t i = static_cast<size_t>(r.id);
             if (sheet.text(r.id) != ref->texts[i])
                 marks.part[i] = ref->texts[i];
+        }
+    }
+    if (approved.system && !systemEmpty(sheet)) {
+        for (const SysRow& r : systemCatalogue()) {
+            const size_t i = static_cast<size_t>(r.id);
+            if (!r.instrumentOwn && r.kind != SysKind::OptionInfo &&
+                sheet.text(r.id) != approved.system->texts[i])
+                marks.approvedSystem[i] = approved.system->texts[i];
+        }
+    }
+    // "5" typed and "05" approved are one part number.
+    auto two = [](const std::string& pn) { return pn.size() == 1 ? "0" + pn : pn; };
+    if (approved.part && !partEmpty(sheet) &&
+        two(approved.part->partNumber) == two(sheet.partSelection())) {
+        for (const PartRow& r : partCatalogue()) {
+            const size_t i = static_cast<size_t>(r.id);
+            if (!r.instrumentOwn && sheet.text(r.id) != approved.part->texts[i])
+                marks.approvedPart[i] = approved.part->texts[i];
         }
     }
     return marks;

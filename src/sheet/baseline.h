@@ -61,16 +61,28 @@ private:
     std::map<std::pair<std::string, std::string>, PartTexts> part_;
 };
 
-// For each parameter whose text differs from the instrument's, the instrument's text.
+// For each parameter whose text differs from the instrument's, the instrument's text; and for
+// each setting whose text differs from the approved set, the approved text.
 struct Marks {
     std::array<std::optional<std::string>, SysCount> system;
     std::array<std::optional<std::string>, PartCount> part;
+    std::array<std::optional<std::string>, SysCount> approvedSystem;
+    std::array<std::optional<std::string>, PartCount> approvedPart;
     bool any() const;
     bool operator==(const Marks&) const = default;
 };
 
+// The approved sets of the sheet's instrument, for its system parameters and its part number.
+struct ApprovedTexts {
+    std::optional<SystemTexts> system;
+    std::optional<PartTexts> part;
+};
+
 // The sheet against what `memory` holds for the instrument `serial` and the sheet's part
-// number. A scope that is empty on the sheet (cleared, nothing loaded) has no marks.
-Marks changedFrom(const Sheet& sheet, const UploadMemory& memory, const std::string& serial);
+// number, and against `approved` (its settings only: the values that belong to the instrument
+// itself differ from any approved set). A scope that is empty on the sheet (cleared, nothing
+// loaded) has no marks.
+Marks changedFrom(const Sheet& sheet, const UploadMemory& memory, const std::string& serial,
+                  const ApprovedTexts& approved = {});
 
 } // namespace pp

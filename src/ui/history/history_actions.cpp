@@ -8,6 +8,7 @@
 #include "ui/main/main_window.h"
 
 #include "files/param_file.h"
+#include "history/audit.h"
 #include "history/entry_sheet.h"
 #include "history/store.h"
 #include "link/frames.h"
@@ -44,7 +45,7 @@ void insertAfter(QMenu* menu, const char* after, QAction* action) {
 } // namespace
 
 HistoryActions::HistoryActions(MainWindow& window, std::string path)
-    : QObject(&window), main_(window), path_(std::move(path)) {
+    : QObject(&window), main_(window), path_(std::move(path)), approvals_(path_) {
     tap_ = new qt::HistoryTap(main_.driver(), path_, this);
     tap_->setReporter([this](const std::string& note) {
         note_ = note;
@@ -54,6 +55,14 @@ HistoryActions::HistoryActions(MainWindow& window, std::string path)
     connect(tap_, &qt::HistoryTap::found, this, [this](const QString& message) {
         note_ = message.toStdString();
         noteTimer_.start();
+    });
+    // An approval recorded, or an upload: the marks compare with what the history says now.
+    connect(tap_, &qt::HistoryTap::recorded, this, [this] {
+        approvedKey_.clear();
+        main_.mirror();
+    });
+    main_.setApprovedSource([this](const std::string& serial, const std::string& part) {
+        return approvedTexts(serial, part);
     });
     noteTimer_.setSingleShot(true);
     noteTimer_.setInterval(NoteDelayMs);
@@ -77,6 +86,26 @@ HistoryActions::HistoryActions(MainWindow& window, std::string path)
     main_.addCommand(compareLast_, [](const MainWindow::CommandState& s) {
         return !s.busy && !s.sheet.text(pp::Sys::Serial).empty();
     });
+}
+
+pp::ApprovedTexts HistoryActions::approvedTexts(const std::string& serial,
+                                                const std::string& part) {
+    const std::string padded = part.size() == 1 ? "0" + part : part;
+    const std::string key = serial + '\n' + padded;
+    if (key == approvedKey_)
+        return approved_;
+    approvedKey_ = key;
+    approved_ = {};
+    if (!approvals_.ready())
+        return approved_;
+    if (const auto system = approvals_.approval(serial, pp::history::Scope::System, {}))
+        if (const auto sheet = pp::history::sheetOf(*system))
+            approved_.system = pp::SheetContent::of(*sheet).system;
+    if (!padded.empty())
+        if (const auto approval = approvals_.approval(serial, pp::history::Scope::Part, padded))
+            if (const auto sheet = pp::history::sheetOf(*approval))
+                approved_.part = pp::SheetContent::of(*sheet).part;
+    return approved_;
 }
 
 bool HistoryActions::exchangeRunning() const {

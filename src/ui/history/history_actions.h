@@ -3,6 +3,9 @@
 // the window itself knows nothing of it.
 #pragma once
 
+#include "history/source.h"
+#include "sheet/baseline.h"
+
 #include "history/entry.h"
 
 #include <QObject>
@@ -46,12 +49,19 @@ public:
     // "Restore Approved": the approval's values on the sheet as one undoable step.
     bool restoreApproved(const pp::history::Entry& approval);
 
+    // The approved sets of an instrument from this PC's history, for the sheet's marks; read
+    // again once something is recorded.
+    pp::ApprovedTexts approvedTexts(const std::string& serial, const std::string& part);
+
 private:
     bool exchangeRunning() const;
     void showNote();
 
     MainWindow& main_;
     std::string path_;
+    pp::history::LocalSource approvals_;
+    std::string approvedKey_; // serial and part number of approved_, empty: read again
+    pp::ApprovedTexts approved_;
     qt::HistoryTap* tap_ = nullptr;
     QPointer<HistoryDialog> dialog_;
     QAction* history_ = nullptr;

@@ -208,8 +208,8 @@ void Document::markSaved() {
     tracking_.saved = pp::SheetContent::of(sheet_);
 }
 
-pp::Marks Document::marks() const {
-    return pp::changedFrom(sheet_, uploads_, tracking_.instrument);
+pp::Marks Document::marks(const pp::ApprovedTexts& approved) const {
+    return pp::changedFrom(sheet_, uploads_, tracking_.instrument, approved);
 }
 
 void Document::restore(const pp::Sheet& target, const std::optional<Tracking>& tracking,

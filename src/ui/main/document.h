@@ -72,7 +72,7 @@ public:
     void markSaved();
     const Tracking& tracking() const { return tracking_; }
     void setTracking(const Tracking& tracking) { tracking_ = tracking; }
-    pp::Marks marks() const;
+    pp::Marks marks(const pp::ApprovedTexts& approved = {}) const;
     const pp::UploadMemory& uploads() const { return uploads_; }
 
     // Puts a snapshot back (the steps' undo and redo). What the step itself did not change of

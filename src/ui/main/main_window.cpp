@@ -403,7 +403,11 @@ void MainWindow::mirror() {
         panels_[3]->setToolTip(port);
     }
 
-    view_->setMarks(document_->marks());
+    // The approved set of the instrument the sheet belongs to, where there is one.
+    const std::string& instrument = document_->tracking().instrument;
+    view_->setMarks(document_->marks(approvedSource_ && !instrument.empty()
+                                         ? approvedSource_(instrument, sheet().partSelection())
+                                         : pp::ApprovedTexts{}));
     const bool modified = document_->modified();
     if (isWindowModified() != modified)
         setWindowModified(modified);

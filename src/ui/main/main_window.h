@@ -135,6 +135,11 @@ public:
     void setPolicySource(std::function<qt::PlantPolicy()> source) {
         policySource_ = std::move(source);
     }
+    // The approved sets of an instrument (serial number, part number), for the marks.
+    using ApprovedSource =
+        std::function<pp::ApprovedTexts(const std::string& serial, const std::string& part)>;
+    void setApprovedSource(ApprovedSource source) { approvedSource_ = std::move(source); }
+
     qt::PlantPolicy plantPolicy() const {
         return policySource_ ? policySource_() : qt::localPlantPolicy();
     }
@@ -201,6 +206,7 @@ private:
     QProgressBar* progress_ = nullptr;
     std::function<std::tm()> clock_;
     std::function<qt::PlantPolicy()> policySource_;
+    ApprovedSource approvedSource_;
     bool busyCursor_ = false;
     int currentTab_ = 0;
     bool mirroring_ = false;

@@ -675,21 +675,31 @@ QString SheetView::uploadedTip(const std::string& uploaded) {
     return QStringLiteral("Uploaded: ") + QString::fromStdString(uploaded);
 }
 
+QString SheetView::markTip(const std::optional<std::string>& uploaded,
+                           const std::optional<std::string>& approved) {
+    QString tip = uploaded ? uploadedTip(*uploaded) : QString();
+    if (approved)
+        tip += (tip.isEmpty() ? QString() : QStringLiteral("\n")) + QStringLiteral("Approved: ") +
+               QString::fromStdString(*approved);
+    return tip;
+}
+
 namespace {
 
 // The range with its unit on the value box and the slider; where the value differs from the
-// instrument's, that text too (on the frame, its marker and the box).
+// instrument's or from the approved set, those texts too (on the frame, its marker and the box).
 template <typename Controls>
-void applyTips(const Controls& c, const QString& range, const std::optional<std::string>& mark) {
-    const QString uploaded = mark ? SheetView::uploadedTip(*mark) : QString();
+void applyTips(const Controls& c, const QString& range, const std::optional<std::string>& mark,
+               const std::optional<std::string>& approved) {
+    const QString marked = SheetView::markTip(mark, approved);
     QString box = range;
-    if (!uploaded.isEmpty())
-        box = box.isEmpty() ? uploaded : box + QLatin1Char('\n') + uploaded;
+    if (!marked.isEmpty())
+        box = box.isEmpty() ? marked : box + QLatin1Char('\n') + marked;
     setTip(c.text, box);
     setTip(c.slider, box);
-    setTip(c.frame, uploaded);
-    setTip(c.marker, uploaded);
-    setTip(c.label, uploaded);
+    setTip(c.frame, marked);
+    setTip(c.marker, marked);
+    setTip(c.label, marked);
 }
 
 } // namespace
@@ -704,10 +714,14 @@ void SheetView::mirrorTips(bool rangesChanged) {
     if (!rangesChanged && key == scaleKey_)
         return;
     scaleKey_ = std::move(key);
-    for (const pp::SysRow& r : pp::systemCatalogue())
-        applyTips(controls(r.id), rangeTip(r), marks_.system[static_cast<size_t>(r.id)]);
-    for (const pp::PartRow& r : pp::partCatalogue())
-        applyTips(controls(r.id), rangeTip(r), marks_.part[static_cast<size_t>(r.id)]);
+    for (const pp::SysRow& r : pp::systemCatalogue()) {
+        const size_t i = static_cast<size_t>(r.id);
+        applyTips(controls(r.id), rangeTip(r), marks_.system[i], marks_.approvedSystem[i]);
+    }
+    for (const pp::PartRow& r : pp::partCatalogue()) {
+        const size_t i = static_cast<size_t>(r.id);
+        applyTips(controls(r.id), rangeTip(r), marks_.part[i], marks_.approvedPart[i]);
+    }
 }
 
 QString SheetView::rangeTip(const pp::SysRow& r) const {
@@ -722,8 +736,9 @@ QString SheetView::rangeTip(const pp::PartRow& r) const {
     return {};
 }
 
-void SheetView::showMark(const Controls& c, const std::optional<std::string>& uploaded) {
-    const bool marked = uploaded.has_value();
+void SheetView::showMark(const Controls& c, const std::optional<std::string>& uploaded,
+                         const std::optional<std::string>& approved) {
+    const bool marked = uploaded.has_value() || approved.has_value();
     if (QWidget* caption = c.frame ? static_cast<QWidget*>(c.frame) : c.label)
         setMarked(caption, marked);
     if (c.marker && c.marker->autoFillBackground() != marked) {
@@ -731,7 +746,7 @@ void SheetView::showMark(const Controls& c, const std::optional<std::string>& up
         c.marker->update();
     }
     if (c.text)
-        c.text->setAccessibleDescription(marked ? uploadedTip(*uploaded) : QString());
+        c.text->setAccessibleDescription(markTip(uploaded, approved));
 }
 
 void SheetView::setMarks(const pp::Marks& marks) {
@@ -740,17 +755,17 @@ void SheetView::setMarks(const pp::Marks& marks) {
     const pp::Marks was = std::exchange(marks_, marks);
     for (const pp::SysRow& r : pp::systemCatalogue()) {
         const size_t i = static_cast<size_t>(r.id);
-        if (was.system[i] == marks_.system[i])
+        if (was.system[i] == marks_.system[i] && was.approvedSystem[i] == marks_.approvedSystem[i])
             continue;
-        showMark(controls(r.id), marks_.system[i]);
-        applyTips(controls(r.id), rangeTip(r), marks_.system[i]);
+        showMark(controls(r.id), marks_.system[i], marks_.approvedSystem[i]);
+        applyTips(controls(r.id), rangeTip(r), marks_.system[i], marks_.approvedSystem[i]);
     }
     for (const pp::PartRow& r : pp::partCatalogue()) {
         const size_t i = static_cast<size_t>(r.id);
-        if (was.part[i] == marks_.part[i])
+        if (was.part[i] == marks_.part[i] && was.approvedPart[i] == marks_.approvedPart[i])
             continue;
-        showMark(controls(r.id), marks_.part[i]);
-        applyTips(controls(r.id), rangeTip(r), marks_.part[i]);
+        showMark(controls(r.id), marks_.part[i], marks_.approvedPart[i]);
+        applyTips(controls(r.id), rangeTip(r), marks_.part[i], marks_.approvedPart[i]);
     }
 }
 

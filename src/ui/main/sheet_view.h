@@ -57,6 +57,9 @@ public:
 
     // The tooltip that marks a changed value.
     static QString uploadedTip(const std::string& uploaded);
+    // "Uploaded: 7.5", "Approved: 9", or both on two lines.
+    static QString markTip(const std::optional<std::string>& uploaded,
+                           const std::optional<std::string>& approved);
 
 signals:
     // A control is about to change the sheet (the sheet is still as it was).
@@ -102,7 +105,8 @@ private:
     void mirrorTips(bool rangesChanged);
     QString rangeTip(const pp::SysRow& r) const;
     QString rangeTip(const pp::PartRow& r) const;
-    void showMark(const Controls& c, const std::optional<std::string>& uploaded);
+    void showMark(const Controls& c, const std::optional<std::string>& uploaded,
+                  const std::optional<std::string>& approved);
     Controls& controls(pp::Sys id) { return sys_[static_cast<size_t>(id)]; }
     Controls& controls(pp::Part id) { return part_[static_cast<size_t>(id)]; }
     void setDirty(pp::Sys id) { sysDirty_[static_cast<size_t>(id)] = true; }
