@@ -3,7 +3,10 @@
 // for clipped or misaligned text at 100 % and other scales.
 #include "files/param_file.h"
 #include "files/settings.h"
+#include "history/entry.h"
+#include "history/source.h"
 #include "link/status_texts.h"
+#include "qt/history_tap.h"
 #include "qt/session_driver.h"
 #include "sheet/catalogue.h"
 #include "sheet/compare.h"
@@ -14,7 +17,9 @@
 #include "ui/dialogs/mode_window.h"
 #include "ui/dialogs/port_dialog.h"
 #include "ui/dialogs/print_dialog.h"
+#include "ui/dialogs/reason_dialog.h"
 #include "ui/dialogs/user_guide.h"
+#include "ui/history/approve_dialog.h"
 #include "ui/history/history_actions.h"
 #include "ui/history/history_dialog.h"
 #include "ui/history/history_server_dialog.h"
@@ -255,7 +260,32 @@ int main(int argc, char** argv) {
         pp::ui::HistoryDialog* dialog = history->dialog();
         dialog->resize(900, 600);
         shoot(dialog, QStringLiteral("history"));
+        // The latest part upload approved, then the changed one seen against it.
+        if (const auto first = dialog->model()->entryAt(0)) {
+            std::string refusal;
+            pp::history::LocalSource source(
+                historyFolder.filePath(QStringLiteral("history.sqlite")).toStdString());
+            const auto subject = source.ready() ? source.entry(first->id) : std::nullopt;
+            if (subject)
+                if (auto approval =
+                        pp::history::approvalFrom(*subject, "approved", "first article", refusal))
+                    history->tap().record(*approval);
+        }
+        // The instrument's keypad: another leak limit.
+        instrument.setPartField(1, 11, "8.5");
+        partUpload(0);
+        dialog->reload();
+        shoot(dialog, QStringLiteral("history-found"));
+        dialog->showInstruments();
+        shoot(dialog, QStringLiteral("history-instruments"));
         dialog->hide();
+        pp::ui::ApproveDialog approve(QStringLiteral("Part 01 of serial 4711, uploaded "
+                                                     "2026-12-08T14:03:07.412Z by anna on line-1"),
+                                      &w);
+        shoot(&approve, QStringLiteral("approve"));
+        pp::ui::ReasonDialog reason({"New fixture", "Calibration", "Restore approved values"}, true,
+                                    &w);
+        shoot(&reason, QStringLiteral("reason"));
     }
 
     {

@@ -37,6 +37,8 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace pp::ui {
 
 using qt::qs;
@@ -161,6 +163,7 @@ HistoryDialog::HistoryDialog(std::string path, QtWindow& window, QWidget* parent
     export_->setObjectName(QStringLiteral("cmdHistoryExport"));
     auto* csv = new QPushButton(QStringLiteral("Export CSV..."), this);
     csv->setObjectName(QStringLiteral("cmdHistoryExportCsv"));
+    exportCsv_ = csv;
     approve_ = new QPushButton(QStringLiteral("Approve..."), this);
     approve_->setObjectName(QStringLiteral("cmdApprove"));
     approve_->setToolTip(QStringLiteral("Make these values the approved state of the instrument"));
@@ -188,6 +191,9 @@ HistoryDialog::HistoryDialog(std::string path, QtWindow& window, QWidget* parent
     pages_->addTab(entries, QStringLiteral("&Entries"));
     pages_->addTab(instruments_, QStringLiteral("&Instruments"));
     connect(pages_, &QTabWidget::currentChanged, this, [this](int page) {
+        // The entries' own commands stand for the entry selected on their page.
+        for (QPushButton* b : {approve_, open_, export_, exportCsv_})
+            b->setVisible(page == 0);
         if (page == 1)
             showInstruments();
     });
@@ -255,6 +261,9 @@ void HistoryDialog::reload() {
     if (!columnsFitted_ && model_->rowCount() > 0) {
         // Once, to the first page: the columns keep their widths as more rows are read.
         table_->resizeColumnsToContents();
+        // Reasons and findings come later than the first page often shows: room for them.
+        for (int c : {HistoryModel::Reason, HistoryModel::Findings})
+            table_->setColumnWidth(c, std::max(table_->columnWidth(c), 110));
         columnsFitted_ = true;
     }
     const bool selected =

@@ -110,6 +110,7 @@ private:
     QTabWidget* pages_ = nullptr;
     InstrumentsView* instruments_ = nullptr;
     QPushButton* approve_ = nullptr;
+    QPushButton* exportCsv_ = nullptr;
     QTimer typing_;
     bool columnsFitted_ = false;
     QThread* connecting_ = nullptr;

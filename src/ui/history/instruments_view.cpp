@@ -166,11 +166,20 @@ void InstrumentsView::load(pp::history::EntrySource& source) {
         for (const std::string& p : parts)
             partList << qs(p);
         instrument->setText(Parts, partList.join(QLatin1Char(' ')));
-        instrument->setText(State, deviating ? QStringLiteral("%1 of %2 scopes deviate or are "
-                                                              "stale")
-                                                   .arg(deviating)
-                                                   .arg(indices.size())
-                                             : QStringLiteral("complies"));
+        int approved = 0;
+        for (size_t i : indices)
+            approved += rows_[i].approved;
+        const auto all = static_cast<int>(indices.size());
+        instrument->setText(
+            State,
+            deviating
+                ? QStringLiteral("%1 of %2 scopes deviate or are stale").arg(deviating).arg(all)
+            : approved == 0  ? QStringLiteral("never approved")
+            : approved < all ? QStringLiteral("the approved scopes match; %1 of %2 never "
+                                              "approved")
+                                   .arg(all - approved)
+                                   .arg(all)
+                             : QStringLiteral("matches its approved values"));
         instrument->setData(Name, RowRole, static_cast<qulonglong>(indices.front()));
         instrument->setExpanded(deviating > 0);
     }
