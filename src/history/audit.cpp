@@ -38,15 +38,24 @@ std::optional<Sheet> sheetOf(const Entry& entry) {
     return sheet;
 }
 
+namespace {
+
+void addFindings(std::vector<Finding>& out, const Sheet& now, Scope scope, const Entry& expected,
+                 std::string_view basis) {
+    const auto then = sheetOf(expected);
+    if (!then)
+        return;
+    for (const Difference& d : compareSettings(*then, now, groupOf(scope)))
+        out.push_back({std::string(basis), d.caption, d.a, d.b});
+}
+
+} // namespace
+
 std::vector<Finding> findingsAgainst(const Entry& uploaded, const Entry& expected,
                                      std::string_view basis) {
     std::vector<Finding> out;
-    const auto now = sheetOf(uploaded);
-    const auto then = sheetOf(expected);
-    if (!now || !then)
-        return out;
-    for (const Difference& d : compareSettings(*then, *now, groupOf(uploaded.scope)))
-        out.push_back({std::string(basis), d.caption, d.a, d.b});
+    if (const auto now = sheetOf(uploaded))
+        addFindings(out, *now, uploaded.scope, expected, basis);
     return out;
 }
 
@@ -54,16 +63,16 @@ std::vector<Finding> findingsFor(const Entry& uploaded, const std::optional<Entr
                                  const std::optional<Entry>& last) {
     std::vector<Finding> out;
     if (uploaded.action != Action::Upload || !uploaded.succeeded() || !uploaded.file ||
-        uploaded.serial.empty())
+        uploaded.serial.empty() || (!approved && !last))
         return out;
-    if (approved) {
-        const auto found = findingsAgainst(uploaded, *approved, ApprovedBasis);
-        out.insert(out.end(), found.begin(), found.end());
-    }
-    if (last) {
-        const auto found = findingsAgainst(uploaded, *last, LastBasis);
-        out.insert(out.end(), found.begin(), found.end());
-    }
+    // The upload read once for both comparisons.
+    const auto now = sheetOf(uploaded);
+    if (!now)
+        return out;
+    if (approved)
+        addFindings(out, *now, uploaded.scope, *approved, ApprovedBasis);
+    if (last)
+        addFindings(out, *now, uploaded.scope, *last, LastBasis);
     return out;
 }
 
