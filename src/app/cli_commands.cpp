@@ -1,6 +1,7 @@
 #include "cli_commands.h"
 
 #include "files/file_commands.h"
+#include "files/native.h"
 #include "files/param_file.h"
 #include "history/server.h"
 #include "link/frames.h"
@@ -10,7 +11,7 @@
 #include "qt/exchange.h"
 #include "qt/history_tap.h"
 #include "qt/part_sweep.h"
-#include "qt/qt_serial_port.h"
+#include "qt/serial_adapter.h"
 #include "qt/session_driver.h"
 #include "report/report.h"
 #include "report/report_painter.h"
@@ -450,7 +451,8 @@ private:
                        << Program << "no serial number to name the files by\n";
                 return ExitUsage;
             }
-            files.emplace_back((std::filesystem::path(o_.dir) / name).string(), part);
+            files.emplace_back(pp::utf8FromPath(pp::pathFromUtf8(o_.dir) / pp::pathFromUtf8(name)),
+                               part);
         }
 
         window_.clear();

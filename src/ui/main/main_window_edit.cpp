@@ -3,8 +3,8 @@
 // and where the window talks to.
 #include "ui/main/main_window.h"
 
-#include "qt/qt_serial_port.h"
 #include "qt/scratch_upload.h"
+#include "qt/serial_adapter.h"
 #include "qt/session_driver.h"
 #include "ui/compare/compare_actions.h"
 #include "ui/dialogs/user_guide.h"
