@@ -19,23 +19,15 @@
 #include "sheet/sheet.h"
 #include "version.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <QGuiApplication>
 #include <QPdfWriter>
-#include <QTemporaryFile>
 
-#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
-
-#ifdef Q_OS_UNIX
-#include <sys/stat.h>
-#endif
 
 namespace pp::cli {
 
@@ -540,33 +532,32 @@ private:
     }
 
     // A PDF writer cannot write through a save file: it renders into a temporary beside `path`,
-    // which replaces `path` only when the whole job succeeded.
+    // which replaces `path` only when the whole job succeeded. The temporary is the files' own
+    // (hidden, made as any new file is, cleared by a later write when a kill left it), not a
+    // QTemporaryFile: that one stays open until it goes, and Windows renames no open file.
     bool writePdf(const pp::Report& composed, const std::string& path, std::string& why) {
         // Fonts need a GUI application; main makes one for this command.
         if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
             why = ": a PDF needs a GUI application";
             return false;
         }
-        const QFileInfo target(QString::fromStdString(path));
-        QTemporaryFile temporary(target.absoluteDir().filePath(
-            QStringLiteral(".") + target.fileName() + QStringLiteral(".XXXXXX")));
-        if (!temporary.open())
+        const std::optional<std::string> temporary = c_.fs->createTemporary(path);
+        if (!temporary)
             return false;
-        temporary.close(); // the name stays reserved; removed again unless renamed away
-        // As the window's Print to PDF: A4 at 1200 dpi, 10 mm margins.
-        QPdfWriter writer(temporary.fileName());
-        writer.setResolution(1200);
-        writer.setPageSize(QPageSize(QPageSize::A4));
-        writer.setPageMargins(QMarginsF(10, 10, 10, 10), QPageLayout::Millimeter);
-        if (!pp::PrintReport(composed, writer))
-            return false;
-#ifdef Q_OS_UNIX
-        // A temporary is private to its owner; the report gets the modes of any new file.
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        ::chmod(QFile::encodeName(temporary.fileName()).constData(), 0666 & ~mask);
-#endif
-        return c_.fs->replace(temporary.fileName().toStdString(), path);
+        bool printed = false;
+        {
+            // As the window's Print to PDF: A4 at 1200 dpi, 10 mm margins. The writer's file is
+            // closed when it goes.
+            QPdfWriter writer(QString::fromStdString(*temporary));
+            writer.setResolution(1200);
+            writer.setPageSize(QPageSize(QPageSize::A4));
+            writer.setPageMargins(QMarginsF(10, 10, 10, 10), QPageLayout::Millimeter);
+            printed = pp::PrintReport(composed, writer);
+        }
+        if (printed && c_.fs->replace(*temporary, path))
+            return true;
+        c_.fs->remove(*temporary);
+        return false;
     }
 
     const Options& o_;

@@ -52,8 +52,9 @@ std::vector<std::string> arguments(int argc, char** argv) {
 int main(int argc, char** argv) {
 #ifdef _WIN32
     // Reports and parameter files carry their own CR LF; in text mode Windows would make each
-    // one CR CR LF. Standard output gets what the program writes, byte for byte, as on Linux.
+    // one CR CR LF. Both outputs get what the program writes, byte for byte, as on Linux.
     _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
 #endif
     const std::vector<std::string> args = arguments(argc, argv);
     const pp::cli::ParseResult parsed = pp::cli::parseArguments(args);

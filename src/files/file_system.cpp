@@ -167,15 +167,26 @@ public:
     }
 #else
     std::optional<FileIdentity> identity(const std::string& path) override {
-        std::error_code ec;
-        const stdfs::path file = pathFromUtf8(path);
-        if (!stdfs::is_regular_file(file, ec))
+        // From the file itself: the standard library's stat on Windows has whole seconds and
+        // always one link, so two saves in a second would look equally new and a hard link
+        // would be broken by the rename.
+        const HANDLE f = CreateFileW(wideFromUtf8(path).c_str(), FILE_READ_ATTRIBUTES,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (f == INVALID_HANDLE_VALUE)
+            return std::nullopt;
+        BY_HANDLE_FILE_INFORMATION info{};
+        const bool ok = GetFileInformationByHandle(f, &info) != 0;
+        CloseHandle(f);
+        if (!ok || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
             return std::nullopt;
         FileIdentity id;
-        id.links = static_cast<unsigned long>(stdfs::hard_link_count(file, ec));
-        id.modifiedNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                            stdfs::last_write_time(file, ec).time_since_epoch())
-                            .count();
+        id.links = info.nNumberOfLinks;
+        // 100 ns steps since 1601.
+        const long long ticks = static_cast<long long>(
+            (static_cast<unsigned long long>(info.ftLastWriteTime.dwHighDateTime) << 32) |
+            info.ftLastWriteTime.dwLowDateTime);
+        id.modifiedNs = (ticks - 116'444'736'000'000'000LL) * 100;
         return id;
     }
 
