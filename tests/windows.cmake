@@ -80,3 +80,12 @@ else()
     message(STATUS "No PP_LINUX_BUILD with sim/qx7400-sim: the serial adapter is tested "
                    "without instruments")
 endif()
+
+# Windows' conventions: names outside ASCII, CR LF, hidden temporaries, where the history and
+# RIGPREFS.DAT live, the account and host, --simulate.
+add_wine_test(test_windows test_windows.cpp support/fakes.h support/history_support.h
+              support/instrument_files.h)
+target_link_libraries(test_windows PRIVATE ppqt pphistory ppsim SQLite::SQLite3)
+target_compile_definitions(test_windows PRIVATE
+    PP_CLI_BINARY="$<TARGET_FILE:paramporter-cli>" PP_APP_BINARY="$<TARGET_FILE:paramporter>")
+add_dependencies(test_windows paramporter-cli paramporter)

@@ -18,7 +18,9 @@
 #include <cstring>
 #include <memory>
 
-#ifndef Q_OS_WIN
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
 #include "sim/instrument.h"
 #endif
 
@@ -63,15 +65,19 @@ int main(int argc, char** argv) {
     }
 
 #ifdef Q_OS_WIN
-    // The simulated instrument lives on a pseudo-terminal, which Windows does not have. Said in
-    // a box too: a program with a window has no console to print to when started from Explorer.
+    // The simulated instrument lives on a pseudo-terminal, which Windows does not have. Said on
+    // standard error where there is one (a redirection, a script), else in a box: a program
+    // with a window has none when started from Explorer or a shortcut.
     if (parser.isSet(simulateOption)) {
         const QString why = QStringLiteral(
             "--simulate is available on Linux only: the simulated QX7400 needs a "
             "pseudo-terminal, which Windows does not have. Connect an instrument to a COM port, "
             "or run the simulator on a Linux PC.");
-        std::fprintf(stderr, "paramporter: %s\n", qPrintable(why));
-        QMessageBox::critical(nullptr, QStringLiteral("ParamPorter"), why);
+        const HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
+        if (err && err != INVALID_HANDLE_VALUE && GetFileType(err) != FILE_TYPE_UNKNOWN)
+            std::fprintf(stderr, "paramporter: %s\n", qPrintable(why));
+        else
+            QMessageBox::critical(nullptr, QStringLiteral("ParamPorter"), why);
         return 2;
     }
     const bool instrument = false;
