@@ -65,11 +65,15 @@ int main(int argc, char** argv) {
     }
 
     // Rendering a PDF needs fonts, hence a GUI application; it draws on no screen, so without
-    // a chosen platform it runs offscreen. Everything else stays free of a display.
+    // a chosen platform it runs offscreen. Everything else stays free of a display. (Not on
+    // Windows: there the native platform needs no display either, and only it has the system's
+    // fonts, Courier New among them; offscreen has none, and the PDF would come out blank.)
     std::unique_ptr<QCoreApplication> app;
     if (pp::cli::wantsPdf(*parsed.options)) {
+#ifndef _WIN32
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
             qputenv("QT_QPA_PLATFORM", "offscreen");
+#endif
         // Without a desktop session the platform complains about a runtime folder it never
         // uses here; a script's standard error should not see that.
         const QtMessageHandler previous = qInstallMessageHandler(
