@@ -10,7 +10,9 @@
 ; FILES (written by build.sh from the staged folder) defines the macros InstallFiles and
 ; RemoveFiles, one line per file, so that the uninstaller removes exactly what was installed.
 
-Unicode true
+; A 64-bit setup program for a 64-bit program (and one that runs where Windows, or Wine, has no
+; 32-bit part).
+Target amd64-unicode
 !include "MUI2.nsh"
 !include "LogicLib.nsh"
 !include "${FILES}"
@@ -37,8 +39,9 @@ VIAddVersionKey "FileDescription" "${APP} setup"
 VIAddVersionKey "CompanyName" "${APP}"
 VIAddVersionKey "LegalCopyright" "${APP}"
 
-!define MUI_ICON "${__FILEDIR__}\paramporter.ico"
-!define MUI_UNICON "${__FILEDIR__}\paramporter.ico"
+; makensis works in this script's folder.
+!define MUI_ICON "paramporter.ico"
+!define MUI_UNICON "paramporter.ico"
 !define MUI_FINISHPAGE_RUN "$INSTDIR\paramporter.exe"
 !define MUI_FINISHPAGE_RUN_TEXT "Start ParamPorter"
 
