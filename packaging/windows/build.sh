@@ -65,9 +65,10 @@ phase() {
 # ---------------------------------------------------------------------------------------------
 
 # What this script needs beyond deps.sh's packages: the Linux build's (the simulator and the
-# command line), a pointer for the window check, Wine's fonts, ImageMagick's import.
+# command line), a pointer for the window check, Wine's fonts, ImageMagick's import, poppler's
+# PDF tools.
 PACKAGES=(build-essential pkg-config qt6-base-dev qt6-serialport-dev libgl-dev libsqlite3-dev
-    libssl-dev libpq-dev xdotool fonts-wine imagemagick)
+    libssl-dev libpq-dev xdotool fonts-wine imagemagick poppler-utils)
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 
 dependencies() {

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The Windows command line against the simulated instrument through a COM port of the Wine
 # prefix, and the Linux command line against another one just like it through its
-# pseudo-terminal, doing the same: read, write, backup, history, report. Their files and
-# outputs must be the same bytes and the instrument must have seen the same frames.
+# pseudo-terminal, doing the same: read, write, backup, history, report (as text and as a PDF).
+# Their files and outputs must be the same bytes (a PDF: the same text) and the instruments
+# must have seen the same frames. Needs pdftotext and pdffonts (poppler-utils).
 #
 #   packaging/windows/e2e.sh WINDOWS_CLI LINUX_CLI SIM
 #
@@ -75,6 +76,7 @@ for side in linux windows; do
     run $side history history
     run $side export history --export 1 -o entry1.QX
     run $side report report part05.QX
+    run $side pdf report part05.QX -o report.pdf
 done
 
 for name in read write backup; do
@@ -102,6 +104,19 @@ same "history: exit status, entries" history.code history.err history.listed
 same "history --export 1" export.code export.out entry1.QX
 same "report on standard output" report.code report.out report.err
 grep -q . "$work/linux/history.listed" || { echo "DIFFERENT: no history entries"; exit 1; }
+# The report as a PDF: the same text; on Windows in Courier New, the face
+# every Windows has (Wine's prefix maps it to Liberation Mono, the face Linux takes).
+same "report as a PDF: exit status" pdf.code
+for side in linux windows; do
+    # Word for word: where pdftotext puts the columns depends on the face's metrics as each
+    # platform scales them.
+    pdftotext "$work/$side/report.pdf" - | tr -s ' \n' '\n\n' >"$work/$side/report.txt"
+    pdffonts "$work/$side/report.pdf" | tail -n +3 | cut -d' ' -f1 >"$work/$side/report.fonts"
+done
+same "report as a PDF: its text" report.txt
+grep -q '^CourierNew' "$work/windows/report.fonts" ||
+    { echo "DIFFERENT: the Windows PDF is not in Courier New: $(cat "$work/windows/report.fonts")"; exit 1; }
+echo "the Windows PDF is in $(sort -u "$work/windows/report.fonts" | tr '\n' ' ')"
 
 sleep 0.2 # the simulators log a frame's answer once it is out
 cmp -s "$work/linux.frames" "$work/windows.frames" ||
