@@ -153,7 +153,8 @@ int main(int argc, char** argv) {
     Bench linux({"Linux", false, parser.value(linuxCli)}, linuxDir.path());
     Bench windows({"Windows (Wine)", true, parser.value(windowsCli)}, windowsDir.path());
     const std::vector<std::pair<std::string, QStringList>> commands{
-        {"read 5 -o FILE", {"read", "5", "-o", "part05.QX"}}, {"write FILE", {"write", "part05.QX"}}};
+        {"read 5 -o FILE", {"read", "5", "-o", "part05.QX"}},
+        {"write FILE", {"write", "part05.QX"}}};
     std::map<std::string, std::map<std::string, std::vector<Sample>>> results; // command, side
     for (int round = 0; round < rounds; ++round) {
         // Each side first in every other round: neither gets the quieter moment every time.
