@@ -23,19 +23,22 @@ pids=()
 # PP_E2E_KEEP=1 keeps the work folder to look into.
 trap 'kill "${pids[@]}" 2>/dev/null || true; [[ -n ${PP_E2E_KEEP:-} ]] || rm -rf "$work"' EXIT
 
-# An instrument of its own for each side, logging every frame and answer.
-start_sim() { # start_sim SIDE: its device path on stdout
+# An instrument of its own for each side, logging every frame and answer. Not started in a
+# command substitution: its process would be out of the trap's reach.
+start_sim() { # start_sim SIDE: its device path in $device
     "$SIM" --verbose >"$work/$1.sim" 2>"$work/$1.frames" &
     pids+=($!)
     for _ in $(seq 100); do [[ -s $work/$1.sim ]] && break; sleep 0.05; done
-    head -n 1 "$work/$1.sim"
+    device=$(head -n 1 "$work/$1.sim")
 }
 
 mkdir -p "$work/linux" "$work/windows"
-linux_port=$(start_sim linux)
+start_sim linux
+linux_port=$device
 # Wine's services link COM1 anew when they start; COM3 is left alone, but they must be up first.
 "$WINE" cmd /c exit >/dev/null 2>&1
-ln -sfn "$(start_sim windows)" "$WINEPREFIX/dosdevices/com3"
+start_sim windows
+ln -sfn "$device" "$WINEPREFIX/dosdevices/com3"
 
 # run SIDE NAME ARGS...: one command on one side, in its folder (with the side's port unless
 # the command is history or report); its output in NAME.out and NAME.err, its exit status in
