@@ -6,6 +6,11 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build-bench}
+# --only windows: the command line on Windows under Wine against Linux's (bench/windows.sh, which
+# needs the Windows build and builds its own part).
+case " $* " in
+*" --only windows "* | *" --only=windows "*) exec "$root/bench/windows.sh" ;;
+esac
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPP_BENCH=ON >/dev/null
 cmake --build "$build" --target pp-bench pp-bench-history pp-bench-plant >&2
 # --only history: the history's costs alone (pp-bench-history); they follow the rest otherwise.

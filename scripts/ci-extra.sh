@@ -4,7 +4,9 @@
 #      (build-asan); any finding fails the test that made it;
 #   2. every fuzz target over its seed corpus in fuzz/corpus/, then a fixed number of runs
 #      from a fixed seed (build-fuzz, clang): the same commit passes or fails alike on every
-#      run. scripts/fuzz.sh runs them longer, from random seeds, on demand.
+#      run. scripts/fuzz.sh runs them longer, from random seeds, on demand;
+#   3. the Windows programs built and tested under Wine, where the Windows dependency cache is
+#      (scripts/ci-windows.sh; it says so when it skips).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
@@ -25,5 +27,8 @@ phase "sanitizers: tests"
 
 phase "fuzzing: the seeds and a fixed number of runs per target"
 "$root/scripts/fuzz.sh" --repeatable --build "$root/build-fuzz"
+
+phase "Windows: build and tests under Wine"
+"$root/scripts/ci-windows.sh"
 
 phase "done"

@@ -8,13 +8,16 @@
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
-#include <fcntl.h>
 #include <mutex>
+#include <thread>
+#include <utility>
+
+#ifndef _WIN32
+#include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
-#include <thread>
 #include <unistd.h>
-#include <utility>
+#endif
 
 namespace pp::sim {
 
@@ -440,6 +443,23 @@ std::optional<std::string> Instrument::Impl::applyPart(int partNumber, int index
 
 // ---------------------------------------------------------------------------- terminal
 
+#ifdef _WIN32
+
+// Windows has no pseudo-terminals: there the instrument keeps its records for tests, and
+// start() says why it cannot answer on a line.
+bool Instrument::Impl::openTerminal() {
+    error = "the simulated QX7400 needs a pseudo-terminal, which Windows does not have";
+    return false;
+}
+void Instrument::Impl::closeTerminal() {}
+void Instrument::Impl::wakeThread() {}
+bool Instrument::Impl::writeRaw(std::string_view) {
+    return false;
+}
+void Instrument::Impl::loop() {}
+
+#else
+
 bool Instrument::Impl::openTerminal() {
     auto fail = [this](const char* what) {
         error = std::string(what) + ": " + std::strerror(errno);
@@ -495,10 +515,14 @@ void Instrument::Impl::wakeThread() {
     }
 }
 
+#endif
+
 bool Instrument::Impl::pauseUntil(Clock::time_point until) {
     std::unique_lock lock(m);
     return !stopCv.wait_until(lock, until, [this] { return stopping || hangUpNow; });
 }
+
+#ifndef _WIN32
 
 bool Instrument::Impl::writeRaw(std::string_view bytes) {
     while (!bytes.empty()) {
@@ -537,6 +561,7 @@ bool Instrument::Impl::writeRaw(std::string_view bytes) {
     }
     return true;
 }
+#endif
 
 void Instrument::Impl::send(std::vector<Write> writes) {
     std::string noiseNow;
@@ -631,6 +656,7 @@ void Instrument::Impl::handleFrame(const std::string& content) {
         obs(content, answer);
 }
 
+#ifndef _WIN32
 void Instrument::Impl::loop() {
     char buf[512];
     for (;;) {
@@ -705,6 +731,7 @@ void Instrument::Impl::loop() {
     running = false;
     changed.notify_all();
 }
+#endif
 
 // ---------------------------------------------------------------------------- Instrument
 

@@ -16,8 +16,13 @@ class TestSettings : public QObject {
     Q_OBJECT
 private slots:
     void fileIsInsideTheFolder() {
+#ifdef _WIN32
+        QCOMPARE(settingsFilePath("C:\\pp"), std::string("C:\\pp\\RIGPREFS.DAT"));
+        QCOMPARE(settingsFilePath("C:/pp/"), std::string("C:/pp/RIGPREFS.DAT"));
+#else
         QCOMPARE(settingsFilePath("/opt/pp"), std::string("/opt/pp/RIGPREFS.DAT"));
         QCOMPARE(settingsFilePath("/opt/pp/"), std::string("/opt/pp/RIGPREFS.DAT"));
+#endif
     }
 
     void portNumberFromContent_data() {

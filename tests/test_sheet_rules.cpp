@@ -263,6 +263,9 @@ private slots:
         s.RemovePartNumber("07");
         s.RemovePartNumber("99");
         QCOMPARE(s.partNumbers(), (std::vector<std::string>{"03", "12", "32"}));
+        s.AddPartNumber("X1"); // no number: after every number, on Windows' 32-bit long too
+        s.AddPartNumber("01");
+        QCOMPARE(s.partNumbers(), (std::vector<std::string>{"01", "03", "12", "32", "X1"}));
     }
 
     // ------------------------------------------------------------ part rules

@@ -1,6 +1,7 @@
 #include "cli_commands.h"
 
 #include "files/file_commands.h"
+#include "files/native.h"
 #include "files/param_file.h"
 #include "history/audit.h"
 #include "history/formats.h"
@@ -14,7 +15,7 @@
 #include "qt/exchange.h"
 #include "qt/history_tap.h"
 #include "qt/part_sweep.h"
-#include "qt/qt_serial_port.h"
+#include "qt/serial_adapter.h"
 #include "qt/session_driver.h"
 #include "report/report.h"
 #include "report/report_painter.h"
@@ -23,12 +24,9 @@
 #include "sheet/sheet.h"
 #include "version.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <QGuiApplication>
 #include <QPdfWriter>
 #include <QProcess>
-#include <QTemporaryFile>
 
 #include <algorithm>
 #include <filesystem>
@@ -38,10 +36,6 @@
 #include <ostream>
 #include <string>
 #include <vector>
-
-#ifdef Q_OS_UNIX
-#include <sys/stat.h>
-#endif
 
 namespace pp::cli {
 
@@ -482,7 +476,8 @@ private:
                        << Program << "no serial number to name the files by\n";
                 return ExitUsage;
             }
-            files.emplace_back((std::filesystem::path(o_.dir) / name).string(), part);
+            files.emplace_back(pp::utf8FromPath(pp::pathFromUtf8(o_.dir) / pp::pathFromUtf8(name)),
+                               part);
         }
 
         window_.clear();
@@ -797,7 +792,9 @@ private:
 } // namespace
 
 // A PDF writer cannot write through a save file: it renders into a temporary beside `path`,
-// which replaces `path` only when the whole job succeeded.
+// which replaces `path` only when the whole job succeeded. The temporary is the files' own
+// (hidden, made as any new file is, cleared by a later write when a kill left it), not a
+// QTemporaryFile: that one stays open until it goes, and Windows renames no open file.
 bool writePdf(pp::FileSystem& fs, const std::string& path,
               const std::function<bool(QPagedPaintDevice&)>& paint, std::string& why) {
     // Fonts need a GUI application; main makes one for the commands that write a PDF.
@@ -805,28 +802,23 @@ bool writePdf(pp::FileSystem& fs, const std::string& path,
         why = ": a PDF needs a GUI application";
         return false;
     }
-    const QFileInfo target(QString::fromStdString(path));
-    QTemporaryFile temporary(target.absoluteDir().filePath(QStringLiteral(".") + target.fileName() +
-                                                           QStringLiteral(".XXXXXX")));
-    if (!temporary.open())
+    const std::optional<std::string> temporary = fs.createTemporary(path);
+    if (!temporary)
         return false;
-    temporary.close(); // the name stays reserved; removed again unless renamed away
+    bool printed = false;
     {
-        // As the window's Print to PDF: A4 at 1200 dpi, 10 mm margins.
-        QPdfWriter writer(temporary.fileName());
+        // As the window's Print to PDF: A4 at 1200 dpi, 10 mm margins. The writer's file is
+        // closed when it goes.
+        QPdfWriter writer(QString::fromStdString(*temporary));
         writer.setResolution(1200);
         writer.setPageSize(QPageSize(QPageSize::A4));
         writer.setPageMargins(QMarginsF(10, 10, 10, 10), QPageLayout::Millimeter);
-        if (!paint(writer))
-            return false;
+        printed = paint(writer);
     }
-#ifdef Q_OS_UNIX
-    // A temporary is private to its owner; the PDF gets the modes of any new file.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::chmod(QFile::encodeName(temporary.fileName()).constData(), 0666 & ~mask);
-#endif
-    return fs.replace(temporary.fileName().toStdString(), path);
+    if (printed && fs.replace(*temporary, path))
+        return true;
+    fs.remove(*temporary);
+    return false;
 }
 
 int run(const Options& options, Context& context) {

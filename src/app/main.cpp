@@ -2,8 +2,8 @@
 #include "files/settings.h"
 #include "history/store.h"
 #include "qt/plant_settings.h"
+#include "qt/program_settings.h"
 #include "qt/session_driver.h"
-#include "sim/instrument.h"
 #include "ui/history/history_actions.h"
 #include "ui/history/plant_forwarding.h"
 #include "ui/main/main_window.h"
@@ -11,12 +11,18 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QStandardPaths>
+#include <QMessageBox>
 #include <QStyleFactory>
 
 #include <cstdio>
 #include <cstring>
 #include <memory>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
+#include "sim/instrument.h"
+#endif
 
 int main(int argc, char** argv) {
     // Answered before any window system is needed.
@@ -58,6 +64,24 @@ int main(int argc, char** argv) {
         return 2;
     }
 
+#ifdef Q_OS_WIN
+    // The simulated instrument lives on a pseudo-terminal, which Windows does not have. Said on
+    // standard error where there is one (a redirection, a script), else in a box: a program
+    // with a window has none when started from Explorer or a shortcut.
+    if (parser.isSet(simulateOption)) {
+        const QString why = QStringLiteral(
+            "--simulate is available on Linux only: the simulated QX7400 needs a "
+            "pseudo-terminal, which Windows does not have. Connect an instrument to a COM port, "
+            "or run the simulator on a Linux PC.");
+        const HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
+        if (err && err != INVALID_HANDLE_VALUE && GetFileType(err) != FILE_TYPE_UNKNOWN)
+            std::fprintf(stderr, "paramporter: %s\n", qPrintable(why));
+        else
+            QMessageBox::critical(nullptr, QStringLiteral("ParamPorter"), why);
+        return 2;
+    }
+    const bool instrument = false;
+#else
     std::unique_ptr<pp::sim::Instrument> instrument;
     if (parser.isSet(simulateOption)) {
         instrument = std::make_unique<pp::sim::Instrument>();
@@ -69,14 +93,13 @@ int main(int argc, char** argv) {
         // For this run COMM 1 is the simulated instrument.
         qputenv("PARAMPORTER_COMM1", QByteArray::fromStdString(instrument->devicePath()));
     }
+#endif
 
     // The port chosen in the port dialog is kept between runs. A port given for this run
     // (--simulate, --port) is a one-off: the stored choice is neither used nor replaced.
     pp::ui::AppSettingsHooks settings;
     if (!instrument && !parser.isSet(portOption)) {
-        const pp::SettingsFolders folders{
-            QCoreApplication::applicationDirPath().toStdString(),
-            QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation).toStdString()};
+        const pp::SettingsFolders folders = pp::qt::settingsFolders();
         settings.load = [folders] { return int(pp::LoadAppSettings(folders)); };
         settings.save = [folders](int port, pp::Window& window) {
             pp::SaveAppSettings(static_cast<int16_t>(port), folders, window);

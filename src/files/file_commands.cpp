@@ -1,5 +1,6 @@
 #include "file_commands.h"
 
+#include "files/native.h"
 #include "files/param_file.h"
 
 #include <cstdio>
@@ -85,7 +86,7 @@ bool SaveAsCommand(Sheet& sheet, Window& window, const std::tm& today, FileSyste
     if (!chosen || chosen->empty())
         return false;
     std::string path = *chosen;
-    if (std::filesystem::path(path).extension().empty())
+    if (pathFromUtf8(path).extension().empty())
         path += ".QX";
     if (!WriteParamFile(sheet, path, window, fs))
         return false;

@@ -1,5 +1,6 @@
 #include "settings.h"
 
+#include "files/native.h"
 #include "files/param_file.h"
 #include "sheet/number_text.h"
 
@@ -8,7 +9,7 @@
 namespace pp {
 
 std::string settingsFilePath(const std::string& folder) {
-    return (std::filesystem::path(folder) / SettingsFileName).string();
+    return utf8FromPath(pathFromUtf8(folder) / SettingsFileName);
 }
 
 int16_t portNumberFromSettings(std::string_view content) {

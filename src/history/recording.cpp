@@ -7,7 +7,9 @@
 #include <cstdlib>
 
 #ifdef _WIN32
-#include <cstdlib>
+#include "files/native.h"
+
+#include <windows.h>
 #else
 #include <pwd.h>
 #include <unistd.h>
@@ -93,8 +95,13 @@ std::string recordedFile(const Sheet& sheet, Scope scope) {
 
 std::string accountName() {
 #ifdef _WIN32
-    const char* name = std::getenv("USERNAME");
-    return name ? name : "";
+    // From the logon session, in wide characters: %USERNAME% can be set to anything, and the
+    // narrow calls garble a name like "Jürgen" outside the system's code page.
+    wchar_t name[257] = {}; // UNLEN + 1
+    DWORD size = 257;
+    if (GetUserNameW(name, &size))
+        return utf8FromWide(name);
+    return environmentText("USERNAME");
 #else
     // $USER is often unset (services, cron, sudo); the account database always knows.
     if (const passwd* pw = ::getpwuid(::geteuid()); pw && pw->pw_name)
@@ -106,8 +113,14 @@ std::string accountName() {
 
 std::string hostName() {
 #ifdef _WIN32
-    const char* name = std::getenv("COMPUTERNAME");
-    return name ? name : "";
+    // The DNS host name, as gethostname gives it on Linux; the NetBIOS name where there is none.
+    for (const COMPUTER_NAME_FORMAT format : {ComputerNameDnsHostname, ComputerNameNetBIOS}) {
+        wchar_t name[256] = {};
+        DWORD size = 256;
+        if (GetComputerNameExW(format, name, &size) && size > 0)
+            return utf8FromWide(name);
+    }
+    return environmentText("COMPUTERNAME");
 #else
     char name[256] = {};
     if (::gethostname(name, sizeof name - 1) != 0)

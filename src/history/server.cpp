@@ -2,7 +2,11 @@
 
 #include <libpq-fe.h>
 
+#ifdef _WIN32
+#include <winsock2.h>
+#else
 #include <poll.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -108,11 +112,25 @@ bool Connection::wait(Wait what, Clock::time_point until, const std::string& lat
             return fail(late);
         }
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - now);
-        pollfd p{PQsocket(conn_), static_cast<short>(what == Wait::Read ? POLLIN : POLLOUT), 0};
-        if (p.fd < 0)
+        const int slice = static_cast<int>(std::clamp<int64_t>(left.count(), 1, 100));
+        if (PQsocket(conn_) < 0)
             return failConnection();
-        const int ready =
-            ::poll(&p, 1, static_cast<int>(std::clamp<int64_t>(left.count(), 1, 100)));
+#ifdef _WIN32
+        // libpq's socket is a Winsock SOCKET; POLLIN and POLLOUT are WSAPoll's read and write.
+        WSAPOLLFD p{static_cast<SOCKET>(PQsocket(conn_)),
+                    static_cast<short>(what == Wait::Read ? POLLRDNORM : POLLWRNORM), 0};
+        const int ready = WSAPoll(&p, 1, slice);
+        if (ready > 0)
+            return true;
+        if (ready == SOCKET_ERROR) {
+            const std::string why = "waiting for the history server failed (Winsock error " +
+                                    std::to_string(WSAGetLastError()) + ")";
+            close();
+            return fail(why);
+        }
+#else
+        pollfd p{PQsocket(conn_), static_cast<short>(what == Wait::Read ? POLLIN : POLLOUT), 0};
+        const int ready = ::poll(&p, 1, slice);
         if (ready > 0)
             return true;
         if (ready < 0 && errno != EINTR) {
@@ -120,6 +138,7 @@ bool Connection::wait(Wait what, Clock::time_point until, const std::string& lat
             close();
             return fail(why);
         }
+#endif
     }
 }
 

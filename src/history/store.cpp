@@ -1,5 +1,8 @@
 #include "store.h"
 
+#include "files/native.h"
+#include "history/recording.h"
+
 #include <openssl/rand.h>
 #include <sqlite3.h>
 
@@ -11,7 +14,9 @@
 #include <set>
 #include <thread>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -220,21 +225,28 @@ std::string randomInstallationId() {
 
 std::string localHostName() {
 #ifdef _WIN32
-    const char* name = std::getenv("COMPUTERNAME");
-    return name ? name : "";
+    return hostName();
 #else
     char name[256] = {};
     return ::gethostname(name, sizeof name - 1) == 0 ? std::string(name) : std::string();
 #endif
 }
 
-// What tells this machine from a copy of its disk: the host name, and on Linux the machine ID
-// (both are made anew for a machine set up from an image). Hashed: the machine ID is not to be
-// shown.
+// What tells this machine from a copy of its disk: the host name, and the machine ID (Linux's
+// machine-id, Windows' MachineGuid; both are made anew for a machine set up from an image).
+// Hashed: the machine ID is not to be shown.
 const std::string& machineIdentity() {
     static const std::string identity = [] {
         std::string id;
-#ifndef _WIN32
+#ifdef _WIN32
+        // Windows' own machine ID, which Sysprep makes anew for a machine set up from an image.
+        wchar_t guid[64] = {};
+        DWORD size = sizeof guid;
+        if (RegGetValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Cryptography", L"MachineGuid",
+                         RRF_RT_REG_SZ | RRF_SUBKEY_WOW6464KEY, nullptr, guid,
+                         &size) == ERROR_SUCCESS)
+            id = utf8FromWide(guid);
+#else
         for (const char* file : {"/etc/machine-id", "/var/lib/dbus/machine-id"}) {
             if (FILE* f = std::fopen(file, "r")) {
                 char line[128] = {};
@@ -270,14 +282,19 @@ bool writable(const std::string& path) {
 // The write-ahead log holds nothing a reader of the database file alone would miss.
 bool walEmpty(const std::string& path) {
     std::error_code ec;
-    const auto size = std::filesystem::file_size(beside(path, "-wal"), ec);
+    const auto size = std::filesystem::file_size(pathFromUtf8(beside(path, "-wal")), ec);
     return ec || size == 0;
 }
 
 // A file: URI for SQLite, every byte but the plain ones escaped.
 std::string fileUri(const std::string& path, const char* query) {
     std::error_code ec;
-    std::string absolute = std::filesystem::absolute(path, ec).generic_string();
+    std::string absolute = utf8FromPath(std::filesystem::absolute(pathFromUtf8(path), ec));
+#ifdef _WIN32
+    for (char& c : absolute)
+        if (c == '\\')
+            c = '/';
+#endif
     if (ec)
         absolute = path;
     std::string uri = "file:";
@@ -355,7 +372,7 @@ bool Store::open(const std::string& path, Mode mode) {
     std::error_code ec;
     if (path.empty())
         return fail("no history file given");
-    const fs::path file(path);
+    const fs::path file = pathFromUtf8(path);
     if (mode != Mode::Create && !fs::exists(file, ec)) {
         missing_ = true;
         return fail("no history in " + path);
@@ -364,7 +381,7 @@ bool Store::open(const std::string& path, Mode mode) {
         !fs::is_directory(file.parent_path(), ec)) {
         fs::create_directories(file.parent_path(), ec);
         if (std::error_code again; !fs::is_directory(file.parent_path(), again))
-            return fail("cannot create the folder " + file.parent_path().string() +
+            return fail("cannot create the folder " + utf8FromPath(file.parent_path()) +
                         (ec ? ": " + ec.message() : std::string()));
     }
     if (fs::is_directory(file, ec))
@@ -375,10 +392,10 @@ bool Store::open(const std::string& path, Mode mode) {
     // played into the new file.
     if (!fs::exists(file, ec))
         for (const char* suffix : {"-wal", "-shm"})
-            fs::remove(beside(path, suffix), ec);
+            fs::remove(pathFromUtf8(beside(path, suffix)), ec);
 
     makeSidecarsWritable(path);
-    if (std::string shm = beside(path, "-shm"); fs::exists(shm, ec) && !writable(shm))
+    if (std::string shm = beside(path, "-shm"); fs::exists(pathFromUtf8(shm), ec) && !writable(shm))
         return fail(shm + " is read-only: SQLite's shared memory of the history");
     const int flags = SQLITE_OPEN_READWRITE | (mode == Mode::Create ? SQLITE_OPEN_CREATE : 0);
     if (sqlite3_open_v2(path.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
@@ -410,8 +427,9 @@ bool Store::open(const std::string& path, Mode mode) {
 // this account, or a full disk, is read from the database file alone, as long as no write is
 // waiting in the log. Older versions are read as they are.
 bool Store::openReadOnly() {
-    bool immutable =
-        !writable(path_) && !std::filesystem::exists(beside(path_, "-shm")) && walEmpty(path_);
+    bool immutable = !writable(path_) &&
+                     !std::filesystem::exists(pathFromUtf8(beside(path_, "-shm"))) &&
+                     walEmpty(path_);
     bool empty = false;
     for (;;) {
         const std::string uri = fileUri(path_, immutable ? "?mode=ro&immutable=1" : "?mode=ro");
@@ -1286,8 +1304,7 @@ bool Store::setValue(const std::string& key, const std::string& text) {
 namespace {
 
 std::string environment(const char* name) {
-    const char* value = std::getenv(name);
-    return value ? std::string(value) : std::string();
+    return environmentText(name);
 }
 
 } // namespace
@@ -1298,7 +1315,9 @@ std::string defaultHistoryPath() {
         return chosen;
     fs::path data;
 #if defined(_WIN32)
-    data = environment("APPDATA");
+    // Local, not roaming: a history belongs to this PC and its instruments.
+    data = pathFromUtf8(environment("LOCALAPPDATA"));
+    return utf8FromPath(data / "ParamPorter" / "history.sqlite");
 #elif defined(__APPLE__)
     data = fs::path(environment("HOME")) / "Library" / "Application Support";
 #else

@@ -412,14 +412,14 @@ std::string twoDigits(const std::string& pn) {
     return pn.size() < 2 ? std::string(2 - pn.size(), '0') + pn : pn;
 }
 
-// Numbers sort by value; anything else after them.
-long sortKey(const std::string& pn) {
+// Numbers sort by value; anything else after them. (long long: a long has 32 bits on Windows.)
+long long sortKey(const std::string& pn) {
     if (pn.empty() || pn.size() > 9)
-        return 1L << 40;
-    long v = 0;
+        return 1LL << 40;
+    long long v = 0;
     for (char c : pn) {
         if (c < '0' || c > '9')
-            return 1L << 40;
+            return 1LL << 40;
         v = v * 10 + (c - '0');
     }
     return v;
@@ -433,7 +433,7 @@ void Sheet::AddPartNumber(const std::string& pn) {
     for (const auto& e : partNumbers_)
         if (e == entry)
             return;
-    const long key = sortKey(entry);
+    const long long key = sortKey(entry);
     auto at = partNumbers_.begin();
     while (at != partNumbers_.end() && sortKey(*at) <= key)
         ++at;

@@ -11,6 +11,7 @@
 #include "link/status_texts.h"
 
 #include "files/file_commands.h"
+#include "files/native.h"
 #include "files/param_file.h"
 
 #include <QDate>
@@ -141,7 +142,8 @@ BackupSummary PartsBackup::backUp(const std::string& folder, const std::tm& day)
             summary.failed.emplace_back(pn, "no serial number to name the file by");
             return;
         }
-        const std::string path = (std::filesystem::path(folder) / name).string();
+        const std::string path =
+            pp::utf8FromPath(pp::pathFromUtf8(folder) / pp::pathFromUtf8(name));
         pp::QuietWindow quiet;
         if (!pp::WriteParamFile(part, path, quiet)) {
             // The status names the parameter when a text cannot be stored.
