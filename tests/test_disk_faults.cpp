@@ -129,10 +129,7 @@ private:
 };
 
 // Fails the rename that puts a written file in place.
-struct FailingRenameFileSystem : HalfWritingFileSystem {
-    bool writeAll(const std::string& path, std::string_view bytes) override {
-        return real.writeAll(path, bytes);
-    }
+struct FailingRenameFileSystem : ForwardingFileSystem {
     bool replace(const std::string&, const std::string&) override { return false; }
 };
 
@@ -327,10 +324,7 @@ private slots:
 
         // One name only, and a folder that takes no new file.
         QVERIFY(QFile::remove(other));
-        struct NoTemporary : HalfWritingFileSystem {
-            bool writeAll(const std::string& path, std::string_view bytes) override {
-                return real.writeAll(path, bytes);
-            }
+        struct NoTemporary : ForwardingFileSystem {
             std::optional<std::string> createTemporary(const std::string&) override { return {}; }
         } noTemporary;
         const ino_t inode = st.st_ino;

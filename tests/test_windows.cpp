@@ -9,6 +9,7 @@
 #include "qt/program_settings.h"
 #include "report/report.h"
 #include "support/fakes.h"
+#include "support/file_support.h"
 #include "support/history_support.h"
 #include "support/instrument_files.h"
 
@@ -58,27 +59,11 @@ void setVariable(const wchar_t* name, const QString& value) {
 }
 
 // Records whether the temporary was hidden while its content was written.
-struct WatchingFileSystem : FileSystem {
-    FileSystem& real = realFileSystem();
+struct WatchingFileSystem : pp::test::ForwardingFileSystem {
     std::vector<std::pair<std::string, bool>> writes; // path, hidden then
     bool writeAll(const std::string& path, std::string_view bytes) override {
         writes.emplace_back(path, hidden(path));
         return real.writeAll(path, bytes);
-    }
-    bool replace(const std::string& from, const std::string& to) override {
-        return real.replace(from, to);
-    }
-    bool remove(const std::string& path) override { return real.remove(path); }
-    std::optional<std::string> readAll(const std::string& path) override {
-        return real.readAll(path);
-    }
-    bool exists(const std::string& path) override { return real.exists(path); }
-    bool makeFolder(const std::string& path) override { return real.makeFolder(path); }
-    std::optional<FileIdentity> identity(const std::string& path) override {
-        return real.identity(path);
-    }
-    std::optional<std::string> createTemporary(const std::string& beside) override {
-        return real.createTemporary(beside);
     }
 };
 

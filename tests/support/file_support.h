@@ -1,4 +1,5 @@
-// Helpers shared by the file tests: a file system that fails half-way through a write, and
+// Helpers shared by the file tests: file systems that pass calls on or fail half-way through a
+// write, and
 // whole-file reads and writes through Qt so the checks don't lean on the code under test.
 #pragma once
 
@@ -14,12 +15,11 @@
 
 namespace pp::test {
 
-// Writes the first half of the content to the real file, then fails.
-struct HalfWritingFileSystem : FileSystem {
+// The machine's file system, each call passed on: a base for the fakes that change one.
+struct ForwardingFileSystem : FileSystem {
     FileSystem& real = realFileSystem();
     bool writeAll(const std::string& path, std::string_view bytes) override {
-        real.writeAll(path, bytes.substr(0, bytes.size() / 2));
-        return false;
+        return real.writeAll(path, bytes);
     }
     bool replace(const std::string& from, const std::string& to) override {
         return real.replace(from, to);
@@ -38,6 +38,14 @@ struct HalfWritingFileSystem : FileSystem {
     }
     bool keepIdentity(const std::string& path, const FileIdentity& like) override {
         return real.keepIdentity(path, like);
+    }
+};
+
+// Writes the first half of the content to the real file, then fails.
+struct HalfWritingFileSystem : ForwardingFileSystem {
+    bool writeAll(const std::string& path, std::string_view bytes) override {
+        real.writeAll(path, bytes.substr(0, bytes.size() / 2));
+        return false;
     }
 };
 
