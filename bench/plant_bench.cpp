@@ -290,7 +290,7 @@ int main(int argc, char** argv) {
     // The audit as plant IT runs it: the whole process, everything compared (exit 0 or 3).
     std::vector<double> audits;
     for (int i = 0; i < 10; ++i)
-        audits.push_back(processMs(cli, {"audit", "--server", QString::fromStdString(uri)}, 0, 3));
+        audits.push_back(processMs(cli, {"audit", "--server", login}, 0, 3));
 
     // ---- a transfer with the server away
     pp::test::BlackHole hole;
