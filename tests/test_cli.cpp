@@ -1290,8 +1290,19 @@ void TestCli::changedAtTheInstrumentAndAudited() {
     // Put right at the instrument: the audit complies, unless the last contact is too old.
     QVERIFY(sim.setPartField(5, 11, "7.5"));
     QCOMPARE(runCli({"--history", db, "--port", port, "read", "5", "-o", file}).code, ExitOk);
+    // Stale once the last contact is more than 30 days back, counted in days.
+    const auto daysAgo = [](int days) {
+        return "UPDATE entry SET time = '" +
+               QDateTime::currentDateTimeUtc()
+                   .date()
+                   .addDays(-days)
+                   .toString(Qt::ISODate)
+                   .toStdString() +
+               "T00:00:00.000Z'";
+    };
+    QVERIFY(test::tamper(db, daysAgo(30)));
     QCOMPARE(runCli({"--history", db, "audit", "--stale-days", "30"}).code, ExitOk);
-    QVERIFY(test::tamper(db, "UPDATE entry SET time = '2020-01-01T00:00:00.000Z'"));
+    QVERIFY(test::tamper(db, daysAgo(31)));
     r = runCli({"--history", db, "audit", "--stale-days", "30", "--serial", "1234"});
     QCOMPARE(r.code, ExitDiffer);
     QVERIFY(r.out.find("; stale (older than 30 days)") != std::string::npos);
