@@ -131,16 +131,30 @@ constexpr int FileTextColumn = 22;
 constexpr const char* WithFileText =
     ", content.text FROM entry LEFT JOIN content ON content.hash = entry.file_hash";
 
+using KeptStatements = std::map<std::string, sqlite3_stmt*>;
+
 class Statement {
 public:
-    Statement(sqlite3* db, const std::string& sql) {
-        if (sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &stmt_, nullptr) !=
-            SQLITE_OK) {
-            sqlite3_finalize(stmt_);
-            stmt_ = nullptr;
+    Statement(sqlite3* db, const std::string& sql) { prepare(db, sql); }
+    // The one `kept` holds for this query, taken out while in use (a second use at the same
+    // time prepares its own); prepared when there is none, and kept afterwards.
+    Statement(sqlite3* db, KeptStatements& kept, const std::string& sql) : kept_(&kept), sql_(sql) {
+        if (const auto it = kept.find(sql); it != kept.end()) {
+            stmt_ = it->second;
+            kept.erase(it);
+        } else {
+            prepare(db, sql);
         }
     }
-    ~Statement() { sqlite3_finalize(stmt_); }
+    ~Statement() {
+        if (kept_ && stmt_) {
+            sqlite3_reset(stmt_); // ends its read, as finalising would
+            sqlite3_clear_bindings(stmt_);
+            if (kept_->emplace(sql_, stmt_).second)
+                return;
+        }
+        sqlite3_finalize(stmt_);
+    }
     Statement(const Statement&) = delete;
     Statement& operator=(const Statement&) = delete;
 
@@ -172,7 +186,17 @@ public:
     }
 
 private:
+    void prepare(sqlite3* db, const std::string& sql) {
+        if (sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &stmt_, nullptr) !=
+            SQLITE_OK) {
+            sqlite3_finalize(stmt_);
+            stmt_ = nullptr;
+        }
+    }
+
     sqlite3_stmt* stmt_ = nullptr;
+    KeptStatements* kept_ = nullptr;
+    std::string sql_;
 };
 
 Entry readEntry(const Statement& s, bool withFile) {
@@ -340,6 +364,9 @@ Store::~Store() {
 }
 
 void Store::close() {
+    for (const auto& [sql, statement] : kept_)
+        sqlite3_finalize(statement);
+    kept_.clear();
     if (db_)
         sqlite3_close_v2(db_);
     db_ = nullptr;
@@ -637,7 +664,7 @@ bool Store::append(Entry& e) {
         return fail(why);
     };
     auto run = [this](const char* sql, std::initializer_list<std::string> values) {
-        Statement s(db_, sql);
+        Statement s(db_, kept_, sql);
         int i = 0;
         for (const std::string& v : values)
             s.text(++i, v);
@@ -646,11 +673,12 @@ bool Store::append(Entry& e) {
 
     {
         // The next ID follows the last one ever given, not the last one left.
-        Statement last(db_, "SELECT (SELECT hash FROM entry ORDER BY id DESC LIMIT 1), "
-                            "max(ifnull((SELECT max(id) FROM entry), 0), ifnull((SELECT "
-                            "CAST(value AS INTEGER) FROM meta WHERE key = 'last_id'), 0)), "
-                            "(SELECT value FROM meta WHERE key = 'installation_id'), "
-                            "(SELECT value FROM meta WHERE key = 'machine')");
+        Statement last(db_, kept_,
+                       "SELECT (SELECT hash FROM entry ORDER BY id DESC LIMIT 1), "
+                       "max(ifnull((SELECT max(id) FROM entry), 0), ifnull((SELECT "
+                       "CAST(value AS INTEGER) FROM meta WHERE key = 'last_id'), 0)), "
+                       "(SELECT value FROM meta WHERE key = 'installation_id'), "
+                       "(SELECT value FROM meta WHERE key = 'machine')");
         if (!last.ok() || last.step() != SQLITE_ROW)
             return rollback();
         e.previousHash = last.textAt(0);
@@ -672,7 +700,7 @@ bool Store::append(Entry& e) {
     e.fileHash.clear();
     if (e.file) {
         e.fileHash = sha256Hex(*e.file);
-        Statement content(db_, "INSERT OR IGNORE INTO content(hash, text) VALUES(?1, ?2)");
+        Statement content(db_, kept_, "INSERT OR IGNORE INTO content(hash, text) VALUES(?1, ?2)");
         if (!content.ok())
             return rollback();
         content.text(1, e.fileHash);
@@ -682,11 +710,12 @@ bool Store::append(Entry& e) {
     }
     e.hash = sha256Hex(canonicalText(e));
 
-    Statement insert(db_, "INSERT INTO entry(id, time, user, host, port, action, scope, part, "
-                          "serial, generation, result, stopped_at_field, file_hash, "
-                          "previous_hash, hash, format, source, reason, meaning, subject, "
-                          "subject_hash, findings) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, "
-                          "?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17, ?18, ?19, ?20, ?21, ?22)");
+    Statement insert(db_, kept_,
+                     "INSERT INTO entry(id, time, user, host, port, action, scope, part, "
+                     "serial, generation, result, stopped_at_field, file_hash, "
+                     "previous_hash, hash, format, source, reason, meaning, subject, "
+                     "subject_hash, findings) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, "
+                     "?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17, ?18, ?19, ?20, ?21, ?22)");
     if (!insert.ok())
         return rollback();
     insert.integer(1, e.id);
@@ -815,16 +844,46 @@ std::optional<Entry> Store::entry(int64_t id) {
 
 namespace {
 
-// The latest entry of this instrument and scope matching `where` (bound: serial, scope, part,
-// then `extra` as ?4), with its file when it has one; none with `failed` set when the history
-// could not be read.
-std::optional<Entry> latest(sqlite3* db, const std::string& columns, const std::string& where,
-                            const std::string& serial, Scope scope, const std::string& part,
-                            std::optional<int64_t> extra, bool& failed) {
+// A kind of entry: any of its actions, and what else it must hold.
+struct Kind {
+    std::vector<const char*> actions;
+    std::string condition; // of entry's columns; empty for none
+};
+
+const Kind Transfers{{"upload", "download"}, {}};
+const Kind Known{{"upload", "download"},
+                 "entry.result = 'SUCCESS' AND entry.file_hash IS NOT NULL"};
+const Kind Uploaded{{"upload"}, Known.condition};
+const Kind Approvals{{"approve", "revoke"}, {}};
+
+// The ID of the latest entry of `kind` of the instrument and scope the SQL expressions name, 0
+// when there is none. One probe of the instrument index per action: with the actions in one
+// IN list SQLite would read every entry of the scope and sort them.
+std::string newestId(const Kind& kind, const std::string& serial, const std::string& scope,
+                     const std::string& part) {
+    auto probe = [&](const char* action) {
+        return "ifnull((SELECT entry.id FROM entry WHERE entry.serial = " + serial +
+               " AND entry.scope = " + scope + " AND entry.part IS " + part +
+               " AND entry.action = '" + action + "'" +
+               (kind.condition.empty() ? std::string() : " AND " + kind.condition) +
+               " ORDER BY entry.id DESC LIMIT 1), 0)";
+    };
+    std::string sql = probe(kind.actions.front());
+    for (size_t i = 1; i < kind.actions.size(); ++i)
+        sql = "max(" + sql + ", " + probe(kind.actions[i]) + ")";
+    return sql;
+}
+
+// The latest entry of this instrument and scope of `kind` (bound: serial, scope, part, then
+// `extra` as ?4 for the kind's condition), with its file when it has one; none with `failed`
+// set when the history could not be read.
+std::optional<Entry> latest(sqlite3* db, KeptStatements& kept, const std::string& columns,
+                            const Kind& kind, const std::string& serial, Scope scope,
+                            const std::string& part, std::optional<int64_t> extra, bool& failed) {
     failed = true;
-    Statement s(db, std::string("SELECT ") + columns + WithFileText +
-                        " WHERE entry.serial = ?1 AND entry.scope = ?2 AND entry.part IS ?3 AND " +
-                        where + " ORDER BY entry.id DESC LIMIT 1");
+    Statement s(db, kept,
+                std::string("SELECT ") + columns + WithFileText +
+                    " WHERE entry.id = " + newestId(kind, "?1", "?2", "?3"));
     if (!s.ok())
         return std::nullopt;
     s.text(1, serial);
@@ -839,13 +898,6 @@ std::optional<Entry> latest(sqlite3* db, const std::string& columns, const std::
     return readEntry(s, true);
 }
 
-constexpr const char* Transfers = "entry.action IN ('upload', 'download')";
-constexpr const char* Known = "entry.action IN ('upload', 'download') AND entry.result = "
-                              "'SUCCESS' AND entry.file_hash IS NOT NULL";
-constexpr const char* Uploaded =
-    "entry.action = 'upload' AND entry.result = 'SUCCESS' AND entry.file_hash IS NOT NULL";
-constexpr const char* Approvals = "entry.action IN ('approve', 'revoke')";
-
 } // namespace
 
 std::optional<Entry> Store::previous(const Entry& e) {
@@ -854,10 +906,11 @@ std::optional<Entry> Store::previous(const Entry& e) {
         return std::nullopt;
     // A transfer follows the transfers before it, an approval the approvals: an approval's
     // values are those of a transfer, made at any time after it.
-    const std::string kind = e.action == Action::Approve ? "entry.action = 'approve'" : Transfers;
+    const Kind kind{e.action == Action::Approve ? std::vector<const char*>{"approve"}
+                                                : Transfers.actions,
+                    "entry.id < ?4 AND entry.file_hash IS NOT NULL"};
     bool failed = false;
-    auto found = latest(db_, columns_, "entry.id < ?4 AND entry.file_hash IS NOT NULL AND " + kind,
-                        e.serial, e.scope, e.part, e.id, failed);
+    auto found = latest(db_, kept_, columns_, kind, e.serial, e.scope, e.part, e.id, failed);
     if (failed)
         failSql();
     return found;
@@ -869,7 +922,7 @@ std::optional<Entry> Store::lastUpload(const std::string& serial, Scope scope,
     if (!db_ || serial.empty())
         return std::nullopt;
     bool failed = false;
-    auto found = latest(db_, columns_, Uploaded, serial, scope, part, std::nullopt, failed);
+    auto found = latest(db_, kept_, columns_, Uploaded, serial, scope, part, std::nullopt, failed);
     if (failed)
         failSql();
     return found;
@@ -885,7 +938,7 @@ std::optional<Entry> Store::lastKnown(const std::string& serial, Scope scope,
     if (serial.empty())
         return std::nullopt;
     bool failed = false;
-    auto found = latest(db_, columns_, Known, serial, scope, part, std::nullopt, failed);
+    auto found = latest(db_, kept_, columns_, Known, serial, scope, part, std::nullopt, failed);
     if (failed)
         failSql();
     return found;
@@ -901,7 +954,7 @@ std::optional<Entry> Store::approval(const std::string& serial, Scope scope,
     if (serial.empty() || version_ < 4)
         return std::nullopt;
     bool failed = false;
-    auto found = latest(db_, columns_, Approvals, serial, scope, part, std::nullopt, failed);
+    auto found = latest(db_, kept_, columns_, Approvals, serial, scope, part, std::nullopt, failed);
     if (failed)
         failSql();
     if (found && found->action != Action::Approve)
@@ -937,11 +990,7 @@ std::optional<std::vector<ScopeState>> Store::scopes(const std::string& serial) 
 
     // Every instrument and scope, and the IDs of its latest entries of each kind: a few probes
     // of the instrument index each.
-    auto newest = [](const char* kind) {
-        return std::string("(SELECT entry.id FROM entry WHERE entry.serial = k.serial AND "
-                           "entry.scope = k.scope AND entry.part IS k.part AND ") +
-               kind + " ORDER BY entry.id DESC LIMIT 1)";
-    };
+    auto newest = [](const Kind& kind) { return newestId(kind, "k.serial", "k.scope", "k.part"); };
     Statement keys(db_, "SELECT k.serial, k.scope, k.part, " + newest(Transfers) + ", " +
                             newest(Uploaded) + ", " +
                             (version_ >= 4 ? newest(Approvals) : std::string("NULL")) +

@@ -12,11 +12,13 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 namespace pp::history {
 
@@ -153,6 +155,9 @@ private:
     static int waitForLock(void* store, int tries);
 
     sqlite3* db_ = nullptr;
+    // The prepared queries every entry runs, kept while the file is open: preparing one of
+    // them costs more than running it.
+    std::map<std::string, sqlite3_stmt*> kept_;
     std::string path_;
     std::string error_;
     bool missing_ = false;
