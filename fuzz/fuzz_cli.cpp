@@ -4,8 +4,8 @@
 // options a command gets are complete and within their ranges; and options written back as
 // an argument list parse to the same options.
 #include "app/cli.h"
-#include "link/mode.h"
 #include "fuzz_support.h"
+#include "link/mode.h"
 
 #include <algorithm>
 
