@@ -546,39 +546,39 @@ std::optional<PlantEntry> Plant::entry(int64_t id) {
 }
 
 std::optional<PlantEntry> Plant::previous(const Entry& e) {
-    error_.clear();
-    if (e.serial.empty())
-        return std::nullopt;
-    Query q;
-    q.add("e.serial = ?", bytes(e.serial));
-    q.add("e.scope = ?", text(std::string(scopeWord(e.scope))));
-    q.add("coalesce(e.part, '') = ?", text(e.scope == Scope::Part ? e.part : std::string()));
-    q.also("e.file IS NOT NULL");
     // As in the local history: a transfer follows the transfers, an approval the approvals.
-    q.also(e.action == Action::Approve ? "e.action = 'approve'"
-                                       : "e.action IN ('upload', 'download')");
-    q.after(e.id);
-    const auto rows = c_.exec(std::string("SELECT ") + PlantColumns + ", e.file" + FromEntries +
-                                  q.where + NewestFirst + " LIMIT 1",
-                              q.params);
-    if (!rows || rows->empty())
-        return std::nullopt;
-    return readPlantEntry(rows->front(), true);
+    return latest(e.serial, e.scope, e.part,
+                  e.action == Action::Approve ? std::vector<const char*>{"approve"}
+                                              : std::vector<const char*>{"upload", "download"},
+                  "e.file IS NOT NULL", e.id);
 }
 
 std::optional<PlantEntry> Plant::latest(const std::string& serial, Scope scope,
-                                        const std::string& part, const std::string& kind) {
+                                        const std::string& part,
+                                        const std::vector<const char*>& actions,
+                                        const std::string& condition,
+                                        std::optional<int64_t> before) {
     error_.clear();
-    if (serial.empty())
+    if (serial.empty() || actions.empty())
         return std::nullopt;
     Query q;
     q.add("e.serial = ?", bytes(serial));
     q.add("e.scope = ?", text(std::string(scopeWord(scope))));
     q.add("coalesce(e.part, '') = ?", text(scope == Scope::Part ? part : std::string()));
-    q.also(kind);
-    const auto rows = c_.exec(std::string("SELECT ") + PlantColumns + ", e.file" + FromEntries +
-                                  q.where + NewestFirst + " LIMIT 1",
-                              q.params);
+    if (!condition.empty())
+        q.also(condition);
+    if (before)
+        q.after(*before);
+    // One probe of entry_scope per action, the newest of them taken: with the actions in one
+    // list the server would read every entry of the scope and sort them.
+    std::string sql;
+    for (const char* action : actions)
+        sql += std::string(sql.empty() ? "" : " UNION ALL ") + "(SELECT " + PlantColumns +
+               ", e.file, e.order_time AS p_order, e.id AS p_order_id" + FromEntries + q.where +
+               " AND e.action = '" + action + "'" + NewestFirst + " LIMIT 1)";
+    if (actions.size() > 1)
+        sql = "SELECT * FROM (" + sql + ") n ORDER BY n.p_order DESC, n.p_order_id DESC LIMIT 1";
+    const auto rows = c_.exec(sql, q.params);
     if (!rows || rows->empty())
         return std::nullopt;
     return readPlantEntry(rows->front(), true);
@@ -586,14 +586,13 @@ std::optional<PlantEntry> Plant::latest(const std::string& serial, Scope scope,
 
 std::optional<PlantEntry> Plant::lastKnown(const std::string& serial, Scope scope,
                                            const std::string& part) {
-    return latest(serial, scope, part,
-                  "e.action IN ('upload', 'download') AND e.result = 'SUCCESS'::bytea AND "
-                  "e.file IS NOT NULL");
+    return latest(serial, scope, part, {"upload", "download"},
+                  "e.result = 'SUCCESS'::bytea AND e.file IS NOT NULL");
 }
 
 std::optional<PlantEntry> Plant::approval(const std::string& serial, Scope scope,
                                           const std::string& part) {
-    auto found = latest(serial, scope, part, "e.action IN ('approve', 'revoke')");
+    auto found = latest(serial, scope, part, {"approve", "revoke"}, {});
     if (found && found->entry.action != Action::Approve)
         return std::nullopt; // revoked
     return found;

@@ -157,9 +157,13 @@ public:
     std::optional<Verification> verify();
 
 private:
-    // The latest entry of this instrument and scope that `kind` (SQL on "e") selects.
+    // The latest entry of this instrument and scope with one of `actions` that `condition`
+    // (SQL on "e", empty for none) selects, listed before server entry `before` when given.
     std::optional<PlantEntry> latest(const std::string& serial, Scope scope,
-                                     const std::string& part, const std::string& kind);
+                                     const std::string& part,
+                                     const std::vector<const char*>& actions,
+                                     const std::string& condition,
+                                     std::optional<int64_t> before = std::nullopt);
 
     Connection c_;
     std::string error_;
