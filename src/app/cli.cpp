@@ -10,6 +10,16 @@ namespace pp::cli {
 
 namespace {
 
+// What the usage shows of this system's ports and files.
+#ifdef _WIN32
+constexpr const char* ExampleDevice = "COM12";
+constexpr const char* HistoryDefault = "        %LOCALAPPDATA%\\ParamPorter\\history.sqlite)\n";
+#else
+constexpr const char* ExampleDevice = "/dev/ttyUSB0";
+constexpr const char* HistoryDefault = "        $XDG_DATA_HOME/paramporter/history.sqlite or\n"
+                                       "        ~/.local/share/paramporter/history.sqlite)\n";
+#endif
+
 // YYYY-MM-DD with a month and day that exist in some year.
 bool isDate(std::string_view text) {
     if (text.size() != 10 || text[4] != '-' || text[7] != '-')
@@ -415,7 +425,7 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
         break;
     case Command::Round:
         if (o.ports.empty())
-            return fail("round needs --ports, e.g. --ports 1,2,/dev/ttyUSB0");
+            return fail(std::string("round needs --ports, e.g. --ports 1,2,") + ExampleDevice);
         break;
     case Command::History: {
         if (o.diffFirst) {
@@ -485,16 +495,18 @@ bool wantsPdf(const Options& options) {
 }
 
 std::string usageText() {
-    return "Usage: paramporter-cli [--port PORT] [--history FILE] [--history-server URI] COMMAND "
-           "[ARGS]\n"
+    return std::string(
+               "Usage: paramporter-cli [--port PORT] [--history FILE] [--history-server URI] "
+               "COMMAND [ARGS]\n"
+               "\n"
+               "Reads and writes the parameters of a QX7400 leak tester over its serial port.\n"
+               "\n"
+               "  PORT: a COMM number 1..5, or a device path such as ") +
+           ExampleDevice +
            "\n"
-           "Reads and writes the parameters of a QX7400 leak tester over its serial port.\n"
-           "\n"
-           "  PORT: a COMM number 1..5, or a device path such as /dev/ttyUSB0\n"
            "        (default: the port number in the settings file RIGPREFS.DAT)\n"
-           "  FILE: the history of every transfer (default: $PARAMPORTER_HISTORY, else\n"
-           "        $XDG_DATA_HOME/paramporter/history.sqlite or\n"
-           "        ~/.local/share/paramporter/history.sqlite)\n"
+           "  FILE: the history of every transfer (default: $PARAMPORTER_HISTORY, else\n" +
+           HistoryDefault +
            "  URI:  the plant's history server, a PostgreSQL connection URI such as\n"
            "        postgresql://line_pc@plant-db/paramporter, that every recorded transfer is\n"
            "        forwarded to (default: $PARAMPORTER_HISTORY_SERVER, else the window's\n"
@@ -563,7 +575,9 @@ std::string usageText() {
            "SN]\n"
            "                                 an auditor's report: every entry of the period, the\n"
            "                                 approvals with their meaning, the chain check\n"
-           "  round --ports 1,2,/dev/ttyUSB0 [--on-deviation CMD] [--on-failure CMD]\n"
+           "  round --ports 1,2," +
+           ExampleDevice +
+           " [--on-deviation CMD] [--on-failure CMD]\n"
            "                                 for each port: the system parameters and every\n"
            "                                 configured part number read, recorded and audited;\n"
            "                                 CMD runs once per round with a JSON summary on its\n"
