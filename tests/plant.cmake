@@ -1,15 +1,5 @@
-# The plant history against a real PostgreSQL server: started for these tests into a temporary
-# folder and removed after them (support/plant_server.sh); they skip, saying why, where no
-# server can be started.
-find_package(PostgreSQL REQUIRED)
-set(pp_plant_info ${CMAKE_CURRENT_BINARY_DIR}/plant-server.env)
-set(pp_plant_script ${CMAKE_CURRENT_SOURCE_DIR}/support/plant_server.sh)
-add_test(NAME plant_server_start
-         COMMAND ${pp_plant_script} start ${pp_plant_info}
-                 ${CMAKE_SOURCE_DIR}/packaging/history-server.sql)
-add_test(NAME plant_server_stop COMMAND ${pp_plant_script} stop ${pp_plant_info})
-set_tests_properties(plant_server_start PROPERTIES FIXTURES_SETUP plant_server)
-set_tests_properties(plant_server_stop PROPERTIES FIXTURES_CLEANUP plant_server)
+# The plant history against a real PostgreSQL server of the tests' own.
+include(${CMAKE_CURRENT_SOURCE_DIR}/plant_server.cmake)
 
 add_qt_test(test_plant test_plant.cpp support/plant_support.h support/history_support.h)
 target_link_libraries(test_plant PRIVATE ppcli pphistory PostgreSQL::PostgreSQL SQLite::SQLite3)

@@ -91,15 +91,7 @@ add_dependencies(test_windows paramporter-cli paramporter)
 # libpq's Windows build against a PostgreSQL server on this Linux machine (support/
 # plant_server.sh, as for test_plant): one forwarding, its chain on the server, the command
 # line's plant listing. Skips, saying why, where no server can be started.
-find_package(PostgreSQL REQUIRED)
-set(pp_plant_info ${CMAKE_CURRENT_BINARY_DIR}/plant-server.env)
-set(pp_plant_script ${CMAKE_CURRENT_SOURCE_DIR}/support/plant_server.sh)
-add_test(NAME plant_server_start
-         COMMAND ${pp_plant_script} start ${pp_plant_info}
-                 ${CMAKE_SOURCE_DIR}/packaging/history-server.sql)
-add_test(NAME plant_server_stop COMMAND ${pp_plant_script} stop ${pp_plant_info})
-set_tests_properties(plant_server_start PROPERTIES FIXTURES_SETUP plant_server)
-set_tests_properties(plant_server_stop PROPERTIES FIXTURES_CLEANUP plant_server)
+include(${CMAKE_CURRENT_SOURCE_DIR}/plant_server.cmake)
 add_wine_test(test_windows_plant test_windows_plant.cpp support/history_support.h)
 target_link_libraries(test_windows_plant PRIVATE pphistory SQLite::SQLite3)
 target_compile_definitions(test_windows_plant PRIVATE
