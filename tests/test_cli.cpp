@@ -320,15 +320,19 @@ void TestCli::writeSendsWhatTheWindowSends() {
 
 void TestCli::olderLayoutNeedsAnAnswer_data() {
     QTest::addColumn<QString>("convert"); // "" for none
+    QTest::addColumn<bool>("older");      // the instrument written is of the earlier generation
     QTest::addColumn<int>("code");
     QTest::addColumn<int>("frames");
-    QTest::newRow("no answer") << "" << ExitUsage << 0;
-    QTest::newRow("yes") << "yes" << ExitOk << 26 + 30;
-    QTest::newRow("no") << "no" << ExitOk << 25 + 28;
+    QTest::newRow("no answer, newer") << "" << false << ExitUsage << 0;
+    QTest::newRow("no answer, older") << "" << true << ExitOk << 25 + 28;
+    QTest::newRow("yes, newer") << "yes" << false << ExitOk << 26 + 30;
+    QTest::newRow("yes, older") << "yes" << true << ExitUsage << 0;
+    QTest::newRow("no, older") << "no" << true << ExitOk << 25 + 28;
 }
 
 void TestCli::olderLayoutNeedsAnAnswer() {
     QFETCH(QString, convert);
+    QFETCH(bool, older);
     QFETCH(int, code);
     QFETCH(int, frames);
     const QString file = path("old.QX");
@@ -340,8 +344,9 @@ void TestCli::olderLayoutNeedsAnAnswer() {
     }
     QCOMPARE(QString::fromStdString(readFile(file)).count("\r\n"), 2);
 
-    // Converted data goes to a newer instrument, unconverted data to an older one.
-    const Generation generation = convert == "no" ? Generation::V70 : Generation::V73;
+    // Converted data goes to a newer instrument, unconverted data to an older one; the
+    // instrument read first says which it is.
+    const Generation generation = older ? Generation::V70 : Generation::V73;
     sim::Instrument target(generation);
     QVERIFY(target.start());
     std::vector<std::string> args{"--port", target.devicePath(), "write", file.toStdString()};
@@ -352,13 +357,13 @@ void TestCli::olderLayoutNeedsAnAnswer() {
     const Result r = runCli(args);
     QCOMPARE(r.code, code);
     QCOMPARE(target.downloadFrames().size(), size_t(frames));
-    if (convert.isEmpty()) {
-        QVERIFY(r.err.find("--convert") != std::string::npos);
-        QVERIFY(target.framesReceived().empty());
+    if (code != ExitOk) {
+        QVERIFY2(r.err.find(older ? "--convert no" : "--convert yes") != std::string::npos,
+                 r.err.c_str());
+        QCOMPARE(target.framesReceived(), std::vector<std::string>{"2"});
     } else {
-        QCOMPARE(
-            target.downloadFrames(),
-            windowDownloadFrames(file, generation, convert == "yes" ? Answer::Yes : Answer::No));
+        QCOMPARE(target.downloadFrames(),
+                 windowDownloadFrames(file, generation, older ? Answer::No : Answer::Yes));
     }
 }
 
@@ -771,12 +776,19 @@ void TestCli::verifyAgainstTheInstrument() {
     QCOMPARE(sim.framesReceived().back(), std::string("307"));
 
     // The instrument changed since: file value -> instrument value.
-    QVERIFY(sim.setSystemField(7, "4711"));
+    QVERIFY(sim.setSystemField(5, "2222")); // system zero
     QVERIFY(sim.setPartField(7, 25, "654321"));
     r = runCli({"--port", sim.devicePath(), "verify", file.toStdString()});
     QCOMPARE(r.code, ExitDiffer);
-    QVERIFY2(r.out.starts_with("Serial Number: 1234 -> 4711\nCustomer Code: "), r.out.c_str());
+    QVERIFY2(r.out.starts_with("System Zero: "), r.out.c_str());
     QVERIFY2(r.out.ends_with(" -> 654321\n"), r.out.c_str());
+
+    // Another instrument: its own serial number, clock and calibration are not the file's.
+    QVERIFY(sim.setSystemField(7, "4711"));
+    r = runCli({"--port", sim.devicePath(), "verify", file.toStdString()});
+    QCOMPARE(r.code, ExitDiffer);
+    QVERIFY2(r.out.starts_with("Customer Code: "), r.out.c_str());
+    QVERIFY2(r.err.find("serial 4711") != std::string::npos, r.err.c_str());
 
     // A failed exchange: its message, exit 1, nothing on standard output.
     sim.setSilent(true);
@@ -1222,6 +1234,7 @@ void TestCli::writeToAnotherInstrument() {
     sim::Instrument b;
     QVERIFY(a.start() && b.start());
     QVERIFY(b.setSystemField(7, "5678"));
+    QVERIFY(b.setPartField(5, 21, "7.7")); // B's own flow factor
     QVERIFY(a.setPartField(5, 11, "9.5"));
     const std::string file = path("copy-part05.QX").toStdString();
     QCOMPARE(runCli({"--port", a.devicePath(), "read", "5", "-o", file}).code, ExitOk);
@@ -1238,13 +1251,26 @@ void TestCli::writeToAnotherInstrument() {
         runCli({"--history", db, "--port", b.devicePath(), "write", file, "--part-only"});
     QCOMPARE(part.code, ExitOk);
     QCOMPARE(b.systemField(7), std::string("5678"));
-    QCOMPARE(b.partRecord(5).substr(4), a.partRecord(5).substr(4));
+    QCOMPARE(b.partField(5, 11), std::string("9.5"));
+    QCOMPARE(b.partField(5, 21), std::string("7.7")); // its calibration stays its own
+    // What was copied is there; what is B's own is not counted against the file.
+    const Result verified = runCli({"--port", b.devicePath(), "verify", file});
+    QCOMPARE(verified.out, std::string());
+    QCOMPARE(verified.code, ExitOk);
     for (const std::string& frame : b.downloadFrames())
         QCOMPARE(frame.substr(0, 1), std::string("5"));
     QCOMPARE(summary(historyJson(db).front()).section(' ', 1, 4),
              QString("download part 05 SUCCESS"));
     QCOMPARE(historyJson(db).front().value("serial").toString(), QString("5678"));
     QCOMPARE(historyJson(db).size(), size_t(1)); // the read of who is there is no entry
+
+    // Writing everything needs the instrument read first all the same.
+    b.clearLogs();
+    b.corruptNextChecksum();
+    const Result unread = runCli({"--port", b.devicePath(), "write", file, "--any-instrument"});
+    QCOMPARE(unread.code, ExitLink);
+    QCOMPARE(unread.err, std::string("Check sum error\n"));
+    QCOMPARE(b.framesReceived(), std::vector<std::string>{"2"});
 
     QCOMPARE(runCli({"--port", b.devicePath(), "write", file, "--any-instrument"}).code, ExitOk);
     QCOMPARE(b.systemField(7), std::string("1234"));

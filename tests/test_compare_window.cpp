@@ -506,6 +506,7 @@ void TestCompareWindow::twoInstrumentsAreNeverMixedUp() {
     SimulatorOnComm b(2);
     QVERIFY(a.started && b.started);
     QVERIFY(b.instrument.setSystemField(7, "5678"));
+    QVERIFY(b.instrument.setSystemField(5, "2222")); // its system zero
     b.instrument.setConfiguredParts({2, 5});
     QVERIFY(b.instrument.setPartField(5, 25, "5005"));
     Fixture f;
@@ -531,10 +532,16 @@ void TestCompareWindow::twoInstrumentsAreNeverMixedUp() {
     QCOMPARE(newest().serial, std::string("1234"));
     w.session().setCommPortNumber(2);
 
+    // B's own calibration of part 2 (flow zero, flow factor), which a copy must not touch.
+    QVERIFY(b.instrument.setPartField(2, 8, "2100"));
+    QVERIFY(b.instrument.setPartField(2, 21, "7.7"));
+    const std::string calibrationOfB = b.instrument.partField(2, 8) + b.instrument.partField(2, 21);
+
     // The cable to B: asked first, No is the default, and No writes nothing.
-    const QString question = QStringLiteral("The QX7400 on COMM 2 is serial 5678; the values on "
-                                            "screen came from serial 1234. Download them to "
-                                            "serial 5678?");
+    const QString question = QStringLiteral(
+        "The QX7400 on COMM 2 is serial 5678; the values on screen came from serial 1234. "
+        "Download the settings to serial 5678? Its serial number, clock and calibration values "
+        "stay as they are.");
     f.answers.push_back(pp::Answer::No);
     f.click("cmdPartDnload");
     QCOMPARE(f.messageTexts(), QStringList{question});
@@ -542,18 +549,54 @@ void TestCompareWindow::twoInstrumentsAreNeverMixedUp() {
     QVERIFY(b.instrument.downloadFrames().empty());
     QCOMPARE(newest().action, pp::history::Action::Upload);
 
-    // Yes copies the part; the entry names the instrument written.
+    // Yes copies the part's settings and keeps B's calibration; the entry names B.
     f.answers.push_back(pp::Answer::Yes);
     f.click("cmdPartDnload");
     QTRY_COMPARE_WITH_TIMEOUT(f.status(), QStringLiteral("Part Download successfully completed"),
                               10000);
     QCOMPARE(f.messages.size(), size_t(2));
-    QCOMPARE(b.instrument.partRecord(2).substr(4), partOfA.substr(4));
+    QCOMPARE(b.instrument.partField(2, 8) + b.instrument.partField(2, 21), calibrationOfB);
+    QCOMPARE(b.instrument.partField(2, 11), a.instrument.partField(2, 11)); // a setting
     QCOMPARE(b.instrument.systemField(7), std::string("5678"));
     const pp::history::Entry download = newest();
     QCOMPARE(download.action, pp::history::Action::Download);
     QCOMPARE(download.serial, std::string("5678"));
     QVERIFY(download.succeeded());
+
+    // The sheet still came from A: the system download asks again, and B keeps its serial
+    // number and system zero.
+    const std::string zeroOfB = b.instrument.systemField(5);
+    QVERIFY(zeroOfB != a.instrument.systemField(5));
+    f.answers.push_back(pp::Answer::Yes);
+    f.click("cmdSDDnLoad");
+    QTRY_COMPARE_WITH_TIMEOUT(f.status(), QStringLiteral("System Download successfully completed"),
+                              10000);
+    QCOMPARE(f.messageTexts().back(), question);
+    QCOMPARE(b.instrument.systemField(7), std::string("5678"));
+    QCOMPARE(b.instrument.systemField(5), zeroOfB);
+    QCOMPARE(newest().serial, std::string("5678"));
+    QCOMPARE(w.sheet().text(pp::Sys::Serial), std::string("1234"));
+
+    // An identity that cannot be read stops the download: its own words, nothing written.
+    const size_t frames = b.instrument.downloadFrames().size();
+    b.instrument.corruptNextChecksum();
+    f.click("cmdSDDnLoad");
+    QTRY_COMPARE(f.status(), QStringLiteral("Check sum error"));
+    b.instrument.setRefuseAll(true);
+    f.click("cmdSDDnLoad");
+    QTRY_COMPARE(f.status(), QStringLiteral("Check QX7400 operating mode!"));
+    b.instrument.setRefuseAll(false);
+    QCOMPARE(b.instrument.downloadFrames().size(), frames);
+    QCOMPARE(f.messages.size(), size_t(3)); // no question, no reason asked
+
+    // Another generation is refused before anything is sent.
+    b.instrument.setGeneration(pp::Generation::V70);
+    f.click("cmdSDDnLoad");
+    QCOMPARE(f.messageTexts().back(),
+             QStringLiteral("The values on screen are for QX7400 V7.3 or later; the QX7400 on "
+                            "COMM 2 is QX7400 V7.2 or earlier. Nothing was sent."));
+    QCOMPARE(b.instrument.downloadFrames().size(), frames);
+    b.instrument.setGeneration(pp::Generation::V73);
 
     // Print All Parts from B with A's system values still on screen: B's system record heads
     // the report, and its uploads are B's.

@@ -114,6 +114,8 @@ private slots:
     void fullDownload();
     void ackAndClosingFrameInOneRead();
     void ackKeepsWhatFollows();
+    void closingFrameBeforeTheLastFieldIsNoSuccess();
+    void downloadKeepsAnotherInstrumentsOwnValues();
     void downloadSendsTheSheetAsItBegan_data();
     void downloadSendsTheSheetAsItBegan();
     void sendDownloadFieldWithoutDownloadDoesNothing();
@@ -543,6 +545,66 @@ void TestSession::fullDownload() {
     QVERIFY(!r.timer.isRunning());
     QCOMPARE(r.session.downloadIndex(), last + 1);
     QCOMPARE(r.session.downloadCmd(), std::string(part ? "5" : "4"));
+}
+
+// An instrument of the earlier generation closes after its last field while the sheet has two
+// more: whatever answers those, the download did not do what was asked.
+void TestSession::closingFrameBeforeTheLastFieldIsNoSuccess() {
+    Rig r;
+    r.sheet.SetFirmwareGeneration(Generation::V73);
+    r.sheet.setPartSelection("7");
+    r.sheet.setText(Part::CustCode, "123456");
+    r.session.cmdPartDnload_Click();
+    for (int i = 0; i < 27; ++i)
+        r.feed(Ack);
+    r.feed(Ack + framed("5")); // field 28 goes out as the instrument closes
+    QCOMPARE(r.outcomes, std::vector<Outcome>{Outcome::EndedEarly});
+    QVERIFY(!r.session.succeeded(r.outcomes.back()));
+    QCOMPARE(r.window.status(),
+             std::string("Error - QX7400 ended the download before its last field"));
+    QVERIFY(r.sheet.commands.partUpload); // the button comes back
+    QVERIFY(!r.port.isOpen());
+}
+
+// The other instrument's serial number, clock and calibration go out in place of the sheet's,
+// and the sheet itself stays as it is.
+void TestSession::downloadKeepsAnotherInstrumentsOwnValues() {
+    Rig r;
+    r.sheet.SetFirmwareGeneration(Generation::V73);
+    r.sheet.setText(Sys::Serial, "1234");
+    r.sheet.setText(Sys::SysZero, "100");
+    r.sheet.setText(Sys::NumLeakRdgs, "10");
+    r.sheet.setText(Part::FlowFactor, "1");
+    r.sheet.setText(Part::LeakLimit, "2");
+    Sheet other;
+    other.setText(Sys::Serial, "5678");
+    other.setText(Sys::SysZero, "222");
+    other.setText(Sys::NumLeakRdgs, "20");
+    other.setText(Part::FlowFactor, "7.5");
+    other.setText(Part::LeakLimit, "9");
+    const Sheet before = r.sheet;
+    r.session.setOwnValues(other);
+
+    r.session.cmdSDDnLoad_Click();
+    QCOMPARE(r.session.sent().text(Sys::Serial), std::string("5678"));
+    QCOMPARE(r.session.sent().text(Sys::SysZero), std::string("222"));
+    QCOMPARE(r.session.sent().text(Sys::NumLeakRdgs), std::string("10"));
+    const int serialField = row(Sys::Serial).downloadIndex;
+    while (r.port.writes.size() <= size_t(serialField))
+        r.feed(Ack);
+    QCOMPARE(r.port.writes[size_t(serialField)],
+             downloadFieldFrame('4', SystemParamWireText(r.session.sent(), serialField), "",
+                                serialField));
+    QVERIFY(r.port.writes[size_t(serialField)].find("5678") != std::string::npos);
+    r.feed(Nak);
+
+    r.sheet = before;
+    r.sheet.setPartSelection("7");
+    r.sheet.setText(Part::CustCode, "123456");
+    r.session.cmdPartDnload_Click();
+    QCOMPARE(r.session.sent().text(Part::FlowFactor), std::string("7.5"));
+    QCOMPARE(r.session.sent().text(Part::LeakLimit), std::string("2"));
+    QCOMPARE(r.sheet.text(Part::FlowFactor), std::string("1"));
 }
 
 void TestSession::ackAndClosingFrameInOneRead() {

@@ -84,6 +84,7 @@ private slots:
     void requestsDuringADownloadLeaveItAlone();
     void downloadGoesToTheChosenPort();
     void emptyPartValuesAreNeverSent();
+    void failedIdentityReadEndsTheTransfer();
     void cursorIsNeverLeftBusy_data();
     void cursorIsNeverLeftBusy();
     void printAllParts();
@@ -415,6 +416,38 @@ void TestWindowCommands::emptyPartValuesAreNeverSent() {
                                                           "downloading.")});
     QVERIFY(sim.instrument.framesReceived().empty());
     QCOMPARE(sim.instrument.partRecord(5), before);
+}
+
+// Who is on the line is read before a part upload or any download; when that fails, its own
+// words end the transfer: nothing else is sent, no reason asked, no second time-out after it.
+void TestWindowCommands::failedIdentityReadEndsTheTransfer() {
+    Simulator sim;
+    QVERIFY(sim.started);
+    Fixture f;
+    MainWindow& w = *f.window;
+    f.click("cmdSDUpload");
+    QTRY_COMPARE(f.status(), QStringLiteral("SUCCESS"));
+    w.sheet().AddPartNumber("05");
+    w.sheet().setPartSelection("05");
+    w.mirror();
+    f.click("cmdPartUpload");
+    QTRY_COMPARE(f.text("txtCustCode").isEmpty(), false);
+
+    sim.instrument.clearLogs();
+    sim.instrument.setSilent(true);
+    f.click("cmdPartUpload");
+    QTRY_COMPARE(f.status(), QStringLiteral("Error - No response from QX7400"));
+    f.click("cmdSDDnLoad");
+    QTRY_COMPARE(f.status(), QStringLiteral("Error - No response from QX7400"));
+    QCOMPARE(sim.instrument.framesReceived(), (std::vector<std::string>{"2", "2"}));
+    QVERIFY(!w.session().transferRunning());
+
+    // A port that does not open says so once, and nothing follows.
+    qputenv("PARAMPORTER_COMM1", "/nonexistent/paramporter-test-1");
+    f.click("cmdPartDnload");
+    QCOMPARE(f.messageTexts(), QStringList{"Can't open comm port! Please Try Again"});
+    QVERIFY(!w.session().transferRunning());
+    QVERIFY(f.reasonsOffered.empty());
 }
 
 void TestWindowCommands::cursorIsNeverLeftBusy_data() {

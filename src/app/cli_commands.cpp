@@ -115,6 +115,7 @@ bool isFailure(pp::Outcome outcome) {
     case pp::Outcome::PortLost:
     case pp::Outcome::WriteFailed:
     case pp::Outcome::Overflow:
+    case pp::Outcome::EndedEarly:
     case pp::Outcome::LocalRefusal:
         return true;
     default:
@@ -281,18 +282,26 @@ private:
             pp::Outcome::PartRecord);
     }
 
-    // The system record of the instrument on the line into `into`, the sheet of this run left
-    // as it is. None when it could not be read (the reason has been said). The read is part of the
-    // transfer that follows, which the history records.
-    std::optional<pp::InstrumentIdentity> readInstrument(pp::Sheet& into) {
-        driver_.session().setSheet(into);
-        driver_.setRecorded(false);
-        const bool read = systemUpload();
-        driver_.setRecorded(true);
-        driver_.session().setSheet(sheet_);
-        if (!read)
-            return std::nullopt;
-        return identityOf(into);
+    // Who is on the line (and, with `partNumber`, what that part of it holds), read quietly
+    // with the sheet of this run left as it is. The read is part of the transfer that follows,
+    // which the history records; when it failed, that transfer does not begin (the reason has
+    // been said).
+    std::optional<pp::qt::InstrumentRead> readInstrument(const pp::Sheet* system = nullptr,
+                                                         const std::string& partNumber = {}) {
+        window_.clear();
+        if (c_.progress)
+            c_.err << (system ? "Part upload " + partNumber : std::string("System upload"))
+                   << "...\n"
+                   << std::flush;
+        pp::qt::InstrumentRead read =
+            system ? pp::qt::readInstrumentPart(driver_, sheet_, *system, partNumber)
+                   : pp::qt::readInstrument(driver_, sheet_);
+        if (read.ok())
+            return read;
+        read.showOn(window_);
+        reportFailure(read.result.outcome,
+                      system ? pp::Outcome::PartRecord : pp::Outcome::SystemRecord);
+        return std::nullopt;
     }
 
     std::optional<std::vector<std::string>> partList() {
@@ -327,12 +336,9 @@ private:
         pp::Sheet file;
         if (!pp::ReadParamFile(file, o_.file, window_, *c_.fs))
             return fileFailure(o_.file);
-        if (window_.conversionAsked && !o_.convert) {
-            c_.err << Program << o_.file
-                   << ": the data in this file is for QX7400 V7.2 or earlier; give --convert yes "
-                      "to send it as V7.3 or later, or --convert no to send it as it is\n";
-            return ExitUsage;
-        }
+        // A file of the earlier layout is read as it is unless --convert yes asks otherwise;
+        // which of the two may go out is the instrument's generation's to say.
+        const bool earlierLayout = window_.conversionAsked;
         // A file of the system parameters alone (an exported system entry) puts those back.
         const bool systemOnlyFile = file.partSelection().empty();
         if (o_.partOnly && systemOnlyFile) {
@@ -364,18 +370,36 @@ private:
         }
         driver_.session().setReason(o_.reason);
 
-        // Who is on the line, before anything is written: the system download would give it
-        // the file's serial number, and the history names the instrument written.
-        pp::Sheet onLine;
-        const std::optional<pp::InstrumentIdentity> instrument = readInstrument(onLine);
-        if (!instrument && !o_.anyInstrument)
+        // Who is on the line, before anything is written: the history names the instrument
+        // written, and the file's serial number, clock and calibration are not another's.
+        std::optional<pp::qt::InstrumentRead> onLine = readInstrument();
+        if (!onLine)
             return ExitLink;
+        const pp::InstrumentIdentity instrument = *onLine->identity();
+        if (instrument.generation != file.generation()) {
+            c_.err << Program << "the instrument is "
+                   << pp::generationStatusText(instrument.generation) << ", the values are for "
+                   << pp::generationStatusText(file.generation()) << "; nothing sent";
+            if (earlierLayout && instrument.generation == pp::Generation::V73)
+                c_.err << " (--convert yes sends the file converted)";
+            else if (earlierLayout)
+                c_.err << " (--convert no sends the file as it is)";
+            c_.err << '\n';
+            return ExitUsage;
+        }
         const std::string& from = file.text(pp::Sys::Serial);
-        if (instrument && sendSystem && !o_.anyInstrument && instrument->serial != from) {
-            c_.err << Program << "the instrument is serial " << instrument->serial
+        const bool other = !pp::sameSerial(instrument.serial, from);
+        if (sendSystem && !o_.anyInstrument && other) {
+            c_.err << Program << "the instrument is serial " << instrument.serial
                    << ", the file is from serial " << from
                    << "; use --part-only to copy its part, or --any-instrument\n";
             return ExitUsage;
+        }
+        // A part copied onto another instrument keeps that instrument's calibration.
+        if (sendPart && other && !o_.anyInstrument) {
+            onLine = readInstrument(&onLine->sheet, file.partSelection());
+            if (!onLine)
+                return ExitLink;
         }
 
         const Instrument on(driver_.session(), instrument);
@@ -390,11 +414,13 @@ private:
             return ExitOk;
         // The system download emptied the part sheet; the file's part values go out as read.
         sheet_ = file;
-        if (!exchange(
-                "Part download " + file.partSelection(),
-                [this] { driver_.session().cmdPartDnload_Click(); }, pp::Outcome::PartDownloadEnd))
-            return ExitLink;
-        return ExitOk;
+        if (other && !o_.anyInstrument)
+            driver_.session().setOwnValues(onLine->sheet);
+        const bool written = exchange(
+            "Part download " + file.partSelection(),
+            [this] { driver_.session().cmdPartDnload_Click(); }, pp::Outcome::PartDownloadEnd);
+        driver_.session().setOwnValues(std::nullopt);
+        return written ? ExitOk : ExitLink;
     }
 
     int mode() {
@@ -746,6 +772,18 @@ private:
         }
         if (!systemUpload() || !partUpload(file.partSelection()))
             return ExitLink;
+        // Settings copied from another instrument: its own values are not the file's to match.
+        if (!pp::sameSerial(file.text(pp::Sys::Serial), sheet_.text(pp::Sys::Serial))) {
+            c_.err << Program << "the instrument is serial " << sheet_.text(pp::Sys::Serial)
+                   << ", the file is from serial " << file.text(pp::Sys::Serial)
+                   << ": its serial number, clock and calibration values are its own and not "
+                      "compared\n";
+            std::vector<pp::Difference> differences =
+                pp::compareSettings(file, sheet_, pp::CompareGroup::System);
+            for (pp::Difference& d : pp::compareSettings(file, sheet_, pp::CompareGroup::Part))
+                differences.push_back(std::move(d));
+            return printDifferences(differences);
+        }
         return printDifferences(pp::compareSheets(file, sheet_));
     }
 

@@ -73,6 +73,8 @@ void Session::cmdSDDnLoad_Click() {
     window_->setStatus("");
     sheet_->ClearPartSheet();
     sending_ = *sheet_;
+    if (ownValues_)
+        sending_.takeOwnSystemValues(*ownValues_);
     downloadIndex_ = fieldTried_ = 0;
     downloadCmd_ = "4";
     timer_.start(NoResponseMs);
@@ -101,6 +103,8 @@ void Session::cmdPartDnload_Click() {
     }
     sheet_->commands.partUpload = false;
     sending_ = *sheet_;
+    if (ownValues_)
+        sending_.takeOwnPartValues(*ownValues_);
     downloadCmd_ = "5";
     timer_.start(NoResponseMs);
     if (!openPort()) {
@@ -384,11 +388,14 @@ Outcome Session::dispatch(const std::string& response) {
         return Outcome::PartRecord;
     }
     case '4':
-        window_->setStatus(SystemDownloadDone);
-        return Outcome::SystemDownloadEnd;
     case '5':
-        window_->setStatus(PartDownloadDone);
-        return Outcome::PartDownloadEnd;
+        // A closing frame while fields are still to go: the instrument stopped taking them.
+        if (downloading_) {
+            window_->setStatus(DownloadEndedEarly);
+            return Outcome::EndedEarly;
+        }
+        window_->setStatus(first == '4' ? SystemDownloadDone : PartDownloadDone);
+        return first == '4' ? Outcome::SystemDownloadEnd : Outcome::PartDownloadEnd;
     case '8':
         if (modeListener_)
             modeListener_->ProcessModeData(response);
@@ -457,6 +464,10 @@ void Session::endExchange(Outcome outcome) {
     if (!exchangeOpen_)
         return;
     exchangeOpen_ = false;
+    // However a download ended, the upload button its starter disabled comes back.
+    if (exchange_.kind == ExchangeKind::SystemDownload ||
+        exchange_.kind == ExchangeKind::PartDownload)
+        enableDownloadUpload();
     notify(outcome);
 }
 

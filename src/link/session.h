@@ -44,8 +44,9 @@ enum class Outcome {
     Nak,
     NoResponse,
     OpenFailed,
-    Misframed, // an ETX before the first STX: input discarded
-    Overflow,  // more than RxBufferLimit bytes without a frame
+    Misframed,  // an ETX before the first STX: input discarded
+    EndedEarly, // a download's closing frame before its last field was sent
+    Overflow,   // more than RxBufferLimit bytes without a frame
     PortLost,
     WriteFailed,
     LocalRefusal // "Please select a part number" and the like: nothing was sent
@@ -97,6 +98,11 @@ public:
     void setInstrument(std::optional<InstrumentIdentity> instrument) {
         instrument_ = std::move(instrument);
     }
+    // Another instrument's own values (serial number, clock, calibration: the catalogue's
+    // instrumentOwn rows), read from it just before: the next download sends them in place of
+    // the sheet's, so that a copy of settings never renumbers or recalibrates the instrument.
+    // None sends the sheet as it is.
+    void setOwnValues(std::optional<Sheet> instrument) { ownValues_ = std::move(instrument); }
     // Why the next exchange is made, for its observers (the history); starters never use it.
     void setReason(std::string reason) { reason_ = std::move(reason); }
     void setModeListener(ModeListener* listener) { modeListener_ = listener; }
@@ -177,6 +183,7 @@ private:
     ModeListener* modeListener_ = nullptr;
     int commPortNumber_ = 1;
     std::optional<InstrumentIdentity> instrument_;
+    std::optional<Sheet> ownValues_;
     std::string reason_;
 
     std::string rxBuffer_;

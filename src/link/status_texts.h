@@ -20,6 +20,10 @@ inline constexpr std::string_view EnterCustomerCode = "Please enter a customer c
 inline constexpr std::string_view TestInProgress = "Test is in progress! Mode cannot be changed";
 inline constexpr std::string_view SystemDownloadDone = "System Download successfully completed";
 inline constexpr std::string_view PartDownloadDone = "Part Download successfully completed";
+// The instrument's closing frame came while fields were still to be sent: it holds fewer than
+// were meant for it (values of another firmware generation).
+inline constexpr std::string_view DownloadEndedEarly =
+    "Error - QX7400 ended the download before its last field";
 // A part download of a sheet whose part values were never read or opened.
 inline constexpr std::string_view PartValuesMissing =
     "Some part values are empty. Upload the part or open a parameter file before downloading.";

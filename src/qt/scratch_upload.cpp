@@ -120,20 +120,54 @@ UploadResult ScratchUpload::partList(pp::Sheet& scratch, std::string& list) {
     return result;
 }
 
-std::optional<pp::InstrumentIdentity> readInstrument(SessionDriver& driver, pp::Sheet& home,
-                                                     QEventLoop::ProcessEventsFlags flags) {
+std::optional<pp::InstrumentIdentity> InstrumentRead::identity() const {
+    if (!result.ok)
+        return std::nullopt;
+    return pp::InstrumentIdentity{sheet.text(pp::Sys::Serial), sheet.generation()};
+}
+
+void InstrumentRead::showOn(pp::Window& window) const {
+    window.setStatus(status);
+    for (const std::string& m : messages)
+        window.message(m);
+}
+
+namespace {
+
+template <typename Read>
+InstrumentRead quietly(SessionDriver& driver, pp::Sheet& home, pp::Sheet scratch,
+                       QEventLoop::ProcessEventsFlags flags, const Read& read) {
     pp::QuietWindow quiet;
-    pp::Sheet scratch;
-    UploadResult read;
+    InstrumentRead done;
+    done.sheet = std::move(scratch);
     {
         const WindowSwap swap(driver.session(), quiet);
         driver.setRecorded(false);
-        read = ScratchUpload(driver, quiet, home, flags).system(scratch);
+        ScratchUpload upload(driver, quiet, home, flags);
+        done.result = read(upload, done.sheet);
         driver.setRecorded(true);
     }
-    if (!read.ok)
-        return std::nullopt;
-    return pp::InstrumentIdentity{scratch.text(pp::Sys::Serial), scratch.generation()};
+    done.status = quiet.status();
+    done.messages = std::move(quiet.messages);
+    return done;
+}
+
+} // namespace
+
+InstrumentRead readInstrument(SessionDriver& driver, pp::Sheet& home,
+                              QEventLoop::ProcessEventsFlags flags) {
+    return quietly(driver, home, pp::Sheet(), flags, [](ScratchUpload& upload, pp::Sheet& scratch) {
+        return upload.system(scratch);
+    });
+}
+
+InstrumentRead readInstrumentPart(SessionDriver& driver, pp::Sheet& home, pp::Sheet system,
+                                  const std::string& partNumber,
+                                  QEventLoop::ProcessEventsFlags flags) {
+    return quietly(driver, home, std::move(system), flags,
+                   [&](ScratchUpload& upload, pp::Sheet& scratch) {
+                       return upload.part(scratch, partNumber);
+                   });
 }
 
 } // namespace pp::qt

@@ -46,12 +46,30 @@ private:
     QEventLoop::ProcessEventsFlags flags_;
 };
 
-// Who is on the line: the system record read into a scratch sheet with nothing shown (no status
-// text, no message box), before a transfer that does not bring the system record itself. None
-// when it could not be read; the transfer that follows then says what is wrong, as always.
-// The read is part of that transfer: the history records the transfer, naming the instrument.
-std::optional<pp::InstrumentIdentity>
+// Who is on the line, and what it holds of its own: the system record (and, before a part is
+// copied onto it, that part's record) read into a scratch sheet with nothing shown (no status
+// text, no message box) and nothing recorded: the read is part of the transfer that follows,
+// which the history records, naming the instrument. A read that failed ends that transfer
+// before anything is written; `failure` and `messages` are what it would have said.
+struct InstrumentRead {
+    UploadResult result;
+    std::string status;                // status panel 1 as it would have been left
+    std::vector<std::string> messages; // the message boxes it would have shown
+    pp::Sheet sheet;                   // the instrument's system record, when read
+    bool ok() const { return result.ok; }
+    // Says on `window` what the read would have said there.
+    void showOn(pp::Window& window) const;
+    std::optional<pp::InstrumentIdentity> identity() const;
+};
+
+InstrumentRead
 readInstrument(SessionDriver& driver, pp::Sheet& home,
                QEventLoop::ProcessEventsFlags flags = QEventLoop::ExcludeUserInputEvents);
+
+// The record of `partNumber` of the instrument `read` came from, into `read.sheet`, as quietly.
+InstrumentRead
+readInstrumentPart(SessionDriver& driver, pp::Sheet& home, pp::Sheet system,
+                   const std::string& partNumber,
+                   QEventLoop::ProcessEventsFlags flags = QEventLoop::ExcludeUserInputEvents);
 
 } // namespace pp::qt

@@ -63,4 +63,20 @@ std::string differenceLine(const Difference& d) {
     return d.caption + ": " + d.a + " -> " + d.b;
 }
 
+std::string serialKey(std::string_view serial) {
+    const size_t first = serial.find_first_not_of(" \t");
+    if (first == std::string_view::npos)
+        return {};
+    const size_t last = serial.find_last_not_of(" \t");
+    std::string_view trimmed = serial.substr(first, last - first + 1);
+    if (trimmed.find_first_not_of("0123456789") != std::string_view::npos)
+        return std::string(trimmed);
+    const size_t digit = trimmed.find_first_not_of('0');
+    return digit == std::string_view::npos ? std::string("0") : std::string(trimmed.substr(digit));
+}
+
+bool sameSerial(std::string_view a, std::string_view b) {
+    return serialKey(a) == serialKey(b);
+}
+
 } // namespace pp

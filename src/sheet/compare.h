@@ -40,6 +40,11 @@ std::vector<Difference> compareSheets(const Sheet& a, const Sheet& b);
 std::vector<Difference> compareSettings(const Sheet& expected, const Sheet& actual,
                                         CompareGroup group);
 
+// An instrument's serial number as the number it is: blanks around it and leading zeros do not
+// make another instrument ("04321" and " 4321" are 4321). Text that is no number stays as it is.
+std::string serialKey(std::string_view serial);
+bool sameSerial(std::string_view a, std::string_view b);
+
 // "caption: a -> b"
 std::string differenceLine(const Difference& d);
 

@@ -392,6 +392,25 @@ void Sheet::ClearPartSheet() {
         setText(r.id, std::string());
 }
 
+void Sheet::takeOwnSystemValues(const Sheet& from) {
+    for (const auto& r : systemCatalogue())
+        if (r.instrumentOwn) {
+            sysText_[idx(r.id)] = from.sysText_[idx(r.id)];
+            sysSlider_[idx(r.id)] = from.sysSlider_[idx(r.id)];
+            sysOption_[idx(r.id)] = from.sysOption_[idx(r.id)];
+        }
+}
+
+void Sheet::takeOwnPartValues(const Sheet& from) {
+    for (const auto& r : partCatalogue())
+        if (r.instrumentOwn) {
+            partText_[idx(r.id)] = from.partText_[idx(r.id)];
+            partSlider_[idx(r.id)] = from.partSlider_[idx(r.id)];
+            partOption_[idx(r.id)] = from.partOption_[idx(r.id)];
+        }
+    compCurrent_ = false; // the compensation limits came from the values replaced
+}
+
 // ---------------------------------------------------------------- sheet-wide values
 
 void Sheet::SetFirmwareGeneration(Generation g) {

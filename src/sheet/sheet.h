@@ -74,6 +74,13 @@ public:
     void selectOption(Part id, int which);
     void ClearPartSheet();
 
+    // The values that belong to the instrument (the catalogue's instrumentOwn rows: serial
+    // number, clock, system zero; flow zero, flow factor, zero offset) of one scope, taken from
+    // `from` as they stand there: texts, sliders and options copied, no rule run, so that
+    // nothing else of this sheet changes.
+    void takeOwnSystemValues(const Sheet& from);
+    void takeOwnPartValues(const Sheet& from);
+
     // "1 SEC" exactly; anything else counts as tenths.
     bool timeBaseSeconds() const { return text(Part::TimeBase) == "1 SEC"; }
 

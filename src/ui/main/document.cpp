@@ -130,16 +130,20 @@ void Document::recordReplacement(const pp::Sheet& before, const QString& name,
 
 void Document::beginTransfer(pp::ExchangeKind kind) {
     if (pending_)
-        endTransfer(false);
+        endTransfer(false, std::nullopt, sheet_);
     pending_ = Pending{kind, sheet_, tracking_};
 }
 
-void Document::endTransfer(bool succeeded,
-                           const std::optional<pp::InstrumentIdentity>& instrument) {
+void Document::endTransfer(bool succeeded, const std::optional<pp::InstrumentIdentity>& instrument,
+                           const pp::Sheet& sent) {
     if (!pending_)
         return;
     const Pending p = std::move(*pending_);
     pending_.reset();
+    // Settings copied onto another instrument, which kept its own values: the sheet still
+    // stands for the instrument it came from, and the other one now holds what was sent.
+    const bool copied =
+        instrument && !p.tracking.instrument.empty() && instrument->serial != p.tracking.instrument;
     const pp::SheetContent now = pp::SheetContent::of(sheet_);
     const std::string serial = sheet_.text(pp::Sys::Serial);
     Tracking after = tracking_;
@@ -164,16 +168,24 @@ void Document::endTransfer(bool succeeded,
         after.saved.part = now.part; // the starter emptied the part values
         if (succeeded) {
             after.saved.system = now.system;
-            after.instrument = serial; // a new serial number went out with it
-            uploads_.record(serial, now.system);
+            if (copied) {
+                uploads_.record(instrument->serial, pp::SheetContent::of(sent).system);
+            } else {
+                after.instrument = serial; // a new serial number went out with it
+                uploads_.record(serial, now.system);
+            }
         }
         break;
     case pp::ExchangeKind::PartDownload:
         if (succeeded) {
             after.saved.part = now.part;
-            if (instrument)
-                after.instrument = instrument->serial;
-            uploads_.record(after.instrument, now.part);
+            if (copied) {
+                uploads_.record(instrument->serial, pp::SheetContent::of(sent).part);
+            } else {
+                if (instrument)
+                    after.instrument = instrument->serial;
+                uploads_.record(after.instrument, now.part);
+            }
         }
         break;
     default:

@@ -61,10 +61,11 @@ public:
 
     // An exchange's step spans it: the sheet before the starter cleared it, the sheet when it
     // ended. `succeeded`: the record was decoded, or the download completed. A part transfer
-    // belongs to `instrument` when the window read who was on the line.
+    // belongs to `instrument` when the window read who was on the line; `sent` is what a
+    // download wrote.
     void beginTransfer(pp::ExchangeKind kind);
-    void endTransfer(bool succeeded,
-                     const std::optional<pp::InstrumentIdentity>& instrument = std::nullopt);
+    void endTransfer(bool succeeded, const std::optional<pp::InstrumentIdentity>& instrument,
+                     const pp::Sheet& sent);
     bool transferPending() const { return pending_.has_value(); }
 
     bool modified() const;     // values differ from what was last saved, opened or transferred

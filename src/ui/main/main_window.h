@@ -169,8 +169,14 @@ private:
     void fitStatusPanels();
     void Form_Unload();
     void transfer(void (pp::Session::*starter)(), pp::ExchangeKind kind);
-    std::optional<pp::InstrumentIdentity> readInstrumentOnLine();
-    bool confirmInstrument(const pp::InstrumentIdentity& instrument);
+    struct OnLine {
+        pp::InstrumentIdentity identity;
+        std::optional<pp::Sheet> ownValues; // another instrument's, which a download keeps
+    };
+    std::optional<OnLine> readTarget(pp::ExchangeKind kind);
+    std::string portName() const;
+    bool sameSource(const pp::InstrumentIdentity& instrument) const;
+    bool otherInstrumentConfirmed(const pp::InstrumentIdentity& instrument);
     void exchangeEnded(pp::Outcome outcome);
     void buildEditing();
     void userEdited(const QString& step, bool typing);

@@ -12,6 +12,7 @@
 
 #include "link/status_texts.h"
 #include "sheet/baseline.h"
+#include "sheet/compare.h"
 
 #include <QApplication>
 #include <QProgressBar>
@@ -133,21 +134,25 @@ void MainWindow::transfer(void (pp::Session::*starter)(), pp::ExchangeKind kind)
         kind == pp::ExchangeKind::SystemUpload || kind == pp::ExchangeKind::PartUpload;
     if (upload && !confirmDiscard(kind == pp::ExchangeKind::PartUpload))
         return;
-    // Who is on the line, unless the transfer brings the system record itself. A starter that
-    // refuses at once (no part number, no customer code) is not worth a read.
-    std::optional<pp::InstrumentIdentity> instrument;
     // Empty part values would all reach the instrument as zeros.
     if (kind == pp::ExchangeKind::PartDownload && !session().localRefusal(kind) &&
         pp::partValuesMissing(sheet())) {
         window_.message(pp::text::PartValuesMissing);
         return;
     }
+    // Who is on the line, unless the transfer brings the system record itself. A starter that
+    // refuses at once (no part number, no customer code) is not worth a read.
+    std::optional<pp::InstrumentIdentity> instrument;
+    std::optional<pp::Sheet> ownValues;
     std::string reason;
     if (kind != pp::ExchangeKind::SystemUpload && !session().localRefusal(kind)) {
-        instrument = readInstrumentOnLine();
-        if (!upload && instrument && !confirmInstrument(*instrument))
+        const std::optional<OnLine> target = readTarget(kind);
+        if (!target)
             return;
-        // Why the values are written, for the history; Cancel writes nothing.
+        instrument = target->identity;
+        ownValues = target->ownValues;
+        // Why the values are written, for the history; asked once the port and the
+        // instrument are known. Cancel writes nothing.
         if (!upload) {
             const qt::PlantPolicy policy = plantPolicy();
             const auto asked = window_.askReason(policy.reasons, policy.reasonRequired);
@@ -158,33 +163,80 @@ void MainWindow::transfer(void (pp::Session::*starter)(), pp::ExchangeKind kind)
     }
     document_->beginTransfer(kind);
     session().setInstrument(instrument);
+    session().setOwnValues(std::move(ownValues));
     session().setReason(reason);
     (session().*starter)();
     session().setInstrument(std::nullopt);
+    session().setOwnValues(std::nullopt);
     session().setReason({});
     mirror();
 }
 
-std::optional<pp::InstrumentIdentity> MainWindow::readInstrumentOnLine() {
+// What a transfer must know of the instrument before anything is written: who it is, that it
+// holds values of the sheet's generation, and, when it is not the one the values came from,
+// its own values, which a copy leaves as they are. None when the transfer must not go on (the
+// reason has been said).
+std::optional<MainWindow::OnLine> MainWindow::readTarget(pp::ExchangeKind kind) {
     const Activity::Scope reading(*activity_);
-    return qt::readInstrument(*driver_, sheet());
+    qt::InstrumentRead read = qt::readInstrument(*driver_, sheet());
+    if (!read.ok()) {
+        read.showOn(window_);
+        return std::nullopt;
+    }
+    OnLine online{*read.identity(), std::nullopt};
+    const bool upload =
+        kind == pp::ExchangeKind::SystemUpload || kind == pp::ExchangeKind::PartUpload;
+    if (upload)
+        return online;
+
+    const pp::Generation values = sheet().generation();
+    if (values != pp::Generation::None && values != online.identity.generation) {
+        window_.message("The values on screen are for " +
+                        std::string(pp::generationStatusText(values)) + "; the QX7400 on " +
+                        portName() + " is " +
+                        std::string(pp::generationStatusText(online.identity.generation)) +
+                        ". Nothing was sent.");
+        return std::nullopt;
+    }
+    if (!otherInstrumentConfirmed(online.identity))
+        return std::nullopt;
+    if (!sameSource(online.identity)) {
+        if (kind == pp::ExchangeKind::PartDownload) {
+            read = qt::readInstrumentPart(*driver_, sheet(), std::move(read.sheet),
+                                          sheet().partSelection());
+            if (!read.ok()) {
+                read.showOn(window_);
+                return std::nullopt;
+            }
+        }
+        online.ownValues = std::move(read.sheet);
+    }
+    return online;
 }
 
-// Copying values between instruments is an everyday task; a swapped cable is not. The values
-// came from the instrument they were read from or written to, or the file or entry they were
-// opened from (a serial number edited on screen renumbers that instrument); values that came
-// from none are not asked about.
-bool MainWindow::confirmInstrument(const pp::InstrumentIdentity& instrument) {
-    const std::string& from = document_->tracking().instrument;
-    if (from.empty() || instrument.serial == from)
-        return true;
+std::string MainWindow::portName() const {
     const QString device = driver_->deviceOverride();
-    const std::string where = device.isEmpty()
-                                  ? "COMM " + std::to_string(session().commPortNumber())
-                                  : device.toStdString();
-    const std::string question = "The QX7400 on " + where + " is serial " + instrument.serial +
-                                 "; the values on screen came from serial " + from +
-                                 ". Download them to serial " + instrument.serial + "?";
+    return device.isEmpty() ? "COMM " + std::to_string(driver_->session().commPortNumber())
+                            : device.toStdString();
+}
+
+// The values came from the instrument they were read from or written to, or the file or entry
+// they were opened from (a serial number edited on screen renumbers that instrument); values
+// that came from none belong to whichever instrument they go to.
+bool MainWindow::sameSource(const pp::InstrumentIdentity& instrument) const {
+    const std::string& from = document_->tracking().instrument;
+    return from.empty() || pp::sameSerial(instrument.serial, from);
+}
+
+// Copying settings between instruments is an everyday task; a swapped cable is not.
+bool MainWindow::otherInstrumentConfirmed(const pp::InstrumentIdentity& instrument) {
+    if (sameSource(instrument))
+        return true;
+    const std::string question =
+        "The QX7400 on " + portName() + " is serial " + instrument.serial +
+        "; the values on screen came from serial " + document_->tracking().instrument +
+        ". Download the settings to serial " + instrument.serial +
+        "? Its serial number, clock and calibration values stay as they are.";
     return window_.message(question, pp::Buttons::NoYes) == pp::Answer::Yes;
 }
 
@@ -194,7 +246,7 @@ void MainWindow::exchangeEnded(pp::Outcome outcome) {
     if (!document_->transferPending() || session().exchangeOpen())
         return;
     const bool succeeded = session().succeeded(outcome);
-    document_->endTransfer(succeeded, session().exchange().instrument);
+    document_->endTransfer(succeeded, session().exchange().instrument, session().sent());
 }
 
 } // namespace pp::ui
