@@ -205,12 +205,7 @@ void TestMainWindow::firstShowWithinTheScreen() {
     handle->setFlags(handle->flags() & ~Qt::FramelessWindowHint);
     handle->setFramePosition(QPoint(0, 0));
     QTRY_VERIFY(w.geometry().topLeft() != w.frameGeometry().topLeft()); // framed and moved
-    QTRY_VERIFY2(screenRoom().contains(handle->frameGeometry()),
-                 qPrintable(QStringLiteral("%1,%2 %3x%4")
-                                .arg(handle->frameGeometry().x())
-                                .arg(handle->frameGeometry().y())
-                                .arg(handle->frameGeometry().width())
-                                .arg(handle->frameGeometry().height())));
+    QTRY_VERIFY(screenRoom().contains(handle->frameGeometry()));
     QVERIFY(w.statusBar()->isVisible());
     QVERIFY(screenRoom().contains(onScreen(w.statusBar())));
 }
