@@ -5,8 +5,11 @@
 #include "sim/instrument.h"
 #include "ui/dialogs/mode_window.h"
 #include "ui/dialogs/port_dialog.h"
+#include "ui/history/history_actions.h"
+#include "ui/history/history_dialog.h"
 #include "ui/main/main_window.h"
 #include "ui/main/sheet_view.h"
+#include "ui/main/status_label.h"
 
 #include "support/window_fixture.h"
 
@@ -14,6 +17,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -26,10 +30,13 @@
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QStatusBar>
+#include <QTabBar>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QToolBar>
+#include <QWindow>
 
 #include <deque>
 #include <memory>
@@ -47,6 +54,10 @@ private slots:
     void startState();
     void resizeSnapsBack();
     void everythingInReachOnASmallScreenOrWithALargeFont();
+    void firstShowWithinTheScreen();
+    void historyWithinTheScreen();
+    void tabsAndButtonsStayWhileTheSheetScrolls();
+    void longStatusTextIsElided();
     void systemControls_data();
     void systemControls();
     void partControls_data();
@@ -153,19 +164,168 @@ void TestMainWindow::everythingInReachOnASmallScreenOrWithALargeFont() {
         QTRY_VERIFY(w.height() <= room.height() && w.width() <= room.width());
     else
         QTRY_COMPARE(w.size(), QSize(877, 710));
-    // The status bar inside the window, the tabs scrolling above it.
+    // The status bar inside the window, the values scrolling above it.
     const QRect bar = w.statusBar()->geometry();
     QVERIFY(w.statusBar()->isVisible() && bar.bottom() < w.height() && bar.top() > 0);
-    auto* area = f.find<QScrollArea>("scrTabs");
+    auto* area = f.find<QScrollArea>("scrSystemParameters");
     QVERIFY(area->verticalScrollBar()->maximum() > 0);
-    // The transfer buttons come into sight and take a click.
+    // The transfer buttons are in sight and take a click.
     QPushButton* upload = f.button("cmdSDUpload");
-    area->ensureWidgetVisible(upload);
-    const QRect shown(upload->mapTo(area->viewport(), QPoint(0, 0)), upload->size());
-    QVERIFY(area->viewport()->rect().contains(shown));
+    QVERIFY(QRect(QPoint(0, 0), w.size())
+                .contains(QRect(upload->mapTo(&w, QPoint(0, 0)), upload->size())));
     QTest::mouseClick(upload, Qt::LeftButton);
     QTRY_COMPARE(f.messageTexts(), QStringList{"Can't open comm port! Please Try Again"});
     QApplication::setFont(normal);
+}
+
+namespace {
+
+// Where a widget is on the screen.
+QRect onScreen(const QWidget* w) {
+    return QRect(w->mapToGlobal(QPoint(0, 0)), w->size());
+}
+
+QRect screenRoom() {
+    return QGuiApplication::primaryScreen()->availableGeometry();
+}
+
+} // namespace
+
+// test_main_window_800x600 runs this on an 800 x 600 screen: the first window, frame and all,
+// within the screen from its first showing, its status bar on the screen.
+void TestMainWindow::firstShowWithinTheScreen() {
+    Fixture f;
+    MainWindow& w = *f.window;
+    // A window manager frames a window only once it is shown, and moves it then. The offscreen
+    // platform frames it at once: shown frameless, the window is framed afterwards.
+    w.setWindowFlag(Qt::FramelessWindowHint);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QWindow* handle = w.windowHandle();
+    handle->setFlags(handle->flags() & ~Qt::FramelessWindowHint);
+    handle->setFramePosition(QPoint(0, 0));
+    QTRY_VERIFY(w.geometry().topLeft() != w.frameGeometry().topLeft()); // framed and moved
+    QTRY_VERIFY(screenRoom().contains(handle->frameGeometry()));
+    QVERIFY(w.statusBar()->isVisible());
+    QVERIFY(screenRoom().contains(onScreen(w.statusBar())));
+}
+
+// test_main_window_small_screen runs this on a 1024 x 600 panel: the History window opens
+// within the screen, its buttons on it.
+void TestMainWindow::historyWithinTheScreen() {
+    Fixture f;
+    MainWindow& w = *f.window;
+    QTemporaryDir dir;
+    auto* history = new pp::ui::HistoryActions(w, dir.filePath("history.sqlite").toStdString());
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    history->historyAction()->trigger();
+    pp::ui::HistoryDialog* d = history->dialog();
+    QVERIFY(QTest::qWaitForWindowExposed(d));
+    QTRY_VERIFY(screenRoom().contains(d->frameGeometry()));
+    auto* buttons = d->findChild<QDialogButtonBox*>();
+    QVERIFY(buttons);
+    QStringList captions;
+    for (QAbstractButton* b : buttons->buttons()) {
+        captions << b->text().remove('&');
+        QVERIFY2(screenRoom().contains(onScreen(b)), qPrintable(b->text()));
+    }
+    for (const char* caption : {"Approve...", "Open in Editor", "Export...", "Close"})
+        QVERIFY2(captions.contains(QString::fromLatin1(caption)), caption);
+}
+
+// Scrolled to the end of the values, each page keeps the tabs above it and its transfer
+// buttons below it where they were, on the screen. Run on the 1024 x 600 panel, and on a
+// desktop with a font half as large again.
+void TestMainWindow::tabsAndButtonsStayWhileTheSheetScrolls() {
+    const bool small = screenRoom().height() < MainWindow::FixedHeight;
+    const QFont normal = QApplication::font();
+    if (!small) {
+        QFont large = normal;
+        large.setPointSizeF(normal.pointSizeF() * 1.5);
+        QApplication::setFont(large);
+    }
+    Fixture f;
+    MainWindow& w = *f.window;
+    w.sheet().commands.partTab = true;
+    w.mirror();
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QTabBar* tabBar = f.tabs()->tabBar();
+    const struct {
+        int tab;
+        const char* area;
+        const char* firstFrame; // at the top of the values
+        std::vector<const char*> buttons;
+    } pages[] = {
+        {0, "scrSystemParameters", "txtEPS", {"cmdSDUpload", "cmdSDDnLoad", "cmdSDCompare"}},
+        {1,
+         "scrPartParameters",
+         "txtFlowZero",
+         {"cmdPartUpload", "cmdPartDnload", "cmdPartCompare"}},
+    };
+    for (const auto& page : pages) {
+        f.tabs()->setCurrentIndex(page.tab);
+        auto* area = f.find<QScrollArea>(page.area);
+        QVERIFY2(area && area->isVisible(), page.area);
+        QTRY_VERIFY2(area->verticalScrollBar()->maximum() > 0, page.area);
+        QVector<QRect> before;
+        for (const char* name : page.buttons)
+            before << onScreen(f.button(name));
+        const QRect tabsBefore = onScreen(tabBar);
+        auto* top = f.find<QWidget>(page.firstFrame);
+        QVERIFY2(top, page.firstFrame);
+        const QRect topBefore = onScreen(top);
+
+        area->verticalScrollBar()->setValue(area->verticalScrollBar()->maximum());
+        QVERIFY(onScreen(top).top() < topBefore.top()); // the values did scroll
+        QCOMPARE(onScreen(tabBar), tabsBefore);
+        QVERIFY(screenRoom().contains(tabsBefore));
+        for (size_t i = 0; i < page.buttons.size(); ++i) {
+            QPushButton* b = f.button(page.buttons[i]);
+            QCOMPARE(onScreen(b), before[int(i)]);
+            QVERIFY2(b->isVisible() && screenRoom().contains(onScreen(b)), page.buttons[i]);
+            // Not behind the values: the window shows the whole button.
+            QCOMPARE(b->visibleRegion().boundingRect(), b->rect());
+        }
+    }
+    QApplication::setFont(normal);
+}
+
+// A status text longer than its panel ends in "…" in the panel, drawn so; the tooltip and the
+// text the accessibility interface reads hold all of it.
+void TestMainWindow::longStatusTextIsElided() {
+    Fixture f;
+    MainWindow& w = *f.window;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QString finding = QStringLiteral("Part 05 differs from its approved values: ");
+    for (int n = 0; n < 12; ++n)
+        finding += QStringLiteral("Leak Limit 0.5 instead of 0.7, ");
+    finding += QStringLiteral("the end");
+    w.window().setStatus(finding.toStdString());
+    auto* panel = qobject_cast<pp::ui::StatusLabel*>(w.statusPanel(1));
+    QVERIFY(panel);
+    QCOMPARE(panel->text(), finding);
+    QCOMPARE(panel->toolTip(), finding);
+    const QString shown = panel->shownText();
+    QVERIFY2(shown.endsWith(QChar(0x2026)) && shown.size() < finding.size(), qPrintable(shown));
+    QVERIFY(finding.startsWith(shown.chopped(1)));
+    QVERIFY(panel->fontMetrics().horizontalAdvance(shown) < panel->contentsRect().width());
+
+    // What is painted is the shortened text, as a label of that text paints it.
+    QLabel plain(shown);
+    plain.setFont(panel->font());
+    plain.setFrameShape(panel->frameShape());
+    plain.setFrameShadow(panel->frameShadow());
+    plain.setContentsMargins(panel->contentsMargins());
+    plain.resize(panel->size());
+    QCOMPARE(panel->grab().toImage().convertToFormat(QImage::Format_RGB32),
+             plain.grab().toImage().convertToFormat(QImage::Format_RGB32));
+
+    // A text that fits is shown whole.
+    w.window().setStatus("Part Upload successfully completed");
+    QCOMPARE(panel->shownText(), QStringLiteral("Part Upload successfully completed"));
 }
 
 void TestMainWindow::systemControls_data() {

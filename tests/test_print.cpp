@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QFontMetricsF>
 #include <QLabel>
 #include <QPageSize>
 #include <QPrintPreviewDialog>
@@ -36,6 +37,20 @@ void compareWithReport(const QString& pdf, const Report& report) {
     const QStringList printed = pdfWords(pdfText(pdf));
     const QStringList expected = printedWords(report);
     QCOMPARE(printed, expected);
+}
+
+// Sixteen part columns, PN 01 to PN 16, as Print All Parts gathers them.
+std::vector<Sheet> sixteenParts() {
+    std::vector<Sheet> columns;
+    for (int n = 1; n <= 16; ++n)
+        columns.push_back(
+            reportSheet(QStringLiteral("%1").arg(n, 2, 10, QLatin1Char('0')).toStdString()));
+    return columns;
+}
+
+QString pdfPage(const QString& pdf, int page) {
+    return runTool("pdftotext",
+                   {"-layout", "-f", QString::number(page), "-l", QString::number(page), pdf, "-"});
 }
 
 template <typename T> T* child(QWidget* parent, const char* name) {
@@ -133,6 +148,60 @@ private slots:
             all << lines;
         }
         QCOMPARE(all, printedWords(report));
+    }
+
+    // Print All Parts on A4: every part on as many pages as it takes, each page the whole
+    // report, numbered at its foot; no line wider than the page.
+    void allPartsOnNumberedPages() {
+        QPrinter printer(QPrinter::HighResolution);
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(path("sixteen.pdf"));
+        printer.setPageSize(QPageSize(QPageSize::A4));
+        const size_t perPage = partColumnsPerPage(printer);
+        QVERIFY(perPage >= 4 && perPage < 16);
+        QVERIFY(PrintReportPages(sixteenParts(), printedAt(), printer));
+
+        const int pages = pdfPages(path("sixteen.pdf"));
+        QCOMPARE(pages, int((16 + perPage - 1) / perPage)); // one sheet of paper per page
+        const std::vector<Report> composed =
+            composeReportPages(sixteenParts(), printedAt(), perPage);
+        // Each page as composed (every part once, in order: test_report), and its number.
+        for (int p = 1; p <= pages; ++p) {
+            QStringList lines = pdfWords(pdfPage(path("sixteen.pdf"), p));
+            QCOMPARE(lines.takeLast(), QStringLiteral("Page %1 of %2").arg(p).arg(pages));
+            QCOMPARE(lines, printedWords(composed[size_t(p - 1)]));
+        }
+
+        // The widest line, the part table's, within the printable width.
+        const qreal pitch =
+            QFontMetricsF(QFont(reportFontFamily(), 10), &printer).horizontalAdvance(' ');
+        QVERIFY((22 + 9 * perPage) * pitch <= printer.width());
+    }
+
+    // On pages too short for a whole report the numbers count the sheets of paper, and
+    // nothing is lost or doubled at the breaks.
+    void allPartsNumbersCountTheSheets() {
+        const QString pdf = path("short.pdf");
+        QPrinter printer(QPrinter::HighResolution);
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(pdf);
+        printer.setPageSize(QPageSize(QSizeF(210, 100), QPageSize::Millimeter));
+        const size_t perPage = partColumnsPerPage(printer);
+        QVERIFY(PrintReportPages(sixteenParts(), printedAt(), printer));
+        const int pages = pdfPages(pdf);
+        const std::vector<Report> composed =
+            composeReportPages(sixteenParts(), printedAt(), perPage);
+        QVERIFY2(pages > int(composed.size()), qPrintable(QString::number(pages)));
+        QStringList all;
+        for (int p = 1; p <= pages; ++p) {
+            QStringList lines = pdfWords(pdfPage(pdf, p));
+            QCOMPARE(lines.takeLast(), QStringLiteral("Page %1 of %2").arg(p).arg(pages));
+            all << lines;
+        }
+        QStringList expected;
+        for (const Report& page : composed)
+            expected << printedWords(page);
+        QCOMPARE(all, expected);
     }
 
     // ------------------------------------------------------------------ the dialog
@@ -255,6 +324,8 @@ private slots:
         QTest::mouseClick(child<QPushButton>(dialog.get(), "cmdPrint"), Qt::LeftButton);
         QVERIFY(!dialog->isVisible());
         const QStringList printed = pdfWords(pdfText(path("all.pdf")));
+        QCOMPARE(pdfPages(path("all.pdf")), 1);
+        QVERIFY(!printed.join(' ').contains("Page ")); // a report of one page has no number
         QVERIFY(printed.contains("PN 01 PN 02 PN 17"));
         QVERIFY(printed.contains(
             "FLOW ZERO: " + words(QString::fromStdString(reportSheet().text(Part::FlowZero) + " " +
@@ -278,6 +349,42 @@ private slots:
         QVERIFY(pages >= 1);
         QVERIFY(dialog->isVisible());
         QVERIFY(!QFile::exists(path("unused.pdf")));
+    }
+
+    // PRINT and Preview with "Print All Parts" and sixteen parts: every page, numbered.
+    void allPartsPrintAndPreviewEveryPage() {
+        QStringList messages;
+        auto dialog = pdfDialog(messages, path("all16.pdf"));
+        int gathered = 0;
+        dialog->setAllPartsSource([&gathered]() -> std::optional<std::vector<Sheet>> {
+            ++gathered;
+            return sixteenParts();
+        });
+        QTest::mouseClick(child<QRadioButton>(dialog.get(), "optAllParts"), Qt::LeftButton);
+
+        int previewed = -1;
+        QTimer::singleShot(0, this, [&previewed] {
+            auto* preview = qobject_cast<QPrintPreviewDialog*>(QApplication::activeModalWidget());
+            if (!preview)
+                return;
+            if (auto* widget = preview->findChild<QPrintPreviewWidget*>())
+                previewed = widget->pageCount();
+            preview->reject();
+        });
+        QTest::mouseClick(child<QPushButton>(dialog.get(), "cmdPreview"), Qt::LeftButton);
+        QCOMPARE(gathered, 1);
+
+        QTest::mouseClick(child<QPushButton>(dialog.get(), "cmdPrint"), Qt::LeftButton);
+        QVERIFY(!dialog->isVisible());
+        QCOMPARE(gathered, 2);
+        const int pages = pdfPages(path("all16.pdf"));
+        QVERIFY2(pages >= 2, qPrintable(QString::number(pages)));
+        QCOMPARE(previewed, pages);
+        const QString text = pdfText(path("all16.pdf"));
+        for (int n = 1; n <= 16; ++n)
+            QCOMPARE(text.count(QStringLiteral("PN %1").arg(n, 2, 10, QLatin1Char('0'))), 1);
+        QCOMPARE(text.count("SYSTEM PARAMETERS"), pages);
+        QVERIFY(text.contains(QStringLiteral("Page %1 of %1").arg(pages)));
     }
 
     void mainWindowGetsOneDialog() {

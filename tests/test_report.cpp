@@ -378,6 +378,63 @@ private slots:
         QVERIFY(lines[6].bold && lines[7].bold);
         QVERIFY(!lines.back().bold);
     }
+
+    // Print All Parts: the columns in order, as many to a page as a line holds, every page the
+    // whole report with the first sheet's header and system block.
+    void allPartsOnPagesOfWholeReports() {
+        const Sheet first = filledSheet(Generation::V73);
+        std::vector<Sheet> columns;
+        for (int n = 1; n <= 16; ++n) {
+            Sheet column = n % 2 ? first : secondColumn(first);
+            column.setPartSelection(
+                QStringLiteral("%1").arg(n, 2, 10, QLatin1Char('0')).toStdString());
+            if (n > 1)
+                column.setText(Sys::Serial, "9999"); // never printed: the block is the first's
+            columns.push_back(column);
+        }
+        const std::vector<Report> pages = composeReportPages(columns, printedAt(), 7);
+        QCOMPARE(pages.size(), size_t(3));
+        const std::string block = reportText(composeReport(first, printedAt()));
+        const std::string blockEnd = "PART PARAMETERS\r\n\r\n\r\n";
+        QString headings;
+        size_t next = 0;
+        for (const Report& page : pages) {
+            const std::string text = reportText(page);
+            QCOMPARE(text.substr(0, text.find(blockEnd)), block.substr(0, block.find(blockEnd)));
+            QCOMPARE(page.partRows.size(), size_t(30));
+            headings += QString::fromStdString(page.partHeading).simplified() + " | ";
+            // Each column's values under its heading, 9 characters a column.
+            for (size_t c = 0; next < columns.size() && c < 7; ++c, ++next)
+                for (size_t r = 0; r < page.partRows.size(); ++r)
+                    QCOMPARE(page.partRows[r].substr(22 + 9 * c, 9),
+                             PadRight(columns[next].text(reportRowOrder()[r]), 9));
+        }
+        QCOMPARE(next, columns.size());
+        QCOMPARE(headings, "PN 01 PN 02 PN 03 PN 04 PN 05 PN 06 PN 07 | "
+                           "PN 08 PN 09 PN 10 PN 11 PN 12 PN 13 PN 14 | PN 15 PN 16 | ");
+
+        // One column is the single report; no column, no page; a page holds at least one.
+        QCOMPARE(composeReportPages({first}, printedAt(), 7).size(), size_t(1));
+        QCOMPARE(reportText(composeReportPages({first}, printedAt(), 7).front()), block);
+        QVERIFY(composeReportPages({}, printedAt(), 7).empty());
+        QCOMPARE(composeReportPages(columns, printedAt(), 0).size(), columns.size());
+
+        QCOMPARE(pageFooter(2, 3), std::string(40, ' ') + "Page 2 of 3");
+    }
+
+    void partColumnsFittingALine_data() {
+        QTest::addColumn<int>("characters");
+        QTest::addColumn<int>("columns");
+        QTest::newRow("eight exactly") << 22 + 8 * 9 << 8;
+        QTest::newRow("one short of eight") << 22 + 8 * 9 - 1 << 7;
+        QTest::newRow("not even one") << 10 << 1;
+        QTest::newRow("nothing") << 0 << 1;
+    }
+    void partColumnsFittingALine() {
+        QFETCH(int, characters);
+        QFETCH(int, columns);
+        QCOMPARE(int(partColumnsFitting(size_t(characters))), columns);
+    }
 };
 
 QTEST_APPLESS_MAIN(TestReport)

@@ -1,5 +1,7 @@
 #include "report.h"
 
+#include <algorithm>
+
 namespace pp {
 
 namespace {
@@ -134,6 +136,32 @@ Report composeReport(const Sheet& sheet, const std::tm& now) {
     SetUpPartTitles(report, sheet);
     SetUpPartValues(report, sheet);
     return report;
+}
+
+std::vector<Report> composeReportPages(const std::vector<Sheet>& columns, const std::tm& now,
+                                       size_t perPage) {
+    perPage = std::max<size_t>(perPage, 1);
+    std::vector<Report> pages;
+    for (size_t from = 0; from < columns.size(); from += perPage) {
+        Report page;
+        // Every page is the first sheet's instrument, so each starts with the same block.
+        SetUpSysParams(page, columns.front(), now);
+        SetUpPartTitles(page, columns.front());
+        for (size_t i = from; i < std::min(from + perPage, columns.size()); ++i)
+            SetUpPartValues(page, columns[i]);
+        pages.push_back(std::move(page));
+    }
+    return pages;
+}
+
+size_t partColumnsFitting(size_t characters) {
+    if (characters <= ColumnStart.size() + ValueWidth)
+        return 1;
+    return (characters - ColumnStart.size()) / ValueWidth;
+}
+
+std::string pageFooter(size_t page, size_t pages) {
+    return std::string(40, ' ') + "Page " + std::to_string(page) + " of " + std::to_string(pages);
 }
 
 std::vector<ReportLine> reportLines(const Report& report) {

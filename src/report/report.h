@@ -42,6 +42,17 @@ void SetUpPartValues(Report& report, const Sheet& sheet);
 Report composeReport(const std::vector<Sheet>& columns, const std::tm& now);
 Report composeReport(const Sheet& sheet, const std::tm& now);
 
+// Print All Parts: more columns than a line of paper holds. The columns in order, at most
+// `perPage` (at least one) to a page, every page a whole report: header, system block (the
+// first sheet's) and the part table of its columns. No columns, no page.
+std::vector<Report> composeReportPages(const std::vector<Sheet>& columns, const std::tm& now,
+                                       size_t perPage);
+// How many part columns fit on a line of `characters` fixed-pitch characters after the row
+// labels; at least one, so a narrow page still shows every part.
+size_t partColumnsFitting(size_t characters);
+// The foot of each page of a report of several pages, in the titles' column: "Page 2 of 3".
+std::string pageFooter(size_t page, size_t pages);
+
 // The part parameters in the order of the report's rows (not the download order).
 const std::array<Part, 30>& reportRowOrder();
 

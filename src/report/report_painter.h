@@ -17,6 +17,14 @@ QString reportFontFamily();
 // when the device cannot be opened or a page cannot be started (no such printer, a PDF file
 // that cannot be written).
 bool PrintReport(const Report& report, QPagedPaintDevice& printer);
+// Print All Parts: one part column per sheet on as many upright pages as the printer's width
+// needs, each page a whole report (the system block from the first sheet), every page
+// numbered at its foot when there is more than one. One sheet prints as PrintReport does.
+// False as PrintReport, and for no sheets.
+bool PrintReportPages(const std::vector<Sheet>& columns, const std::tm& now,
+                      QPagedPaintDevice& printer);
+// The part columns that fit across the printer's printable width in the part table's font.
+size_t partColumnsPerPage(QPagedPaintDevice& printer);
 // Any fixed-pitch lines the same way (the audit's report), on upright pages.
 bool PrintLines(const std::vector<ReportLine>& lines, QPagedPaintDevice& printer);
 

@@ -371,7 +371,7 @@ int main(int argc, char** argv) {
         shoot(&server, QStringLiteral("history-server-refused"));
     }
     {
-        // A small panel: the tabs scroll, the transfer buttons and the status bar stay in reach.
+        // A small panel: the values scroll; the tabs, the transfer buttons and the status bar stay.
         pp::ui::MainWindow small;
         small.setMaximumSize(1024, 560);
         small.resize(1024, 560);

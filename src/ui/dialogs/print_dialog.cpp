@@ -117,17 +117,18 @@ void FormPrinter::load() {
     combo1_->setCurrentIndex(current >= 0 ? current : 0);
 }
 
+std::optional<std::vector<pp::Sheet>> FormPrinter::columns() {
+    if (!optAllParts_->isChecked() || !allParts_)
+        return std::vector<pp::Sheet>{current()};
+    std::optional<std::vector<pp::Sheet>> gathered = allParts_();
+    if (!gathered || gathered->empty())
+        return std::nullopt; // cancelled while gathering: the dialog stays for another try
+    return gathered;
+}
+
 void FormPrinter::cmdPrint_Click() {
-    std::vector<pp::Sheet> columns;
-    if (optAllParts_->isChecked() && allParts_) {
-        std::optional<std::vector<pp::Sheet>> gathered = allParts_();
-        if (!gathered || gathered->empty())
-            return; // cancelled while gathering: the dialog stays for another try
-        columns = std::move(*gathered);
-    } else {
-        columns.push_back(current());
-    }
-    if (printSheets(columns) == Outcome::Printed)
+    const std::optional<std::vector<pp::Sheet>> gathered = columns();
+    if (gathered && printSheets(*gathered) == Outcome::Printed)
         accept();
 }
 
@@ -144,7 +145,7 @@ FormPrinter::Outcome FormPrinter::printSheets(const std::vector<pp::Sheet>& colu
     std::unique_ptr<QPrinter> printer = chosenPrinter(cancelled, columns.front());
     if (cancelled)
         return Outcome::Cancelled;
-    if (!printer || !PrintReport(pp::composeReport(columns, now()), *printer)) {
+    if (!printer || !PrintReportPages(columns, now(), *printer)) {
         message(SelectPrinter);
         return Outcome::Failed;
     }
@@ -155,6 +156,10 @@ FormPrinter::Outcome FormPrinter::printSheets(const std::vector<pp::Sheet>& colu
 }
 
 void FormPrinter::cmdPreview_Click() {
+    // What PRINT would print: all parts are gathered first.
+    const std::optional<std::vector<pp::Sheet>> gathered = columns();
+    if (!gathered)
+        return;
     // The chosen printer's paper; for the PDF entry (or none) the default page.
     QPrinter printer(QPrinter::HighResolution);
     const QString name = combo1_->currentText();
@@ -165,11 +170,14 @@ void FormPrinter::cmdPreview_Click() {
     } else {
         printer.setOutputFormat(QPrinter::PdfFormat);
     }
-    const pp::Report report = pp::composeReport(current(), now());
+    const std::tm printedAt = now();
     QPrintPreviewDialog preview(&printer, this);
     preview.setObjectName(QStringLiteral("ReportPreview"));
+    // Laid out again for each paper the preview is asked for: it decides the columns a page.
     connect(&preview, &QPrintPreviewDialog::paintRequested, &preview,
-            [&report](QPrinter* target) { PrintReport(report, *target); });
+            [&gathered, &printedAt](QPrinter* target) {
+                PrintReportPages(*gathered, printedAt, *target);
+            });
     preview.exec();
 }
 

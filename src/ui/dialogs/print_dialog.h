@@ -50,9 +50,9 @@ public:
     void load();
 
     enum class Outcome { Printed, Cancelled, Failed };
-    // Prints one report with one part column per sheet (the system block from the first) on
-    // the entry chosen in the list; what PRINT does. A failure has been reported when this
-    // returns Failed; Cancelled means the PDF file choice was cancelled.
+    // Prints one part column per sheet (the system block from the first), on as many pages
+    // as the columns take, on the entry chosen in the list; what PRINT does. A failure has been
+    // reported when this returns Failed; Cancelled means the PDF file choice was cancelled.
     Outcome printSheets(const std::vector<pp::Sheet>& columns);
 
     // "Print All Parts": the columns, one sheet per part number, gathered by the caller
@@ -85,6 +85,9 @@ private:
     // choice was cancelled, nullptr alone when there is no usable printer.
     std::unique_ptr<QPrinter> chosenPrinter(bool& cancelled, const pp::Sheet& named);
     QString askPdfPath(const QString& suggested);
+    // The sheet on screen, or every part gathered for "Print All Parts"; nullopt when the
+    // gathering was cancelled or failed (and has said why).
+    std::optional<std::vector<pp::Sheet>> columns();
     void message(const QString& text);
     std::tm now() const;
 

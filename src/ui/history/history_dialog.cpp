@@ -7,6 +7,7 @@
 #include "qt/plant_settings.h"
 #include "ui/compare/compare_dialog.h"
 #include "ui/main/qt_window.h"
+#include "ui/main/screen_fit.h"
 
 #include "files/file_commands.h"
 #include "files/file_system.h"
@@ -221,7 +222,8 @@ HistoryDialog::HistoryDialog(std::string path, QtWindow& window, QWidget* parent
     connect(table_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             &HistoryDialog::showDetails);
 
-    resize(960, 640);
+    // Room for the columns and details; on a smaller screen its room, the buttons in it.
+    resize(sizeWithinScreen(this, QSize(960, 640)));
     reload();
 }
 

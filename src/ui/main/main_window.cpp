@@ -13,7 +13,9 @@
 #include "ui/dialogs/user_guide.h"
 #include "ui/main/icons.h"
 #include "ui/main/recent_files.h"
+#include "ui/main/screen_fit.h"
 #include "ui/main/sheet_view.h"
+#include "ui/main/status_label.h"
 
 #include "files/file_commands.h"
 #include "link/status_texts.h"
@@ -32,13 +34,10 @@
 #include <QProgressBar>
 #include <QProgressDialog>
 #include <QPushButton>
-#include <QScreen>
-#include <QScrollArea>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTabWidget>
 #include <QToolBar>
-#include <QWindow>
 
 namespace pp::ui {
 
@@ -72,14 +71,9 @@ MainWindow::MainWindow(AppSettingsHooks settings, QWidget* parent)
     tabs_->setObjectName(QStringLiteral("SSTab1"));
     tabs_->addTab(view_->systemPage(), QStringLiteral("System Parameters"));
     tabs_->addTab(view_->partPage(), QStringLiteral("Part Parameters"));
-    // On a screen smaller than the window, or with a font larger than it was laid out for, the
-    // tabs scroll: the transfer buttons and the status bar stay within reach.
-    scroll_ = new QScrollArea(this);
-    scroll_->setObjectName(QStringLiteral("scrTabs"));
-    scroll_->setFrameShape(QFrame::NoFrame);
-    scroll_->setWidgetResizable(true);
-    scroll_->setWidget(tabs_);
-    setCentralWidget(scroll_);
+    // On a screen smaller than the window, or with a font larger than it was laid out for, a
+    // page's values scroll (SheetView): the tabs, the transfer buttons and the status bar stay.
+    setCentralWidget(tabs_);
 
     buildStatusBar();
 
@@ -122,6 +116,7 @@ MainWindow::MainWindow(AppSettingsHooks settings, QWidget* parent)
     compare_->setTakeHandler(
         [this](const std::vector<pp::Difference>& rows) { return takeFromCompare(rows); });
 
+    new ScreenFit(this); // this window's dialogs and message boxes too
     resize(fittedSize());
     Form_Load();
 }
@@ -246,7 +241,8 @@ void MainWindow::buildStatusBar() {
     bar->setObjectName(QStringLiteral("StatusBar1"));
     bar->setSizeGripEnabled(false); // the window keeps its size
     for (int i = 0; i < 4; ++i) {
-        auto* panel = new QLabel(bar);
+        // The messages cut at their end, a path or a device in its middle.
+        auto* panel = new StatusLabel(i == 0 ? Qt::ElideRight : Qt::ElideMiddle, bar);
         panel->setObjectName(QStringLiteral("StatusBar1Panel%1").arg(i + 1));
         panel->setFrameShape(QFrame::StyledPanel);
         panel->setFrameShadow(QFrame::Sunken);
@@ -297,6 +293,13 @@ void MainWindow::resizeEvent(QResizeEvent* event) {
     Form_Resize();
 }
 
+// The window manager frames the window only once it is shown, and moves it then: the size
+// that fitted without a frame is made to fit with it.
+void MainWindow::moveEvent(QMoveEvent* event) {
+    QMainWindow::moveEvent(event);
+    Form_Resize();
+}
+
 void MainWindow::Form_Resize() {
     if (windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen))
         return;
@@ -308,16 +311,7 @@ void MainWindow::Form_Resize() {
 
 // The window's size, where the screen holds it with its frame; else the screen's room.
 QSize MainWindow::fittedSize() const {
-    const QSize fixed(FixedWidth, FixedHeight);
-    const QScreen* shown = screen();
-    if (!shown)
-        return fixed;
-    QSize room = shown->availableGeometry().size();
-    if (const QWindow* handle = windowHandle()) {
-        const QMargins frame = handle->frameMargins();
-        room -= QSize(frame.left() + frame.right(), frame.top() + frame.bottom());
-    }
-    return fixed.boundedTo(room);
+    return sizeWithinScreen(this, QSize(FixedWidth, FixedHeight));
 }
 
 // Panel 3 takes half the window. Panel 2 a sixth, or what the longer generation text needs

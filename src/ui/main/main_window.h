@@ -23,7 +23,6 @@
 class QAction;
 class QLabel;
 class QProgressBar;
-class QScrollArea;
 class QTabWidget;
 class QToolBar;
 
@@ -153,6 +152,7 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
@@ -200,7 +200,6 @@ private:
     CompareActions* compare_ = nullptr; // compare with a file or QX7400, back up
 
     QTabWidget* tabs_ = nullptr;
-    QScrollArea* scroll_ = nullptr;
     QToolBar* toolbar_ = nullptr;
     QAction* mnuSave_ = nullptr;
     QAction* mnuSaveAs_ = nullptr;

@@ -20,6 +20,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QStyleOptionGroupBox>
@@ -225,6 +226,32 @@ QPushButton* newButton(const QString& name, const QString& caption, QWidget* par
     return button;
 }
 
+// The values scroll where the window is too small for them (a small screen, a large font);
+// the buttons below them, and the tabs above, stay in sight.
+void layOutPage(QWidget* page, QGridLayout* grid, QHBoxLayout* buttons) {
+    auto* values = new QWidget;
+    values->setObjectName(page->objectName() + QStringLiteral("Values"));
+    auto* inner = new QVBoxLayout(values);
+    inner->setContentsMargins(6, 6, 6, 0);
+    inner->setSpacing(0);
+    inner->addLayout(grid);
+    inner->addStretch(1);
+    auto* scroll = new QScrollArea(page);
+    scroll->setObjectName(QStringLiteral("scr") + page->objectName());
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setWidget(values);
+    // The tab's own page shows through, as without the scrolling.
+    scroll->viewport()->setAutoFillBackground(false);
+    values->setAutoFillBackground(false);
+    buttons->setContentsMargins(6, 0, 6, 0);
+    auto* layout = new QVBoxLayout(page);
+    layout->setContentsMargins(0, 0, 0, 6);
+    layout->setSpacing(6);
+    layout->addWidget(scroll, 1);
+    layout->addLayout(buttons);
+}
+
 } // namespace
 
 SheetView::SheetView(pp::Sheet& sheet, QObject* parent) : QObject(parent), sheet_(sheet) {
@@ -418,12 +445,7 @@ void SheetView::buildSystemPage() {
                               QStringLiteral("Compare With QX7400..."), systemPage_);
     buttons->addWidget(cmdSDCompare_);
 
-    auto* page = new QVBoxLayout(systemPage_);
-    page->setContentsMargins(6, 6, 6, 6);
-    page->setSpacing(6);
-    page->addLayout(grid);
-    page->addStretch(1);
-    page->addLayout(buttons);
+    layOutPage(systemPage_, grid, buttons);
 }
 
 // ------------------------------------------------------------------ Part Parameters
@@ -524,12 +546,7 @@ void SheetView::buildPartPage() {
                                 QStringLiteral("Compare With QX7400..."), partPage_);
     bottom->addWidget(cmdPartCompare_);
 
-    auto* page = new QVBoxLayout(partPage_);
-    page->setContentsMargins(6, 6, 6, 6);
-    page->setSpacing(6);
-    page->addLayout(grid);
-    page->addStretch(1);
-    page->addLayout(bottom);
+    layOutPage(partPage_, grid, bottom);
 }
 
 // ------------------------------------------------------------------ mirroring
