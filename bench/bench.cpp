@@ -13,7 +13,7 @@
 #include "app/cli.h"
 #include "app/cli_commands.h"
 #include "files/file_system.h"
-#include "link/ports.h"
+#include "link/platform.h"
 #include "link/session.h"
 #include "qt/session_driver.h"
 #include "sheet/sheet.h"

@@ -11,7 +11,7 @@
 #include "history/source.h"
 #include "history/store.h"
 #include "qt/history_tap.h"
-#include "qt/plant_settings.h"
+#include "qt/server_location.h"
 #include "sim/instrument.h"
 #include "ui/compare/backup.h"
 #include "ui/compare/compare_actions.h"

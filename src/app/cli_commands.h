@@ -8,6 +8,7 @@ class QPagedPaintDevice;
 
 #include "files/file_system.h"
 #include "files/settings.h"
+#include "history/approvals.h"
 #include "history/entry.h"
 #include <functional>
 

@@ -5,7 +5,7 @@
 #include "app/cli_commands.h"
 #include "history/store.h"
 #include "qt/clock.h"
-#include "qt/plant_settings.h"
+#include "qt/server_location.h"
 #include "qt/program_settings.h"
 #include "version.h"
 

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "files/file_system.h"
-#include "link/ports.h"
+#include "link/platform.h"
 #include "sheet/sheet.h"
 
 #include <optional>

@@ -1,3 +1,4 @@
+#include "history/approvals.h"
 #include "history/entry.h"
 #include "history/recording.h"
 

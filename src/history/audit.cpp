@@ -1,7 +1,7 @@
 #include "audit.h"
 
 #include "history/entry_sheet.h"
-#include "link/ports.h"
+#include "link/platform.h"
 
 #include <cstdio>
 

@@ -4,6 +4,7 @@
 // (the catalogue's instrumentOwn rows) never count.
 #pragma once
 
+#include "history/approvals.h"
 #include "history/entry.h"
 #include "history/source.h"
 #include "sheet/compare.h"

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "history/entry.h"
-#include "link/ports.h"
+#include "link/platform.h"
 #include "sheet/sheet.h"
 
 namespace pp::history {

@@ -7,7 +7,9 @@
 // files SQLite keeps beside it.
 #pragma once
 
+#include "history/approvals.h"
 #include "history/entry.h"
+#include "history/query.h"
 
 #include <chrono>
 #include <cstdint>
@@ -27,28 +29,6 @@ inline constexpr std::string_view NewerVersion = "history was written by a newer
 // The schema this program writes; older files are migrated step by step by writers, and read
 // as they are by readers.
 inline constexpr int SchemaVersion = 4;
-
-struct Filter {
-    std::string serial;           // exactly this serial number; empty: any
-    std::string part;             // "01".."32"; empty: any
-    std::optional<Action> action; // none: any
-    std::string text;             // in any column of the table (reasons too), any case; empty: any
-    bool operator==(const Filter&) const = default;
-};
-
-struct Verification {
-    int64_t entries = 0;     // entries checked
-    int64_t firstBroken = 0; // ID of the first entry that does not match; 0 when intact
-    std::string why;         // what did not match
-};
-
-// One link of the local chain, as a plant server's copy is compared with it.
-struct ChainLink {
-    int64_t id = 0;
-    std::string source;
-    std::string hash;
-    bool forwarded = false;
-};
 
 class Store {
 public:

@@ -3,7 +3,7 @@
 // expired); it acts through SerialPort, OneShotTimer and Window.
 #pragma once
 
-#include "ports.h"
+#include "platform.h"
 #include "sheet/sheet.h"
 
 #include <functional>

@@ -3,6 +3,7 @@
 // needs it, so a change made by the plant's IT counts at once.
 #pragma once
 
+#include "history/approvals.h"
 #include "history/entry.h"
 
 #include <map>

@@ -5,7 +5,7 @@
 
 namespace pp::qt {
 
-#ifndef Q_OS_WIN
+// Built where the Win32 adapter is not (CMake chooses).
 std::unique_ptr<SerialAdapter> makeSerialAdapter(QObject* parent) {
     return std::make_unique<QtSerialPort>(parent);
 }
@@ -17,7 +17,6 @@ QList<SerialPortEntry> systemSerialPorts() {
             {info.portName(), info.systemLocation(), info.description(), info.manufacturer()});
     return ports;
 }
-#endif
 
 QtSerialPort::QtSerialPort(QObject* parent) : SerialAdapter(parent) {
     connect(&port_, &QSerialPort::readyRead, this, [this] {

@@ -1,7 +1,7 @@
 // The session's no-response timer over QTimer.
 #pragma once
 
-#include "link/ports.h"
+#include "link/platform.h"
 
 #include <QTimer>
 

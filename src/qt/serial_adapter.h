@@ -4,7 +4,7 @@
 // API on Windows (win_serial_port.h); the session sees only pp::SerialPort.
 #pragma once
 
-#include "link/ports.h"
+#include "link/platform.h"
 #include "link/session.h"
 
 #include <QByteArray>

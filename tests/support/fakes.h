@@ -2,7 +2,7 @@
 // they were asked to do and answer from a script, so tests can drive the session by hand.
 #pragma once
 
-#include "link/ports.h"
+#include "link/platform.h"
 #include "link/session.h"
 
 #include <deque>

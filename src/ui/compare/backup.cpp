@@ -2,9 +2,8 @@
 
 #include "qt/clock.h"
 
-#include "qt/part_sweep.h"
-#include "qt/scratch_upload.h"
 #include "qt/session_driver.h"
+#include "qt/whole_instrument.h"
 #include "ui/main/qt_window.h"
 
 #include "link/mode.h"
@@ -99,40 +98,28 @@ void PartsBackup::run() {
 BackupSummary PartsBackup::backUp(const std::string& folder, const std::tm& day) {
     running_ = true;
     BackupSummary summary;
-    pp::Sheet scratch;
-    qt::ScratchUpload upload(driver_, window_, home_);
     auto report = [this](int step, int steps, const QString& label) {
         return progress_ ? progress_(step, steps, label) : true;
     };
 
-    const qt::UploadResult system = upload.system(scratch);
-    if (!system.ok) {
-        summary.failure = "the system parameters could not be read: " + system.failure;
-        running_ = false;
-        return summary;
-    }
-    std::string list;
-    report(1, 2, QStringLiteral("Reading the part-number list..."));
-    const qt::UploadResult listed = upload.partList(scratch, list);
-    if (!listed.ok) {
-        summary.failure = "the part-number list could not be read: " + listed.failure;
-        running_ = false;
-        return summary;
-    }
-    const std::vector<std::string> parts = pp::configuredPartNumbers(list);
-    if (parts.empty()) {
-        summary.failure = "no part numbers are configured.";
-        running_ = false;
-        return summary;
-    }
-
-    const int steps = static_cast<int>(parts.size()) + 2;
-    qt::SweepOptions options;
-    options.progress = [&](size_t done, size_t, const std::string& pn) {
-        if (!report(static_cast<int>(done) + 2, steps,
-                    QStringLiteral("Reading part number %1...").arg(QString::fromStdString(pn))))
+    qt::WholeReadOptions options;
+    int steps = 2;
+    options.progress = [&](const qt::ReadStep& step) {
+        switch (step.kind) {
+        case qt::ReadStep::Kind::System:
+            return true;
+        case qt::ReadStep::Kind::PartList:
+            report(1, 2, QStringLiteral("Reading the part-number list..."));
+            return true;
+        case qt::ReadStep::Kind::Part:
+            break;
+        }
+        steps = static_cast<int>(step.parts) + 2;
+        if (!report(static_cast<int>(step.done) + 2, steps,
+                    QStringLiteral("Reading part number %1...")
+                        .arg(QString::fromStdString(step.partNumber))))
             return false;
-        emit partStarted(QString::fromStdString(pn));
+        emit partStarted(QString::fromStdString(step.partNumber));
         return true;
     };
     // Each file as soon as its part is read: one part that fails takes no other with it.
@@ -155,16 +142,28 @@ BackupSummary PartsBackup::backUp(const std::string& folder, const std::tm& day)
         }
         summary.written.push_back(path);
     };
-    const qt::SweepResult swept = qt::sweepParts(driver_, home_, scratch, parts, options);
-    for (const auto& [pn, failed] : swept.failed)
+    const qt::WholeRead whole = qt::readWholeInstrument(driver_, home_, options);
+    running_ = false;
+    if (!whole.system.ok) {
+        summary.failure = "the system parameters could not be read: " + whole.system.failure;
+        return summary;
+    }
+    if (!whole.list->ok) {
+        summary.failure = "the part-number list could not be read: " + whole.list->failure;
+        return summary;
+    }
+    if (whole.configured.empty()) {
+        summary.failure = "no part numbers are configured.";
+        return summary;
+    }
+    for (const auto& [pn, failed] : whole.parts.failed)
         summary.failed.emplace_back(pn, failed.failure);
     // In the order of the part numbers, whichever step failed.
     std::stable_sort(summary.failed.begin(), summary.failed.end(),
                      [](const auto& a, const auto& b) { return a.first < b.first; });
-    summary.notRead = swept.notRead;
-    summary.cancelled = swept.cancelled;
+    summary.notRead = whole.parts.notRead;
+    summary.cancelled = whole.parts.cancelled;
     report(steps, steps, QStringLiteral("Done"));
-    running_ = false;
     return summary;
 }
 

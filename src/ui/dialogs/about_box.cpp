@@ -1,6 +1,6 @@
 #include "ui/dialogs/about_box.h"
 
-#include "link/ports.h"
+#include "link/platform.h"
 #include "ui/main/icons.h"
 #include "version.h"
 

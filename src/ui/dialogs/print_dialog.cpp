@@ -3,7 +3,7 @@
 #include "qt/clock.h"
 
 #include "files/file_commands.h"
-#include "link/ports.h"
+#include "link/platform.h"
 #include "report/report.h"
 #include "report/report_painter.h"
 

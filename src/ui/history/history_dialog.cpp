@@ -4,7 +4,7 @@
 
 #include "qt/strings.h"
 
-#include "qt/plant_settings.h"
+#include "qt/server_location.h"
 #include "ui/compare/compare_dialog.h"
 #include "ui/main/qt_window.h"
 #include "ui/main/screen_fit.h"

@@ -1,6 +1,6 @@
 #include "ui/history/history_server_dialog.h"
 
-#include "qt/plant_settings.h"
+#include "qt/server_location.h"
 
 #include "history/server.h"
 

@@ -4,7 +4,7 @@
 
 #include "qt/history_tap.h"
 #include "qt/plant_policy.h"
-#include "qt/plant_settings.h"
+#include "qt/server_location.h"
 #include "ui/history/history_server_dialog.h"
 #include "ui/main/main_window.h"
 

@@ -5,10 +5,10 @@
 
 #include "qt/strings.h"
 
-#include "qt/part_sweep.h"
 #include "qt/plant_policy.h"
 #include "qt/scratch_upload.h"
 #include "qt/session_driver.h"
+#include "qt/whole_instrument.h"
 
 #include "link/status_texts.h"
 #include "sheet/baseline.h"
@@ -80,26 +80,25 @@ std::optional<std::vector<pp::Sheet>> MainWindow::gatherAllParts() {
     std::optional<Activity::Scope> gathering(std::in_place, *activity_);
     // The report's system block and serial number come from the instrument the parts are read
     // from, not from the sheet on screen.
-    pp::Sheet instrument;
     progress.setLabelText(QStringLiteral("Uploading system parameters..."));
-    const qt::UploadResult system =
-        qt::ScratchUpload(*driver_, window_, sheet()).system(instrument);
-    qt::SweepResult swept;
-    if (system.ok) {
-        qt::SweepOptions options;
-        options.stop = qt::SweepStop::FirstFailure; // a report with a column missing is no report
-        options.progress = [&](size_t done, size_t all, const std::string& number) {
-            progress.setValue(static_cast<int>(done));
-            progress.setLabelText(QStringLiteral("Uploading part %1 (%2 of %3)...")
-                                      .arg(qs(number))
-                                      .arg(done + 1)
-                                      .arg(all));
-            showProgress(static_cast<int>(done), static_cast<int>(all),
-                         QStringLiteral("Part %v of %m"));
-            return !progress.wasCanceled();
-        };
-        swept = qt::sweepParts(*driver_, sheet(), instrument, numbers, options);
-    }
+    qt::WholeReadOptions options;
+    options.parts = numbers;
+    options.stop = qt::SweepStop::FirstFailure; // a report with a column missing is no report
+    options.progress = [&](const qt::ReadStep& step) {
+        if (step.kind != qt::ReadStep::Kind::Part)
+            return true;
+        progress.setValue(static_cast<int>(step.done));
+        progress.setLabelText(QStringLiteral("Uploading part %1 (%2 of %3)...")
+                                  .arg(qs(step.partNumber))
+                                  .arg(step.done + 1)
+                                  .arg(step.parts));
+        showProgress(static_cast<int>(step.done), static_cast<int>(step.parts),
+                     QStringLiteral("Part %v of %m"));
+        return !progress.wasCanceled();
+    };
+    qt::WholeRead whole = qt::readWholeInstrument(*driver_, sheet(), options);
+    const qt::UploadResult& system = whole.system;
+    qt::SweepResult& swept = whole.parts;
     // A cancel while the last upload ran still cancels.
     const bool cancelled = swept.cancelled || progress.wasCanceled();
     gathering.reset();

@@ -2,7 +2,7 @@
 // the parameter file dialog. Tests install hooks so nothing modal ever blocks them.
 #pragma once
 
-#include "link/ports.h"
+#include "link/platform.h"
 
 #include <QPointer>
 #include <QString>

@@ -1,5 +1,6 @@
-// What the session needs from the outside world. Qt implements these with QSerialPort,
-// QTimer and real dialogs; tests implement them with recording fakes.
+// The platform interfaces the core acts through: the serial port, the one-shot timer, the window
+// (status panel, message boxes, its title) and a quiet window for work that must not show. Qt
+// implements them with QSerialPort, QTimer and real dialogs; tests with recording fakes.
 #pragma once
 
 #include <optional>

@@ -1,4 +1,4 @@
-#include "qt/plant_settings.h"
+#include "qt/server_location.h"
 
 #include "qt/program_settings.h"
 
