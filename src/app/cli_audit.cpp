@@ -1,7 +1,8 @@
 // paramporter-cli audit: every instrument and scope this PC (or, with --server, the plant) has
 // seen, against its approval; and with --report an auditor's report of a period: every entry
 // with who, where, why and what changed, the approvals and the chain check.
-#include "app/cli_commands.h"
+#include "app/cli_audit.h"
+#include "app/cli_session.h"
 
 #include "files/file_system.h"
 #include "files/param_file.h"
@@ -25,8 +26,6 @@ namespace {
 using pp::history::AuditRow;
 using pp::history::Entry;
 
-constexpr std::string_view Program = "paramporter-cli: ";
-
 // "matches", "differs", "not uploaded since", "never approved"; a stale one says so after it.
 std::string stateWord(const AuditRow& r) {
     if (!r.approved)
@@ -39,7 +38,7 @@ std::string stateWord(const AuditRow& r) {
 std::string differencesText(const std::vector<pp::Difference>& differences) {
     std::string text;
     for (const pp::Difference& d : differences)
-        text += (text.empty() ? "" : ", ") + d.caption + " " + d.a + " -> " + d.b;
+        text += (text.empty() ? "" : ", ") + pp::changeText(d.caption, d.a, d.b);
     return text;
 }
 
@@ -140,20 +139,12 @@ private:
     // What changed with `e`: its values against the entry before it of the same instrument and
     // scope (an approval: against the approval before it).
     std::string changes(pp::history::EntrySource& source, const Entry& e) {
-        const auto previous = e.file ? source.previous(e) : std::nullopt;
-        if (!previous)
+        if (!e.file)
             return {};
-        const auto now = pp::history::sheetOf(e);
-        const auto then = pp::history::sheetOf(*previous);
-        if (!now || !then)
-            return {};
-        const pp::CompareGroup group = e.scope == pp::history::Scope::System
-                                           ? pp::CompareGroup::System
-                                           : pp::CompareGroup::Part;
         std::string text;
-        for (const pp::Difference& d : pp::compareSheets(*then, *now))
-            if (d.group == group && d.index >= 0)
-                text += (text.empty() ? "" : "; ") + d.caption + " " + d.a + " -> " + d.b;
+        for (const pp::Difference& d :
+             pp::history::scopeChanges(pp::history::changesOf(source, e), e.scope))
+            text += (text.empty() ? "" : "; ") + pp::changeText(d.caption, d.a, d.b);
         return text;
     }
 

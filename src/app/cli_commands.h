@@ -1,5 +1,6 @@
 // paramporter-cli's commands, run on the window's own session, decoders, encoders and file
-// reader and writer. Needs a QCoreApplication: exchanges wait on its event loop.
+// reader and writer: what a run is given, and the one entry point. Needs a QCoreApplication:
+// exchanges wait on its event loop.
 #pragma once
 
 class QPagedPaintDevice;
@@ -32,10 +33,6 @@ struct Context {
 
 // Runs one parsed command; returns the exit status.
 int run(const Options& options, Context& context);
-
-// The history command (cli_history.cpp) and the audit (cli_audit.cpp).
-int runHistory(const Options& options, Context& context, const std::string& path);
-int runAudit(const Options& options, Context& context, const std::string& path);
 
 // The plant's settings from the history server at `uri` (waiting at most ForwardWaitMs), else
 // this PC's; says on `err` when the server's could not be read.

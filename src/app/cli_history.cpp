@@ -2,7 +2,8 @@
 // PC's or (--server) the plant's; this PC's queue forwarded (--push) or counted (--status).
 // Opens the history read-only, except for marking forwarded entries; a missing file holds no
 // entries.
-#include "app/cli_commands.h"
+#include "app/cli_history.h"
+#include "app/cli_session.h"
 #include "files/param_file.h"
 #include "history/entry_sheet.h"
 #include "history/formats.h"
@@ -22,9 +23,6 @@ namespace {
 
 using pp::history::Entry;
 using pp::history::Store;
-
-constexpr std::string_view Program = "paramporter-cli: ";
-constexpr std::string_view NotForwarded = "History not forwarded yet: ";
 
 class HistoryCommand {
 public:
@@ -358,34 +356,6 @@ private:
 };
 
 } // namespace
-
-void forwardBeforeExit(const std::string& historyPath, const std::string& uri, std::ostream& err) {
-    pp::history::Forwarder forwarder(historyPath, uri);
-    pp::history::Limits limits;
-    limits.connectTimeoutMs = ForwardWaitMs;
-    limits.answerTimeoutMs = ForwardWaitMs;
-    limits.deadline = pp::history::Limits::Clock::now() + std::chrono::milliseconds(ForwardWaitMs);
-    limits.deadlineSeconds = ForwardWaitMs / 1000;
-    forwarder.setLimits(limits);
-    const pp::history::ForwardResult r = forwarder.forward();
-    if (!r.done)
-        err << NotForwarded << r.error << '\n' << std::flush;
-}
-
-pp::history::PlantPolicy plantPolicy(const std::string& uri, std::ostream& err) {
-    if (!uri.empty()) {
-        pp::history::Plant server;
-        pp::history::Limits limits; // not what was asked for: no long wait for it
-        limits.connectTimeoutMs = ForwardWaitMs;
-        limits.answerTimeoutMs = ForwardWaitMs;
-        if (server.open(uri, limits))
-            if (const auto p = server.policy())
-                return *p;
-        err << Program << "the plant's settings cannot be read (" << server.error()
-            << "); this PC's are used\n";
-    }
-    return pp::qt::localPlantPolicy();
-}
 
 int runHistory(const Options& options, Context& context, const std::string& path) {
     return HistoryCommand(options, context).run(path);

@@ -5,8 +5,8 @@
 #include "app/cli_commands.h"
 #include "history/store.h"
 #include "qt/clock.h"
-#include "qt/server_location.h"
 #include "qt/program_settings.h"
+#include "qt/server_location.h"
 #include "version.h"
 
 #include <QCoreApplication>

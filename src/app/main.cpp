@@ -1,8 +1,8 @@
 // paramporter [--simulate] [--port N|DEVICE] [--version] [FILE.QX]
 #include "files/settings.h"
 #include "history/store.h"
-#include "qt/server_location.h"
 #include "qt/program_settings.h"
+#include "qt/server_location.h"
 #include "qt/session_driver.h"
 #include "ui/history/history_actions.h"
 #include "ui/history/plant_forwarding.h"

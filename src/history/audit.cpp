@@ -87,7 +87,7 @@ std::string findingsMessage(const Entry& uploaded, const std::vector<Finding>& f
         for (const Finding& f : findings) {
             if (f.basis != basis)
                 continue;
-            list += (list.empty() ? "" : ", ") + f.caption + " " + f.before + " -> " + f.after;
+            list += (list.empty() ? "" : ", ") + pp::changeText(f.caption, f.before, f.after);
         }
         if (list.empty())
             continue;
@@ -134,6 +134,37 @@ std::optional<std::vector<AuditRow>> audit(EntrySource& source, const std::strin
         rows.push_back(std::move(r));
     }
     return rows;
+}
+
+EntryChanges changesOf(EntrySource& source, const Entry& entry) {
+    EntryChanges out;
+    const auto now = sheetOf(entry);
+    if (!now) {
+        out.status = EntryChanges::Status::Unreadable;
+        return out;
+    }
+    out.previous = source.previous(entry);
+    if (!out.previous) {
+        out.status = source.error().empty() ? EntryChanges::Status::NoPrevious
+                                            : EntryChanges::Status::SourceFailed;
+        return out;
+    }
+    const auto then = sheetOf(*out.previous);
+    if (!then) {
+        out.status = EntryChanges::Status::Unreadable;
+        return out;
+    }
+    out.status = EntryChanges::Status::Compared;
+    out.differences = compareSheets(*then, *now);
+    return out;
+}
+
+std::vector<Difference> scopeChanges(const EntryChanges& changes, Scope scope) {
+    std::vector<Difference> out;
+    for (const Difference& d : changes.differences)
+        if (d.group == groupOf(scope) && d.index >= 0)
+            out.push_back(d);
+    return out;
 }
 
 } // namespace pp::history

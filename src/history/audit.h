@@ -57,6 +57,18 @@ struct AuditRow {
 std::optional<std::vector<AuditRow>> audit(EntrySource& source, const std::string& serial,
                                            int staleDays, const std::string& now);
 
+// What an entry changed: its values against the entry before it of the same instrument and
+// scope (an approval: against the approval before it), previous (a) against it (b), every
+// group; its own scope's alone with scopeChanges().
+struct EntryChanges {
+    enum class Status { Compared, NoPrevious, Unreadable, SourceFailed };
+    Status status = Status::NoPrevious;
+    std::optional<Entry> previous;
+    std::vector<Difference> differences;
+};
+EntryChanges changesOf(EntrySource& source, const Entry& entry);
+std::vector<Difference> scopeChanges(const EntryChanges& changes, Scope scope);
+
 // "system" or "part 05".
 std::string scopeName(Scope scope, const std::string& part);
 

@@ -1,5 +1,7 @@
 #include "formats.h"
 
+#include "sheet/compare.h"
+
 #include <cstdio>
 
 namespace pp::history {
@@ -185,7 +187,55 @@ std::string head(const Entry& e) {
 } // namespace
 
 std::string findingText(const Finding& f) {
-    return f.basis + ": " + f.caption + ' ' + f.before + " -> " + f.after;
+    return f.basis + ": " + pp::changeText(f.caption, f.before, f.after);
+}
+
+void JsonObject::key(std::string_view key) {
+    jsonKey(out_, key);
+}
+
+JsonObject& JsonObject::text(std::string_view k, std::string_view value) {
+    key(k);
+    jsonString(out_, value);
+    return *this;
+}
+
+JsonObject& JsonObject::textOrNull(std::string_view k, std::string_view value) {
+    return value.empty() ? json(k, "null") : text(k, value);
+}
+
+JsonObject& JsonObject::number(std::string_view k, long long value) {
+    return json(k, std::to_string(value));
+}
+
+JsonObject& JsonObject::boolean(std::string_view k, bool value) {
+    return json(k, value ? "true" : "false");
+}
+
+JsonObject& JsonObject::boolOrNull(std::string_view k, std::optional<bool> value) {
+    return value ? boolean(k, *value) : json(k, "null");
+}
+
+JsonObject& JsonObject::json(std::string_view k, std::string_view value) {
+    key(k);
+    out_ += value;
+    return *this;
+}
+
+std::string jsonArray(const std::vector<std::string>& values) {
+    std::string out = "[";
+    for (size_t i = 0; i < values.size(); ++i)
+        out += (i ? "," : "") + values[i];
+    return out + ']';
+}
+
+std::string findingJson(const Finding& f) {
+    return JsonObject()
+        .text("basis", f.basis)
+        .text("caption", f.caption)
+        .text("before", f.before)
+        .text("after", f.after)
+        .str();
 }
 
 std::string listLine(const Entry& e) {
@@ -214,20 +264,10 @@ std::string jsonLine(const Entry& e) {
     out += e.subject ? std::to_string(*e.subject) : "null";
     jsonText(out, "subject_hash", e.subjectHash, true);
     jsonKey(out, "findings");
-    out += '[';
-    for (size_t i = 0; i < e.findings.size(); ++i) {
-        const Finding& f = e.findings[i];
-        out += i ? ",{\"basis\":" : "{\"basis\":";
-        jsonString(out, f.basis);
-        out += ",\"caption\":";
-        jsonString(out, f.caption);
-        out += ",\"before\":";
-        jsonString(out, f.before);
-        out += ",\"after\":";
-        jsonString(out, f.after);
-        out += '}';
-    }
-    out += ']';
+    std::vector<std::string> findings;
+    for (const Finding& f : e.findings)
+        findings.push_back(findingJson(f));
+    out += jsonArray(findings);
     jsonKey(out, "file");
     if (e.file)
         jsonString(out, *e.file);

@@ -3,6 +3,7 @@
 
 #include "history/entry.h"
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -42,6 +43,30 @@ std::string plantJsonLine(const Entry& e, const std::string& sourceHost,
 // cell, each as findingText(), joined with "; ".
 std::string csvHeader();
 std::string csvRow(const Entry& e);
+
+// One JSON object of machine output, built key by key: texts as jsonQuoted() writes them, a
+// text that may be missing as null when empty.
+class JsonObject {
+public:
+    JsonObject& text(std::string_view key, std::string_view value);
+    JsonObject& textOrNull(std::string_view key, std::string_view value);
+    JsonObject& number(std::string_view key, long long value);
+    JsonObject& boolean(std::string_view key, bool value);
+    JsonObject& boolOrNull(std::string_view key, std::optional<bool> value);
+    // A value already written as JSON: an object, an array, null.
+    JsonObject& json(std::string_view key, std::string_view value);
+    std::string str() const { return out_ + '}'; }
+
+private:
+    void key(std::string_view key);
+    std::string out_ = "{";
+};
+
+// "[a,b]" of values already written as JSON.
+std::string jsonArray(const std::vector<std::string>& values);
+
+// {"basis":...,"caption":...,"before":...,"after":...}
+std::string findingJson(const Finding& f);
 
 // The rules above, for other listings of the same texts: a text safe for a terminal, a quoted
 // JSON string, one CSV row of quoted cells with its CR LF.

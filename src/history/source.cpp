@@ -130,4 +130,26 @@ std::optional<PlantPolicy> PlantSource::policy() {
     return p;
 }
 
+ApprovalsSource approvalsSource(const std::string& localPath, const std::string& serverUri,
+                                int waitMs) {
+    ApprovalsSource out;
+    if (!serverUri.empty()) {
+        auto plant = std::make_unique<PlantSource>();
+        plant->setUri(serverUri);
+        Limits limits;
+        limits.connectTimeoutMs = limits.answerTimeoutMs = waitMs;
+        plant->setLimits(limits);
+        if (plant->ready()) {
+            out.source = std::move(plant);
+            return out;
+        }
+        out.fellBack = plant->error();
+    }
+    auto local = std::make_unique<LocalSource>(localPath);
+    if (!local->ready())
+        out.error = local->error();
+    out.source = std::move(local);
+    return out;
+}
+
 } // namespace pp::history

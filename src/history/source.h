@@ -7,6 +7,7 @@
 #include "history/store.h"
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -93,5 +94,16 @@ private:
     Plant plant_;
     bool stale_ = true;
 };
+
+// Where a check finds the approvals it compares with: the plant's history when a server is
+// named and answers within `waitMs`, else this PC's. `fellBack` says why the plant's could not
+// be used; `error` says why this PC's cannot be read either.
+struct ApprovalsSource {
+    std::unique_ptr<EntrySource> source;
+    std::string fellBack;
+    std::string error;
+};
+ApprovalsSource approvalsSource(const std::string& localPath, const std::string& serverUri,
+                                int waitMs);
 
 } // namespace pp::history

@@ -59,6 +59,15 @@ std::vector<Difference> compareSettings(const Sheet& expected, const Sheet& actu
     return out;
 }
 
+std::string changeText(std::string_view caption, std::string_view before, std::string_view after) {
+    std::string out(caption);
+    out += ' ';
+    out += before;
+    out += " -> ";
+    out += after;
+    return out;
+}
+
 std::string differenceLine(const Difference& d) {
     return d.caption + ": " + d.a + " -> " + d.b;
 }

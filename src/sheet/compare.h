@@ -45,6 +45,9 @@ std::vector<Difference> compareSettings(const Sheet& expected, const Sheet& actu
 std::string serialKey(std::string_view serial);
 bool sameSerial(std::string_view a, std::string_view b);
 
+// "Leak Limit 7.5 -> 9": a value's caption, what it was and what it is.
+std::string changeText(std::string_view caption, std::string_view before, std::string_view after);
+
 // "caption: a -> b"
 std::string differenceLine(const Difference& d);
 

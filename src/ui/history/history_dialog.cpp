@@ -12,6 +12,7 @@
 #include "files/file_commands.h"
 #include "files/file_system.h"
 #include "files/param_file.h"
+#include "history/audit.h"
 #include "history/entry_sheet.h"
 #include "history/formats.h"
 #include "link/status_texts.h"
@@ -435,23 +436,27 @@ void HistoryDialog::showDetails() {
     fillDifferenceTree(parameters_, pp::compareSheets(pp::Sheet(), sheet),
                        {QStringLiteral("Value")});
 
-    const std::optional<Entry> previous = source_->previous(*e);
-    pp::Sheet before;
-    if (!previous && !source_->error().empty()) {
+    using Status = pp::history::EntryChanges::Status;
+    const pp::history::EntryChanges changes = pp::history::changesOf(*source_, *e);
+    switch (changes.status) {
+    case Status::SourceFailed:
         showNote(differencesNote_, differences_,
                  QStringLiteral("The history cannot be read: ") + qs(source_->error()));
-    } else if (!previous) {
+        break;
+    case Status::NoPrevious:
         showNote(differencesNote_, differences_,
                  QStringLiteral("no earlier entry of this instrument"));
-    } else if (!pp::history::applyEntry(before, *previous, quiet)) {
+        break;
+    case Status::Unreadable:
         showNote(differencesNote_, differences_, qs(pp::ErrorReadingFile));
-    } else {
-        const auto changes = pp::compareSheets(before, sheet);
+        break;
+    case Status::Compared:
         showNote(differencesNote_, differences_,
-                 changes.empty() ? CompareDialog::noDifferencesText() : QString());
-        fillDifferenceTree(
-            differences_, changes,
-            {QStringLiteral("Entry %1").arg(previous->id), QStringLiteral("Entry %1").arg(e->id)});
+                 changes.differences.empty() ? CompareDialog::noDifferencesText() : QString());
+        fillDifferenceTree(differences_, changes.differences,
+                           {QStringLiteral("Entry %1").arg(changes.previous->id),
+                            QStringLiteral("Entry %1").arg(e->id)});
+        break;
     }
 }
 

@@ -3,6 +3,7 @@
 #include "qt/strings.h"
 
 #include "history/entry.h"
+#include "sheet/compare.h"
 
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -98,7 +99,7 @@ QString InstrumentsView::stateText(const pp::history::AuditRow& row) {
     } else {
         QStringList list;
         for (const pp::Difference& d : row.differences)
-            list << qs(d.caption + " " + d.a + " -> " + d.b);
+            list << qs(pp::changeText(d.caption, d.a, d.b));
         text = QStringLiteral("differs: ") + list.join(QStringLiteral(", "));
     }
     if (row.stale)
