@@ -170,6 +170,8 @@ private slots:
     void historyExportDiffVerify();
     void historyNeverStopsATransfer();
     void changedAtTheInstrumentAndAudited();
+    void comparedWithWhatWasLastWritten();
+    void auditChangesNoHistory();
     void roundOverTwoPortsOneSilent();
     void reasonRequiredByThePlant();
     void historyConcurrentBackups();
@@ -308,6 +310,14 @@ void TestCli::writeSendsWhatTheWindowSends() {
     // "5", the value in six characters, then the part number.
     QCOMPARE(sent.back().substr(0, 1) + sent.back().substr(7, 2), std::string("509"));
     QCOMPARE(sent, windowDownloadFrames(file, generation, Answer::No));
+    // --system-only: the system download alone.
+    target.clearLogs();
+    QCOMPARE(runCli({"--port", target.devicePath(), "write", file.toStdString(), "--convert", "no",
+                     "--system-only"})
+                 .code,
+             ExitOk);
+    QCOMPARE(target.downloadFrames(),
+             std::vector<std::string>(sent.begin(), sent.begin() + systemFields));
 
     // What the instrument now holds comes back as the very same file.
     target.clearLogs();
@@ -1303,6 +1313,9 @@ void TestCli::changedAtTheInstrumentAndAudited() {
                      "--reason", "first article"})
                  .code,
              ExitOk);
+    // A part never approved, listed after it, leaves the audit failing all the same.
+    const std::string other = path("drift-06.QX").toStdString();
+    QCOMPARE(runCli({"--history", db, "--port", port, "read", "6", "-o", other}).code, ExitOk);
     r = runCli({"--history", db, "audit"});
     QCOMPARE(r.code, ExitDiffer);
     QVERIFY2(r.out.find("1234 part 05 differs: Leak Limit 7.5 -> 9; last contact ") !=
@@ -1332,6 +1345,48 @@ void TestCli::changedAtTheInstrumentAndAudited() {
     r = runCli({"--history", db, "audit", "--stale-days", "30", "--serial", "1234"});
     QCOMPARE(r.code, ExitDiffer);
     QVERIFY(r.out.find("; stale (older than 30 days)") != std::string::npos);
+
+    // A report up to the day of every entry holds them all.
+    const QString all = path("drift-all.csv");
+    const QString upTo = path("drift-to.csv");
+    runCli({"--history", db, "audit", "--report", all.toStdString()});
+    const std::string day =
+        QDateTime::currentDateTimeUtc().date().addDays(-31).toString(Qt::ISODate).toStdString();
+    runCli({"--history", db, "audit", "--report", upTo.toStdString(), "--to", day});
+    QVERIFY(readFile(all).find(R"("upload","part","05","1234")") != std::string::npos);
+    QCOMPARE(readFile(upTo), readFile(all));
+
+    // A host name as a terminal shows it, never as commands to it.
+    QVERIFY(test::tamper(db, "UPDATE entry SET host = 'line-1' || char(27) || '[2J'"));
+    r = runCli({"--history", db, "audit"});
+    QVERIFY2(r.out.find(" on line-1\\x1b[2J\n") != std::string::npos, r.out.c_str());
+}
+
+// What was written last is what the instrument should hold since.
+void TestCli::comparedWithWhatWasLastWritten() {
+    sim::Instrument sim;
+    QVERIFY(sim.start());
+    const std::string db = path("written.sqlite").toStdString();
+    const std::string port = sim.devicePath();
+    const std::string file = path("written.QX").toStdString();
+    QVERIFY(sim.setPartField(5, 11, "7.5"));
+    QCOMPARE(runCli({"--history", db, "--port", port, "read", "5", "-o", file}).code, ExitOk);
+    QVERIFY(sim.setPartField(5, 11, "9"));
+    QCOMPARE(runCli({"--history", db, "--port", port, "write", file}).code, ExitOk);
+    QVERIFY(sim.setPartField(5, 11, "8"));
+    const Result r = runCli({"--history", db, "--port", port, "read", "5", "-o", file});
+    QCOMPARE(r.err,
+             std::string("Part 05 differs from what was last downloaded: Leak Limit 7.5 -> 8\n"));
+}
+
+// The audit only looks: a history of an earlier version stays as it was.
+void TestCli::auditChangesNoHistory() {
+    const QString old = path("audit-v1.sqlite");
+    QVERIFY(QFile::copy(QStringLiteral(PP_TEST_DATA "/history-v1.sqlite"), old));
+    QFile::setPermissions(old, QFile::ReadOwner | QFile::WriteOwner);
+    const std::string before = readFile(old);
+    QCOMPARE(runCli({"--history", old.toStdString(), "audit"}).code, ExitOk);
+    QCOMPARE(readFile(old), before);
 }
 
 // A round reads every port; a port without an instrument fails alone, and the hooks run once,
@@ -1365,6 +1420,33 @@ void TestCli::roundOverTwoPortsOneSilent() {
     QCOMPARE(ports[0].toObject().value("scopes").toArray().size(), 3);
     QCOMPARE(ports[1].toObject().value("result").toString(), QString("failed"));
     QCOMPARE(historyJson(db).size(), size_t(4)); // system, 02, 05 and the silent port's try
+
+    // Changed since the last round, approved never: a deviation.
+    QVERIFY(answering.setPartField(5, 11, "9"));
+    const std::string onDeviation = "cat >> '" + deviation.toStdString() + "'";
+    const std::string onFailure = "cat >> '" + failure.toStdString() + "'";
+    const std::vector<std::string> again{
+        "--history",      db,          "round",        "--ports", answering.devicePath(),
+        "--on-deviation", onDeviation, "--on-failure", onFailure};
+    Result changed = runCli(again);
+    QCOMPARE(changed.code, ExitDiffer);
+    QVERIFY2(
+        changed.out.starts_with(answering.devicePath() + ": serial 1234, 3 read, 1 deviates\n"),
+        changed.out.c_str());
+    QCOMPARE(QByteArray::fromStdString(readFile(deviation)).count('\n'), 1);
+
+    // The port lost at part 02 on an instrument that answered: a failure, 05 not read.
+    answering.setFrameObserver([&](const std::string& frame, const std::string&) {
+        if (frame == "A")
+            answering.setHangUpAfterBytes(0);
+    });
+    const Result lost = runCli(again);
+    QCOMPARE(lost.code, ExitLink);
+    QCOMPARE(lost.out, answering.devicePath() +
+                           ": serial 1234, 2 read, 0 deviate\n"
+                           "  part 02 failed: Error - Comm port connection lost\n"
+                           "  part 05 failed: not read: the port failed\n");
+    QCOMPARE(QByteArray::fromStdString(readFile(failure)).count('\n'), 2);
 }
 
 // Where the plant wants a reason for every download, write refuses without one and sends
@@ -1388,11 +1470,14 @@ void TestCli::reasonRequiredByThePlant() {
     QCOMPARE(refused.err, std::string("paramporter-cli: the plant requires a reason for every "
                                       "download: give --reason TEXT\n"));
     QVERIFY(sim.framesReceived().empty());
-    QCOMPARE(runCli({"--history", db, "--port", sim.devicePath(), "write", file, "--part-only",
-                     "--reason", "new fixture"})
+    QCOMPARE(runCli({"--history", db, "--port", sim.devicePath(), "write", file, "--reason",
+                     "new fixture"})
                  .code,
              ExitOk);
-    QCOMPARE(historyJson(db).front().value("reason").toString(), QString("new fixture"));
+    const std::vector<QJsonObject> downloads = historyJson(db); // the part's, the system's
+    QCOMPARE(downloads.size(), size_t(2));
+    for (const QJsonObject& e : downloads)
+        QCOMPARE(e.value("reason").toString(), QString("new fixture"));
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, QString());
 }
 

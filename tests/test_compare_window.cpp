@@ -609,6 +609,15 @@ void TestCompareWindow::twoInstrumentsAreNeverMixedUp() {
     const pp::history::Entry upload = newest();
     QCOMPARE(upload.part, std::string("05"));
     QCOMPARE(upload.serial, std::string("5678"));
+
+    // A part uploaded from B is B's: writing it back to B asks nothing.
+    f.click("cmdPartUpload");
+    QTRY_COMPARE(newest().part, std::string("02"));
+    const size_t asked = f.messages.size();
+    f.click("cmdPartDnload");
+    QCOMPARE(f.messages.size(), asked);
+    QTRY_COMPARE_WITH_TIMEOUT(f.status(), QStringLiteral("Part Download successfully completed"),
+                              10000);
 }
 
 // Approve an upload, find the instrument changed, see it on the Instruments page and in the

@@ -534,31 +534,43 @@ void TestPlant::verifyOnTheServer() {
 void TestPlant::verifyComparesWithTheServer_data() {
     QTest::addColumn<QString>("sql");
     QTest::addColumn<QString>("expected");
+    QTest::addColumn<QString>("serverSql");
     QTest::newRow("untouched") << ""
                                << "history intact: 2 entries\n"
-                                  "the history server holds 2 of them, the same\n";
+                                  "the history server holds 2 of them, the same\n"
+                               << "";
     QTest::newRow("the newest removed")
         << "DELETE FROM entry WHERE id = 2; UPDATE meta SET value = '1' WHERE key = 'last_id'"
         << "history broken at entry 2: it was removed from this history; the history server "
-           "holds it (server entry 2)\n";
+           "holds it (server entry 2)\n"
+        << "";
     QTest::newRow("the newest rewritten")
         << "UPDATE entry SET result = 'Check sum error' WHERE id = 2"
         << "history broken at entry 2: it differs from the history server's copy (server entry "
-           "2)\n";
+           "2)\n"
+        << "";
+    QTest::newRow("lost on the server")
+        << ""
+        << "history broken at entry 2: the history server lacks it, though it was forwarded "
+           "there\n"
+        << "DELETE FROM paramporter.entry WHERE id = 2";
 }
 
 // A tail removed or rewritten here, hashes and all, shows against the copy the server holds.
 void TestPlant::verifyComparesWithTheServer() {
     QFETCH(QString, sql);
     QFETCH(QString, expected);
+    QFETCH(QString, serverSql);
     const std::string h = path("t.sqlite");
     QCOMPARE(read(h, server_.uri()).code, cli::ExitOk);
     if (!sql.isEmpty())
         QVERIFY(tamper(h, sql.toStdString()) && rehash(h));
+    if (!serverSql.isEmpty())
+        QVERIFY(server_.sql(serverSql.toStdString()));
     QCOMPARE(runCli({"history", "--verify"}, h).out.substr(0, 16), std::string("history intact: "));
     const Result r = runCli({"history", "--verify"}, h, server_.uri());
     QCOMPARE(QString::fromStdString(r.out), expected);
-    QCOMPARE(r.code, sql.isEmpty() ? cli::ExitOk : cli::ExitBroken);
+    QCOMPARE(r.code, sql.isEmpty() && serverSql.isEmpty() ? cli::ExitOk : cli::ExitBroken);
 }
 
 // A server of the first version, with what PCs forwarded to it then: until it is upgraded the
@@ -757,6 +769,18 @@ void TestPlant::serverKeepsThePlantsRules() {
     QVERIFY2(taken, other.error().c_str());
     QCOMPARE(taken->stopped, std::string("the history server refused history entry 3 of this PC: "
                                          "this PC's entries come from the login pc, not pc2"));
+
+    // From the PC's own login, by another account, of other parameters than the download's.
+    history::Connection own;
+    QVERIFY(own.open(server_.uri(), {}));
+    forged.file = *forged.file + " ";
+    forged.fileHash = history::sha256Hex(*forged.file);
+    forged.hash = history::sha256Hex(history::canonicalText(forged));
+    const auto changed = history::insertBatch(own, "line-1", {forged}, forged.source);
+    QVERIFY2(changed, own.error().c_str());
+    QCOMPARE(changed->stopped, std::string("the history server refused history entry 3 of this "
+                                           "PC: its parameters are not those of server entry 1 "
+                                           "it approves"));
 }
 
 // ------------------------------------------------------------------ faults
