@@ -560,15 +560,21 @@ std::optional<std::string> Instrument::Impl::keypadLocked(std::string_view line,
                 return *why;
             // The clock's pieces of a download under way are not the keypad's.
             const auto pieces = std::exchange(clockPieces, {});
+            const auto keptFlags = sysFlag;
+            const auto keptFields = sysField;
             std::optional<std::string> refused;
             for (const Item& item : std::get<std::vector<Item>>(items))
                 if (!refused)
                     refused = applySystem(item.index, item.value);
             clockPieces = pieces;
-            if (refused)
+            if (refused) {
+                sysFlag = keptFlags;
+                sysField = keptFields;
                 return std::string(stem) + ": " + *refused;
+            }
         }
-        held = "system " + lineOf(systemValues(systemRecordLocked(false, true), gen), stem);
+        if (now) // a state's thousand lines need none
+            held = "system " + lineOf(systemValues(systemRecordLocked(false, true), gen), stem);
     } else if (sameWord(what, "part")) {
         const std::string_view number = words.next();
         const auto n = partNumber(number);
@@ -583,11 +589,15 @@ std::optional<std::string> Instrument::Impl::keypadLocked(std::string_view line,
             partItems(sys, partRecordLocked(*n, false, false, true), stem, value, gen, restoring);
         if (auto* why = std::get_if<std::string>(&items))
             return *why;
+        const PartState kept = parts[static_cast<size_t>(*n - 1)];
         for (const Item& item : std::get<std::vector<Item>>(items))
-            if (auto why = applyPart(*n, item.index, item.value))
+            if (auto why = applyPart(*n, item.index, item.value)) {
+                parts[static_cast<size_t>(*n - 1)] = kept;
                 return std::string(stem) + ": " + *why;
-        held = "part " + std::to_string(*n) + " " +
-               lineOf(partValues(sys, partRecordLocked(*n, false, false, true), gen), stem);
+            }
+        if (now)
+            held = "part " + std::to_string(*n) + " " +
+                   lineOf(partValues(sys, partRecordLocked(*n, false, false, true), gen), stem);
     } else {
         return "\"" + std::string(what) +
                "\": not system STEM VALUE, part N STEM VALUE, generation or parts";

@@ -4,6 +4,7 @@
 #include "sheet/number_text.h"
 #include "sheet/typed_value.h"
 
+#include <algorithm>
 #include <cctype>
 #include <optional>
 
@@ -88,6 +89,71 @@ std::vector<Item> changed(const std::vector<std::string>& before,
     return items;
 }
 
+std::vector<std::string> recordFields(std::string_view record) {
+    std::vector<std::string> fields;
+    for (size_t start = 0;;) {
+        const size_t comma = record.find(',', start);
+        fields.emplace_back(record.substr(start, comma - start));
+        if (comma == std::string_view::npos)
+            return fields;
+        start = comma + 1;
+    }
+}
+
+std::string fieldAt(const std::vector<std::string>& fields, int n) {
+    return n >= 0 && static_cast<size_t>(n) < fields.size() ? fields[static_cast<size_t>(n)]
+                                                            : std::string();
+}
+
+// A plain decimal text ("-13.21") with its point moved by one place either way, digit for
+// digit (through a binary number, 8.51 would come back as 85.10001). Other texts unchanged.
+std::string shiftPoint(std::string_view text, int places) {
+    std::string sign;
+    if (!text.empty() && text.front() == '-') {
+        sign = "-";
+        text.remove_prefix(1);
+    }
+    const size_t point = text.find('.');
+    std::string digits(text.substr(0, point));
+    if (point != std::string_view::npos)
+        digits += text.substr(point + 1);
+    if (digits.empty() ||
+        !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return sign + std::string(text);
+    long at = static_cast<long>(point == std::string_view::npos ? text.size() : point) + places;
+    while (at <= 0) {
+        digits.insert(0, 1, '0');
+        ++at;
+    }
+    while (static_cast<size_t>(at) > digits.size())
+        digits += '0';
+    const std::string whole = digits.substr(0, static_cast<size_t>(at));
+    const std::string fraction = digits.substr(static_cast<size_t>(at));
+    return sign + whole + (fraction.empty() ? "" : "." + fraction);
+}
+
+// A time count in the units its text shows: tenths as "0.5", seconds as they are, and a
+// delay of nothing as "OFF". Every count keeps its own text (the editor shows a delay under
+// a second as "OFF", which would lose it).
+std::string timeText(const std::string& count, bool seconds, bool delay) {
+    const auto value = parseNumber(count);
+    if (!value)
+        return count;
+    if (delay && *value == 0)
+        return "OFF";
+    if (seconds)
+        return count;
+    const auto n = toInt16(count);
+    return n && *n == *value ? formatScaled(*n, 1) : shiftPoint(count, -1);
+}
+
+// The wire text of a time as timeText shows it (other values travel as they are shown).
+std::string heldWire(std::string_view text, bool seconds, bool delay) {
+    if (delay && text == "OFF")
+        return "0";
+    return seconds ? std::string(text) : shiftPoint(text, 1);
+}
+
 const std::string Unreadable = "the instrument's own record cannot be read";
 
 std::string notOnV70(std::string_view stem) {
@@ -105,6 +171,12 @@ Items systemItems(std::string_view systemRecord, std::string_view stem, std::str
         return std::string(r->stem) + " is read from the option code (system OptionCode)";
     if (r->v73Only && g == Generation::V70)
         return notOnV70(r->stem);
+    // A number taken back as held goes past the editor's rules (and needs no sheet: a state
+    // is some thousand of them); the instrument refuses what is no number.
+    if (restoring && !r->slider.empty())
+        return std::vector<Item>{{r->downloadIndex, r->kind == SysKind::Delay
+                                                        ? heldWire(value, false, true)
+                                                        : std::string(value)}};
     auto sheet = systemSheet(systemRecord);
     if (!sheet)
         return Unreadable;
@@ -127,16 +199,16 @@ Items systemItems(std::string_view systemRecord, std::string_view stem, std::str
             return std::string(r->caption) + ": a time such as Jun 03,2024 09:30";
         break;
     default: {
-        if (const auto pos = typedPosition(*sheet, r->id, value))
+        if (const auto pos = typedPosition(*sheet, r->id, value)) {
             sheet->setSlider(r->id, *pos);
-        else if (restoring) // the instrument refuses it if it is no number
-            sheet->setText(r->id, std::string(value));
-        else
+        } else {
             return rangeText(*sheet, r->id, true);
+        }
         break;
     }
     }
-    return changed(before, wireTexts(*sheet, last, SystemParamWireText), r->downloadIndex, ownLast);
+    const auto after = wireTexts(*sheet, last, SystemParamWireText);
+    return changed(restoring ? after : before, after, r->downloadIndex, ownLast);
 }
 
 Items partItems(std::string_view systemRecord, std::string_view partRecord, std::string_view stem,
@@ -146,6 +218,15 @@ Items partItems(std::string_view systemRecord, std::string_view partRecord, std:
         return "no part parameter \"" + std::string(stem) + "\"";
     if (r->v73Only && g == Generation::V70)
         return notOnV70(r->stem);
+    if (restoring && !r->slider.empty()) {
+        const bool time = r->kind == PartKind::Duration || r->kind == PartKind::Delay;
+        // The time base's flag: "0" is 1 SEC, anything else 0.1 SEC, as an upload reads it.
+        const size_t flags = partRecord.find(',') + 1;
+        const bool seconds = flags + 1 < partRecord.size() && partRecord[flags + 1] == '0';
+        return std::vector<Item>{
+            {r->downloadIndex,
+             time ? heldWire(value, seconds, r->kind == PartKind::Delay) : std::string(value)}};
+    }
     auto sheet = partSheet(systemRecord, partRecord);
     if (!sheet)
         return Unreadable;
@@ -169,27 +250,43 @@ Items partItems(std::string_view systemRecord, std::string_view partRecord, std:
             return std::string(r->caption) + ": 0 to 999999";
         break;
     default: {
-        if (const auto pos = typedPosition(*sheet, r->id, value))
+        if (const auto pos = typedPosition(*sheet, r->id, value)) {
             sheet->setSlider(r->id, *pos);
-        else if (restoring) // the instrument refuses it if it is no number
-            sheet->setText(r->id, std::string(value));
-        else
+        } else {
             return rangeText(*sheet, r->id, true);
+        }
         break;
     }
     }
-    return changed(before, wireTexts(*sheet, last, PartParamWireText), r->downloadIndex,
-                   r->downloadIndex);
+    const auto after = wireTexts(*sheet, last, PartParamWireText);
+    return changed(restoring ? after : before, after, r->downloadIndex, r->downloadIndex);
 }
 
 std::vector<std::string> systemValues(std::string_view systemRecord, Generation g) {
     std::vector<std::string> lines;
+    const auto fields = recordFields(systemRecord);
+    // The options and the clock as an upload shows them; the numbers as the record holds
+    // them, which the editor's rules never change on the way.
     const Sheet sheet = systemSheet(systemRecord).value_or(Sheet());
     for (const SysRow& r : systemCatalogue()) {
         if ((r.kind == SysKind::OptionInfo && r.id != Sys::OptionCode) ||
             (r.v73Only && g == Generation::V70))
             continue;
-        lines.push_back(std::string(r.stem) + " " + sheet.text(r.id));
+        std::string text;
+        switch (r.kind) {
+        case SysKind::TwoState:
+        case SysKind::Decimals:
+        case SysKind::Clock:
+            text = sheet.text(r.id);
+            break;
+        case SysKind::Delay:
+            text = timeText(fieldAt(fields, r.uploadField), false, true);
+            break;
+        default:
+            text = fieldAt(fields, r.uploadField);
+            break;
+        }
+        lines.push_back(std::string(r.stem) + " " + text);
     }
     return lines;
 }
@@ -197,11 +294,26 @@ std::vector<std::string> systemValues(std::string_view systemRecord, Generation 
 std::vector<std::string> partValues(std::string_view systemRecord, std::string_view partRecord,
                                     Generation g) {
     std::vector<std::string> lines;
+    const auto fields = recordFields(partRecord);
     const Sheet sheet = partSheet(systemRecord, partRecord).value_or(Sheet());
     for (const PartRow& r : partCatalogue()) {
         if (r.v73Only && g == Generation::V70)
             continue;
-        lines.push_back(std::string(r.stem) + " " + sheet.text(r.id));
+        std::string text;
+        switch (r.kind) {
+        case PartKind::Option:
+            text = sheet.text(r.id);
+            break;
+        case PartKind::Duration:
+        case PartKind::Delay:
+            text = timeText(fieldAt(fields, r.uploadField), sheet.timeBaseSeconds(),
+                            r.kind == PartKind::Delay);
+            break;
+        default:
+            text = fieldAt(fields, r.uploadField);
+            break;
+        }
+        lines.push_back(std::string(r.stem) + " " + text);
     }
     return lines;
 }
