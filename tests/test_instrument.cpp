@@ -715,6 +715,37 @@ private slots:
         QCOMPARE(QString::fromStdString(split(record)[size_t(field)]), stored);
     }
 
+    // What an instrument can hold is what its state text gives back, the values the editor's
+    // rules would change on an upload included: a delay under a second, a gross limit below
+    // the leak limit, a compensation beyond its limits, tenths that are no whole count, a
+    // number past a slider's range after the decimal count changed.
+    void stateTextReadsBackTheSame_data() {
+        QTest::addColumn<Generation>("gen");
+        QTest::newRow("V7.0") << Generation::V70;
+        QTest::newRow("V7.3") << Generation::V73;
+    }
+    void stateTextReadsBackTheSame() {
+        QFETCH(Generation, gen);
+        sim::Instrument held(gen);
+        held.setSystemFlag(10, '2'); // two flow decimals: Calibrated Leak 10 is past 9.99
+        held.setSystemField(1, "7"); // drain valve delay 0.7 s
+        held.setConfiguredParts({3, 32});
+        held.setPartField(1, 22, "5");    // fast cycle delay 0.5 s, "OFF" on the sheet
+        held.setPartField(1, 23, "2");    // gross limit below the leak limit
+        held.setPartField(1, 10, "99.9"); // compensation beyond its limit
+        held.setPartField(1, 3, "132.1"); // 13.21 s in tenths
+        held.setPartField(1, 4, "85.1");  // 8.51 s, which a float times ten makes 85.10001
+        held.setPartField(2, 26, "-17");
+        held.setClockSeconds(*sim::secondsSince2004(2031, 2, 28, 23, 59));
+        sim::Instrument back(gen == Generation::V70 ? Generation::V73 : Generation::V70);
+        QCOMPARE(back.loadState(held.stateText()), std::nullopt);
+        QCOMPARE(back.generation(), gen);
+        QCOMPARE(back.configuredParts(), held.configuredParts());
+        QCOMPARE(back.systemRecord(), held.systemRecord());
+        for (int n = 1; n <= sim::PartNumbers; ++n)
+            QCOMPARE(back.partRecord(n), held.partRecord(n));
+    }
+
     // A download is written back as it ends: a run killed after it still left it in the file,
     // and the next run starts with it.
     void stateKeptAcrossRuns() {
