@@ -1,5 +1,6 @@
 #include "instrument.h"
 
+#include "keypad.h"
 #include "link/frames.h"
 #include "sheet/number_text.h"
 
@@ -11,6 +12,7 @@
 #include <mutex>
 #include <thread>
 #include <utility>
+#include <variant>
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -154,6 +156,8 @@ struct Instrument::Impl {
     std::string rxBytes, txBytes;
     std::vector<ByteEvent> rxTimeline, txTimeline;
     std::function<void(const std::string&, const std::string&)> observer;
+    std::function<void()> downloadObserver;
+    bool downloadEnded = false; // by the frame being handled
 
     // Faults.
     bool silent = false;
@@ -187,8 +191,13 @@ struct Instrument::Impl {
     int lastPart() const { return isV70() ? 27 : 29; }
 
     void setDefaults();
-    std::string systemRecordLocked(bool corrupt) const;
-    std::string partRecordLocked(int part, bool corrupt, bool wrongNumber) const;
+    void copyStateFrom(const Impl& other);
+    // `full`: in the V7.3 layout whatever the generation, for reading every value held.
+    std::string systemRecordLocked(bool corrupt, bool full = false) const;
+    std::string partRecordLocked(int part, bool corrupt, bool wrongNumber, bool full = false) const;
+    std::string partsLine() const;
+    std::optional<std::string> keypadLocked(std::string_view line, std::string* now,
+                                            bool restoring = false);
     std::vector<Write> answerLocked(const std::string& content);
     std::vector<Write> downloadLocked(const std::string& content);
     std::optional<std::string> applySystem(int index, std::string_view value);
@@ -265,9 +274,17 @@ void Instrument::Impl::setDefaults() {
     configured[0] = configured[1] = configured[4] = true; // parts 1, 2 and 5
 }
 
-std::string Instrument::Impl::systemRecordLocked(bool corrupt) const {
+void Instrument::Impl::copyStateFrom(const Impl& other) {
+    gen = other.gen;
+    sysFlag = other.sysFlag;
+    sysField = other.sysField;
+    parts = other.parts;
+    configured = other.configured;
+}
+
+std::string Instrument::Impl::systemRecordLocked(bool corrupt, bool full) const {
     std::string rec = "2";
-    for (int pos = 2; pos <= (isV70() ? 15 : 16); ++pos)
+    for (int pos = 2; pos <= (isV70() && !full ? 15 : 16); ++pos)
         rec += sysFlag[static_cast<size_t>(pos)];
     for (int f = 1; f <= 9; ++f)
         rec += "," + sysField[static_cast<size_t>(f)];
@@ -275,11 +292,12 @@ std::string Instrument::Impl::systemRecordLocked(bool corrupt) const {
     return rec + std::to_string(FrameChecksum(rec) + (corrupt ? 1 : 0));
 }
 
-std::string Instrument::Impl::partRecordLocked(int part, bool corrupt, bool wrongNumber) const {
+std::string Instrument::Impl::partRecordLocked(int part, bool corrupt, bool wrongNumber,
+                                               bool full) const {
     const PartState& p = parts[static_cast<size_t>(part - 1)];
     int named = wrongNumber ? part % PartNumbers + 1 : part;
     std::string rec = "3" + twoDigits(named) + "," + p.flags;
-    for (int f = 2; f <= (isV70() ? 26 : 28); ++f)
+    for (int f = 2; f <= (isV70() && !full ? 26 : 28); ++f)
         rec += "," + p.field[static_cast<size_t>(f)];
     rec += ",";
     return rec + std::to_string(FrameChecksum(rec) + (corrupt ? 1 : 0));
@@ -361,8 +379,12 @@ std::vector<Write> Instrument::Impl::downloadLocked(const std::string& content) 
     auto refused = part ? applyPart(partNumber, index, value) : applySystem(index, value);
     if (refused)
         return nak;
+    // A part the instrument has been given parameters for is configured from then on.
+    if (part)
+        configured[static_cast<size_t>(partNumber - 1)] = true;
     if (index < last)
         return {{{}, std::string(1, ACK)}};
+    downloadEnded = true;
     // The last field: acknowledge it, then report the end of the download.
     if (closingGap.count() == 0)
         return {{{}, std::string(1, ACK) + frame(part ? "5" : "4")}};
@@ -436,9 +458,199 @@ std::optional<std::string> Instrument::Impl::applyPart(int partNumber, int index
             return "not a number";
         p.field[static_cast<size_t>(index - 1)] = formatNumber(*v);
     }
-    // A part the instrument has been given parameters for is configured from then on.
-    configured[static_cast<size_t>(partNumber - 1)] = true;
     return std::nullopt;
+}
+
+// ---------------------------------------------------------------------------- keypad
+
+namespace {
+
+// Blank-separated words of a line; the value is the rest of it ("0.1 SEC").
+class Words {
+public:
+    explicit Words(std::string_view line) : s_(line) {}
+    std::string_view next() {
+        skip();
+        size_t end = 0;
+        while (end < s_.size() && !blank(s_[end]))
+            ++end;
+        std::string_view word = s_.substr(0, end);
+        s_.remove_prefix(end);
+        return word;
+    }
+    std::string_view rest() {
+        skip();
+        while (!s_.empty() && blank(s_.back()))
+            s_.remove_suffix(1);
+        return s_;
+    }
+
+private:
+    static bool blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+    void skip() {
+        while (!s_.empty() && blank(s_.front()))
+            s_.remove_prefix(1);
+    }
+    std::string_view s_;
+};
+
+std::optional<int> partNumber(std::string_view word) {
+    if (!allDigits(word) || word.size() > 2)
+        return std::nullopt;
+    const int n = std::stoi(std::string(word));
+    return n >= 1 && n <= PartNumbers ? std::optional<int>(n) : std::nullopt;
+}
+
+// The line of `lines` ("STEM VALUE") for a stem as typed.
+std::string lineOf(const std::vector<std::string>& lines, std::string_view stem) {
+    for (const std::string& l : lines)
+        if (sameWord(std::string_view(l).substr(0, l.find(' ')), stem))
+            return l;
+    return std::string(stem);
+}
+
+} // namespace
+
+std::string Instrument::Impl::partsLine() const {
+    std::string line = "parts";
+    for (int i = 0; i < PartNumbers; ++i)
+        if (configured[static_cast<size_t>(i)])
+            line += " " + std::to_string(i + 1);
+    return line;
+}
+
+std::optional<std::string> Instrument::Impl::keypadLocked(std::string_view line, std::string* now,
+                                                          bool restoring) {
+    std::string held;
+    Words words(line);
+    const std::string_view what = words.next();
+    if (sameWord(what, "generation")) {
+        const std::string_view g = words.rest();
+        if (g == "V7.0" || g == "V7.3")
+            gen = g == "V7.0" ? Generation::V70 : Generation::V73;
+        else
+            return "generation: V7.0 or V7.3";
+        held = "generation " + std::string(generationWord(gen));
+    } else if (sameWord(what, "parts")) {
+        std::array<bool, PartNumbers> list{};
+        for (std::string_view w = words.next(); !w.empty(); w = words.next()) {
+            auto n = partNumber(w);
+            if (!n)
+                return "parts: part numbers 1 to 32";
+            list[static_cast<size_t>(*n - 1)] = true;
+        }
+        configured = list;
+        held = partsLine();
+    } else if (sameWord(what, "system")) {
+        const std::string_view stem = words.next();
+        const std::string_view value = words.rest();
+        if (stem.empty())
+            return "system: a parameter and its value";
+        if (sameWord(stem, row(Sys::OptionCode).stem)) {
+            // Kept verbatim, as the instrument's maker wrote it; one record field.
+            const bool fits = !value.empty() && value.size() <= 16 &&
+                              std::all_of(value.begin(), value.end(),
+                                          [](char c) { return c > ' ' && c < 127 && c != ','; });
+            if (!fits)
+                return "OptionCode: up to 16 letters and digits, such as S0412B";
+            sysField[6] = std::string(value);
+        } else {
+            auto items = systemItems(systemRecordLocked(false, true), stem, value, gen, restoring);
+            if (auto* why = std::get_if<std::string>(&items))
+                return *why;
+            // The clock's pieces of a download under way are not the keypad's.
+            const auto pieces = std::exchange(clockPieces, {});
+            const auto keptFlags = sysFlag;
+            const auto keptFields = sysField;
+            std::optional<std::string> refused;
+            for (const Item& item : std::get<std::vector<Item>>(items))
+                if (!refused)
+                    refused = applySystem(item.index, item.value);
+            clockPieces = pieces;
+            if (refused) {
+                sysFlag = keptFlags;
+                sysField = keptFields;
+                return std::string(stem) + ": " + *refused;
+            }
+        }
+        if (now) // a state's thousand lines need none
+            held = "system " + lineOf(systemValues(systemRecordLocked(false, true), gen), stem);
+    } else if (sameWord(what, "part")) {
+        const std::string_view number = words.next();
+        const auto n = partNumber(number);
+        if (!n)
+            return "part number \"" + std::string(number) + "\": 1 to 32";
+        const std::string_view stem = words.next();
+        const std::string_view value = words.rest();
+        if (stem.empty())
+            return "part " + std::to_string(*n) + ": a parameter and its value";
+        const std::string sys = systemRecordLocked(false, true);
+        auto items =
+            partItems(sys, partRecordLocked(*n, false, false, true), stem, value, gen, restoring);
+        if (auto* why = std::get_if<std::string>(&items))
+            return *why;
+        const PartState kept = parts[static_cast<size_t>(*n - 1)];
+        for (const Item& item : std::get<std::vector<Item>>(items))
+            if (auto why = applyPart(*n, item.index, item.value)) {
+                parts[static_cast<size_t>(*n - 1)] = kept;
+                return std::string(stem) + ": " + *why;
+            }
+        if (now)
+            held = "part " + std::to_string(*n) + " " +
+                   lineOf(partValues(sys, partRecordLocked(*n, false, false, true), gen), stem);
+    } else {
+        return "\"" + std::string(what) +
+               "\": not system STEM VALUE, part N STEM VALUE, generation or parts";
+    }
+    if (now)
+        *now = std::move(held);
+    return std::nullopt;
+}
+
+std::optional<std::string> Instrument::keypad(std::string_view line, std::string* now) {
+    std::lock_guard lock(d_->m);
+    return d_->keypadLocked(line, now);
+}
+
+std::string Instrument::stateText() const {
+    std::lock_guard lock(d_->m);
+    const Impl& d = *d_;
+    std::string text =
+        "generation " + std::string(generationWord(d.gen)) + "\n" + d.partsLine() + "\n";
+    const std::string sys = d.systemRecordLocked(false, true);
+    for (const std::string& l : systemValues(sys, d.gen))
+        text += "system " + l + "\n";
+    for (int n = 1; n <= PartNumbers; ++n)
+        for (const std::string& l :
+             partValues(sys, d.partRecordLocked(n, false, false, true), d.gen))
+            text += "part " + std::to_string(n) + " " + l + "\n";
+    return text;
+}
+
+std::optional<std::string> Instrument::loadState(std::string_view text) {
+    // Applied to a copy of the state, taken over only when every line was.
+    Impl scratch;
+    std::lock_guard lock(d_->m);
+    scratch.copyStateFrom(*d_);
+    int number = 0;
+    while (!text.empty()) {
+        ++number;
+        const size_t end = text.find('\n');
+        std::string_view line = text.substr(0, end);
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+        const std::string_view first = Words(line).next();
+        if (first.empty() || first.front() == '#')
+            continue;
+        if (auto why = scratch.keypadLocked(line, nullptr, true))
+            return "line " + std::to_string(number) + ": " + *why;
+    }
+    d_->copyStateFrom(scratch);
+    return std::nullopt;
+}
+
+void Instrument::setDownloadObserver(std::function<void()> observer) {
+    std::lock_guard lock(d_->m);
+    d_->downloadObserver = std::move(observer);
 }
 
 // ---------------------------------------------------------------------------- terminal
@@ -640,6 +852,7 @@ void Instrument::Impl::send(std::vector<Write> writes) {
 void Instrument::Impl::handleFrame(const std::string& content) {
     std::vector<Write> writes;
     std::function<void(const std::string&, const std::string&)> obs;
+    std::function<void()> downloaded;
     {
         std::lock_guard lock(m);
         frames.push_back(content);
@@ -647,6 +860,8 @@ void Instrument::Impl::handleFrame(const std::string& content) {
         if (!silent)
             writes = answerLocked(content);
         obs = observer;
+        if (std::exchange(downloadEnded, false))
+            downloaded = downloadObserver;
     }
     std::string answer;
     for (const Write& w : writes)
@@ -654,6 +869,8 @@ void Instrument::Impl::handleFrame(const std::string& content) {
     send(std::move(writes));
     if (obs)
         obs(content, answer);
+    if (downloaded)
+        downloaded();
 }
 
 #ifndef _WIN32

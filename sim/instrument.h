@@ -89,6 +89,26 @@ public:
     bool testRunning() const; // while set, mode changes are refused (the report says why)
     void setTestRunning(bool running);
 
+    // ------------------------------------------------------------------ at the instrument
+    // A change made at the instrument's own keypad, in the catalogue's terms:
+    //   system STEM VALUE   system Serial 5678, system EPS ON, system Time Jun 03,2024 09:30
+    //   part N STEM VALUE   part 5 LeakLimit 9, part 1 TimeBase 1 SEC (N 1 to 32)
+    //   generation V7.0     or V7.3
+    //   parts 1 2 5         the configured part numbers
+    // The value is read as the editor reads a typed one (its range, the decimal counts, the
+    // part's time base) and stored as a download stores it, so the next upload returns it.
+    // Nothing when applied, with `now` set to the line as the instrument now holds it; else
+    // why not, and nothing changed.
+    std::optional<std::string> keypad(std::string_view line, std::string* now = nullptr);
+    // Every value as such lines, generation and part list first: what a state file holds.
+    std::string stateText() const;
+    // Lines as stateText writes them (blank lines and "#" comments skipped), applied all or
+    // nothing: "line 12: ..." for the first one refused. A number outside the editor's range
+    // is taken back as the instrument held it (see systemItems).
+    std::optional<std::string> loadState(std::string_view text);
+    // Called on the instrument's thread once the last field of a download has been taken.
+    void setDownloadObserver(std::function<void()> observer);
+
     // ------------------------------------------------------------------ what was received
     std::vector<std::string> framesReceived() const; // contents, STX/ETX removed, in order
     std::vector<std::string> downloadFrames() const; // those beginning with "4" or "5"

@@ -1,13 +1,19 @@
 // The simulated instrument on its own: a test plays the editor on the slave side of the
-// pseudo-terminal with plain POSIX descriptors.
+// pseudo-terminal with plain POSIX descriptors. The qx7400-sim program's options, keypad and
+// state file are tried on the program itself.
 #include "link/frames.h"
 #include "sim/instrument.h"
 #include "support/pty.h"
 
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <chrono>
+#include <csignal>
 #include <fcntl.h>
+#include <fstream>
+#include <sstream>
 #include <unistd.h>
 
 using namespace pp;
@@ -126,6 +132,59 @@ std::string rawFrame(std::string_view body, int checksum) {
 
 const std::string Ack(1, ACK);
 const std::string Nak(1, NAK);
+
+std::string fileText(const QString& path) {
+    std::ifstream in(path.toStdString(), std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// The qx7400-sim program, stopped with SIGTERM at the end unless it ended by itself.
+class SimProgram {
+public:
+    // False when it did not print its device path (see `status` and `err`).
+    bool start(const QStringList& args) {
+        p.start(QStringLiteral(PP_SIM_BINARY), args);
+        if (!p.waitForStarted())
+            return false;
+        path = readLine();
+        if (!path.empty())
+            return true;
+        p.waitForFinished();
+        status = p.exitCode();
+        err += p.readAllStandardError().toStdString();
+        return false;
+    }
+    ~SimProgram() {
+        if (p.state() != QProcess::NotRunning) {
+            p.terminate();
+            p.waitForFinished();
+        }
+    }
+    // One line of standard output, without its end; empty after 5 s without one.
+    std::string readLine() {
+        while (!p.canReadLine() && p.waitForReadyRead(5000)) {
+        }
+        return p.readLine().trimmed().toStdString();
+    }
+    void type(std::string_view line) { p.write(QByteArray(line.data(), qsizetype(line.size()))); }
+    bool stderrHas(const std::string& text) { return errors().find(text) != std::string::npos; }
+    const std::string& errors() {
+        err += p.readAllStandardError().toStdString();
+        return err;
+    }
+    int stop() { // SIGTERM, then its exit status
+        p.terminate();
+        p.waitForFinished();
+        return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    }
+
+    QProcess p;
+    std::string path;
+    int status = -1;
+    std::string err;
+};
 
 } // namespace
 
@@ -582,6 +641,163 @@ private slots:
         QTRY_VERIFY(sim->hungUp());
     }
 
+    // ------------------------------------------------------------------ at the instrument
+
+    void serialOption() {
+        SimProgram program;
+        QVERIFY(program.start({"--serial", "5678"}));
+        Line l(program.path);
+        QCOMPARE(split(l.exchange("2"))[7], std::string("5678"));
+
+        SimProgram outOfRange;
+        QVERIFY(!outOfRange.start({"--serial", "10001"}));
+        QCOMPARE(outOfRange.status, 2);
+        QVERIFY2(outOfRange.stderrHas("Serial Number: 0 to 10000"), outOfRange.err.c_str());
+    }
+
+    // A line on standard input, in display terms, reaches the record the next upload returns;
+    // a refused one is explained and the instrument answers on.
+    void keypadChangeSeenByNextUpload() {
+        SimProgram program;
+        QVERIFY(program.start({}));
+        Line l(program.path);
+        program.type("set part 5 LeakLimt 9\nset part 5 LeakLimit 9\n");
+        QCOMPARE(program.readLine(), std::string("part 5 LeakLimit 9"));
+        QTRY_VERIFY2(program.stderrHas("set part 5 LeakLimt 9: no part parameter \"LeakLimt\"\n"),
+                     program.err.c_str());
+        QCOMPARE(split(l.exchange("305"))[11], std::string("9"));
+    }
+
+    // Read as the editor reads a typed value: the range with its unit, the part's time base;
+    // what the editing rules move along goes too. A refused line changes nothing.
+    void keypadTakesWhatTheEditorTakes_data() {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("refusal"); // empty: taken
+        QTest::addColumn<int>("part");
+        QTest::addColumn<int>("field");
+        QTest::addColumn<QString>("stored");
+        QTest::newRow("tenths") << "part 1 FillTime 2.5"
+                                << "" << 1 << 3 << "25";
+        QTest::newRow("seconds") << "part 2 FillTime 25"
+                                 << "" << 2 << 3 << "25";
+        QTest::newRow("gross limit along") << "part 3 LeakLimit 40"
+                                           << "" << 3 << 23 << "40";
+        QTest::newRow("block time's minimum") << "part 2 TimeBase 0.1 sec"
+                                              << "" << 2 << 6 << "8";
+        QTest::newRow("range") << "part 4 LeakLimit 100"
+                               << "Leak Limit: 0 to 99.9 CCM" << 4 << 11 << "7";
+        QTest::newRow("option") << "part 4 ZeroSel ZERO"
+                                << "Zero Selection: CAL or STAB or OFFSET" << 4 << 1 << "100";
+        QTest::newRow("customer code") << "part 4 CustCode 12a"
+                                       << "Customer Code: 0 to 999999" << 4 << 25 << "1004";
+        QTest::newRow("part 33") << "part 33 LeakLimit 1"
+                                 << "part number \"33\": 1 to 32" << 4 << 11 << "7";
+        QTest::newRow("read-only")
+            << "system Model HFL"
+            << "Model is read from the option code (system OptionCode)" << 0 << 6 << "S0412B";
+        QTest::newRow("clock") << "system Time Feb 29,2025 10:00"
+                               << "Time: a time such as Jun 03,2024 09:30" << 0 << 9
+                               << QString::number(*sim::secondsSince2004(2024, 6, 3, 9, 30));
+    }
+    void keypadTakesWhatTheEditorTakes() {
+        QFETCH(QString, line);
+        QFETCH(QString, refusal);
+        QFETCH(int, part);
+        QFETCH(int, field);
+        QFETCH(QString, stored);
+        sim::Instrument instrument;
+        const std::string before = instrument.stateText();
+        const auto why = instrument.keypad(line.toStdString());
+        QCOMPARE(QString::fromStdString(why.value_or("")), refusal);
+        if (why)
+            QCOMPARE(instrument.stateText(), before);
+        const std::string record = part ? instrument.partRecord(part) : instrument.systemRecord();
+        QCOMPARE(QString::fromStdString(split(record)[size_t(field)]), stored);
+    }
+
+    // What an instrument can hold is what its state text gives back, the values the editor's
+    // rules would change on an upload included: a delay under a second, a gross limit below
+    // the leak limit, a compensation beyond its limits, tenths that are no whole count, a
+    // number past a slider's range after the decimal count changed.
+    void stateTextReadsBackTheSame_data() {
+        QTest::addColumn<Generation>("gen");
+        QTest::newRow("V7.0") << Generation::V70;
+        QTest::newRow("V7.3") << Generation::V73;
+    }
+    void stateTextReadsBackTheSame() {
+        QFETCH(Generation, gen);
+        sim::Instrument held(gen);
+        held.setSystemFlag(10, '2'); // two flow decimals: Calibrated Leak 10 is past 9.99
+        held.setSystemField(1, "7"); // drain valve delay 0.7 s
+        held.setConfiguredParts({3, 32});
+        held.setPartField(1, 22, "5");    // fast cycle delay 0.5 s, "OFF" on the sheet
+        held.setPartField(1, 23, "2");    // gross limit below the leak limit
+        held.setPartField(1, 10, "99.9"); // compensation beyond its limit
+        held.setPartField(1, 3, "132.1"); // 13.21 s in tenths
+        held.setPartField(1, 4, "85.1");  // 8.51 s, which a float times ten makes 85.10001
+        held.setPartField(2, 26, "-17");
+        held.setClockSeconds(*sim::secondsSince2004(2031, 2, 28, 23, 59));
+        sim::Instrument back(gen == Generation::V70 ? Generation::V73 : Generation::V70);
+        QCOMPARE(back.loadState(held.stateText()), std::nullopt);
+        QCOMPARE(back.generation(), gen);
+        QCOMPARE(back.configuredParts(), held.configuredParts());
+        QCOMPARE(back.systemRecord(), held.systemRecord());
+        for (int n = 1; n <= sim::PartNumbers; ++n)
+            QCOMPARE(back.partRecord(n), held.partRecord(n));
+    }
+
+    // A download is written back as it ends: a run killed after it still left it in the file,
+    // and the next run starts with it.
+    void stateKeptAcrossRuns() {
+        QTemporaryDir dir;
+        const QString state = dir.filePath("b.state");
+        {
+            SimProgram first;
+            QVERIFY(first.start({"--state", state, "--serial", "5678"}));
+            QVERIFY(fileText(state).find("system Serial 5678\n") != std::string::npos);
+            Line l(first.path);
+            std::vector<std::string> values(30, "5");
+            values[0] = "00000";
+            values[1] = "00001";
+            values[2] = "00002";
+            values[12] = "12.5";
+            for (int i = 0; i <= 29; ++i) {
+                QVERIFY(l.write(partField(7, i, values[size_t(i)])));
+                const std::string expected = i < 29 ? Ack : Ack + frame("5");
+                QCOMPARE(l.readBytes(expected.size()), expected);
+            }
+            QTRY_VERIFY2(fileText(state).find("part 7 LeakLimit 12.5\n") != std::string::npos,
+                         first.errors().c_str());
+            ::kill(pid_t(first.p.processId()), SIGKILL);
+            first.p.waitForFinished();
+        }
+        SimProgram second;
+        QVERIFY(second.start({"--state", state}));
+        Line l(second.path);
+        QCOMPARE(split(l.exchange("307"))[11], std::string("12.5"));
+        QCOMPARE(l.exchange("A").substr(1, 8), std::string("11001010")); // 7 configured
+        QCOMPARE(split(l.exchange("2"))[7], std::string("5678"));
+    }
+
+    void damagedStateRefused() {
+        QTemporaryDir dir;
+        const QString state = dir.filePath("b.state");
+        const std::string good = sim::Instrument().stateText();
+        {
+            std::ofstream out(state.toStdString(), std::ios::binary);
+            out << good << "part 5 LeakLimit lots\n";
+        }
+        const std::string before = fileText(state);
+        SimProgram program;
+        QVERIFY(!program.start({"--state", state}));
+        QCOMPARE(program.status, 2);
+        const auto lastLine = std::count(good.begin(), good.end(), '\n') + 1;
+        QVERIFY2(program.stderrHas("b.state, line " + std::to_string(lastLine) +
+                                   ": LeakLimit: not a number"),
+                 program.err.c_str());
+        QCOMPARE(fileText(state), before);
+    }
+
     void hangUpNowAndStop() {
         startOn(Generation::V73);
         sim->hangUp();
@@ -594,5 +810,5 @@ private slots:
     }
 };
 
-QTEST_APPLESS_MAIN(TestInstrument)
+QTEST_GUILESS_MAIN(TestInstrument)
 #include "test_instrument.moc"

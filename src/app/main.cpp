@@ -1,4 +1,4 @@
-// paramporter [--simulate] [--port N|DEVICE] [--version] [FILE.QX]
+// paramporter [--simulate [--serial N] [--state FILE]] [--port N|DEVICE] [--version] [FILE.QX]
 #include "files/settings.h"
 #include "history/store.h"
 #include "qt/program_settings.h"
@@ -22,6 +22,7 @@
 #include <windows.h>
 #else
 #include "sim/instrument.h"
+#include "sim/state_file.h"
 #endif
 
 int main(int argc, char** argv) {
@@ -52,8 +53,19 @@ int main(int argc, char** argv) {
     const QCommandLineOption portOption(
         QStringLiteral("port"), QStringLiteral("COMM number (1 to 5) or serial device to use."),
         QStringLiteral("port"));
+    const QCommandLineOption serialOption(
+        QStringLiteral("serial"),
+        QStringLiteral("With --simulate: the simulated QX7400's serial number (0 to 10000)."),
+        QStringLiteral("N"));
+    const QCommandLineOption stateOption(
+        QStringLiteral("state"),
+        QStringLiteral("With --simulate: the file the simulated QX7400 starts from and keeps "
+                       "its values in (as qx7400-sim --state)."),
+        QStringLiteral("FILE"));
     parser.addOption(versionOption);
     parser.addOption(simulateOption);
+    parser.addOption(serialOption);
+    parser.addOption(stateOption);
     parser.addOption(portOption);
     parser.addPositionalArgument(QStringLiteral("file"),
                                  QStringLiteral("Parameter file to open (*.QX)."),
@@ -61,6 +73,11 @@ int main(int argc, char** argv) {
     parser.process(app);
     if (parser.positionalArguments().size() > 1) {
         std::fprintf(stderr, "paramporter: one parameter file at a time\n");
+        return 2;
+    }
+    if (!parser.isSet(simulateOption) &&
+        (parser.isSet(serialOption) || parser.isSet(stateOption))) {
+        std::fprintf(stderr, "paramporter: --serial and --state go with --simulate\n");
         return 2;
     }
 
@@ -82,9 +99,36 @@ int main(int argc, char** argv) {
     }
     const bool instrument = false;
 #else
+    std::unique_ptr<pp::sim::StateFile> state; // outlives the instrument, which calls it
     std::unique_ptr<pp::sim::Instrument> instrument;
     if (parser.isSet(simulateOption)) {
         instrument = std::make_unique<pp::sim::Instrument>();
+        // As qx7400-sim takes them: the file's values, then the serial number given.
+        if (parser.isSet(stateOption)) {
+            state = std::make_unique<pp::sim::StateFile>(*instrument,
+                                                         parser.value(stateOption).toStdString());
+            if (auto why = state->load()) {
+                std::fprintf(stderr, "paramporter: %s\n", why->c_str());
+                return 2;
+            }
+        }
+        if (parser.isSet(serialOption)) {
+            const std::string line = "system Serial " + parser.value(serialOption).toStdString();
+            if (auto why = instrument->keypad(line)) {
+                std::fprintf(stderr, "paramporter: --serial: %s\n", why->c_str());
+                return 2;
+            }
+        }
+        if (state) {
+            if (auto why = state->save()) {
+                std::fprintf(stderr, "paramporter: %s\n", why->c_str());
+                return 2;
+            }
+            instrument->setDownloadObserver([s = state.get()] {
+                if (auto why = s->save())
+                    std::fprintf(stderr, "paramporter: %s\n", why->c_str());
+            });
+        }
         if (!instrument->start()) {
             std::fprintf(stderr, "paramporter: cannot start the simulated QX7400: %s\n",
                          instrument->lastError().c_str());
@@ -131,5 +175,13 @@ int main(int argc, char** argv) {
     // As File > Open reads it: on a copy, the conversion question and errors in the window.
     if (!parser.positionalArguments().isEmpty())
         window.openPath(parser.positionalArguments().front());
-    return app.exec();
+    const int status = app.exec();
+#ifndef Q_OS_WIN
+    if (state) {
+        instrument->stop();
+        if (auto why = state->save())
+            std::fprintf(stderr, "paramporter: %s\n", why->c_str());
+    }
+#endif
+    return status;
 }
