@@ -4,8 +4,7 @@
 #include "qt/program_settings.h"
 #include "qt/server_location.h"
 #include "qt/session_driver.h"
-#include "ui/history/history_actions.h"
-#include "ui/history/plant_forwarding.h"
+#include "ui/features.h"
 #include "ui/main/main_window.h"
 #include "version.h"
 
@@ -151,11 +150,8 @@ int main(int argc, char** argv) {
     }
 
     pp::ui::MainWindow window(settings);
-    // Every transfer recorded; File > History... (owned by the window).
-    const std::string historyPath = pp::history::defaultHistoryPath();
-    auto* history = new pp::ui::HistoryActions(window, historyPath);
-    // ... and forwarded to the plant's server, when there is one (SetUp > History Server...).
-    new pp::ui::PlantForwarding(window, history->tap(), historyPath, pp::qt::historyServerUri());
+    // Compare and Back Up, and every transfer recorded and forwarded (owned by the window).
+    pp::ui::attachFeatures(window, pp::history::defaultHistoryPath(), pp::qt::historyServerUri());
     if (instrument)
         window.session().setCommPortNumber(1);
     if (parser.isSet(portOption)) {

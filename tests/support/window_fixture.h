@@ -3,6 +3,7 @@
 #pragma once
 
 #include "sim/instrument.h"
+#include "ui/features.h"
 #include "ui/main/main_window.h"
 
 #include <QAction>
@@ -104,6 +105,7 @@ struct WindowFixture {
 
     explicit WindowFixture(pp::ui::AppSettingsHooks hooks = {})
         : window((isolateSettings(), std::make_unique<pp::ui::MainWindow>(std::move(hooks)))) {
+        pp::ui::attachFeatures(*window); // a test attaches its own history where it wants one
         window->window().setMessageHook(
             [this](const QString& text, pp::Buttons buttons, const QString& caption) {
                 messages.push_back({text, buttons, caption});

@@ -19,6 +19,7 @@
 #include "ui/dialogs/print_dialog.h"
 #include "ui/dialogs/reason_dialog.h"
 #include "ui/dialogs/user_guide.h"
+#include "ui/features.h"
 #include "ui/history/approve_dialog.h"
 #include "ui/history/history_actions.h"
 #include "ui/history/history_dialog.h"
@@ -135,8 +136,9 @@ int main(int argc, char** argv) {
     w.session().setCommPortNumber(1);
     // The transfers below are recorded in a history of their own.
     QTemporaryDir historyFolder;
-    auto* history = new pp::ui::HistoryActions(
-        w, historyFolder.filePath(QStringLiteral("history.sqlite")).toStdString());
+    auto* history = pp::ui::attachFeatures(
+                        w, historyFolder.filePath(QStringLiteral("history.sqlite")).toStdString())
+                        .history;
     // Questions the window asks while it is driven here are answered "Yes" unseen.
     w.window().setMessageHook([](const QString&, pp::Buttons buttons, const QString&) {
         return buttons == pp::Buttons::YesNo ? pp::Answer::Yes : pp::Answer::Ok;

@@ -1,7 +1,7 @@
 #include "ui/dialogs/about_box.h"
 
 #include "link/platform.h"
-#include "ui/main/icons.h"
+#include "ui/common/icons.h"
 #include "version.h"
 
 #include <QFrame>

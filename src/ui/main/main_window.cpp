@@ -5,13 +5,12 @@
 #include "qt/part_sweep.h"
 #include "qt/scratch_upload.h"
 #include "qt/session_driver.h"
-#include "ui/compare/compare_actions.h"
+#include "ui/common/icons.h"
 #include "ui/dialogs/about_box.h"
 #include "ui/dialogs/mode_window.h"
 #include "ui/dialogs/port_dialog.h"
 #include "ui/dialogs/print_dialog.h"
 #include "ui/dialogs/user_guide.h"
-#include "ui/main/icons.h"
 #include "ui/main/recent_files.h"
 #include "ui/main/screen_fit.h"
 #include "ui/main/sheet_view.h"
@@ -112,9 +111,6 @@ MainWindow::MainWindow(AppSettingsHooks settings, QWidget* parent)
     connect(driver_.get(), &qt::SessionDriver::fieldSent, this, [this](int index, int last) {
         showProgress(index + 1, last + 1, QStringLiteral("Field %v of %m"));
     });
-    compare_ = new CompareActions(*this, sheet(), window_, *driver_, *view_, [this] { mirror(); });
-    compare_->setTakeHandler(
-        [this](const std::vector<pp::Difference>& rows) { return takeFromCompare(rows); });
 
     new ScreenFit(this); // this window's dialogs and message boxes too
     resize(fittedSize());

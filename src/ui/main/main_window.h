@@ -60,7 +60,9 @@ public:
     qt::SessionDriver& driver() { return *driver_; }
     pp::Session& session();
     SheetView& view() { return *view_; }
+    // The comparisons and backup, attached beside the window (attachFeatures()).
     CompareActions& compareActions() { return *compare_; }
+    void setCompareActions(CompareActions* actions) { compare_ = actions; }
     Document& document() { return *document_; }
     // Work the window does with the instrument by itself; while it runs the window is busy.
     Activity& activity() { return *activity_; }

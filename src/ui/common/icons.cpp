@@ -1,4 +1,4 @@
-#include "ui/main/icons.h"
+#include "ui/common/icons.h"
 
 #include <QPainter>
 #include <QPainterPath>
