@@ -1442,10 +1442,11 @@ void TestCli::roundOverTwoPortsOneSilent() {
     });
     const Result lost = runCli(again);
     QCOMPARE(lost.code, ExitLink);
-    QCOMPARE(lost.out, answering.devicePath() +
-                           ": serial 1234, 2 read, 0 deviate\n"
-                           "  part 02 failed: Error - Comm port connection lost\n"
-                           "  part 05 failed: not read: the port failed\n");
+    QVERIFY2(lost.out == answering.devicePath() +
+                             ": serial 1234, 1 read, 0 deviate\n"
+                             "  part 02 failed: Error - Comm port connection lost\n"
+                             "  part 05 failed: not read: the port failed\n",
+             lost.out.c_str());
     QCOMPARE(QByteArray::fromStdString(readFile(failure)).count('\n'), 2);
 }
 

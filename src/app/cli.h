@@ -80,8 +80,9 @@ struct Options {
     std::string report; // FILE.pdf or FILE.csv
     std::string from;   // YYYY-MM-DD, inclusive
     std::string to;     // YYYY-MM-DD, inclusive
-    // round --ports 1,2,/dev/ttyUSB0 [--on-deviation CMD] [--on-failure CMD]
+    // round --ports 1,2,/dev/ttyUSB0 [--deadline SECONDS] [--on-deviation CMD] [--on-failure CMD]
     std::vector<std::string> ports;
+    int deadlineSeconds = 0; // round --deadline N: no port is begun after N seconds; 0: none
     std::string onDeviation;
     std::string onFailure;
     std::string scope; // "system" or "part"

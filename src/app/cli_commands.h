@@ -12,6 +12,8 @@ class QPagedPaintDevice;
 #include "history/approvals.h"
 #include "history/entry.h"
 #include <functional>
+#include <optional>
+#include <string>
 
 #include <ctime>
 #include <iosfwd>
@@ -46,7 +48,8 @@ bool writePdf(pp::FileSystem& fs, const std::string& path,
 // How long a command waits for the history server before it exits.
 inline constexpr int ForwardWaitMs = 2000;
 // Forwards what is queued, waiting at most ForwardWaitMs; says "History not forwarded yet:
-// <reason>" on `err` when something is left (it stays queued).
-void forwardBeforeExit(const std::string& historyPath, const std::string& uri, std::ostream& err);
+// <reason>" on `err` when something is left (it stays queued), and returns the reason.
+std::optional<std::string> forwardBeforeExit(const std::string& historyPath, const std::string& uri,
+                                             std::ostream& err);
 
 } // namespace pp::cli

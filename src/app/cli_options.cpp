@@ -235,6 +235,13 @@ std::optional<std::string> staleDays(Options& o, const std::string& value, const
     return std::nullopt;
 }
 
+std::optional<std::string> deadline(Options& o, const std::string& value, const std::string&) {
+    if (!allDigits(value) || value.size() > 6 || std::stoi(value) == 0)
+        return "--deadline " + value + ": a number of seconds (1, 2, ...) expected";
+    o.deadlineSeconds = std::stoi(value);
+    return std::nullopt;
+}
+
 std::optional<std::string> report(Options& o, const std::string& value, const std::string&) {
     const std::string u = upper(value);
     if (!u.ends_with(".PDF") && !u.ends_with(".CSV"))
@@ -268,7 +275,7 @@ constexpr unsigned History = bit(Command::History);
 constexpr unsigned Audit = bit(Command::Audit);
 constexpr unsigned Write = bit(Command::Write);
 
-constexpr std::array<OptionSpec, 34> Table{{
+constexpr std::array<OptionSpec, 35> Table{{
     {"--port", "", "PORT", AtInstrument, port, "the instrument's port"},
     {"--history", "", "FILE", Every, nonEmpty<&Options::history>, "the history of this run"},
     {"--history-server", "", "URI", Every, nonEmpty<&Options::historyServer>,
@@ -307,6 +314,8 @@ constexpr std::array<OptionSpec, 34> Table{{
     {"--to", "", "YYYY-MM-DD", Audit, date<&Options::to>, "the report's last day"},
     {"--ports", "", "LIST", bit(Command::Round), ports,
      std::string_view("COMM numbers and device paths, comma-separated")},
+    {"--deadline", "", "SECONDS", bit(Command::Round), deadline,
+     "no step of the round begins after this long"},
     {"--on-deviation", "", "CMD", bit(Command::Round), nonEmpty<&Options::onDeviation>,
      "run when something deviates"},
     {"--on-failure", "", "CMD", bit(Command::Round), nonEmpty<&Options::onFailure>,

@@ -11,11 +11,14 @@
 #include "history/recording.h"
 #include "history/round.h"
 #include "history/source.h"
+#include "history/store.h"
 #include "qt/serial_adapter.h"
+#include "sheet/compare.h"
 
 #include <QProcess>
 
 #include <algorithm>
+#include <chrono>
 #include <ostream>
 
 namespace pp::cli {
@@ -51,31 +54,76 @@ void runHook(std::ostream& err, const char* option, const std::string& command,
     }
 }
 
+constexpr std::string_view DeadlinePassed = "not read: the round's deadline passed";
+
+using Clock = std::chrono::steady_clock;
+
 // One port of the round read: the system parameters, the part-number list, every configured
-// part, each upload recorded with its findings.
-pp::history::PortRound readPort(CliSession& s, const std::string& port) {
+// part, each upload recorded with its findings. Nothing begins after `deadline`.
+pp::history::PortRound readPort(CliSession& s, const std::string& port,
+                                std::optional<Clock::time_point> deadline) {
     pp::history::PortRound run;
     const bool comm =
         std::all_of(port.begin(), port.end(), [](char ch) { return ch >= '0' && ch <= '9'; });
     run.port = comm ? "COMM " + port : port;
     run.device = comm ? pp::qt::devicePathForPort(std::stoi(port)).toStdString() : port;
+    const auto inTime = [&deadline] { return !deadline || Clock::now() < *deadline; };
+    if (!inTime()) {
+        run.error = std::string(DeadlinePassed);
+        return run;
+    }
     s.usePort(port);
-    const size_t first = s.recorded().size();
+    const size_t first = s.observed().size();
     s.sheet() = pp::Sheet();
-    const pp::qt::WholeRead whole = s.readWhole(pp::qt::SweepStop::LinkGone);
+    const pp::qt::WholeRead whole = s.readWhole(pp::qt::SweepStop::LinkGone, inTime);
     if (!whole.reached()) {
-        run.error = s.lastFailure();
+        run.error = whole.cancelled ? std::string(DeadlinePassed) : s.lastFailure();
     } else {
-        run.serial = whole.instrument.text(pp::Sys::Serial);
+        run.serial = pp::serialKey(whole.instrument.text(pp::Sys::Serial));
         run.generation = std::string(pp::generationWord(whole.instrument.generation()));
+        run.optionCode = whole.instrument.text(pp::Sys::OptionCode);
         for (const auto& [pn, failed] : whole.parts.failed)
             run.partsFailed.emplace_back(pn, failed.failure);
         for (const std::string& pn : whole.parts.notRead)
-            run.partsFailed.emplace_back(pn, "not read: the port failed");
+            run.partsFailed.emplace_back(pn, whole.parts.cancelled
+                                                 ? std::string(DeadlinePassed)
+                                                 : std::string("not read: the port failed"));
     }
-    run.entries.assign(s.recorded().begin() + static_cast<std::ptrdiff_t>(first),
-                       s.recorded().end());
+    for (size_t i = first; i < s.observed().size(); ++i) {
+        const auto& seen = s.observed()[i];
+        run.entries.push_back({seen.entry, seen.recorded, seen.lastAction});
+    }
     return run;
+}
+
+// The first entry this round recorded through the port: what was there before comes before it.
+int64_t firstRecorded(const pp::history::PortRound& run) {
+    for (const pp::history::RoundEntry& e : run.entries)
+        if (e.recorded)
+            return e.entry.id;
+    return 0;
+}
+
+// What this PC's history knew of the port and of the serial read there before the round.
+void compareWithBefore(pp::history::PortRound& run, pp::history::Store& local) {
+    const auto before = local.lastAtPort(run.device, firstRecorded(run));
+    if (!run.error.empty()) {
+        if (before)
+            run.serial = before->serial; // who the round would have read
+        return;
+    }
+    std::optional<pp::history::Entry> sameSerial;
+    pp::history::Filter filter;
+    filter.serial = run.serial;
+    filter.action = pp::history::Action::Upload;
+    const int64_t beforeId = firstRecorded(run);
+    local.scan(filter, 0, beforeId, true, [&](const pp::history::Entry& e) {
+        if (e.scope != pp::history::Scope::System || !e.succeeded())
+            return true;
+        sameSerial = e;
+        return false;
+    });
+    pp::history::findInstrumentChanges(run, before, sameSerial);
 }
 
 void printPort(std::ostream& out, const pp::history::PortRound& run) {
@@ -85,12 +133,26 @@ void printPort(std::ostream& out, const pp::history::PortRound& run) {
         out << "failed: " << terminalText(run.error) << '\n';
         return;
     }
-    out << "serial " << terminalText(run.serial) << ", " << run.entries.size() << " read, "
+    out << "serial " << terminalText(run.serial) << ", " << run.read() << " read, "
         << run.deviations << (run.deviations == 1 ? " deviates" : " deviate") << '\n';
-    for (const pp::history::Entry& e : run.entries)
-        if (!e.findings.empty())
-            out << "  " << terminalText(pp::history::findingsMessage(e, e.findings, std::nullopt))
+    for (const std::string& f : run.findings)
+        out << "  " << terminalText(f) << '\n';
+    for (const pp::history::RoundEntry& e : run.entries)
+        if (!e.entry.findings.empty())
+            out << "  "
+                << terminalText(
+                       pp::history::findingsMessage(e.entry, e.entry.findings, e.lastAction))
                 << '\n';
+    // What the audit knows that the round did not read.
+    for (const pp::history::AuditRow& r : run.audited) {
+        bool read = false;
+        for (const pp::history::RoundEntry& e : run.entries)
+            read = read || (e.entry.scope == r.state.scope && e.entry.part == r.state.part &&
+                            e.entry.action == pp::history::Action::Upload);
+        if (!read)
+            out << "  " << pp::history::scopeName(r.state.scope, r.state.part)
+                << " not read, and it does not hold its approved values\n";
+    }
     for (const auto& [pn, why] : run.partsFailed)
         out << "  part " << pn << " failed: " << terminalText(why) << '\n';
 }
@@ -149,43 +211,72 @@ int backupCommand(CliSession& s) {
 
 // One round: every port read, then what was read audited against the approvals (the plant's
 // when a server is configured, once this round's entries have reached it; else this PC's), a
-// line per port, and the hooks told once.
+// line per port, the round's own failures, and the hooks told once.
 int roundCommand(CliSession& s) {
     const Options& o = s.options();
     Context& c = s.context();
+    std::optional<Clock::time_point> deadline;
+    if (o.deadlineSeconds > 0)
+        deadline = Clock::now() + std::chrono::seconds(o.deadlineSeconds);
     std::vector<pp::history::PortRound> runs;
     for (const std::string& port : o.ports)
-        runs.push_back(readPort(s, port));
+        runs.push_back(readPort(s, port, deadline));
 
+    // Checks that could not be made fail the round; they never pass for compliance.
+    std::vector<std::string> problems;
     pp::history::ApprovalsSource approvals;
-    if (s.history()) {
+    if (!s.history()) {
+        problems.push_back("no history: nothing to audit against");
+    } else {
+        if (!s.historyLost().empty())
+            problems.push_back(s.historyLost());
         if (!c.historyServer.empty())
-            forwardBeforeExit(s.history()->path(), c.historyServer, c.err);
+            if (const auto why = forwardBeforeExit(s.history()->path(), c.historyServer, c.err))
+                problems.push_back(std::string(NotForwarded) + *why);
         approvals =
             pp::history::approvalsSource(s.history()->path(), c.historyServer, ForwardWaitMs);
-        if (!approvals.fellBack.empty())
+        if (!approvals.fellBack.empty()) {
             c.err << Program << "approvals of this PC only: " << approvals.fellBack << '\n';
-        if (!approvals.error.empty())
+            problems.push_back("the plant's approvals cannot be read: " + approvals.fellBack);
+        }
+        if (!approvals.error.empty()) {
             c.err << Program << "the audit cannot be read: " << approvals.error << '\n';
+            problems.push_back("the audit cannot be read: " + approvals.error);
+        }
     }
 
+    pp::history::Store local;
+    const bool known =
+        s.history() && local.open(s.history()->path(), pp::history::Store::Mode::ReadOnly);
     const std::string now = pp::history::utcTimestamp();
     for (pp::history::PortRound& run : runs) {
-        if (!run.error.empty() || run.serial.empty() || !approvals.source)
+        if (known)
+            compareWithBefore(run, local);
+        if (!run.error.empty() || run.serial.empty())
             continue;
-        const auto rows = pp::history::audit(*approvals.source, run.serial, 0, now);
-        if (!rows)
-            c.err << Program << "the audit cannot be read: " << approvals.source->error() << '\n';
+        std::optional<std::vector<pp::history::AuditRow>> rows;
+        if (approvals.source && approvals.error.empty()) {
+            pp::history::compareUnrecorded(run, *approvals.source);
+            rows = pp::history::audit(*approvals.source, run.serial, 0, now);
+            if (!rows) {
+                c.err << Program << "the audit cannot be read: " << approvals.source->error()
+                      << '\n';
+                problems.push_back("the audit of serial " + run.serial +
+                                   " cannot be read: " + approvals.source->error());
+            }
+        }
         pp::history::auditPort(run, rows);
     }
     for (const pp::history::PortRound& run : runs)
         printPort(c.out, run);
+    for (const std::string& p : problems)
+        c.out << "round failed: " << pp::history::terminalText(p) << '\n';
     c.out << std::flush;
 
-    const std::string summary = pp::history::roundSummaryJson(runs, now, pp::history::hostName(),
-                                                              pp::history::accountName());
+    const std::string summary = pp::history::roundSummaryJson(
+        runs, problems, now, pp::history::hostName(), pp::history::accountName());
     const int deviations = pp::history::roundDeviations(runs);
-    const int failures = pp::history::roundFailures(runs);
+    const int failures = pp::history::roundFailures(runs, problems);
     if (deviations > 0 && !o.onDeviation.empty())
         runHook(c.err, "--on-deviation", o.onDeviation, summary);
     if (failures > 0 && !o.onFailure.empty())

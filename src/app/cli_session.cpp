@@ -44,6 +44,7 @@ bool isFailure(pp::Outcome outcome) {
     case pp::Outcome::WriteFailed:
     case pp::Outcome::Overflow:
     case pp::Outcome::EndedEarly:
+    case pp::Outcome::TooLong:
     case pp::Outcome::LocalRefusal:
         return true;
     default:
@@ -57,18 +58,22 @@ CliSession::CliSession(const Options& options, Context& context)
     window_.convert = o_.convert;
     if (const std::string path = historyPath(o_, c_); !path.empty()) {
         history_ = std::make_unique<pp::qt::HistoryTap>(driver_, path);
-        history_->setReporter([this](const std::string& note) { historyNote_ = note; });
+        history_->setReporter(
+            [this](const std::string& note) { historyNote_ = historyLost_ = note; });
         // What an upload showed that differs from what the instrument should hold.
         QObject::connect(history_.get(), &pp::qt::HistoryTap::found,
                          [this](const QString& message) { foundNote_ = message.toStdString(); });
-        history_->setObserver([this](const pp::history::Entry& e) { recorded_.push_back(e); });
+        history_->setObserver([this](const pp::qt::HistoryTap::Observed& seen) {
+            observed_.push_back(seen);
+            anyRecorded_ = anyRecorded_ || seen.recorded;
+        });
     }
 }
 
 CliSession::~CliSession() = default;
 
 void CliSession::forwardRecorded() {
-    if (!recorded_.empty() && !c_.historyServer.empty())
+    if (anyRecorded_ && !c_.historyServer.empty())
         forwardBeforeExit(history_->path(), c_.historyServer, c_.err);
 }
 
@@ -210,11 +215,14 @@ std::optional<std::vector<std::string>> CliSession::partList() {
     return pp::configuredPartNumbers(list);
 }
 
-pp::qt::WholeRead CliSession::readWhole(pp::qt::SweepStop stop) {
+pp::qt::WholeRead CliSession::readWhole(pp::qt::SweepStop stop,
+                                        const std::function<bool()>& keepGoing) {
     pp::qt::WholeReadOptions options;
     options.stop = stop;
-    options.progress = [this](const pp::qt::ReadStep& step) {
+    options.progress = [this, &keepGoing](const pp::qt::ReadStep& step) {
         printHistoryNote(); // of the step before
+        if (keepGoing && !keepGoing())
+            return false;
         window_.clear();
         if (c_.progress)
             c_.err << (step.kind == pp::qt::ReadStep::Kind::System ? std::string("System upload")
@@ -227,7 +235,9 @@ pp::qt::WholeRead CliSession::readWhole(pp::qt::SweepStop stop) {
     };
     options.read = [this](const std::string&, const pp::Sheet&) { printHistoryNote(); };
     pp::qt::WholeRead whole = pp::qt::readWholeInstrument(driver_, sheet_, options);
-    if (!whole.system.ok)
+    if (whole.cancelled && !whole.reached())
+        lastFailure_.clear();
+    else if (!whole.system.ok)
         reportFailure(whole.system.outcome, pp::Outcome::SystemRecord);
     else if (whole.list && !whole.list->ok)
         reportFailure(whole.list->outcome, pp::Outcome::PartList);
@@ -249,7 +259,8 @@ int CliSession::printDifferences(const std::vector<pp::Difference>& differences)
 
 // ---------------------------------------------------------------- the plant
 
-void forwardBeforeExit(const std::string& historyPath, const std::string& uri, std::ostream& err) {
+std::optional<std::string> forwardBeforeExit(const std::string& historyPath, const std::string& uri,
+                                             std::ostream& err) {
     pp::history::Forwarder forwarder(historyPath, uri);
     pp::history::Limits limits;
     limits.connectTimeoutMs = ForwardWaitMs;
@@ -258,8 +269,10 @@ void forwardBeforeExit(const std::string& historyPath, const std::string& uri, s
     limits.deadlineSeconds = ForwardWaitMs / 1000;
     forwarder.setLimits(limits);
     const pp::history::ForwardResult r = forwarder.forward();
-    if (!r.done)
-        err << NotForwarded << r.error << '\n' << std::flush;
+    if (r.done)
+        return std::nullopt;
+    err << NotForwarded << r.error << '\n' << std::flush;
+    return r.error;
 }
 
 pp::history::PlantPolicy plantPolicy(const std::string& uri, std::ostream& err) {

@@ -122,7 +122,9 @@ public:
     // The whole instrument on the line: its system record, its part-number list, every part
     // (`stop` says when a failed part ends it), each recorded with its findings and said as
     // the exchanges above say it. A system record or list that did not read has been reported.
-    pp::qt::WholeRead readWhole(pp::qt::SweepStop stop);
+    // `keepGoing`, asked before each step, false ends the read there (a deadline passed).
+    pp::qt::WholeRead readWhole(pp::qt::SweepStop stop,
+                                const std::function<bool()>& keepGoing = {});
     // The configured part numbers, the sheet's list made to match.
     std::optional<std::vector<std::string>> partList();
 
@@ -142,8 +144,10 @@ public:
     // One line per difference; ExitDiffer when there is any.
     int printDifferences(const std::vector<pp::Difference>& differences);
 
-    // Every entry recorded in this run, in order.
-    const std::vector<pp::history::Entry>& recorded() const { return recorded_; }
+    // Every transfer's entry of this run, in order, recorded or lost.
+    const std::vector<pp::qt::HistoryTap::Observed>& observed() const { return observed_; }
+    // "History not recorded: <reason>" once an entry of this run was lost; empty otherwise.
+    const std::string& historyLost() const { return historyLost_; }
     // After the command's own words: what was recorded goes to the history server, if any.
     void forwardRecorded();
 
@@ -158,7 +162,9 @@ private:
     std::string historyNote_;
     std::string foundNote_;
     std::string lastFailure_;
-    std::vector<pp::history::Entry> recorded_;
+    std::vector<pp::qt::HistoryTap::Observed> observed_;
+    std::string historyLost_;
+    bool anyRecorded_ = false;
 };
 
 } // namespace pp::cli

@@ -944,6 +944,32 @@ std::optional<Entry> Store::lastKnown(const std::string& serial, Scope scope,
     return found;
 }
 
+std::optional<Entry> Store::lastAtPort(const std::string& port, int64_t beforeId) {
+    error_.clear();
+    if (!db_) {
+        fail("the history is not open");
+        return std::nullopt;
+    }
+    Statement s(db_, kept_,
+                std::string("SELECT ") + columns_ +
+                    " FROM entry WHERE entry.port = ?1 AND entry.serial IS NOT NULL AND "
+                    "entry.serial != '' AND entry.action IN ('upload', 'download') AND "
+                    "(?2 = 0 OR entry.id < ?2) ORDER BY entry.id DESC LIMIT 1");
+    if (!s.ok()) {
+        failSql();
+        return std::nullopt;
+    }
+    s.text(1, port);
+    s.integer(2, beforeId);
+    const int rc = s.step();
+    if (rc != SQLITE_ROW) {
+        if (rc != SQLITE_DONE)
+            failSql();
+        return std::nullopt;
+    }
+    return readEntry(s, false);
+}
+
 std::optional<Entry> Store::approval(const std::string& serial, Scope scope,
                                      const std::string& part) {
     error_.clear();

@@ -85,6 +85,9 @@ public:
                                     const std::string& part);
     // The latest successful upload or download of this instrument and scope, with its file.
     std::optional<Entry> lastKnown(const std::string& serial, Scope scope, const std::string& part);
+    // The latest transfer made through `port` (the device path entries record) that names its
+    // instrument, of an ID below `beforeId` (0: any): who was on that port before.
+    std::optional<Entry> lastAtPort(const std::string& port, int64_t beforeId = 0);
     // The approval in force for this instrument and scope (the latest approval not followed by a
     // revocation of the same), with its file; none with error() empty when there is none.
     std::optional<Entry> approval(const std::string& serial, Scope scope, const std::string& part);

@@ -321,6 +321,21 @@ void Session::Timer1_Timer() {
     endExchange(Outcome::NoResponse);
 }
 
+int exchangeBoundMs(ExchangeKind kind, int lastField) {
+    const bool download =
+        kind == ExchangeKind::SystemDownload || kind == ExchangeKind::PartDownload;
+    return ExchangeMarginMs + (download ? DownloadFieldBoundMs * (lastField + 1) : 0);
+}
+
+void Session::boundExpired() {
+    if (!exchangeOpen_)
+        return;
+    window_->setStatus(TookTooLong);
+    sheet_->commands.sdUpload = true;
+    sheet_->commands.partUpload = true;
+    finish(Outcome::TooLong);
+}
+
 // ---- response machine
 
 void Session::analyse() {
@@ -429,6 +444,10 @@ void Session::beginExchange(ExchangeKind kind, std::string partNumber) {
     exchange_ = {kind, std::move(partNumber), instrument_, reason_};
     exchangeOpen_ = true;
     recordTaken_ = false;
+    if (boundTimer_)
+        boundTimer_->start(exchangeBoundMs(kind, kind == ExchangeKind::SystemDownload
+                                                     ? sending_.lastSysIndex()
+                                                     : sending_.lastPartIndex()));
 }
 
 bool Session::succeeded(Outcome outcome) const {
@@ -464,6 +483,8 @@ void Session::endExchange(Outcome outcome) {
     if (!exchangeOpen_)
         return;
     exchangeOpen_ = false;
+    if (boundTimer_)
+        boundTimer_->stop();
     // However a download ended, the upload button its starter disabled comes back.
     if (exchange_.kind == ExchangeKind::SystemDownload ||
         exchange_.kind == ExchangeKind::PartDownload)

@@ -46,6 +46,7 @@ enum class Outcome {
     OpenFailed,
     Misframed,  // an ETX before the first STX: input discarded
     EndedEarly, // a download's closing frame before its last field was sent
+    TooLong,    // the whole exchange outlasted its bound (a line that trickles)
     Overflow,   // more than RxBufferLimit bytes without a frame
     PortLost,
     WriteFailed,
@@ -82,6 +83,13 @@ struct ExchangeInfo {
 };
 
 inline constexpr int NoResponseMs = 1000;
+// An exchange's whole length is bounded too, whatever the line sends meanwhile: every byte
+// restarts the no-response timer, so a line that trickles would otherwise keep one exchange
+// alive for ever. A few times the wire time and a margin: a request and its answer are well
+// under a second at 9600 baud, a download field with its acknowledgement some 20 ms.
+inline constexpr int ExchangeMarginMs = 4000;
+inline constexpr int DownloadFieldBoundMs = 200;
+int exchangeBoundMs(ExchangeKind kind, int lastField);
 inline constexpr size_t RxBufferLimit = 4096;
 
 class Session {
@@ -131,6 +139,10 @@ public:
     void portLost(std::string_view reason); // the device went away (USB adapter pulled)
     void writeFailed();                     // a queued write failed after write() returned
     void Timer1_Timer();
+    // The bound on the whole exchange ran out (see setBoundTimer).
+    void boundExpired();
+    // The timer of exchangeBoundMs(), started as each exchange begins; none: no bound.
+    void setBoundTimer(OneShotTimer* timer) { boundTimer_ = timer; }
 
     // Sends the next download field, or ends the download.
     void SendDownloadField();
@@ -179,6 +191,7 @@ private:
     Sheet* sheet_;
     SerialPort& port_;
     OneShotTimer& timer_;
+    OneShotTimer* boundTimer_ = nullptr;
     Window* window_;
     ModeListener* modeListener_ = nullptr;
     int commPortNumber_ = 1;

@@ -24,6 +24,8 @@ inline constexpr std::string_view PartDownloadDone = "Part Download successfully
 // were meant for it (values of another firmware generation).
 inline constexpr std::string_view DownloadEndedEarly =
     "Error - QX7400 ended the download before its last field";
+// An exchange that went on longer than it can take on a working line (see exchangeBoundMs).
+inline constexpr std::string_view TookTooLong = "Error - QX7400 answered too slowly";
 // A part download of a sheet whose part values were never read or opened.
 inline constexpr std::string_view PartValuesMissing =
     "Some part values are empty. Upload the part or open a parameter file before downloading.";

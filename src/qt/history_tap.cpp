@@ -32,8 +32,11 @@ void HistoryTap::exchangeEnded(pp::Outcome outcome) {
         entry->user = user_;
         entry->host = host_;
         entry->port = driver_.devicePath().toStdString();
-        if (!append(*entry))
+        if (!append(*entry)) {
+            if (observe_)
+                observe_({*entry, false, std::nullopt});
             return;
+        }
         if (!entry->findings.empty())
             emit found(QString::fromStdString(
                 pp::history::findingsMessage(*entry, entry->findings, lastAction_)));
@@ -80,7 +83,7 @@ bool HistoryTap::append(pp::history::Entry& entry) {
     lastError_.clear();
     failing_ = false;
     if (observe_)
-        observe_(entry);
+        observe_({entry, true, lastAction_});
     emit recorded(entry.id);
     return true;
 }

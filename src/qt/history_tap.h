@@ -33,8 +33,15 @@ public:
     bool record(pp::history::Entry& entry);
     const std::string& lastError() const { return lastError_; }
 
-    // Told every entry recorded, as recorded (findings included): a round's summary.
-    void setObserver(std::function<void(const pp::history::Entry&)> observe) {
+    // Every transfer's entry as the tap saw it: recorded (findings included, and what the last
+    // values it was compared with came from), or lost because the history would not take it,
+    // in which case nothing was compared. A round audits both.
+    struct Observed {
+        pp::history::Entry entry;
+        bool recorded = false;
+        std::optional<pp::history::Action> lastAction;
+    };
+    void setObserver(std::function<void(const Observed&)> observe) {
         observe_ = std::move(observe);
     }
 
@@ -59,7 +66,7 @@ private:
     std::string user_;
     std::string host_;
     std::function<void(const std::string&)> report_;
-    std::function<void(const pp::history::Entry&)> observe_;
+    std::function<void(const Observed&)> observe_;
     std::optional<pp::history::Action> lastAction_; // of the values an upload was compared with
     std::string lastError_;
     bool reported_ = false;

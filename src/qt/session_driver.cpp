@@ -7,6 +7,11 @@ SessionDriver::SessionDriver(pp::Sheet& sheet, pp::Window& window, QObject* pare
     session_.onExchangeEnded = [this](pp::Outcome outcome) { emit exchangeEnded(outcome); };
     session_.onFieldSent = [this](int index, int last) { emit fieldSent(index, last); };
     timer_.onStart = [this] { emit waiting(); };
+    session_.setBoundTimer(&bound_);
+    connect(&bound_.timer(), &QTimer::timeout, this, [this] {
+        session_.boundExpired();
+        emit changed();
+    });
     connect(port_.get(), &SerialAdapter::received, this, [this](const QByteArray& bytes) {
         session_.received(std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())));
         emit changed();

@@ -32,6 +32,7 @@ public:
     // Shut-down: the port closes whatever exchange was running.
     void closePort() {
         timer_.stop();
+        bound_.stop();
         port_->close();
     }
 
@@ -46,6 +47,7 @@ signals:
 private:
     std::unique_ptr<SerialAdapter> port_;
     QtOneShotTimer timer_;
+    QtOneShotTimer bound_; // the whole exchange's
     pp::Session session_;
     bool recorded_ = true;
 };
