@@ -53,7 +53,8 @@ add_wine_test(test_cli test_cli.cpp support/fakes.h
               reportIsWhatThePrinterGets reportOfTheOlderLayout reportFailuresWriteNothing
               historyArguments)
 target_link_libraries(test_cli PRIVATE ppcli ppsim SQLite::SQLite3)
-target_compile_definitions(test_cli PRIVATE PP_CLI_BINARY="$<TARGET_FILE:paramporter-cli>")
+target_compile_definitions(test_cli PRIVATE PP_CLI_BINARY="$<TARGET_FILE:paramporter-cli>"
+    PP_TEST_DATA="${CMAKE_CURRENT_SOURCE_DIR}/data")
 add_dependencies(test_cli paramporter-cli)
 
 
