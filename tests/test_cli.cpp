@@ -171,8 +171,11 @@ private slots:
     void historyNeverStopsATransfer();
     void changedAtTheInstrumentAndAudited();
     void comparedWithWhatWasLastWritten();
+    void auditOfWhatWasWrittenRevokedOrCalibrated();
     void auditChangesNoHistory();
     void roundOverTwoPortsOneSilent();
+    void roundSaysWhatItCouldNotCheck();
+    void roundFindsAnotherInstrumentOnAPort();
     void reasonRequiredByThePlant();
     void historyConcurrentBackups();
     void historyRecordsIntoTheFileAtItsPath();
@@ -1379,6 +1382,69 @@ void TestCli::comparedWithWhatWasLastWritten() {
              std::string("Part 05 differs from what was last downloaded: Leak Limit 7.5 -> 8\n"));
 }
 
+// The audit holds a scope to its newest transfer, a revoked approval to nothing, and the same
+// instrument to its calibration.
+void TestCli::auditOfWhatWasWrittenRevokedOrCalibrated() {
+    sim::Instrument sim;
+    QVERIFY(sim.start());
+    const std::string db = path("held.sqlite").toStdString();
+    const std::string port = sim.devicePath();
+    const std::string approvedFile = path("held-approved.QX").toStdString();
+    const std::string changedFile = path("held-changed.QX").toStdString();
+    auto read = [&](const std::string& file) {
+        return runCli({"--history", db, "--port", port, "read", "5", "-o", file});
+    };
+    auto lastId = [&] { return std::to_string(historyJson(db).front().value("id").toInteger()); };
+    auto approveLast = [&] {
+        return runCli({"--history", db, "history", "--approve", lastId(), "--meaning", "approved",
+                       "--reason", "first article"})
+            .code;
+    };
+    QVERIFY(sim.setPartField(5, 11, "9"));
+    QCOMPARE(read(changedFile).code, ExitOk);
+    QVERIFY(sim.setPartField(5, 11, "7.5"));
+    QCOMPARE(read(approvedFile).code, ExitOk);
+    QCOMPARE(approveLast(), ExitOk);
+
+    // Written after the last upload: the instrument holds what was written.
+    QCOMPARE(runCli({"--history", db, "--port", port, "write", changedFile}).code, ExitOk);
+    Result r = runCli({"--history", db, "audit"});
+    QCOMPARE(r.code, ExitDiffer);
+    QVERIFY2(r.out.find("1234 part 05 differs: Leak Limit 7.5 -> 9;") != std::string::npos,
+             r.out.c_str());
+    // That download approved: approved, not read back since.
+    QCOMPARE(approveLast(), ExitOk);
+    r = runCli({"--history", db, "audit", "--json"});
+    QCOMPARE(r.code, ExitOk);
+    QVERIFY2(r.out.find(R"("matches":true,"written":true)") != std::string::npos, r.out.c_str());
+
+    // Revoked, the scope deviates until approved again.
+    QCOMPARE(runCli({"--history", db, "history", "--revoke", "--serial", "1234", "--scope", "part",
+                     "--part", "5", "--reason", "withdrawn"})
+                 .code,
+             ExitOk);
+    r = runCli({"--history", db, "audit"});
+    QCOMPARE(r.code, ExitDiffer);
+    QVERIFY2(r.out.find("1234 part 05 approval revoked;") != std::string::npos, r.out.c_str());
+
+    // A Flow Factor changed at the same instrument is a finding, and a deviation.
+    QCOMPARE(read(approvedFile).code, ExitOk);
+    QCOMPARE(approveLast(), ExitOk);
+    QVERIFY(sim.setPartField(5, 21, "1.0"));
+    r = read(approvedFile);
+    QVERIFY2(r.err.find("Part 05: calibration changed: Flow Factor ") != std::string::npos,
+             r.err.c_str());
+    r = runCli({"--history", db, "audit"});
+    QCOMPARE(r.code, ExitDiffer);
+    QVERIFY2(r.out.find("1234 part 05 matches; calibration changed: Flow Factor ") !=
+                 std::string::npos,
+             r.out.c_str());
+
+    // Nothing recorded of a serial is nothing to audit, not compliance.
+    r = runCli({"--history", db, "audit", "--serial", "9999"});
+    QCOMPARE(r.code, ExitUsage);
+}
+
 // The audit only looks: a history of an earlier version stays as it was.
 void TestCli::auditChangesNoHistory() {
     const QString old = path("audit-v1.sqlite");
@@ -1448,6 +1514,102 @@ void TestCli::roundOverTwoPortsOneSilent() {
                              "  part 05 failed: not read: the port failed\n",
              lost.out.c_str());
     QCOMPARE(QByteArray::fromStdString(readFile(failure)).count('\n'), 2);
+}
+
+// A check the round could not make is a failure it names: a history another program keeps
+// locked (the uploads compared in memory all the same, the deviation told), a plant that does
+// not answer, a deadline that left a port unread.
+void TestCli::roundSaysWhatItCouldNotCheck() {
+    sim::Instrument sim;
+    QVERIFY(sim.start());
+    sim.setConfiguredParts({5});
+    const std::string db = path("round-locked.sqlite").toStdString();
+    const std::string file = path("round-locked.QX").toStdString();
+    QCOMPARE(runCli({"--history", db, "--port", sim.devicePath(), "read", "5", "-o", file}).code,
+             ExitOk);
+    QCOMPARE(runCli({"--history", db, "history", "--approve", "2", "--meaning", "approved",
+                     "--reason", "first article"})
+                 .code,
+             ExitOk);
+    QVERIFY(sim.setPartField(5, 11, "9"));
+    const QString deviation = path("locked-deviation.json");
+    const QString failure = path("locked-failure.json");
+    const std::vector<std::string> round{"--history",
+                                         db,
+                                         "round",
+                                         "--ports",
+                                         sim.devicePath(),
+                                         "--on-deviation",
+                                         "cat > '" + deviation.toStdString() + "'",
+                                         "--on-failure",
+                                         "cat > '" + failure.toStdString() + "'"};
+    {
+        sqlite3* lock = nullptr;
+        QCOMPARE(sqlite3_open(db.c_str(), &lock), SQLITE_OK);
+        QCOMPARE(sqlite3_exec(lock, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+        const Result r = runCli(round);
+        sqlite3_close(lock);
+        QCOMPARE(r.code, ExitLink);
+        QVERIFY2(r.out.find("1 deviates\n  Part 05 differs from its approved values: Leak Limit") !=
+                     std::string::npos,
+                 r.out.c_str());
+        QVERIFY2(r.out.find("round failed: History not recorded: ") != std::string::npos,
+                 r.out.c_str());
+        QVERIFY(QFile::exists(deviation) && QFile::exists(failure));
+        const QJsonObject summary =
+            QJsonDocument::fromJson(QByteArray::fromStdString(readFile(failure))).object();
+        QCOMPARE(summary.value("problems").toArray().size(), 1);
+        QCOMPARE(summary.value("deviations").toInt(), 1);
+    }
+
+    // A plant that does not answer: nothing forwarded, its approvals unread.
+    std::vector<std::string> plant = round;
+    plant.insert(plant.begin(), {"--history-server", "postgresql://127.0.0.1:1/none"});
+    Result r = runCli(plant);
+    QCOMPARE(r.code, ExitLink);
+    QVERIFY2(r.out.find("round failed: History not forwarded yet: ") != std::string::npos,
+             r.out.c_str());
+    QVERIFY(r.out.find("round failed: the plant's approvals cannot be read: ") !=
+            std::string::npos);
+
+    // A deadline that passed while the first port stayed silent: the next is not begun.
+    sim::Instrument silent;
+    QVERIFY(silent.start());
+    silent.setSilent(true);
+    r = runCli({"--history", db, "round", "--deadline", "1", "--ports",
+                silent.devicePath() + "," + sim.devicePath()});
+    QCOMPARE(r.code, ExitLink);
+    QVERIFY2(
+        r.out.ends_with(sim.devicePath() + ": failed: not read: the round's deadline passed\n"),
+        r.out.c_str());
+    QVERIFY(sim.framesReceived().size() < 10); // only the earlier rounds' frames
+}
+
+// The instrument on a port is another one than last time, or another instrument reports a
+// serial number already seen: findings of the round, whatever the approvals say.
+void TestCli::roundFindsAnotherInstrumentOnAPort() {
+    sim::Instrument sim;
+    QVERIFY(sim.start());
+    sim.setConfiguredParts({});
+    const std::string db = path("round-serial.sqlite").toStdString();
+    const std::vector<std::string> round{"--history", db, "round", "--ports", sim.devicePath()};
+    QCOMPARE(runCli(round).code, ExitOk);
+    QVERIFY(sim.setSystemField(7, "1235"));
+    Result r = runCli(round);
+    QCOMPARE(r.code, ExitDiffer);
+    QVERIFY2(r.out.find("  " + sim.devicePath() + " was serial 1234, now 1235\n") !=
+                 std::string::npos,
+             r.out.c_str());
+    // Leading zeros make no other instrument.
+    QVERIFY(sim.setSystemField(7, "01235"));
+    QCOMPARE(runCli(round).code, ExitOk);
+    // The same serial number from an instrument of the other generation.
+    sim.setGeneration(Generation::V70);
+    r = runCli(round);
+    QCOMPARE(r.code, ExitDiffer);
+    QVERIFY2(r.out.find("another instrument reports serial 1235: generation V7.3 -> V7.0") !=
+                 std::string::npos,
+             r.out.c_str());
 }
 
 // Where the plant wants a reason for every download, write refuses without one and sends

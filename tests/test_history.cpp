@@ -568,16 +568,16 @@ void TestHistory::approvalInForceAndScopes() {
     const ScopeState& part = (*states)[1];
     const ScopeState& other = (*states)[2];
     QCOMPARE(system.scope, Scope::System);
-    QCOMPARE(system.latestUpload->id, int64_t(1));
+    QCOMPARE(system.latestValues->id, int64_t(1));
     QCOMPARE(system.approval->subject, Id(1));
     QCOMPARE(part.part, std::string("05"));
-    QCOMPARE(part.latestUpload->id, later.id);
-    QCOMPARE(part.latestUpload->findings, later.findings);
+    QCOMPARE(part.latestValues->id, later.id);
+    QCOMPARE(part.latestValues->findings, later.findings);
     QCOMPARE(part.approval->file, written[1].file);
     QCOMPARE(part.lastContact, later.time);
     QCOMPARE(other.serial, std::string("777"));
     QCOMPARE(other.lastHost, std::string("line-4"));
-    QVERIFY(!other.latestUpload && !other.approval);
+    QVERIFY(!other.latestValues && !other.approval);
     QCOMPARE(store.scopes("777")->size(), size_t(1));
 }
 

@@ -10,6 +10,7 @@
 #include "history/formats.h"
 #include "history/server.h"
 #include "history/source.h"
+#include "qt/plant_policy.h"
 #include "report/report_painter.h"
 #include "sheet/compare.h"
 
@@ -26,13 +27,18 @@ namespace {
 using pp::history::AuditRow;
 using pp::history::Entry;
 
-// "matches", "differs", "not uploaded since", "never approved"; a stale one says so after it.
+// "matches", "written, not read back since", "differs", "not uploaded since", "approval
+// revoked", "never approved"; a stale one says so after it.
 std::string stateWord(const AuditRow& r) {
+    if (r.revoked)
+        return "approval revoked";
     if (!r.approved)
         return "never approved";
     if (!r.matches)
         return "not uploaded since";
-    return *r.matches ? "matches" : "differs";
+    if (!*r.matches)
+        return "differs";
+    return r.written ? "written, not read back since" : "matches";
 }
 
 std::string differencesText(const std::vector<pp::Difference>& differences) {
@@ -49,8 +55,11 @@ std::string auditLine(const AuditRow& r, int staleDays) {
                        pp::history::scopeName(s.scope, s.part) + " " + stateWord(r);
     if (!r.differences.empty())
         line += ": " + pp::history::terminalText(differencesText(r.differences));
+    if (!r.calibration.empty())
+        line +=
+            "; calibration changed: " + pp::history::terminalText(differencesText(r.calibration));
     if (!s.lastContact.empty())
-        line += "; last contact " + s.lastContact + " on " +
+        line += "; last contact " + pp::history::terminalText(s.lastContact) + " on " +
                 pp::history::terminalText(s.lastHost.empty() ? "-" : s.lastHost);
     else
         line += "; no transfer recorded";
@@ -67,14 +76,20 @@ std::string auditJson(const AuditRow& r) {
                       ",\"part\":" + (s.part.empty() ? std::string("null") : jsonQuoted(s.part)) +
                       ",\"generation\":" + jsonQuoted(s.generation) +
                       ",\"approved\":" + (r.approved ? "true" : "false") +
+                      ",\"revoked\":" + (r.revoked ? "true" : "false") +
                       ",\"matches\":" + (r.matches ? (*r.matches ? "true" : "false") : "null") +
-                      ",\"differences\":[";
-    for (size_t i = 0; i < r.differences.size(); ++i) {
-        const pp::Difference& d = r.differences[i];
-        out += (i ? ",{" : "{") + std::string("\"caption\":") + jsonQuoted(d.caption) +
-               ",\"approved\":" + jsonQuoted(d.a) + ",\"uploaded\":" + jsonQuoted(d.b) + "}";
+                      ",\"written\":" + (r.written ? "true" : "false");
+    for (const auto& [name, list] :
+         {std::pair{"differences", &r.differences}, std::pair{"calibration", &r.calibration}}) {
+        out += ",\"" + std::string(name) + "\":[";
+        for (size_t i = 0; i < list->size(); ++i) {
+            const pp::Difference& d = (*list)[i];
+            out += (i ? ",{" : "{") + std::string("\"caption\":") + jsonQuoted(d.caption) +
+                   ",\"approved\":" + jsonQuoted(d.a) + ",\"uploaded\":" + jsonQuoted(d.b) + "}";
+        }
+        out += "]";
     }
-    out += "],\"last_contact\":" +
+    out += ",\"last_contact\":" +
            (s.lastContact.empty() ? std::string("null") : jsonQuoted(s.lastContact)) +
            ",\"last_host\":" + (s.lastHost.empty() ? std::string("null") : jsonQuoted(s.lastHost)) +
            ",\"stale\":" + (r.stale ? "true" : "false") + ",\"approval\":";
@@ -113,13 +128,17 @@ public:
             c_.err << Program << source->error() << '\n';
             return ExitUsage;
         }
-        return o_.report.empty() ? listing(*source) : report(*source, plant.get(), path);
+        pp::history::PlantPolicy policy = pp::qt::localPlantPolicy();
+        if (plant)
+            if (const auto p = plant->policy())
+                policy = *p;
+        return o_.report.empty() ? listing(*source, policy) : report(*source, plant.get(), path);
     }
 
 private:
-    int listing(pp::history::EntrySource& source) {
-        const auto rows =
-            pp::history::audit(source, o_.serial, o_.staleDays, pp::history::utcTimestamp());
+    int listing(pp::history::EntrySource& source, const pp::history::PlantPolicy& policy) {
+        const auto rows = pp::history::audit(source, o_.serial, o_.staleDays,
+                                             pp::history::utcTimestamp(), policy);
         if (!rows) {
             c_.err << Program << source.error() << '\n';
             return ExitUsage;
@@ -130,9 +149,13 @@ private:
             complies = complies && r.complies();
         }
         c_.out << std::flush;
-        if (rows->empty() && !o_.json)
+        // Nothing to audit is no compliance.
+        if (rows->empty()) {
             c_.err << Program << "no instrument has been recorded"
-                   << (o_.serial.empty() ? "" : " with serial number " + o_.serial) << '\n';
+                   << (o_.serial.empty() ? "" : " with serial number " + o_.serial)
+                   << ": nothing to audit\n";
+            return ExitUsage;
+        }
         return complies ? ExitOk : ExitDiffer;
     }
 

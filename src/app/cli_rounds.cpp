@@ -12,6 +12,7 @@
 #include "history/round.h"
 #include "history/source.h"
 #include "history/store.h"
+#include "qt/plant_policy.h"
 #include "qt/serial_adapter.h"
 #include "sheet/compare.h"
 
@@ -245,6 +246,12 @@ int roundCommand(CliSession& s) {
         }
     }
 
+    // The plant's rules where its approvals are used, else this PC's.
+    pp::history::PlantPolicy policy = pp::qt::localPlantPolicy();
+    if (auto* plant = dynamic_cast<pp::history::PlantSource*>(approvals.source.get()))
+        if (const auto p = plant->policy())
+            policy = *p;
+
     pp::history::Store local;
     const bool known =
         s.history() && local.open(s.history()->path(), pp::history::Store::Mode::ReadOnly);
@@ -257,7 +264,7 @@ int roundCommand(CliSession& s) {
         std::optional<std::vector<pp::history::AuditRow>> rows;
         if (approvals.source && approvals.error.empty()) {
             pp::history::compareUnrecorded(run, *approvals.source);
-            rows = pp::history::audit(*approvals.source, run.serial, 0, now);
+            rows = pp::history::audit(*approvals.source, run.serial, 0, now, policy);
             if (!rows) {
                 c.err << Program << "the audit cannot be read: " << approvals.source->error()
                       << '\n';
@@ -265,7 +272,7 @@ int roundCommand(CliSession& s) {
                                    " cannot be read: " + approvals.source->error());
             }
         }
-        pp::history::auditPort(run, rows);
+        pp::history::auditPort(run, rows, policy);
     }
     for (const pp::history::PortRound& run : runs)
         printPort(c.out, run);

@@ -27,6 +27,7 @@ PlantPolicy policyFrom(const std::map<std::string, std::string>& settings) {
     PlantPolicy p;
     p.approverNotAuthor = flag(settings, "approver_not_author");
     p.reasonRequired = flag(settings, "reason_required");
+    p.calibrationReportOnly = flag(settings, "calibration_report_only");
     if (const auto it = settings.find("download_reasons"); it != settings.end()) {
         std::string_view rest = it->second;
         while (!rest.empty()) {

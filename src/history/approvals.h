@@ -20,6 +20,9 @@ struct PlantPolicy {
     bool reasonRequired = false;
     // download_reasons: the reasons offered, one per line
     std::vector<std::string> reasons;
+    // calibration_report_only: a change of an instrument's calibration values is reported but
+    // is no deviation from its approval
+    bool calibrationReportOnly = false;
     bool operator==(const PlantPolicy&) const = default;
 };
 
@@ -62,8 +65,11 @@ struct ScopeState {
     // revocations are no contact with the instrument. Empty when there was none.
     std::string lastContact;
     std::string lastHost;
-    std::optional<Entry> latestUpload; // latest successful upload, with its file
-    std::optional<Entry> approval;     // in force, with its file
+    // What the instrument holds as far as the history knows: its newest successful transfer with
+    // a file, an upload's values as read or a download's as written; with its file.
+    std::optional<Entry> latestValues;
+    std::optional<Entry> approval; // in force, with its file
+    bool revoked = false;          // the newest approval of the scope was revoked
     bool operator==(const ScopeState&) const = default;
 };
 

@@ -49,6 +49,18 @@ void addFindings(std::vector<Finding>& out, const Sheet& now, Scope scope, const
         out.push_back({std::string(basis), d.caption, d.a, d.b});
 }
 
+// Calibration against `expected` when it is of the same instrument.
+void addCalibration(std::vector<Finding>& out, const Sheet& now, const Entry& uploaded,
+                    const Entry& expected) {
+    if (!pp::sameSerial(expected.serial, uploaded.serial))
+        return;
+    const auto then = sheetOf(expected);
+    if (!then)
+        return;
+    for (const Difference& d : compareCalibration(*then, now, groupOf(uploaded.scope)))
+        out.push_back({std::string(CalibrationBasis), d.caption, d.a, d.b});
+}
+
 } // namespace
 
 std::vector<Finding> findingsAgainst(const Entry& uploaded, const Entry& expected,
@@ -73,6 +85,7 @@ std::vector<Finding> findingsFor(const Entry& uploaded, const std::optional<Entr
         addFindings(out, *now, uploaded.scope, *approved, ApprovedBasis);
     if (last)
         addFindings(out, *now, uploaded.scope, *last, LastBasis);
+    addCalibration(out, *now, uploaded, approved ? *approved : *last);
     return out;
 }
 
@@ -80,18 +93,33 @@ std::string scopeName(Scope scope, const std::string& part) {
     return scope == Scope::System ? std::string("system") : "part " + part;
 }
 
+namespace {
+
+std::string changesText(const std::vector<Finding>& findings, std::string_view basis) {
+    std::string list;
+    for (const Finding& f : findings)
+        if (f.basis == basis)
+            list += (list.empty() ? "" : ", ") + pp::changeText(f.caption, f.before, f.after);
+    return list;
+}
+
+std::string changesText(const std::vector<Difference>& differences) {
+    std::string list;
+    for (const Difference& d : differences)
+        list += (list.empty() ? "" : ", ") + pp::changeText(d.caption, d.a, d.b);
+    return list;
+}
+
+} // namespace
+
 std::string findingsMessage(const Entry& uploaded, const std::vector<Finding>& findings,
                             const std::optional<Action>& lastAction) {
+    const bool part = uploaded.scope == Scope::Part;
+    const std::string calibration = changesText(findings, CalibrationBasis);
     for (std::string_view basis : {ApprovedBasis, LastBasis}) {
-        std::string list;
-        for (const Finding& f : findings) {
-            if (f.basis != basis)
-                continue;
-            list += (list.empty() ? "" : ", ") + pp::changeText(f.caption, f.before, f.after);
-        }
+        const std::string list = changesText(findings, basis);
         if (list.empty())
             continue;
-        const bool part = uploaded.scope == Scope::Part;
         const std::string subject = part ? "Part " + uploaded.part + " differs"
                                          : std::string("The system parameters differ");
         std::string from;
@@ -100,13 +128,42 @@ std::string findingsMessage(const Entry& uploaded, const std::vector<Finding>& f
         else
             from = lastAction == Action::Upload ? "from what was last uploaded"
                                                 : "from what was last downloaded";
-        return subject + " " + from + ": " + list;
+        return subject + " " + from + ": " + list +
+               (calibration.empty() ? "" : "; calibration changed: " + calibration);
     }
-    return {};
+    if (calibration.empty())
+        return {};
+    return (part ? "Part " + uploaded.part : std::string("The system parameters")) +
+           ": calibration changed: " + calibration;
+}
+
+bool findingsDeviate(const std::vector<Finding>& findings, const PlantPolicy& policy) {
+    for (const Finding& f : findings)
+        if (f.basis != CalibrationBasis || !policy.calibrationReportOnly)
+            return true;
+    return false;
+}
+
+std::string auditStateText(const AuditRow& r) {
+    std::string text;
+    if (r.revoked)
+        text = "approval revoked";
+    else if (!r.approved)
+        text = "never approved";
+    else if (!r.matches)
+        text = "approved, not uploaded since";
+    else if (!*r.matches)
+        text = "differs: " + changesText(r.differences);
+    else
+        text = r.written ? "approved, written, not read back since" : "approved, matches";
+    if (!r.calibration.empty())
+        text += "; calibration changed: " + changesText(r.calibration);
+    return text;
 }
 
 std::optional<std::vector<AuditRow>> audit(EntrySource& source, const std::string& serial,
-                                           int staleDays, const std::string& now) {
+                                           int staleDays, const std::string& now,
+                                           const PlantPolicy& policy) {
     auto scopes = source.scopes(serial);
     if (!scopes)
         return std::nullopt;
@@ -116,12 +173,17 @@ std::optional<std::vector<AuditRow>> audit(EntrySource& source, const std::strin
     for (ScopeState& s : *scopes) {
         AuditRow r;
         r.approved = s.approval.has_value();
-        if (s.approval && s.latestUpload) {
+        r.revoked = s.revoked && !r.approved;
+        r.calibrationDeviates = !policy.calibrationReportOnly;
+        if (s.approval && s.latestValues) {
+            r.written = s.latestValues->action == Action::Download;
             const auto approved = sheetOf(*s.approval);
-            const auto uploaded = sheetOf(*s.latestUpload);
-            if (approved && uploaded) {
-                r.differences = compareSettings(*approved, *uploaded, groupOf(s.scope));
+            const auto held = sheetOf(*s.latestValues);
+            if (approved && held) {
+                r.differences = compareSettings(*approved, *held, groupOf(s.scope));
                 r.matches = r.differences.empty();
+                if (pp::sameSerial(s.approval->serial, s.latestValues->serial))
+                    r.calibration = compareCalibration(*approved, *held, groupOf(s.scope));
             } else {
                 r.matches = false; // a file that no longer reads proves nothing
             }

@@ -1,5 +1,6 @@
 #include "formats.h"
 
+#include "history/audit.h"
 #include "sheet/compare.h"
 
 #include <cstdio>
@@ -187,7 +188,8 @@ std::string head(const Entry& e) {
 } // namespace
 
 std::string findingText(const Finding& f) {
-    return f.basis + ": " + pp::changeText(f.caption, f.before, f.after);
+    return (f.basis == CalibrationBasis ? std::string("calibration changed") : f.basis) + ": " +
+           pp::changeText(f.caption, f.before, f.after);
 }
 
 void JsonObject::key(std::string_view key) {

@@ -51,7 +51,8 @@ void findInstrumentChanges(PortRound& port, const std::optional<Entry>& before,
     port.findings.push_back(text);
 }
 
-void auditPort(PortRound& port, const std::optional<std::vector<AuditRow>>& rows) {
+void auditPort(PortRound& port, const std::optional<std::vector<AuditRow>>& rows,
+               const PlantPolicy& policy) {
     std::vector<std::pair<Scope, std::string>> read;
     for (const RoundEntry& re : port.entries) {
         const Entry& e = re.entry;
@@ -67,7 +68,7 @@ void auditPort(PortRound& port, const std::optional<std::vector<AuditRow>>& rows
                     row = r;
         read.emplace_back(e.scope, e.part);
         port.audited.push_back(row);
-        port.deviations += !e.findings.empty() || !row.complies();
+        port.deviations += findingsDeviate(e.findings, policy) || !row.complies();
     }
     // What the audit knows of this instrument that the round did not read.
     if (rows)

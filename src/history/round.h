@@ -52,7 +52,8 @@ void findInstrumentChanges(PortRound& port, const std::optional<Entry>& before,
 // What a port deviates in: each scope read with findings (against the approval in force, the
 // last values, or its calibration) or that does not comply as `rows` (the audit of its serial)
 // has it; each scope the round did not read that does not comply; each finding of the port.
-void auditPort(PortRound& port, const std::optional<std::vector<AuditRow>>& rows);
+void auditPort(PortRound& port, const std::optional<std::vector<AuditRow>>& rows,
+               const PlantPolicy& policy = {});
 
 // The JSON summary the hooks read: the time, host and account, per port its device, result,
 // error, serial number, generation, the scopes read and audited (approved, matches, findings),

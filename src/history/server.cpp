@@ -344,7 +344,8 @@ std::optional<std::vector<ScopeState>> Plant::scopes(const std::string& serial) 
     // The instruments and scopes by a skip over entry_scope (each the next key after the last,
     // one probe), then the latest entries of each kind: a few probes per scope, whatever the
     // number of entries; the latest upload is looked for further only when the latest is not
-    // a successful one. Then the uploads and approvals with their files. One snapshot.
+    // a successful one; likewise the latest download. Then what the instrument holds (the newer
+    // of the two) and the approval with their files. One snapshot.
     const std::string only = serial.empty() ? "" : " AND e.serial = $1";
     const std::string sql =
         "WITH RECURSIVE k(serial, scope, part) AS ((SELECT e.serial, e.scope, coalesce(e.part, "
@@ -356,18 +357,26 @@ std::optional<std::vector<ScopeState>> Plant::scopes(const std::string& serial) 
         "(k.serial, k.scope, k.part)" +
         only +
         " ORDER BY e.serial, e.scope, coalesce(e.part, '') LIMIT 1) n), l AS (SELECT k.*, "
-        "CASE WHEN up.known THEN up.id ELSE ok.id END AS upload, CASE WHEN rv.id IS NULL OR "
-        "(ap.order_time, ap.id) > (rv.order_time, rv.id) THEN ap.id END AS approval, dn.id IS "
-        "NULL OR (up.order_time, up.id) > (dn.order_time, dn.id) AS up_latest, up.generation AS "
-        "up_generation, up.time AS up_time, up.host AS up_host, dn.generation AS dn_generation, "
-        "dn.time AS dn_time, dn.host AS dn_host FROM k" +
+        "CASE WHEN up.known THEN up.id ELSE ok.id END AS u_id, CASE WHEN up.known THEN "
+        "up.order_time ELSE ok.order_time END AS u_time, CASE WHEN dn.known THEN dn.id ELSE "
+        "okd.id END AS d_id, CASE WHEN dn.known THEN dn.order_time ELSE okd.order_time END AS "
+        "d_time, CASE WHEN rv.id IS NULL OR (ap.order_time, ap.id) > (rv.order_time, rv.id) "
+        "THEN ap.id END AS approval, rv.id IS NOT NULL AND (ap.id IS NULL OR (rv.order_time, "
+        "rv.id) > (ap.order_time, ap.id)) AS revoked, dn.id IS NULL OR (up.order_time, up.id) > "
+        "(dn.order_time, dn.id) AS up_latest, up.generation AS up_generation, up.time AS "
+        "up_time, up.host AS up_host, dn.generation AS dn_generation, dn.time AS dn_time, "
+        "dn.host AS dn_host FROM k" +
         newest("up", "e.action = 'upload'") + newest("dn", "e.action = 'download'") +
         newest("ok", "e.action = 'upload' AND e.result = 'SUCCESS'::bytea AND e.file IS NOT NULL",
                "up.known") +
+        newest("okd",
+               "e.action = 'download' AND e.result = 'SUCCESS'::bytea AND e.file IS NOT NULL",
+               "dn.known") +
         newest("ap", "e.action = 'approve'") + newest("rv", "e.action = 'revoke'") +
-        ") SELECT serial, scope, part, upload::text, approval::text, CASE WHEN up_latest THEN "
-        "up_generation ELSE dn_generation END, CASE WHEN up_latest THEN up_time ELSE dn_time "
-        "END, CASE WHEN up_latest THEN up_host ELSE dn_host END FROM l";
+        ") SELECT serial, scope, part, CASE WHEN d_id IS NULL OR (u_id IS NOT NULL AND (u_time, "
+        "u_id) > (d_time, d_id)) THEN u_id ELSE d_id END::text, approval::text, CASE WHEN "
+        "up_latest THEN up_generation ELSE dn_generation END, CASE WHEN up_latest THEN up_time "
+        "ELSE dn_time END, CASE WHEN up_latest THEN up_host ELSE dn_host END, revoked::text FROM l";
     if (!c_.run("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"))
         return std::nullopt;
     const auto keys = c_.exec(sql, serial.empty() ? std::vector<Connection::Param>{}
@@ -391,6 +400,7 @@ std::optional<std::vector<ScopeState>> Plant::scopes(const std::string& serial) 
         st.generation = orEmpty(r[5]);
         st.lastContact = orEmpty(r[6]);
         st.lastHost = orEmpty(r[7]);
+        st.revoked = orEmpty(r[8]) == "true";
         ids.emplace_back(id(r[3]), id(r[4]));
         for (const int64_t n : {ids.back().first, ids.back().second})
             if (n)
@@ -416,7 +426,7 @@ std::optional<std::vector<ScopeState>> Plant::scopes(const std::string& serial) 
     for (size_t i = 0; i < states.size(); ++i) {
         ScopeState& st = states[i];
         if (const auto it = entries.find(ids[i].first); it != entries.end())
-            st.latestUpload = std::move(it->second);
+            st.latestValues = std::move(it->second);
         if (const auto it = entries.find(ids[i].second); it != entries.end())
             st.approval = std::move(it->second);
         if (st.generation.empty() && st.approval)

@@ -1018,7 +1018,7 @@ std::optional<std::vector<ScopeState>> Store::scopes(const std::string& serial) 
     // of the instrument index each.
     auto newest = [](const Kind& kind) { return newestId(kind, "k.serial", "k.scope", "k.part"); };
     Statement keys(db_, "SELECT k.serial, k.scope, k.part, " + newest(Transfers) + ", " +
-                            newest(Uploaded) + ", " +
+                            newest(Known) + ", " +
                             (version_ >= 4 ? newest(Approvals) : std::string("NULL")) +
                             " FROM (SELECT DISTINCT serial, scope, part FROM entry WHERE serial "
                             "IS NOT NULL" +
@@ -1084,10 +1084,13 @@ std::optional<std::vector<ScopeState>> Store::scopes(const std::string& serial) 
             st.lastHost = it->second.host;
         }
         if (const auto it = entries.find(ids[i].upload); it != entries.end())
-            st.latestUpload = it->second;
-        if (const auto it = entries.find(ids[i].marker);
-            it != entries.end() && it->second.action == Action::Approve)
-            st.approval = it->second;
+            st.latestValues = it->second;
+        if (const auto it = entries.find(ids[i].marker); it != entries.end()) {
+            if (it->second.action == Action::Approve)
+                st.approval = it->second;
+            else
+                st.revoked = true;
+        }
         if (st.generation.empty() && st.approval)
             st.generation = st.approval->generation;
     }

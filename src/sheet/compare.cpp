@@ -47,14 +47,37 @@ std::vector<Difference> compareSheets(const Sheet& a, const Sheet& b) {
     return out;
 }
 
+namespace {
+
+bool instrumentOwn(const Difference& d) {
+    return d.group == CompareGroup::System ? row(static_cast<Sys>(d.index)).instrumentOwn
+                                           : row(static_cast<Part>(d.index)).instrumentOwn;
+}
+
+// The instrument's identity and time, not what it measures with.
+bool identityOrClock(const Difference& d) {
+    if (d.group != CompareGroup::System)
+        return false;
+    const SysRow& r = row(static_cast<Sys>(d.index));
+    return r.id == Sys::Serial || r.kind == SysKind::Clock;
+}
+
+} // namespace
+
 std::vector<Difference> compareSettings(const Sheet& expected, const Sheet& actual,
                                         CompareGroup group) {
     std::vector<Difference> out = compareSheets(expected, actual);
     std::erase_if(out, [group](const Difference& d) {
-        if (d.group != group || d.index < 0)
-            return true;
-        return d.group == CompareGroup::System ? row(static_cast<Sys>(d.index)).instrumentOwn
-                                               : row(static_cast<Part>(d.index)).instrumentOwn;
+        return d.group != group || d.index < 0 || instrumentOwn(d);
+    });
+    return out;
+}
+
+std::vector<Difference> compareCalibration(const Sheet& expected, const Sheet& actual,
+                                           CompareGroup group) {
+    std::vector<Difference> out = compareSheets(expected, actual);
+    std::erase_if(out, [group](const Difference& d) {
+        return d.group != group || d.index < 0 || !instrumentOwn(d) || identityOrClock(d);
     });
     return out;
 }

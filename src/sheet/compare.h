@@ -40,6 +40,12 @@ std::vector<Difference> compareSheets(const Sheet& a, const Sheet& b);
 std::vector<Difference> compareSettings(const Sheet& expected, const Sheet& actual,
                                         CompareGroup group);
 
+// What calibrating changed between two sets of one instrument: the instrumentOwn rows of the
+// group that calibration writes (System Zero; of a part Flow Zero, Flow Factor, Zero Offset),
+// not its serial number or its clock.
+std::vector<Difference> compareCalibration(const Sheet& expected, const Sheet& actual,
+                                           CompareGroup group);
+
 // An instrument's serial number as the number it is: blanks around it and leading zeros do not
 // make another instrument ("04321" and " 4321" are 4321). Text that is no number stays as it is.
 std::string serialKey(std::string_view serial);

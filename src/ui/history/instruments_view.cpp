@@ -89,19 +89,7 @@ InstrumentsView::InstrumentsView(QWidget* parent) : QWidget(parent) {
 }
 
 QString InstrumentsView::stateText(const pp::history::AuditRow& row) {
-    QString text;
-    if (!row.approved) {
-        text = QStringLiteral("never approved");
-    } else if (!row.matches) {
-        text = QStringLiteral("approved, not uploaded since");
-    } else if (*row.matches) {
-        text = QStringLiteral("approved, matches");
-    } else {
-        QStringList list;
-        for (const pp::Difference& d : row.differences)
-            list << qs(pp::changeText(d.caption, d.a, d.b));
-        text = QStringLiteral("differs: ") + list.join(QStringLiteral(", "));
-    }
+    QString text = qs(pp::history::auditStateText(row));
     if (row.stale)
         text += QStringLiteral(", stale");
     return text;

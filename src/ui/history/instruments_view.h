@@ -34,8 +34,7 @@ public:
 
     QTreeWidget* tree() const { return tree_; }
 
-    // A scope's state as the page shows it: "approved, matches", "differs: Leak Limit 7.5 ->
-    // 9", "approved, not uploaded since", "never approved", and ", stale" after it.
+    // A scope's state as the page shows it (auditStateText), ", stale" after it.
     static QString stateText(const pp::history::AuditRow& row);
 
 signals:
