@@ -1078,6 +1078,7 @@ void TestCli::historyArguments_data() {
         "other postgresql://db/p");
     row("host without a server", {"history", "--host", "line-1"}, "error");
     row("push to --server", {"history", "--push", "--server", "postgresql://db/p"}, "error");
+    row("an age of no days", {"audit", "--stale-days", "0"}, "error");
 }
 
 void TestCli::historyArguments() {

@@ -229,8 +229,9 @@ std::optional<std::string> limit(Options& o, const std::string& value, const std
 }
 
 std::optional<std::string> staleDays(Options& o, const std::string& value, const std::string&) {
-    if (!allDigits(value) || value.size() > 5)
-        return "--stale-days " + value + ": a number of days expected";
+    // 0 would check no age at all: leave the option out for that.
+    if (!allDigits(value) || value.size() > 5 || std::stoi(value) == 0)
+        return "--stale-days " + value + ": a number of days (1, 2, ...) expected";
     o.staleDays = std::stoi(value);
     return std::nullopt;
 }
