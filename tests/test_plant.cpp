@@ -621,7 +621,9 @@ void TestPlant::secondVersionServerUpgraded() {
     const Result waiting = runCli(approve, h, second);
     QCOMPARE(waiting.code, cli::ExitOk); // recorded here; the server must wait
     QCOMPARE(waiting.err, "paramporter-cli: the plant's settings cannot be read (" +
-                              std::string(history::OlderServer) + "); this PC's are used\n" +
+                              std::string(history::OlderServer) +
+                              ") and none were copied yet: a reason and another approver are "
+                              "required\n" +
                               "History not forwarded yet: " + std::string(history::OlderServer) +
                               "\n");
 
@@ -698,6 +700,26 @@ void TestPlant::approvalsAcrossThePlant() {
              approved.out.c_str());
     QCOMPARE(plant.approval("1234", history::Scope::Part, "05")->subject,
              std::optional<int64_t>(3));
+    // This PC follows the plant's approval once it has forwarded (and so copied) again, also
+    // while the server cannot be reached; the rules it used are the plant's, not its own.
+    const Result pushed = runCli({"history", "--push"}, a, server_.uri());
+    QCOMPARE(pushed.code, cli::ExitOk);
+    QVERIFY2(pushed.err.empty(), pushed.err.c_str());
+    const std::string away = "postgresql://127.0.0.1:1/none";
+    const Result offline = runCli({"audit", "--serial", "1234"}, a, away);
+    QVERIFY2(offline.out.find("1234 part 05 approval revoked") == std::string::npos &&
+                 offline.out.find("1234 part 05 ") != std::string::npos,
+             offline.out.c_str());
+    const Result own = runCli({"audit", "--serial", "1234"}, a, {});
+    QVERIFY2(own.out.find("1234 part 05 approval revoked") != std::string::npos, own.out.c_str());
+    QVERIFY(
+        server_.sql("INSERT INTO paramporter.plant_setting VALUES ('reason_required', 'true')"));
+    QCOMPARE(runCli({"history", "--push"}, a, server_.uri()).code, cli::ExitOk);
+    QVERIFY(server_.sql("DELETE FROM paramporter.plant_setting"));
+    std::ostringstream said;
+    QVERIFY(cli::plantPolicy(away, a, said).reasonRequired);
+    QVERIFY2(said.str().find("those copied from it at ") != std::string::npos, said.str().c_str());
+    QVERIFY(cli::plantPolicy(away, path("never.sqlite"), said).approverNotAuthor);
     const std::vector<std::string> revoke{"--revoke", "--serial", "1234",     "--scope",    "part",
                                           "--part",   "5",        "--reason", "wrong batch"};
     QCOMPARE(from(revoke).code, cli::ExitOk);

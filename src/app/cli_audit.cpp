@@ -8,6 +8,7 @@
 #include "files/param_file.h"
 #include "history/audit.h"
 #include "history/formats.h"
+#include "history/plant_copy.h"
 #include "history/server.h"
 #include "history/source.h"
 #include "qt/plant_policy.h"
@@ -122,13 +123,18 @@ public:
             source = plant.get();
         } else {
             local = std::make_unique<pp::history::LocalSource>(path);
+            // A PC that forwards to a plant follows the plant's approvals.
+            local->setApprovalsFromPlant(!c_.historyServer.empty());
             source = local.get();
         }
         if (!source->ready()) {
             c_.err << Program << source->error() << '\n';
             return ExitUsage;
         }
-        pp::history::PlantPolicy policy = pp::qt::localPlantPolicy();
+        pp::history::PlantPolicy policy =
+            c_.historyServer.empty()
+                ? pp::qt::localPlantPolicy()
+                : pp::history::copiedPolicy(path).value_or(pp::history::unknownPlantPolicy());
         if (plant)
             if (const auto p = plant->policy())
                 policy = *p;

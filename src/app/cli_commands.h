@@ -36,9 +36,11 @@ struct Context {
 // Runs one parsed command; returns the exit status.
 int run(const Options& options, Context& context);
 
-// The plant's settings from the history server at `uri` (waiting at most ForwardWaitMs), else
-// this PC's; says on `err` when the server's could not be read.
-pp::history::PlantPolicy plantPolicy(const std::string& uri, std::ostream& err);
+// The plant's settings from the history server at `uri` (waiting at most ForwardWaitMs); where
+// it cannot be read, the copy kept in the history at `historyPath`, else the strictest; this
+// PC's own without a server. Says on `err` what it fell back to.
+pp::history::PlantPolicy plantPolicy(const std::string& uri, const std::string& historyPath,
+                                     std::ostream& err);
 
 // Renders into a PDF at `path` (A4, 1200 dpi), through a temporary that replaces it only when
 // `paint` succeeded. Needs a GUI application; `why` says more on failure.

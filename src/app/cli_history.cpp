@@ -8,6 +8,7 @@
 #include "history/entry_sheet.h"
 #include "history/formats.h"
 #include "history/forwarder.h"
+#include "history/plant_copy.h"
 #include "history/server.h"
 #include "history/store.h"
 #include "qt/plant_policy.h"
@@ -94,6 +95,9 @@ private:
         c_.out << r.forwarded << (r.forwarded == 1 ? " history entry" : " history entries")
                << " forwarded\n"
                << std::flush;
+        std::string why;
+        if (!pp::history::copyPlantState(path, uri, limits, why))
+            c_.err << Program << "the plant's approvals were not copied: " << why << '\n';
         return ExitOk;
     }
 
@@ -170,7 +174,7 @@ private:
     // PC's where there is none or it cannot be read.
     pp::history::PlantPolicy policy(bool plant) {
         if (!plant)
-            return plantPolicy(c_.historyServer, c_.err);
+            return plantPolicy(c_.historyServer, historyPath(o_, c_), c_.err);
         if (const auto p = plant_.policy())
             return *p;
         c_.err << Program << "the plant's settings cannot be read (" << plant_.error()

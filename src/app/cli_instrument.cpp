@@ -92,7 +92,9 @@ int writeCommand(CliSession& s) {
         return refused;
 
     // Why, for the history; the plant may want one for every download.
-    if (o.reason.empty() && plantPolicy(c.historyServer, c.err).reasonRequired) {
+    if (o.reason.empty() &&
+        plantPolicy(c.historyServer, s.history() ? s.history()->path() : std::string(), c.err)
+            .reasonRequired) {
         c.err << Program << "the plant requires a reason for every download: give --reason TEXT\n";
         return ExitUsage;
     }

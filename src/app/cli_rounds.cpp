@@ -8,6 +8,7 @@
 #include "files/native.h"
 #include "files/param_file.h"
 #include "history/formats.h"
+#include "history/plant_copy.h"
 #include "history/recording.h"
 #include "history/round.h"
 #include "history/source.h"
@@ -237,7 +238,8 @@ int roundCommand(CliSession& s) {
         approvals =
             pp::history::approvalsSource(s.history()->path(), c.historyServer, ForwardWaitMs);
         if (!approvals.fellBack.empty()) {
-            c.err << Program << "approvals of this PC only: " << approvals.fellBack << '\n';
+            c.err << Program << "the plant's approvals cannot be read: " << approvals.fellBack
+                  << '\n';
             problems.push_back("the plant's approvals cannot be read: " + approvals.fellBack);
         }
         if (!approvals.error.empty()) {
@@ -246,8 +248,12 @@ int roundCommand(CliSession& s) {
         }
     }
 
-    // The plant's rules where its approvals are used, else this PC's.
+    // The plant's rules where there is a plant (as last copied while it cannot be read), else
+    // this PC's.
     pp::history::PlantPolicy policy = pp::qt::localPlantPolicy();
+    if (!c.historyServer.empty() && s.history())
+        policy = pp::history::copiedPolicy(s.history()->path())
+                     .value_or(pp::history::unknownPlantPolicy());
     if (auto* plant = dynamic_cast<pp::history::PlantSource*>(approvals.source.get()))
         if (const auto p = plant->policy())
             policy = *p;

@@ -3,6 +3,7 @@
 #include "files/param_file.h"
 #include "files/settings.h"
 #include "history/forwarder.h"
+#include "history/plant_copy.h"
 #include "history/server.h"
 #include "link/frames.h"
 #include "link/mode.h"
@@ -58,6 +59,7 @@ CliSession::CliSession(const Options& options, Context& context)
     window_.convert = o_.convert;
     if (const std::string path = historyPath(o_, c_); !path.empty()) {
         history_ = std::make_unique<pp::qt::HistoryTap>(driver_, path);
+        history_->setApprovalsFromPlant(!c_.historyServer.empty());
         history_->setReporter(
             [this](const std::string& note) { historyNote_ = historyLost_ = note; });
         // What an upload showed that differs from what the instrument should hold.
@@ -269,25 +271,39 @@ std::optional<std::string> forwardBeforeExit(const std::string& historyPath, con
     limits.deadlineSeconds = ForwardWaitMs / 1000;
     forwarder.setLimits(limits);
     const pp::history::ForwardResult r = forwarder.forward();
-    if (r.done)
+    if (r.done) {
+        // And the plant's approvals and settings back, for what this PC checks next.
+        std::string why;
+        if (!pp::history::copyPlantState(historyPath, uri, limits, why))
+            err << Program << "the plant's approvals were not copied: " << why << '\n'
+                << std::flush;
         return std::nullopt;
+    }
     err << NotForwarded << r.error << '\n' << std::flush;
     return r.error;
 }
 
-pp::history::PlantPolicy plantPolicy(const std::string& uri, std::ostream& err) {
-    if (!uri.empty()) {
-        pp::history::Plant server;
-        pp::history::Limits limits; // not what was asked for: no long wait for it
-        limits.connectTimeoutMs = ForwardWaitMs;
-        limits.answerTimeoutMs = ForwardWaitMs;
-        if (server.open(uri, limits))
-            if (const auto p = server.policy())
-                return *p;
+pp::history::PlantPolicy plantPolicy(const std::string& uri, const std::string& historyPath,
+                                     std::ostream& err) {
+    if (uri.empty())
+        return pp::qt::localPlantPolicy();
+    pp::history::Plant server;
+    pp::history::Limits limits; // not what was asked for: no long wait for it
+    limits.connectTimeoutMs = ForwardWaitMs;
+    limits.answerTimeoutMs = ForwardWaitMs;
+    if (server.open(uri, limits))
+        if (const auto p = server.policy())
+            return *p;
+    // Never this PC's own settings where there is a plant: its last copy, else the strictest.
+    std::string copiedAt;
+    if (const auto p = pp::history::copiedPolicy(historyPath, &copiedAt)) {
         err << Program << "the plant's settings cannot be read (" << server.error()
-            << "); this PC's are used\n";
+            << "); those copied from it at " << copiedAt << " are used\n";
+        return *p;
     }
-    return pp::qt::localPlantPolicy();
+    err << Program << "the plant's settings cannot be read (" << server.error()
+        << ") and none were copied yet: a reason and another approver are required\n";
+    return pp::history::unknownPlantPolicy();
 }
 
 } // namespace pp::cli

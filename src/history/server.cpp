@@ -436,7 +436,7 @@ std::optional<std::vector<ScopeState>> Plant::scopes(const std::string& serial) 
     return states;
 }
 
-std::optional<PlantPolicy> Plant::policy() {
+std::optional<std::map<std::string, std::string>> Plant::settings() {
     error_.clear();
     const auto rows = c_.exec("SELECT key, value FROM paramporter.plant_setting");
     if (!rows)
@@ -444,7 +444,31 @@ std::optional<PlantPolicy> Plant::policy() {
     std::map<std::string, std::string> settings;
     for (const Connection::Row& r : *rows)
         settings[orEmpty(r[0])] = orEmpty(r[1]);
-    return policyFrom(settings);
+    return settings;
+}
+
+std::optional<PlantPolicy> Plant::policy() {
+    const auto s = settings();
+    return s ? std::optional<PlantPolicy>(policyFrom(*s)) : std::nullopt;
+}
+
+std::optional<Plant::Approvals> Plant::approvalsFrom(int64_t fromId) {
+    error_.clear();
+    Approvals out;
+    const auto newest = c_.exec("SELECT coalesce(max(id), 0)::text FROM paramporter.entry");
+    if (!newest || newest->empty())
+        return std::nullopt;
+    out.newestId = std::atoll(orEmpty(newest->front()[0]).c_str());
+    const auto rows = c_.exec(std::string("SELECT ") + PlantColumns + ", e.file" + FromEntries +
+                                  " WHERE e.id BETWEEN $1::bigint AND $2::bigint AND e.action IN "
+                                  "('approve', 'revoke') ORDER BY e.id",
+                              {text(std::to_string(fromId)), text(std::to_string(out.newestId))});
+    if (!rows)
+        return std::nullopt;
+    out.entries.reserve(rows->size());
+    for (const Connection::Row& r : *rows)
+        out.entries.push_back(readPlantEntry(r, true));
+    return out;
 }
 
 namespace {

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -52,6 +53,8 @@ public:
     bool open(const std::string& uri, const Limits& limits);
     bool isOpen() const { return c_.isOpen(); }
     const std::string& error() const { return error_.empty() ? c_.error() : error_; }
+    // The plant's own ID (entries forwarded to it, copies of it, are of this plant).
+    const std::string& plantId() const { return c_.plantId(); }
 
     // Newest first (by the entry's time, then the server's ID), at most `limit` (0: all), after
     // `after` when given. With `withFiles` the parameter files are read too.
@@ -77,8 +80,17 @@ public:
     // Every instrument and scope of the plant (those of `serial` alone when given), in the
     // order of scopeBefore(): a few queries, the files of the uploads and approvals alone.
     std::optional<std::vector<ScopeState>> scopes(const std::string& serial);
-    // The plant's settings (paramporter.plant_setting).
+    // The plant's settings (paramporter.plant_setting), as keys and as the policy they give.
+    std::optional<std::map<std::string, std::string>> settings();
     std::optional<PlantPolicy> policy();
+    // The plant's approvals and revocations from the server's entry `fromId` on, in the order
+    // it took them, the approvals with their files (what a PC keeps a copy of), and the
+    // server's newest entry when they were read.
+    struct Approvals {
+        std::vector<PlantEntry> entries;
+        int64_t newestId = 0;
+    };
+    std::optional<Approvals> approvalsFrom(int64_t fromId);
 
     // Every PC's chain, entry by entry, with the server's seal of each row and the last entry
     // it took of each PC: the first that does not match, by the server's ID (-1: a PC none of

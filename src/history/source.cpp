@@ -146,8 +146,17 @@ ApprovalsSource approvalsSource(const std::string& localPath, const std::string&
         out.fellBack = plant->error();
     }
     auto local = std::make_unique<LocalSource>(localPath);
-    if (!local->ready())
+    // Where there is a plant, its approvals as last copied, never this PC's own.
+    local->setApprovalsFromPlant(!serverUri.empty());
+    if (!local->ready()) {
         out.error = local->error();
+    } else if (!serverUri.empty()) {
+        Store store;
+        const auto copy =
+            store.open(localPath, Store::Mode::ReadOnly) ? store.plantCopy() : std::nullopt;
+        out.fellBack += copy ? "; the plant's approvals copied at " + copy->copiedAt + " are used"
+                             : "; no copy of the plant's approvals was made yet";
+    }
     out.source = std::move(local);
     return out;
 }

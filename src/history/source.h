@@ -44,6 +44,8 @@ public:
 class LocalSource : public EntrySource {
 public:
     explicit LocalSource(std::string path) : path_(std::move(path)) {}
+    // The plant's approvals as last copied into this history instead of its own (Store).
+    void setApprovalsFromPlant(bool plant) { store_.setApprovalsFromPlant(plant); }
     bool ready() override;
     std::optional<std::vector<Entry>> page(const Filter& filter, int64_t limit,
                                            const Entry* after) override;

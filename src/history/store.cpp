@@ -111,6 +111,41 @@ constexpr const char* Migrations[] = {
     CREATE INDEX entry_instrument ON entry(serial, scope, part, action, id);
     CREATE INDEX entry_unforwarded ON entry(id) WHERE forwarded = 0;
     )sql",
+    // 5: a copy of the plant server's approvals and revocations (its IDs, hashes and files;
+    // rows are only ever added) and of its settings, for the checks made while the server
+    // cannot be reached.
+    R"sql(
+    CREATE TABLE plant_approval(
+        plant TEXT NOT NULL,
+        id INTEGER NOT NULL,
+        time TEXT NOT NULL,
+        user TEXT NOT NULL,
+        host TEXT NOT NULL,
+        action TEXT NOT NULL CHECK (action IN ('approve', 'revoke')),
+        scope TEXT NOT NULL CHECK (scope IN ('system', 'part')),
+        part TEXT,
+        serial TEXT NOT NULL,
+        generation TEXT,
+        result TEXT NOT NULL,
+        file_hash TEXT,
+        previous_hash TEXT,
+        hash TEXT NOT NULL,
+        format INTEGER NOT NULL,
+        source TEXT,
+        reason TEXT,
+        meaning TEXT,
+        subject INTEGER,
+        subject_hash TEXT,
+        PRIMARY KEY (plant, id));
+    CREATE INDEX plant_approval_instrument ON plant_approval(plant, serial, scope, part, id);
+    CREATE TRIGGER plant_approval_kept_1 BEFORE UPDATE ON plant_approval
+        BEGIN SELECT RAISE(ABORT, 'the copy of the plant''s approvals is only added to'); END;
+    CREATE TRIGGER plant_approval_kept_2 BEFORE DELETE ON plant_approval
+        BEGIN SELECT RAISE(ABORT, 'the copy of the plant''s approvals is only added to'); END;
+    CREATE TABLE plant_setting(
+        key TEXT PRIMARY KEY NOT NULL,
+        value TEXT NOT NULL);
+    )sql",
 };
 static_assert(std::size(Migrations) == SchemaVersion);
 
@@ -977,6 +1012,8 @@ std::optional<Entry> Store::approval(const std::string& serial, Scope scope,
         fail("the history is not open");
         return std::nullopt;
     }
+    if (plantApprovals_)
+        return plantApproval(serial, scope, part);
     if (serial.empty() || version_ < 4)
         return std::nullopt;
     bool failed = false;
@@ -1094,8 +1131,182 @@ std::optional<std::vector<ScopeState>> Store::scopes(const std::string& serial) 
         if (st.generation.empty() && st.approval)
             st.generation = st.approval->generation;
     }
+    if (plantApprovals_)
+        for (ScopeState& st : states) {
+            bool revoked = false;
+            st.approval = plantApproval(st.serial, st.scope, st.part, &revoked);
+            if (!error_.empty())
+                return std::nullopt;
+            st.revoked = revoked;
+        }
     std::sort(states.begin(), states.end(), scopeBefore);
     return states;
+}
+
+namespace {
+
+// The copy's rows as entries (readEntry's columns), with their files.
+constexpr const char* PlantCopyColumns =
+    "SELECT a.id, a.time, a.user, a.host, '', a.action, a.scope, a.part, a.serial, "
+    "a.generation, a.result, NULL, a.file_hash, a.previous_hash, a.hash, a.format, a.source, "
+    "a.reason, a.meaning, a.subject, a.subject_hash, NULL, content.text FROM plant_approval a "
+    "LEFT JOIN content ON content.hash = a.file_hash";
+
+} // namespace
+
+std::optional<Entry> Store::plantApproval(const std::string& serial, Scope scope,
+                                          const std::string& part, bool* revoked) {
+    error_.clear();
+    if (revoked)
+        *revoked = false;
+    if (!db_) {
+        fail("the history is not open");
+        return std::nullopt;
+    }
+    if (serial.empty() || version_ < 5)
+        return std::nullopt;
+    Statement s(db_, kept_,
+                std::string(PlantCopyColumns) +
+                    " WHERE a.plant = (SELECT value FROM meta WHERE key = 'plant_copy_of') AND "
+                    "a.serial = ?1 AND a.scope = ?2 AND a.part IS ?3 ORDER BY a.id DESC LIMIT 1");
+    if (!s.ok()) {
+        failSql();
+        return std::nullopt;
+    }
+    s.text(1, serial);
+    s.text(2, scopeWord(scope));
+    s.textOrNull(3, scope == Scope::Part ? part : std::string());
+    const int rc = s.step();
+    if (rc != SQLITE_ROW) {
+        if (rc != SQLITE_DONE)
+            failSql();
+        return std::nullopt;
+    }
+    Entry e = readEntry(s, true);
+    if (e.action == Action::Approve)
+        return e;
+    if (revoked)
+        *revoked = true;
+    return std::nullopt;
+}
+
+std::optional<Store::PlantCopy> Store::plantCopy() {
+    error_.clear();
+    if (!db_) {
+        fail("the history is not open");
+        return std::nullopt;
+    }
+    if (version_ < 5)
+        return std::nullopt;
+    PlantCopy copy;
+    for (auto [key, into] :
+         {std::pair{"plant_copy_of", &copy.plant}, std::pair{"plant_copied_at", &copy.copiedAt}}) {
+        const auto v = value(key);
+        if (!v)
+            return std::nullopt;
+        *into = *v;
+    }
+    if (copy.plant.empty())
+        return std::nullopt;
+    const auto seen = value("plant_copy_seen_to");
+    if (!seen)
+        return std::nullopt;
+    copy.seenTo = std::atoll(seen->c_str());
+    Statement s(db_, "SELECT key, value FROM plant_setting");
+    if (!s.ok()) {
+        failSql();
+        return std::nullopt;
+    }
+    int rc;
+    while ((rc = s.step()) == SQLITE_ROW)
+        copy.settings[s.textAt(0)] = s.textAt(1);
+    if (rc != SQLITE_DONE) {
+        failSql();
+        return std::nullopt;
+    }
+    return copy;
+}
+
+bool Store::keepPlantCopy(const PlantCopy& copy, const std::vector<Entry>& approvals) {
+    error_.clear();
+    if (!db_)
+        return fail("the history is not open");
+    if (version_ < 5)
+        return fail("history is of an older version: open it for writing first");
+    if (!exec("BEGIN IMMEDIATE"))
+        return false;
+    auto rollback = [this] {
+        const std::string why = error_;
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        error_ = why;
+        return false;
+    };
+    for (const Entry& e : approvals) {
+        // A file is kept under its own hash alone: the content table serves every entry.
+        if ((e.action != Action::Approve && e.action != Action::Revoke) ||
+            (e.file && sha256Hex(*e.file) != e.fileHash))
+            return fail("the plant's entry " + std::to_string(e.id) +
+                        " is no approval with the file it names; nothing was copied"),
+                   rollback();
+        if (e.file) {
+            Statement content(db_, kept_,
+                              "INSERT OR IGNORE INTO content(hash, text) VALUES(?1, ?2)");
+            if (!content.ok())
+                return failSql(), rollback();
+            content.text(1, e.fileHash);
+            content.blob(2, *e.file);
+            if (content.step() != SQLITE_DONE)
+                return failSql(), rollback();
+        }
+        Statement row(db_, kept_,
+                      "INSERT OR IGNORE INTO plant_approval(plant, id, time, user, host, action, "
+                      "scope, part, serial, generation, result, file_hash, previous_hash, hash, "
+                      "format, source, reason, meaning, subject, subject_hash) VALUES(?1, ?2, ?3, "
+                      "?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17, ?18, ?19, "
+                      "?20)");
+        if (!row.ok())
+            return failSql(), rollback();
+        row.text(1, copy.plant);
+        row.integer(2, e.id);
+        row.text(3, e.time);
+        row.text(4, e.user);
+        row.text(5, e.host);
+        row.text(6, actionWord(e.action));
+        row.text(7, scopeWord(e.scope));
+        row.textOrNull(8, e.scope == Scope::Part ? e.part : std::string());
+        row.text(9, e.serial);
+        row.text(10, e.generation);
+        row.text(11, e.result);
+        row.textOrNull(12, e.file ? e.fileHash : std::string());
+        row.text(13, e.previousHash);
+        row.text(14, e.hash);
+        row.integer(15, e.format);
+        row.text(16, e.source);
+        row.text(17, e.reason);
+        row.text(18, e.meaning);
+        if (e.subject)
+            row.integer(19, *e.subject);
+        else
+            row.null(19);
+        row.text(20, e.subjectHash);
+        if (row.step() != SQLITE_DONE)
+            return failSql(), rollback();
+    }
+    if (!exec("DELETE FROM plant_setting"))
+        return rollback();
+    for (const auto& [key, text] : copy.settings) {
+        Statement s(db_, "INSERT INTO plant_setting(key, value) VALUES(?1, ?2)");
+        if (!s.ok())
+            return failSql(), rollback();
+        s.text(1, key);
+        s.text(2, text);
+        if (s.step() != SQLITE_DONE)
+            return failSql(), rollback();
+    }
+    if (!setValue("plant_copy_of", copy.plant) || !setValue("plant_copied_at", copy.copiedAt) ||
+        !setValue("plant_copy_seen_to", std::to_string(copy.seenTo)))
+        return rollback();
+    return exec("COMMIT") || rollback();
 }
 
 std::optional<Entry> Store::approve(int64_t subjectId, const std::string& meaning,

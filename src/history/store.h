@@ -28,7 +28,7 @@ inline constexpr std::string_view NewerVersion = "history was written by a newer
 
 // The schema this program writes; older files are migrated step by step by writers, and read
 // as they are by readers.
-inline constexpr int SchemaVersion = 4;
+inline constexpr int SchemaVersion = 5;
 
 class Store {
 public:
@@ -122,6 +122,27 @@ public:
     // Every entry to be forwarded again, to the server named `plantId`, which becomes the
     // one `value("forwarded_to")` names.
     bool forwardAllTo(const std::string& plantId);
+    // The plant's approved state as last copied from the plant server (plant_copy.h keeps
+    // it). With approvalsFromPlant set, approval() and scopes() give the approvals in force
+    // there instead of this history's own: a PC with a server configured follows the plant's.
+    void setApprovalsFromPlant(bool plant) { plantApprovals_ = plant; }
+    bool approvalsFromPlant() const { return plantApprovals_; }
+    struct PlantCopy {
+        std::string plant;    // the server's plant ID
+        std::string copiedAt; // UTC, when the server last answered
+        int64_t seenTo = 0;   // the server's newest entry then
+        std::map<std::string, std::string> settings;
+    };
+    // None when no copy was made yet (error() empty) or it could not be read.
+    std::optional<PlantCopy> plantCopy();
+    // Adds the approvals and revocations the copy lacks (by the server's ID), replaces the
+    // settings and notes where and when; one transaction, nothing of it on a failure.
+    bool keepPlantCopy(const PlantCopy& copy, const std::vector<Entry>& approvals);
+    // The copy's approval in force of this instrument and scope; `revoked` tells whether the
+    // latest was a revocation.
+    std::optional<Entry> plantApproval(const std::string& serial, Scope scope,
+                                       const std::string& part, bool* revoked = nullptr);
+
     // Small texts kept with the history: "forwarded_to", "forward_error". Empty when unset; an
     // empty text removes the key.
     std::optional<std::string> value(const std::string& key);
@@ -148,6 +169,7 @@ private:
     std::string columns_; // an entry's columns in that schema
     unsigned long long device_ = 0, inode_ = 0; // the file opened
     int busyTimeoutMs_ = DefaultBusyTimeoutMs;
+    bool plantApprovals_ = false;
     std::chrono::steady_clock::time_point waitingSince_;
 };
 

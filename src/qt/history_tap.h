@@ -23,6 +23,9 @@ public:
     HistoryTap(SessionDriver& driver, std::string path, QObject* parent = nullptr);
 
     const std::string& path() const { return path_; }
+    // Uploads are compared with the plant's approvals as last copied into the history (a PC
+    // with a server configured), not with this history's own.
+    void setApprovalsFromPlant(bool plant) { store_.setApprovalsFromPlant(plant); }
     // Told "History not recorded: <reason>" the first time an entry is lost in this run.
     void setReporter(std::function<void(const std::string&)> report) {
         report_ = std::move(report);

@@ -22,7 +22,11 @@ Features attachFeatures(MainWindow& window, const std::string& historyPath,
     // Every transfer recorded; File > History...
     f.history = new HistoryActions(window, historyPath);
     // ... and forwarded to the plant's server, when there is one (SetUp > History Server...).
-    new PlantForwarding(window, f.history->tap(), historyPath, serverUri);
+    auto* forwarding = new PlantForwarding(window, f.history->tap(), historyPath, serverUri);
+    f.history->setApprovalsFromPlant(!serverUri.isEmpty());
+    QObject::connect(
+        forwarding, &PlantForwarding::serverChanged, f.history,
+        [h = f.history](const QString& uri) { h->setApprovalsFromPlant(!uri.isEmpty()); });
     return f;
 }
 

@@ -88,6 +88,15 @@ HistoryActions::HistoryActions(MainWindow& window, std::string path)
     });
 }
 
+void HistoryActions::setApprovalsFromPlant(bool plant) {
+    plantApprovals_ = plant;
+    approvals_.setApprovalsFromPlant(plant);
+    tap_->setApprovalsFromPlant(plant);
+    if (dialog_)
+        dialog_->localSource().setApprovalsFromPlant(plant);
+    approvedKey_.clear(); // read again
+}
+
 pp::ApprovedTexts HistoryActions::approvedTexts(const std::string& serial,
                                                 const std::string& part) {
     const std::string padded = part.size() == 1 ? "0" + part : part;
@@ -124,6 +133,7 @@ void HistoryActions::showNote() {
 HistoryDialog* HistoryActions::dialog() {
     if (!dialog_) {
         dialog_ = new HistoryDialog(path_, main_.window(), &main_);
+        dialog_->localSource().setApprovalsFromPlant(plantApprovals_);
         dialog_->setOpener([this](const Entry& entry) { return openInEditor(entry); });
         dialog_->setApprover([this](const Entry& entry) { return approve(entry); });
         dialog_->setRestorer([this](const Entry& approval) { return restoreApproved(approval); });

@@ -52,6 +52,9 @@ public:
     // The approved sets of an instrument from this PC's history, for the sheet's marks; read
     // again once something is recorded.
     pp::ApprovedTexts approvedTexts(const std::string& serial, const std::string& part);
+    // With a plant server configured, drift, the marks and the Instruments page follow the
+    // plant's approvals (as last copied into the history), not this PC's own.
+    void setApprovalsFromPlant(bool plant);
 
 private:
     bool exchangeRunning() const;
@@ -68,6 +71,7 @@ private:
     QAction* compareLast_ = nullptr;
     std::string note_;
     QTimer noteTimer_;
+    bool plantApprovals_ = false;
 };
 
 } // namespace pp::ui

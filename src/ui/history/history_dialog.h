@@ -98,6 +98,11 @@ private:
 
     std::string path_;
     QtWindow& window_;
+
+public:
+    pp::history::LocalSource& localSource() { return local_; }
+
+private:
     pp::history::LocalSource local_;
     pp::history::PlantSource plant_;
     pp::history::EntrySource* source_ = &local_;

@@ -1,5 +1,6 @@
 #include "ui/history/plant_forwarding.h"
 
+#include "history/plant_copy.h"
 #include "history/server.h"
 
 #include "qt/history_tap.h"
@@ -23,6 +24,7 @@ ForwardingWorker::ForwardingWorker(std::string historyPath, const std::atomic<bo
     : path_(std::move(historyPath)), cancel_(cancel) {
     retry_.setSingleShot(true);
     connect(&retry_, &QTimer::timeout, this, &ForwardingWorker::attempt);
+    connect(&refresh_, &QTimer::timeout, this, &ForwardingWorker::attempt);
 }
 
 void ForwardingWorker::setServer(const QString& uri) {
@@ -31,8 +33,9 @@ void ForwardingWorker::setServer(const QString& uri) {
     announce_ = true;
     forwarder_.reset();
     uri_ = uri;
-    policyRead_.invalidate();
+    refresh_.stop();
     if (!uri.isEmpty()) {
+        refresh_.start(PolicyEveryMs);
         forwarder_ = std::make_unique<pp::history::Forwarder>(path_, uri.toStdString());
         pp::history::Limits limits;
         limits.cancel = &cancel_;
@@ -66,35 +69,34 @@ void ForwardingWorker::attempt() {
     if (r.done) {
         pauseMs_ = 0;
         retry_.stop();
-        readPolicy();
+        copyPlant();
         return;
     }
     pauseMs_ = pauseMs_ == 0 ? FirstRetryMs : std::min(2 * pauseMs_, LastRetryMs);
     retry_.start(pauseMs_);
 }
 
-// The plant's settings, read while the server answers, at most every few minutes: a download's
-// question about its reason must never wait for the network.
-void ForwardingWorker::readPolicy() {
-    if (uri_.isEmpty() || (policyRead_.isValid() && policyRead_.elapsed() < PolicyEveryMs))
+// The plant's approvals and settings copied into the history after every forward and every
+// few minutes, on this thread: a download's question about its reason never waits for the
+// network, and the checks of this PC follow the plant's also while it cannot be reached.
+void ForwardingWorker::copyPlant() {
+    if (uri_.isEmpty())
         return;
-    pp::history::Plant plant;
     pp::history::Limits limits;
     limits.cancel = &cancel_;
     limits.connectTimeoutMs = limits.answerTimeoutMs = 10000;
-    if (!plant.open(uri_.toStdString(), limits))
+    std::string why;
+    if (!pp::history::copyPlantState(path_, uri_.toStdString(), limits, why))
         return;
-    if (const auto policy = plant.policy()) {
-        policyRead_.start();
+    if (const auto policy = pp::history::copiedPolicy(path_))
         emit policyChanged(*policy);
-    }
 }
 
 // ------------------------------------------------------------------ the window's side
 
 PlantForwarding::PlantForwarding(MainWindow& window, qt::HistoryTap& tap, std::string historyPath,
                                  QString uri)
-    : QObject(&window), main_(window), uri_(std::move(uri)) {
+    : QObject(&window), main_(window), path_(historyPath), uri_(std::move(uri)) {
     panel_ = new QLabel(main_.statusBar());
     panel_->setObjectName(QStringLiteral("StatusBar1Forwarding"));
     panel_->setFrameShape(QFrame::StyledPanel);
@@ -132,7 +134,14 @@ PlantForwarding::PlantForwarding(MainWindow& window, qt::HistoryTap& tap, std::s
     // Downloads ask for a reason as the plant's settings say, once they have been read.
     connect(worker_, &ForwardingWorker::policyChanged, this,
             [this](const pp::history::PlantPolicy& policy) { policy_ = policy; });
-    main_.setPolicySource([this] { return policy_ ? *policy_ : qt::localPlantPolicy(); });
+    // With a server, never this PC's own rules: the copy's, else the strictest.
+    main_.setPolicySource([this] {
+        if (uri_.isEmpty())
+            return qt::localPlantPolicy();
+        if (!policy_)
+            policy_ = pp::history::copiedPolicy(path_);
+        return policy_.value_or(pp::history::unknownPlantPolicy());
+    });
     connect(&tap, &qt::HistoryTap::recorded, worker_, &ForwardingWorker::wake);
     thread_.setObjectName(QStringLiteral("history forwarding"));
     thread_.start(QThread::LowPriority);
@@ -150,6 +159,10 @@ PlantForwarding::~PlantForwarding() {
 }
 
 void PlantForwarding::setServer(const QString& uri) {
+    if (uri != uri_) {
+        policy_.reset();
+        emit serverChanged(uri);
+    }
     uri_ = uri;
     QMetaObject::invokeMethod(worker_, [w = worker_, uri] { w->setServer(uri); });
 }

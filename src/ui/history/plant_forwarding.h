@@ -52,14 +52,14 @@ signals:
 
 private:
     void attempt();
-    void readPolicy();
+    void copyPlant();
 
     std::string path_;
     const std::atomic<bool>& cancel_;
     std::unique_ptr<pp::history::Forwarder> forwarder_;
     QString uri_;
-    QElapsedTimer policyRead_;
     QTimer retry_{this};
+    QTimer refresh_{this};  // the plant's approvals and settings copied at least this often
     int pauseMs_ = 0;       // the pause before the next try; 0 while the server answers
     bool announce_ = false; // show the queue before the first try with a server
 };
@@ -82,11 +82,14 @@ public:
 signals:
     // The queue as the status bar shows it, after each try.
     void queueShown(qint64 queued);
+    // Another server, or none (empty).
+    void serverChanged(const QString& uri);
 
 private:
     void showQueue(qint64 queued, const QString& lastError);
 
     MainWindow& main_;
+    std::string path_;
     QString uri_;
     std::atomic<bool> cancel_{false};
     QThread thread_;
@@ -94,7 +97,7 @@ private:
     QLabel* panel_ = nullptr;
     QAction* serverAction_ = nullptr;
     QPointer<HistoryServerDialog> dialog_;
-    std::optional<pp::history::PlantPolicy> policy_; // the server's, once read
+    std::optional<pp::history::PlantPolicy> policy_; // the server's, once copied
 };
 
 } // namespace pp::ui
