@@ -250,7 +250,7 @@ void TestWindows::historyInAFolderNamedOutsideAscii() {
 // all make at the same moment: every entry is recorded, or the writer that lost it said
 // "History not recorded"; with the file's locking sound, none is lost at all.
 void TestWindows::concurrentWritersLoseNothingSilently() {
-    constexpr int Rounds = 4, Writers = 4, Entries = 5;
+    constexpr int Rounds = 8, Writers = 4, Entries = 5;
     int total = 0;
     QString said;
     for (int round = 0; round < Rounds; ++round) {
