@@ -35,12 +35,21 @@ install(FILES ${pp_man_page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${PP_PACKAGING_DIR}/history-server.sql
         DESTINATION ${CMAKE_INSTALL_DATADIR}/paramporter)
 
-# The nightly round (README "Rounds"): the units, and the settings they read as an example.
-install(FILES ${PP_PACKAGING_DIR}/round/paramporter-round.service
-              ${PP_PACKAGING_DIR}/round/paramporter-round.timer
-        DESTINATION lib/systemd/system)
-install(FILES ${PP_PACKAGING_DIR}/round/round.conf.example
-        DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# The nightly round (README "Rounds"): the units, the account they run as, and the settings
+# they read as an example beside /etc/paramporter/round.conf. The service calls the command
+# line where it is installed: its unit is made at install time, from the prefix of that install
+# (`cmake --install --prefix DIR`, /usr/local by default, /usr in the Debian package).
+set(pp_round_unit_in ${PP_PACKAGING_DIR}/round/paramporter-round.service.in)
+set(pp_round_unit ${CMAKE_CURRENT_BINARY_DIR}/round/paramporter-round.service)
+install(CODE "
+    set(PP_INSTALLED_BINDIR \"\${CMAKE_INSTALL_PREFIX}/bin\")
+    configure_file(\"${pp_round_unit_in}\" \"${pp_round_unit}\" @ONLY)
+    file(INSTALL DESTINATION \"\${CMAKE_INSTALL_PREFIX}/lib/systemd/system\" TYPE FILE
+         FILES \"${pp_round_unit}\" \"${PP_PACKAGING_DIR}/round/paramporter-round.timer\")
+")
+install(FILES ${PP_PACKAGING_DIR}/round/paramporter.sysusers
+        DESTINATION lib/sysusers.d RENAME paramporter.conf)
+install(FILES ${PP_PACKAGING_DIR}/round/round.conf.example DESTINATION /etc/paramporter)
 
 # ---------------------------------------------------------------- Debian package
 set(CPACK_PACKAGE_NAME paramporter)
@@ -68,6 +77,12 @@ else()
            "libqt6widgets6 (>= 6.2), libqt6serialport6 (>= 6.2), libqt6printsupport6 (>= 6.2), "
            "libsqlite3-0 (>= 3.35), libssl3, libpq5")
 endif()
+# The round's account made on installation (postinst); the example settings are the
+# administrator's to edit, kept on upgrades.
+set(pp_conffiles ${CMAKE_CURRENT_BINARY_DIR}/deb/conffiles)
+file(WRITE ${pp_conffiles} "/etc/paramporter/round.conf.example\n")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PP_PACKAGING_DIR}/round/postinst ${pp_conffiles})
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # The report's fixed-pitch face.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-liberation")
 include(CPack)

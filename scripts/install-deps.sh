@@ -10,6 +10,7 @@ packages=(
     fonts-liberation locales
     xvfb x11-apps imagemagick poppler-utils
     shared-mime-info
+    systemd # systemd-analyze and systemd-sysusers, for the round service's test
     cups printer-driver-cups-pdf
     clang libclang-rt-14-dev
 )

@@ -1,6 +1,7 @@
 // The history store on the real file system: what is written comes back in order after a
 // reopen, the chain names the first entry that was tampered with, every older file is read as
-// it is and migrated when written, readers change nothing, a copied history or a removed tail
+// it is and migrated when written, readers change nothing, a history another program is making
+// is waited for, a copied history or a removed tail
 // never gives an ID twice, and a file the store must not write (newer, damaged, someone
 // else's, in a place it cannot write) is refused and left byte for byte as it was. An entry of
 // a system transfer opens as the system upload left it, and so does that sheet recorded again.
@@ -21,10 +22,14 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sqlite3.h>
+
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <thread>
 
 using namespace pp;
 using namespace pp::history;
@@ -94,6 +99,7 @@ private slots:
     void unwritablePlaces();
     void olderFilesReadAsTheyAreAndMigrated();
     void readersChangeNothing();
+    void newFileMadeByAnotherWriterMeanwhile();
     void copiesAndRemovalsNeverGiveAnIdTwice();
     void previousVersionFileKeepsVerifying();
     void approvalInForceAndScopes();
@@ -455,6 +461,27 @@ void TestHistory::readersChangeNothing() {
 
 // A copy of the history on another machine (PCs set up from one disk image) is an installation
 // of its own from its first new entry on, and IDs removed from the end are not given again.
+// Another program makes the same new history meanwhile: while it holds the file's write lock,
+// the store waits for it instead of giving up (switching a new file to WAL is a write SQLite
+// tries without waiting), and then takes the file as it was left.
+void TestHistory::newFileMadeByAnotherWriterMeanwhile() {
+    sqlite3* maker = nullptr;
+    QCOMPARE(sqlite3_open(db().c_str(), &maker), SQLITE_OK);
+    QCOMPARE(sqlite3_exec(maker, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    std::thread done([maker] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        sqlite3_exec(maker, "COMMIT", nullptr, nullptr, nullptr);
+    });
+    Store store;
+    const bool opened = store.open(db());
+    done.join();
+    sqlite3_close(maker);
+    QVERIFY2(opened, store.error().c_str());
+    Entry e = make(Action::Upload, Scope::Part, "05", "SUCCESS", "part 5");
+    QVERIFY2(store.append(e), store.error().c_str());
+    QCOMPARE(store.verify()->firstBroken, int64_t(0));
+}
+
 void TestHistory::copiesAndRemovalsNeverGiveAnIdTwice() {
     std::vector<Entry> written;
     {

@@ -1,25 +1,33 @@
 // Windows' conventions as the program keeps them: names with letters outside ASCII reach the
 // disk as they are, CR LF is never doubled, temporaries are hidden and what replaces a file is
 // not, the history lives in %LOCALAPPDATA%, RIGPREFS.DAT falls back to %APPDATA%, the account
-// and host come from Windows, --simulate says it is Linux's. Runs under Wine (or Windows).
+// and host come from Windows, --simulate says it is Linux's; writers in several processes at
+// once lose no entry of one history silently. Runs under Wine (or Windows).
 #include "files/native.h"
 #include "files/param_file.h"
 #include "history/recording.h"
 #include "history/store.h"
+#include "qt/history_tap.h"
 #include "qt/program_settings.h"
+#include "qt/session_driver.h"
 #include "report/report.h"
+#include "sheet/sheet.h"
 #include "support/fakes.h"
 #include "support/file_support.h"
 #include "support/history_support.h"
 #include "support/instrument_files.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
 
 #include <windows.h>
+
+#include <cstdio>
 
 using namespace pp;
 
@@ -80,6 +88,34 @@ Run runProgram(const QString& program, const QStringList& args) {
     return {p.exitCode(), p.readAllStandardOutput(), p.readAllStandardError()};
 }
 
+// One writer of the concurrent writers' test, as a process of its own (this program run as
+// `--history-writer FILE GO COUNT`): once the file GO exists, COUNT entries recorded into the
+// history FILE through the program's own tap, "recorded N" on standard output and what the tap
+// said on standard error.
+int historyWriter(const QString& file, const QString& go, int count) {
+    std::printf("ready\n");
+    std::fflush(stdout);
+    QElapsedTimer waited;
+    waited.start();
+    while (!QFile::exists(go) && waited.elapsed() < 60000)
+        QThread::usleep(200);
+    Sheet sheet;
+    test::FakeWindow window;
+    qt::SessionDriver driver(sheet, window);
+    qt::HistoryTap tap(driver, file.toStdString());
+    tap.setReporter([](const std::string& note) {
+        std::fprintf(stderr, "%s\n", note.c_str());
+        std::fflush(stderr);
+    });
+    int recorded = 0;
+    for (int i = 0; i < count; ++i) {
+        history::Entry e = test::sampleEntry(i);
+        recorded += tap.record(e) ? 1 : 0;
+    }
+    std::printf("recorded %d\n", recorded);
+    return 0;
+}
+
 } // namespace
 
 class TestWindows : public QObject {
@@ -97,6 +133,7 @@ private slots:
     void temporariesAreHiddenAndTheirResultIsNot();
     void historyInLocalAppData();
     void historyInAFolderNamedOutsideAscii();
+    void concurrentWritersLoseNothingSilently();
     void accountAndHostFromWindows();
     void settingsFallBackToAppData();
     void simulateIsLinuxOnly();
@@ -209,6 +246,50 @@ void TestWindows::historyInAFolderNamedOutsideAscii() {
     QCOMPARE(verified->firstBroken, int64_t(0));
 }
 
+// Writers in several processes at once into one history, each round into a new file that they
+// all make at the same moment: every entry is recorded, or the writer that lost it said
+// "History not recorded"; with the file's locking sound, none is lost at all.
+void TestWindows::concurrentWritersLoseNothingSilently() {
+    constexpr int Rounds = 8, Writers = 4, Entries = 5;
+    int total = 0;
+    QString said;
+    for (int round = 0; round < Rounds; ++round) {
+        const QString file = dir_.filePath(QString("concurrent-%1.sqlite").arg(round));
+        const QString go = dir_.filePath(QString("go-%1").arg(round));
+        std::vector<std::unique_ptr<QProcess>> writers;
+        for (int w = 0; w < Writers; ++w) {
+            auto& p = writers.emplace_back(std::make_unique<QProcess>());
+            p->start(QCoreApplication::applicationFilePath(),
+                     {"--history-writer", file, go, QString::number(Entries)});
+        }
+        for (auto& p : writers)
+            QVERIFY2(p->waitForReadyRead(60000), "a writer did not start");
+        QFile(go).open(QIODevice::WriteOnly);
+        int recorded = 0;
+        for (auto& p : writers) {
+            QVERIFY(p->waitForFinished(60000));
+            QCOMPARE(p->exitCode(), 0);
+            const QByteArray out = p->readAllStandardOutput();
+            const QByteArray err = p->readAllStandardError();
+            const qsizetype at = out.indexOf("recorded ");
+            QVERIFY2(at >= 0, out.constData());
+            const int n = out.mid(at + 9).trimmed().toInt();
+            if (n < Entries)
+                QVERIFY2(err.startsWith("History not recorded: "), err.constData());
+            if (!err.isEmpty())
+                said += QString::fromUtf8(err);
+            recorded += n;
+        }
+        history::Store reader;
+        QVERIFY2(reader.open(utf8(file), history::Store::Mode::ReadOnly), reader.error().c_str());
+        QCOMPARE(reader.list({}, 0)->size(), size_t(recorded));
+        QCOMPARE(reader.verify()->firstBroken, int64_t(0));
+        total += recorded;
+    }
+    QVERIFY2(said.isEmpty(), qPrintable(said));
+    QCOMPARE(total, Rounds * Writers * Entries);
+}
+
 // Whatever %USERNAME% and %COMPUTERNAME% were set to, the history names the account Windows
 // logged on and the machine.
 void TestWindows::accountAndHostFromWindows() {
@@ -242,6 +323,9 @@ void TestWindows::simulateIsLinuxOnly() {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
+    if (const QStringList args = app.arguments();
+        args.size() == 5 && args[1] == QLatin1String("--history-writer"))
+        return historyWriter(args[2], args[3], args[4].toInt());
     QCoreApplication::setApplicationName(QStringLiteral("ParamPorter"));
     TestWindows test;
     return QTest::qExec(&test, argc, argv);

@@ -474,7 +474,7 @@ bool Store::open(const std::string& path, Mode mode) {
         return false;
     }
     // Readers never wait for the writer nor the writer for them; a commit needs no sync.
-    if (!exec("PRAGMA journal_mode=WAL") || !exec("PRAGMA synchronous=NORMAL") || !migrate()) {
+    if (!switchToWal() || !exec("PRAGMA synchronous=NORMAL") || !migrate()) {
         error_ = path + ": " + error_;
         close();
         return false;
@@ -573,6 +573,23 @@ bool Store::checkHeader(bool& empty) {
     if (version > SchemaVersion)
         return fail(std::string(NewerVersion));
     return true;
+}
+
+// A file still in the rollback journal's mode (new, or being made by another program right
+// now) is switched by a write to its header, which SQLite tries without its busy handler: it
+// already holds the read lock, and waiting with it could deadlock. Another writer making the
+// same new file holds the write lock for a few milliseconds, so the switch is tried again
+// until it is done; a file locked for longer is reported.
+bool Store::switchToWal() {
+    const auto since = std::chrono::steady_clock::now();
+    for (;;) {
+        if (sqlite3_exec(db_, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr) == SQLITE_OK)
+            return true;
+        if ((sqlite3_extended_errcode(db_) & 0xff) != SQLITE_BUSY ||
+            std::chrono::steady_clock::now() - since >= std::chrono::milliseconds(WalSwitchWaitMs))
+            return failSql();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
 }
 
 bool Store::migrate() {

@@ -58,6 +58,8 @@ public:
 
     // How long a write waits for another program's write to finish before it gives up.
     static constexpr int DefaultBusyTimeoutMs = 1000;
+    // How long opening a history waits for another program that is making the same file.
+    static constexpr int WalSwitchWaitMs = 5000;
     void setBusyTimeout(int ms) { busyTimeoutMs_ = ms; }
 
     // Gives the entry its ID, installation and hashes and adds it at the end of the chain, its
@@ -155,6 +157,7 @@ private:
     bool openReadOnly();
     void rememberFile();
     bool checkHeader(bool& empty);
+    bool switchToWal();
     bool migrate();
     static int waitForLock(void* store, int tries);
 
