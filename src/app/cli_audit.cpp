@@ -8,14 +8,17 @@
 #include "files/param_file.h"
 #include "history/audit.h"
 #include "history/formats.h"
+#include "history/recording.h"
 #include "history/server.h"
 #include "history/source.h"
+#include "report/audit_report.h"
 #include "report/report_painter.h"
 #include "sheet/compare.h"
 
 #include <QPagedPaintDevice>
 
 #include <algorithm>
+#include <map>
 #include <memory>
 #include <ostream>
 
@@ -23,8 +26,22 @@ namespace pp::cli {
 
 namespace {
 
+using pp::history::Action;
 using pp::history::AuditRow;
 using pp::history::Entry;
+
+// A text as the report prints it: its line breaks kept, everything else as a terminal shows it.
+std::string printable(std::string_view text) {
+    std::string out;
+    for (;;) {
+        const size_t end = text.find('\n');
+        out += pp::history::terminalText(text.substr(0, end));
+        if (end == std::string_view::npos)
+            return out;
+        out += '\n';
+        text.remove_prefix(end + 1);
+    }
+}
 
 // "matches", "differs", "not uploaded since", "never approved"; a stale one says so after it.
 std::string stateWord(const AuditRow& r) {
@@ -136,121 +153,259 @@ private:
         return complies ? ExitOk : ExitDiffer;
     }
 
-    // What changed with `e`: its values against the entry before it of the same instrument and
-    // scope (an approval: against the approval before it).
-    std::string changes(pp::history::EntrySource& source, const Entry& e) {
-        if (!e.file)
-            return {};
-        std::string text;
-        for (const pp::Difference& d :
-             pp::history::scopeChanges(pp::history::changesOf(source, e), e.scope))
-            text += (text.empty() ? "" : "; ") + pp::changeText(d.caption, d.a, d.b);
-        return text;
+    // The chain check of the history the entries come from; `checked` false when it could not
+    // be made, the text then says why.
+    std::string chainCheck(pp::history::PlantSource* plant, const std::string& path, bool& checked,
+                           bool& broken) {
+        std::optional<pp::history::Verification> v;
+        std::string why;
+        if (plant) {
+            pp::history::Plant server;
+            pp::history::Limits limits;
+            limits.connectTimeoutMs = limits.answerTimeoutMs = 30000;
+            if (server.open(o_.server, limits))
+                v = server.verify();
+            why = server.error();
+        } else {
+            pp::history::Store store;
+            if (store.open(path, pp::history::Store::Mode::ReadOnly))
+                v = store.verify();
+            why = store.missing() ? "there is no history at " + path : store.error();
+        }
+        checked = v.has_value();
+        broken = v && v->firstBroken != 0;
+        if (!v)
+            return "not checked: " + (why.empty() ? std::string("no answer") : why);
+        return v->firstBroken == 0
+                   ? "intact, " + std::to_string(v->entries) + " entries"
+                   : "broken at entry " + std::to_string(v->firstBroken) + ": " + v->why;
     }
 
-    bool inPeriod(const Entry& e) const {
-        const std::string day = e.time.substr(0, 10);
-        return (o_.from.empty() || day >= o_.from) && (o_.to.empty() || day <= o_.to);
+    // One entry of the report, without its file.
+    struct ReportRow {
+        Entry entry;
+        std::string changes;
+        std::optional<int64_t> subject; // the approved entry's ID in this history
+        std::string subjectText;
+        std::string note;
+    };
+
+    // Every entry of the period in the order recorded, with what each changed. The period runs
+    // from the first entry dated on or after --from to the last dated on or before --to, in
+    // the order the entries were recorded, and holds every entry recorded between them
+    // whatever its date: a PC whose clock was wrong adds entries to the period, never hides
+    // one. The whole history is read once, oldest first; the values each instrument and scope
+    // last held are kept on the way, so what an entry changed costs no query.
+    bool periodRows(pp::history::EntrySource& source, std::vector<ReportRow>& rows,
+                    size_t& outOfOrder) {
+        pp::history::Filter filter;
+        filter.serial = o_.serial;
+        std::map<std::string, std::optional<pp::Sheet>> last;         // by instrument, scope, kind
+        std::map<std::string, std::pair<int64_t, std::string>> known; // by hash: ID, what
+        std::map<std::string, std::pair<int64_t, std::string>> clock; // by PC: ID, time
+        bool started = o_.from.empty();
+        size_t end = 0; // rows up to the last dated on or before --to
+        outOfOrder = 0;
+        const bool ok = source.scanRecorded(filter, [&](const Entry& e) {
+            const std::string day = e.time.substr(0, 10);
+            started = started || day >= o_.from;
+            ReportRow row;
+            if (e.file && !e.serial.empty()) {
+                const std::string key = e.serial + '\n' +
+                                        std::string(pp::history::scopeWord(e.scope)) + '\n' +
+                                        e.part + '\n' + (e.action == Action::Approve ? "a" : "t");
+                auto now = pp::history::sheetOf(e);
+                const auto before = last.find(key);
+                if (started && now && before != last.end() && before->second) {
+                    pp::history::EntryChanges changes;
+                    changes.status = pp::history::EntryChanges::Status::Compared;
+                    changes.differences = pp::compareSheets(*before->second, *now);
+                    for (const pp::Difference& d : pp::history::scopeChanges(changes, e.scope))
+                        row.changes +=
+                            (row.changes.empty() ? "" : "; ") + pp::changeText(d.caption, d.a, d.b);
+                }
+                last[key] = std::move(now);
+            }
+            if (!e.hash.empty())
+                known[e.hash] = {e.id, std::string(pp::history::actionWord(e.action)) + " " +
+                                           pp::history::scopeName(e.scope, e.part) + " of serial " +
+                                           (e.serial.empty() ? "-" : e.serial) + " at " + e.time};
+            auto& pc = clock[e.source];
+            const bool setBack = pc.first != 0 && e.time < pc.second;
+            if (started && setBack)
+                row.note = "dated before entry " + std::to_string(pc.first) + " (" + pc.second +
+                           "), which its PC recorded before it";
+            if (!setBack)
+                pc = {e.id, e.time};
+            if (!started)
+                return true;
+            outOfOrder += setBack;
+            if (e.action == Action::Approve) {
+                const auto s = known.find(e.subjectHash);
+                if (s != known.end() && !e.subjectHash.empty()) {
+                    row.subject = s->second.first;
+                    row.subjectText =
+                        "entry " + std::to_string(s->second.first) + ": " + s->second.second;
+                } else if (e.subject) {
+                    row.subject = e.subject;
+                    row.subjectText = "entry " + std::to_string(*e.subject) +
+                                      " of the history it was approved in (not in this one)";
+                }
+            }
+            row.entry = e;
+            row.entry.file.reset();
+            rows.push_back(std::move(row));
+            if (o_.to.empty() || day <= o_.to)
+                end = rows.size();
+            return true;
+        });
+        rows.resize(end);
+        return ok;
+    }
+
+    std::string periodText() const {
+        return (o_.from.empty() ? std::string("the first entry") : o_.from) + " to " +
+               (o_.to.empty() ? std::string("the last entry") : o_.to);
+    }
+
+    std::string selectionText(const std::vector<ReportRow>& rows, size_t outOfOrder) const {
+        std::string text = std::to_string(rows.size()) + (rows.size() == 1 ? " entry" : " entries");
+        if (!rows.empty())
+            text += ", IDs " + std::to_string(rows.front().entry.id) + " to " +
+                    std::to_string(rows.back().entry.id);
+        text += ": every entry recorded from the " +
+                (o_.from.empty() ? std::string("first") : "first dated on or after " + o_.from) +
+                " to the " +
+                (o_.to.empty() ? std::string("last") : "last dated on or before " + o_.to) +
+                ", in the order recorded, whatever its date";
+        if (outOfOrder)
+            text += "; " + std::to_string(outOfOrder) + (outOfOrder == 1 ? " is" : " are") +
+                    " dated before an entry its PC recorded earlier (a clock set back)";
+        return text;
     }
 
     int report(pp::history::EntrySource& source, pp::history::PlantSource* plant,
                const std::string& path) {
-        // Every entry of the period, oldest first, with its file for what it changed.
-        pp::history::Filter filter;
-        filter.serial = o_.serial;
-        std::vector<Entry> entries;
-        if (!source.scan(filter, [&](const Entry& e) {
-                if (inPeriod(e))
-                    entries.push_back(e);
-                return o_.from.empty() || e.time.substr(0, 10) >= o_.from;
-            })) {
+        std::vector<ReportRow> rows;
+        size_t outOfOrder = 0;
+        if (!periodRows(source, rows, outOfOrder)) {
             c_.err << Program << source.error() << '\n';
             return ExitUsage;
         }
-        std::reverse(entries.begin(), entries.end());
+        bool checked = false, broken = false;
+        const std::string chain = chainCheck(plant, path, checked, broken);
 
-        // The chain check of the history the entries come from.
-        std::string chain;
-        std::optional<pp::history::Verification> checked;
-        if (plant) {
-            pp::history::Plant server;
-            pp::history::Limits limits;
-            if (server.open(o_.server, limits))
-                checked = server.verify();
-            else
-                chain = "not checked: " + server.error();
-        } else {
-            pp::history::Store store;
-            if (store.open(path, pp::history::Store::Mode::ReadOnly))
-                checked = store.verify();
-            else
-                chain = store.missing() ? std::string("no history yet")
-                                        : "not checked: " + store.error();
-        }
-        if (checked)
-            chain = checked->firstBroken == 0
-                        ? "intact, " + std::to_string(checked->entries) + " entries"
-                        : "broken at entry " + std::to_string(checked->firstBroken) + ": " +
-                              checked->why;
-
-        const std::vector<std::string> header{"Time",   "Account", "Host",    "Action",
-                                              "Scope",  "Part",    "Serial",  "Reason",
-                                              "Result", "Meaning", "Changes", "Findings"};
-        std::vector<std::vector<std::string>> rows;
-        for (const Entry& e : entries) {
-            const auto full = e.file ? std::optional<Entry>(e) : source.entry(e.id);
-            std::string findings;
-            for (const pp::history::Finding& f : e.findings)
-                findings += (findings.empty() ? "" : "; ") + pp::history::findingText(f);
-            rows.push_back({e.time, e.user, e.host, std::string(pp::history::actionWord(e.action)),
-                            std::string(pp::history::scopeWord(e.scope)), e.part, e.serial,
-                            e.reason, pp::history::resultText(e), e.meaning,
-                            full ? changes(source, *full) : std::string(), findings});
-        }
-        const std::string period = (o_.from.empty() ? std::string("the first entry") : o_.from) +
-                                   " to " + (o_.to.empty() ? std::string("the last entry") : o_.to);
-        const std::string scope = o_.serial.empty() ? "every instrument" : "serial " + o_.serial;
-        const std::string where = plant ? "the plant server" : "this PC";
-
-        std::string why;
         const bool csv =
             o_.report.size() >= 4 && (o_.report.substr(o_.report.size() - 4) == ".csv" ||
                                       o_.report.substr(o_.report.size() - 4) == ".CSV");
+        std::string why, summaryError;
         bool written = false;
         if (csv) {
-            std::string text = pp::history::csvLine(header);
-            for (const auto& r : rows)
-                text += pp::history::csvLine(r);
+            std::string text = pp::history::csvLine({"ID", "Time", "Account", "Host", "Action",
+                                                     "Scope", "Part", "Serial", "Reason", "Result",
+                                                     "Meaning", "Subject", "Changes", "Findings"});
+            for (const ReportRow& r : rows) {
+                const Entry& e = r.entry;
+                std::string findings;
+                for (const pp::history::Finding& f : e.findings)
+                    findings += (findings.empty() ? "" : "; ") + pp::history::findingText(f);
+                text += pp::history::csvLine(
+                    {std::to_string(e.id), e.time, e.user, e.host,
+                     std::string(pp::history::actionWord(e.action)),
+                     std::string(pp::history::scopeWord(e.scope)), e.part, e.serial, e.reason,
+                     pp::history::resultText(e), e.meaning,
+                     r.subject ? std::to_string(*r.subject) : std::string(), r.changes, findings});
+            }
             text += pp::history::csvLine({"Chain check", chain});
             written = pp::replaceFileContent(*c_.fs, o_.report, text);
         } else {
-            std::vector<pp::ReportLine> lines;
-            lines.push_back({"ParamPorter audit report: " + scope + ", " + period, 12, true});
-            lines.push_back({"History of " + where + ", chain check: " + chain, 10, false});
-            lines.push_back({"", 10, false});
-            for (const auto& r : rows) {
-                std::string head = r[0] + "  " + r[1] + "@" + r[2] + "  " + r[3] + " " + r[4] +
-                                   (r[5].empty() ? "" : " " + r[5]) + "  SN " +
-                                   (r[6].empty() ? "-" : r[6]) + "  " + r[8];
-                if (!r[9].empty())
-                    head += " (" + r[9] + ")";
-                lines.push_back({head, 10, true});
-                if (!r[7].empty())
-                    lines.push_back({"    reason: " + r[7], 10, false});
-                if (!r[10].empty())
-                    lines.push_back({"    changed: " + r[10], 10, false});
-                if (!r[11].empty())
-                    lines.push_back({"    found: " + r[11], 10, false});
-            }
+            pp::AuditReportDocument d = document(source, plant, path, rows, outOfOrder);
+            d.chain = printable(chain);
+            summaryError = d.summaryError;
             written = writePdf(
                 *c_.fs, o_.report,
-                [&](QPagedPaintDevice& pdf) { return pp::PrintLines(lines, pdf); }, why);
+                [&](QPagedPaintDevice& pdf) {
+                    const pp::LineGrid grid = pp::lineGrid(pdf);
+                    return pp::PrintPages(pp::auditReportPages(d, grid.columns, grid.rows), pdf);
+                },
+                why);
         }
         if (!written) {
             c_.err << pp::ErrorWritingFile << '\n' << Program << o_.report << why << '\n';
             return ExitUsage;
         }
-        return checked && checked->firstBroken != 0 ? ExitBroken : ExitOk;
+        if (!checked)
+            c_.err << Program << "chain check: " << pp::history::terminalText(chain) << '\n';
+        if (!summaryError.empty())
+            c_.err << Program
+                   << "the audit was not read: " << pp::history::terminalText(summaryError) << '\n';
+        if (broken)
+            return ExitBroken;
+        return checked && summaryError.empty() ? ExitOk : ExitUsage;
+    }
+
+    // The PDF's content: the first page's facts and summary, every entry's texts as printed.
+    pp::AuditReportDocument document(pp::history::EntrySource& source,
+                                     pp::history::PlantSource* plant, const std::string& path,
+                                     const std::vector<ReportRow>& rows, size_t outOfOrder) {
+        pp::AuditReportDocument d;
+        d.instruments = o_.serial.empty() ? "every instrument" : "serial " + printable(o_.serial);
+        d.period = periodText();
+        d.selection = selectionText(rows, outOfOrder);
+        d.source = plant ? "the plant server, " + printable(o_.server)
+                         : "this PC's history, " + printable(path);
+        d.where = plant ? "the plant server" : "this PC";
+        const std::string now = pp::history::utcTimestamp();
+        d.made = now + " by " + printable(pp::history::accountName()) + " on " +
+                 printable(pp::history::hostName());
+        if (const auto audited = pp::history::audit(source, o_.serial, o_.staleDays, now)) {
+            for (const AuditRow& r : *audited) {
+                const auto& s = r.state;
+                pp::AuditSummaryLine line;
+                line.serial = s.serial.empty() ? "-" : printable(s.serial);
+                line.scope = pp::history::scopeName(s.scope, s.part);
+                line.state = stateWord(r);
+                line.lastContact =
+                    s.lastContact.empty()
+                        ? std::string("no transfer recorded")
+                        : printable(s.lastContact) + " on " +
+                              (s.lastHost.empty() ? std::string("-") : printable(s.lastHost));
+                line.detail = printable(differencesText(r.differences));
+                if (r.stale)
+                    line.detail += (line.detail.empty() ? "" : "; ") +
+                                   std::string("stale (older than ") +
+                                   std::to_string(o_.staleDays) + " days)";
+                d.summary.push_back(std::move(line));
+            }
+        } else {
+            d.summaryError = source.error().empty() ? "no answer" : printable(source.error());
+        }
+        d.entries.reserve(rows.size());
+        for (const ReportRow& r : rows) {
+            const Entry& e = r.entry;
+            pp::AuditReportEntry x;
+            x.id = e.id;
+            x.time = printable(e.time);
+            x.user = printable(e.user);
+            x.host = printable(e.host);
+            x.what = std::string(pp::history::actionWord(e.action)) + " " +
+                     pp::history::scopeName(e.scope, printable(e.part));
+            x.serial = printable(e.serial);
+            if (e.action == Action::Upload || e.action == Action::Download)
+                x.result = printable(pp::history::resultText(e));
+            x.meaning = printable(e.meaning);
+            x.subject = printable(r.subjectText);
+            if (e.action == Action::Revoke)
+                x.subject.clear();
+            x.reason = printable(e.reason);
+            x.changes = printable(r.changes);
+            for (const pp::history::Finding& f : e.findings)
+                x.findings +=
+                    (x.findings.empty() ? "" : "; ") + printable(pp::history::findingText(f));
+            x.note = printable(r.note);
+            d.entries.push_back(std::move(x));
+        }
+        return d;
     }
 
     const Options& o_;

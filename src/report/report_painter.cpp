@@ -125,4 +125,50 @@ bool PrintLines(const std::vector<ReportLine>& lines, QPagedPaintDevice& printer
     return paintPages({lines}, false, printer);
 }
 
+LineGrid lineGrid(QPagedPaintDevice& printer) {
+    printer.setPageOrientation(QPageLayout::Portrait);
+    qreal pitch = 0;
+    for (bool bold : {false, true})
+        pitch = std::max(
+            pitch,
+            QFontMetricsF(reportFont(10, bold), &printer).horizontalAdvance(QLatin1Char(' ')));
+    const qreal spacing = QFontMetricsF(reportFont(10, false), &printer).lineSpacing();
+    LineGrid grid;
+    if (pitch > 0 && spacing > 0) {
+        grid.columns = static_cast<size_t>(std::max<qreal>(printer.width() / pitch, 0));
+        grid.rows = static_cast<size_t>(std::max<qreal>(printer.height() / spacing, 0));
+    }
+    return grid;
+}
+
+bool PrintPages(const std::vector<std::vector<ReportLine>>& pages, QPagedPaintDevice& printer) {
+    printer.setPageOrientation(QPageLayout::Portrait);
+    QPainter painter;
+    if (!painter.begin(&printer))
+        return false;
+    const QFont regular = reportFont(10, false), bold = reportFont(10, true);
+    const QFontMetricsF metrics(regular, &printer);
+    const qreal spacing = metrics.lineSpacing(), ascent = metrics.ascent();
+    bool isBold = false;
+    painter.setFont(regular);
+    for (size_t p = 0; p < pages.size(); ++p) {
+        if (p > 0 && !printer.newPage()) {
+            painter.end();
+            return false;
+        }
+        for (size_t row = 0; row < pages[p].size(); ++row) {
+            const ReportLine& line = pages[p][row];
+            if (line.text.empty())
+                continue;
+            if (line.bold != isBold) {
+                isBold = line.bold;
+                painter.setFont(isBold ? bold : regular);
+            }
+            painter.drawText(QPointF(0, static_cast<qreal>(row) * spacing + ascent),
+                             QString::fromStdString(line.text));
+        }
+    }
+    return painter.end();
+}
+
 } // namespace pp
