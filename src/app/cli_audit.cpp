@@ -21,6 +21,7 @@
 #include <map>
 #include <memory>
 #include <ostream>
+#include <unordered_map>
 
 namespace pp::cli {
 
@@ -181,9 +182,12 @@ private:
                    : "broken at entry " + std::to_string(v->firstBroken) + ": " + v->why;
     }
 
-    // One entry of the report, without its file.
+    // One entry of the report: what it prints of it.
     struct ReportRow {
-        Entry entry;
+        int64_t id = 0;
+        Action action = Action::Upload;
+        pp::history::Scope scope = pp::history::Scope::System;
+        std::string time, user, host, part, serial, result, reason, meaning, findings;
         std::string changes;
         std::optional<int64_t> subject; // the approved entry's ID in this history
         std::string subjectText;
@@ -200,8 +204,8 @@ private:
                     size_t& outOfOrder) {
         pp::history::Filter filter;
         filter.serial = o_.serial;
-        std::map<std::string, std::optional<pp::Sheet>> last;         // by instrument, scope, kind
-        std::map<std::string, std::pair<int64_t, std::string>> known; // by hash: ID, what
+        std::map<std::string, std::optional<pp::Sheet>> last; // by instrument, scope, kind
+        std::unordered_map<std::string, int64_t> known;       // transfers' IDs by their hash
         std::map<std::string, std::pair<int64_t, std::string>> clock; // by PC: ID, time
         bool started = o_.from.empty();
         size_t end = 0; // rows up to the last dated on or before --to
@@ -226,10 +230,8 @@ private:
                 }
                 last[key] = std::move(now);
             }
-            if (!e.hash.empty())
-                known[e.hash] = {e.id, std::string(pp::history::actionWord(e.action)) + " " +
-                                           pp::history::scopeName(e.scope, e.part) + " of serial " +
-                                           (e.serial.empty() ? "-" : e.serial) + " at " + e.time};
+            if (!e.hash.empty() && e.action != Action::Approve && e.action != Action::Revoke)
+                known.emplace(e.hash, e.id);
             auto& pc = clock[e.source];
             const bool setBack = pc.first != 0 && e.time < pc.second;
             if (started && setBack)
@@ -241,25 +243,52 @@ private:
                 return true;
             outOfOrder += setBack;
             if (e.action == Action::Approve) {
-                const auto s = known.find(e.subjectHash);
-                if (s != known.end() && !e.subjectHash.empty()) {
-                    row.subject = s->second.first;
-                    row.subjectText =
-                        "entry " + std::to_string(s->second.first) + ": " + s->second.second;
-                } else if (e.subject) {
-                    row.subject = e.subject;
+                const auto s = e.subjectHash.empty() ? known.end() : known.find(e.subjectHash);
+                if (s != known.end())
+                    row.subject = s->second;
+                else if (e.subject)
                     row.subjectText = "entry " + std::to_string(*e.subject) +
                                       " of the history it was approved in (not in this one)";
-                }
             }
-            row.entry = e;
-            row.entry.file.reset();
+            row.id = e.id;
+            row.action = e.action;
+            row.scope = e.scope;
+            row.time = e.time;
+            row.user = e.user;
+            row.host = e.host;
+            row.part = e.part;
+            row.serial = e.serial;
+            row.result = pp::history::resultText(e);
+            row.reason = e.reason;
+            row.meaning = e.meaning;
+            for (const pp::history::Finding& f : e.findings)
+                row.findings += (row.findings.empty() ? "" : "; ") + pp::history::findingText(f);
             rows.push_back(std::move(row));
             if (o_.to.empty() || day <= o_.to)
                 end = rows.size();
             return true;
         });
         rows.resize(end);
+        // What each approval approves: the entry of that ID among the rows, else as read.
+        for (ReportRow& r : rows) {
+            if (!r.subject || !r.subjectText.empty())
+                continue;
+            std::string what;
+            const auto s =
+                std::lower_bound(rows.begin(), rows.end(), *r.subject,
+                                 [](const ReportRow& row, int64_t id) { return row.id < id; });
+            if (s != rows.end() && s->id == *r.subject) {
+                what = std::string(pp::history::actionWord(s->action)) + " " +
+                       pp::history::scopeName(s->scope, s->part) + " of serial " +
+                       (s->serial.empty() ? "-" : s->serial) + " at " + s->time;
+            } else if (const auto e = source.entry(*r.subject)) {
+                what = std::string(pp::history::actionWord(e->action)) + " " +
+                       pp::history::scopeName(e->scope, e->part) + " of serial " +
+                       (e->serial.empty() ? "-" : e->serial) + " at " + e->time;
+            }
+            r.subjectText =
+                "entry " + std::to_string(*r.subject) + (what.empty() ? "" : ": " + what);
+        }
         return ok;
     }
 
@@ -271,8 +300,8 @@ private:
     std::string selectionText(const std::vector<ReportRow>& rows, size_t outOfOrder) const {
         std::string text = std::to_string(rows.size()) + (rows.size() == 1 ? " entry" : " entries");
         if (!rows.empty())
-            text += ", IDs " + std::to_string(rows.front().entry.id) + " to " +
-                    std::to_string(rows.back().entry.id);
+            text += ", IDs " + std::to_string(rows.front().id) + " to " +
+                    std::to_string(rows.back().id);
         text += ": every entry recorded from the " +
                 (o_.from.empty() ? std::string("first") : "first dated on or after " + o_.from) +
                 " to the " +
@@ -304,18 +333,13 @@ private:
             std::string text = pp::history::csvLine({"ID", "Time", "Account", "Host", "Action",
                                                      "Scope", "Part", "Serial", "Reason", "Result",
                                                      "Meaning", "Subject", "Changes", "Findings"});
-            for (const ReportRow& r : rows) {
-                const Entry& e = r.entry;
-                std::string findings;
-                for (const pp::history::Finding& f : e.findings)
-                    findings += (findings.empty() ? "" : "; ") + pp::history::findingText(f);
+            for (const ReportRow& r : rows)
                 text += pp::history::csvLine(
-                    {std::to_string(e.id), e.time, e.user, e.host,
-                     std::string(pp::history::actionWord(e.action)),
-                     std::string(pp::history::scopeWord(e.scope)), e.part, e.serial, e.reason,
-                     pp::history::resultText(e), e.meaning,
-                     r.subject ? std::to_string(*r.subject) : std::string(), r.changes, findings});
-            }
+                    {std::to_string(r.id), r.time, r.user, r.host,
+                     std::string(pp::history::actionWord(r.action)),
+                     std::string(pp::history::scopeWord(r.scope)), r.part, r.serial, r.reason,
+                     r.result, r.meaning, r.subject ? std::to_string(*r.subject) : std::string(),
+                     r.changes, r.findings});
             text += pp::history::csvLine({"Chain check", chain});
             written = pp::replaceFileContent(*c_.fs, o_.report, text);
         } else {
@@ -382,26 +406,22 @@ private:
         }
         d.entries.reserve(rows.size());
         for (const ReportRow& r : rows) {
-            const Entry& e = r.entry;
             pp::AuditReportEntry x;
-            x.id = e.id;
-            x.time = printable(e.time);
-            x.user = printable(e.user);
-            x.host = printable(e.host);
-            x.what = std::string(pp::history::actionWord(e.action)) + " " +
-                     pp::history::scopeName(e.scope, printable(e.part));
-            x.serial = printable(e.serial);
-            if (e.action == Action::Upload || e.action == Action::Download)
-                x.result = printable(pp::history::resultText(e));
-            x.meaning = printable(e.meaning);
-            x.subject = printable(r.subjectText);
-            if (e.action == Action::Revoke)
-                x.subject.clear();
-            x.reason = printable(e.reason);
+            x.id = r.id;
+            x.time = printable(r.time);
+            x.user = printable(r.user);
+            x.host = printable(r.host);
+            x.what = std::string(pp::history::actionWord(r.action)) + " " +
+                     pp::history::scopeName(r.scope, printable(r.part));
+            x.serial = printable(r.serial);
+            if (r.action == Action::Upload || r.action == Action::Download)
+                x.result = printable(r.result);
+            x.meaning = printable(r.meaning);
+            if (r.action == Action::Approve)
+                x.subject = printable(r.subjectText);
+            x.reason = printable(r.reason);
             x.changes = printable(r.changes);
-            for (const pp::history::Finding& f : e.findings)
-                x.findings +=
-                    (x.findings.empty() ? "" : "; ") + printable(pp::history::findingText(f));
+            x.findings = printable(r.findings);
             x.note = printable(r.note);
             d.entries.push_back(std::move(x));
         }
