@@ -173,6 +173,9 @@ private slots:
     void comparedWithWhatWasLastWritten();
     void auditOfWhatWasWrittenRevokedOrCalibrated();
     void auditChangesNoHistory();
+    void auditReportAcrossAClockSetBack();
+    void auditReportOfAChainNotChecked();
+    void auditReportAsADocument();
     void roundOverTwoPortsOneSilent();
     void roundSaysWhatItCouldNotCheck();
     void roundFindsAnotherInstrumentOnAPort();
@@ -1444,6 +1447,111 @@ void TestCli::auditOfWhatWasWrittenRevokedOrCalibrated() {
     // Nothing recorded of a serial is nothing to audit, not compliance.
     r = runCli({"--history", db, "audit", "--serial", "9999"});
     QCOMPARE(r.code, ExitUsage);
+}
+
+// A PC whose clock went back hides nothing: the period runs in the order entries were recorded,
+// from the first dated on or after --from to the last dated on or before --to.
+void TestCli::auditReportAcrossAClockSetBack() {
+    const std::string db = path("clock.sqlite").toStdString();
+    QVERIFY(test::record(db, 2, "2026-12-08T10:00:00.000Z"));
+    QVERIFY(test::record(db, 2, "2026-11-01T10:00:00.000Z")); // set back
+    QVERIFY(test::record(db, 1, "2026-12-09T10:00:00.000Z"));
+    {
+        history::Store store;
+        QVERIFY(store.open(db));
+        QVERIFY(store.approve(1, "approved", "first article"));
+    }
+    const QString csv = path("clock.csv");
+    Result r =
+        runCli({"--history", db, "audit", "--report", csv.toStdString(), "--from", "2026-12-01"});
+    QCOMPARE(r.code, ExitOk);
+    QStringList lines = QString::fromStdString(readFile(csv)).split("\r\n", Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 8); // the header, six entries, the chain check
+    QCOMPARE(lines[0], QString("\"ID\",\"Time\",\"Account\",\"Host\",\"Action\",\"Scope\",\"Part\","
+                               "\"Serial\",\"Reason\",\"Result\",\"Meaning\",\"Subject\","
+                               "\"Changes\",\"Findings\""));
+    for (int id = 1; id <= 6; ++id)
+        QVERIFY2(lines[id].startsWith(QString("\"%1\",").arg(id)), qPrintable(lines[id]));
+    QVERIFY2(lines[6].contains(
+                 R"("approve","part","05","1234","first article","SUCCESS","approved","1")"),
+             qPrintable(lines[6]));
+    QCOMPARE(lines[7], QString("\"Chain check\",\"intact, 6 entries\""));
+    // Up to the 8th: the entries dated then and those recorded between them.
+    r = runCli({"--history", db, "audit", "--report", csv.toStdString(), "--to", "2026-12-08"});
+    lines = QString::fromStdString(readFile(csv)).split("\r\n", Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 6);
+    QVERIFY2(lines[4].startsWith("\"4\","), qPrintable(lines[4]));
+}
+
+// A chain that could not be checked is said to be, in the report and on standard error: exit 2.
+void TestCli::auditReportOfAChainNotChecked() {
+    const std::string db = path("never-written.sqlite").toStdString();
+    const QString csv = path("unchecked.csv");
+    const Result r = runCli({"--history", db, "audit", "--report", csv.toStdString()});
+    QCOMPARE(r.code, ExitUsage);
+    const std::string why = "not checked: there is no history at " + db;
+    QVERIFY2(readFile(csv).ends_with("\"Chain check\",\"" + why + "\"\r\n"), readFile(csv).c_str());
+    QCOMPARE(r.err, "paramporter-cli: chain check: " + why + "\n");
+}
+
+// The PDF is a document to hand over: its first page, every entry with its ID and whole texts,
+// the approval with what it approves and no result, numbered pages and an end.
+void TestCli::auditReportAsADocument() {
+    const std::string db = path("document.sqlite").toStdString();
+    std::string reason = "why:";
+    for (int i = 0; reason.size() < 120000; ++i)
+        reason += std::to_string(i) + ",";
+    reason += "end-of-reason";
+    {
+        history::Store store;
+        QVERIFY(store.open(db));
+        history::Entry e = test::sampleEntry(1);
+        e.action = history::Action::Download;
+        e.reason = reason;
+        QVERIFY(store.append(e));
+        QVERIFY(store.approve(1, "reviewed", "checked"));
+    }
+    const QString pdf = path("document.pdf");
+    const Result r = execCli({"--history", QString::fromStdString(db), "audit", "--report", pdf});
+    QCOMPARE(QString::fromStdString(r.err), QString());
+    QCOMPARE(r.code, ExitOk);
+    QProcess text;
+    text.start(QStringLiteral("pdftotext"), {pdf, QStringLiteral("-")});
+    QVERIFY(text.waitForFinished(20000));
+    const QString all = QString::fromUtf8(text.readAllStandardOutput());
+    QStringList pages = all.split('\f');
+    pages.removeLast(); // after the last page's end
+    QVERIFY(pages.size() > 20);
+    const QString first = pages[0].simplified();
+    QVERIFY2(first.contains("Made: 2026-") && first.contains("Source: this PC's history, ") &&
+                 first.contains("1234 part 05 not uploaded since 2026-12-08T14:03:07.412Z"),
+             qPrintable(first));
+    QString body;
+    for (int p = 0; p < pages.size(); ++p) {
+        QStringList lines = pages[p].split('\n', Qt::SkipEmptyParts);
+        QVERIFY2(lines.first() == "ParamPorter audit report: every instrument, the first entry to "
+                                  "the last entry, this PC",
+                 qPrintable(lines.first()));
+        QVERIFY(lines[1].startsWith("-----")); // the rule above the page's text
+        QCOMPARE(lines.last().trimmed(), QString("Page %1 of %2").arg(p + 1).arg(pages.size()));
+        body +=
+            lines.mid(1, lines.size() - 2).join('\n').remove(QRegularExpression("^-{40,}")) + '\n';
+    }
+    const QString flat = body.simplified();
+    QVERIFY(flat.contains("Entry 1 2026-12-08T14:03:07.412Z download part 05 serial 1234 SUCCESS "
+                          "by tech on bench-pc"));
+    QVERIFY2(flat.contains(QRegularExpression("Entry 2 \\S+ approve part 05 serial 1234 by \\S+ on "
+                                              "\\S+ meaning: reviewed approves entry 1: download "
+                                              "part 05 of serial 1234 at ")),
+             qPrintable(flat.right(400)));
+    QVERIFY(body.contains("\nEntry 1 (continued)\n"));
+    // The reason whole, wrapped: only line breaks, their indents and the pages' "continued"
+    // lines come between its characters.
+    QString joined = body;
+    joined.remove("\nEntry 1 (continued)\n").remove(QRegularExpression("\\s+"));
+    QVERIFY(joined.contains(QString::fromStdString(reason)));
+    QVERIFY2(flat.endsWith("Chain check: intact, 2 entries End of report"),
+             qPrintable(flat.right(200)));
 }
 
 // The audit only looks: a history of an earlier version stays as it was.

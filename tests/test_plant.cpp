@@ -105,6 +105,7 @@ private slots:
     void crashBetweenInsertAndMarkMakesNoDuplicate();
     void twoPcsOnePlant();
     void plantOrderWithOneTimeAndAClockSetBack();
+    void reportOfAChainTheReaderCannotCheck();
     void writersAddOnlyTheirOwnEntries();
     void differentEntriesStayQueued_data();
     void differentEntriesStayQueued();
@@ -382,6 +383,34 @@ void TestPlant::plantOrderWithOneTimeAndAClockSetBack() {
     QCOMPARE(exported.size(), size_t(1201));
     QCOMPARE(runCli({"history", "--server", reader_, "--verify"}, {}).out,
              std::string("history intact: 1201 entries\n"));
+    // The auditor's report of December holds the entry dated 2025 the PC recorded after them.
+    const QString csv = tmp_->filePath("december.csv");
+    QCOMPARE(runCli({"audit", "--server", reader_, "--report", csv.toStdString(), "--from",
+                     "2026-12-01"},
+                    {})
+                 .code,
+             cli::ExitOk);
+    const QStringList rows =
+        QString::fromStdString(readFile(csv)).split("\r\n", Qt::SkipEmptyParts);
+    QCOMPARE(rows.size(), 1203);
+    QVERIFY2(rows[1201].startsWith("\"1201\",\"2025-01-01"), qPrintable(rows[1201]));
+    QCOMPARE(rows[1202], QString("\"Chain check\",\"intact, 1201 entries\""));
+}
+
+// A login that may not read the PCs' table cannot check the chains: the report says why, and
+// so does the command's exit status.
+void TestPlant::reportOfAChainTheReaderCannotCheck() {
+    QCOMPARE(read(path("c.sqlite"), server_.uri()).code, cli::ExitOk);
+    QVERIFY(server_.sql("REVOKE SELECT ON paramporter.source FROM paramporter_reader"));
+    const QString csv = tmp_->filePath("unchecked.csv");
+    const Result r = runCli({"audit", "--server", reader_, "--report", csv.toStdString()}, {});
+    QVERIFY(server_.sql("GRANT SELECT ON paramporter.source TO paramporter_reader"));
+    QCOMPARE(r.code, cli::ExitUsage);
+    QVERIFY2(r.err.starts_with("paramporter-cli: chain check: not checked: permission denied"),
+             r.err.c_str());
+    QVERIFY2(readFile(csv).find("\"Chain check\",\"not checked: permission denied") !=
+                 std::string::npos,
+             readFile(csv).c_str());
 }
 
 // A login adds entries of its own PC only, as the next link of its chain, and changes none.

@@ -1,3 +1,4 @@
+#include "report/audit_report.h"
 #include "report/report.h"
 
 #include <QtTest>
@@ -434,6 +435,54 @@ private slots:
         QFETCH(int, characters);
         QFETCH(int, columns);
         QCOMPARE(int(partColumnsFitting(size_t(characters))), columns);
+    }
+
+    // Wrapped by characters, not bytes: at a blank when one leaves the line half full, else
+    // within the word, nothing lost but the blank broken at; line breaks kept.
+    void auditTextsWrapped() {
+        QCOMPARE(wrapText("Leak Limit 7.5 -> 9", 12),
+                 (std::vector<std::string>{"Leak Limit", "7.5 -> 9"}));
+        QCOMPARE(wrapText("ab cdefghijkl", 6), (std::vector<std::string>{"ab cde", "fghijk", "l"}));
+        QCOMPARE(wrapText("\u00e9\u00e9\u00e9\u00e9\u00e9", 2),
+                 (std::vector<std::string>{"\u00e9\u00e9", "\u00e9\u00e9", "\u00e9"}));
+        QCOMPARE(wrapText("one\ntwo", 10), (std::vector<std::string>{"one", "two"}));
+    }
+
+    // Every page as tall as the grid, the running header on top and its number at the foot; an
+    // entry taller than a page goes on under a "continued" line, none wider than the grid.
+    void auditPagesOnTheGrid() {
+        AuditReportDocument d;
+        d.instruments = "every instrument";
+        d.period = "2026-12-01 to 2026-12-31";
+        d.where = "this PC";
+        d.chain = "intact, 1 entries";
+        AuditReportEntry e;
+        e.id = 7;
+        e.what = "download part 05";
+        e.reason = std::string(3000, 'x');
+        d.entries.push_back(e);
+        const auto pages = auditReportPages(d, 60, 30);
+        const size_t n = pages.size(); // the first page, the entry on three, the end kept whole
+        QCOMPARE(n, size_t(5));
+        size_t reason = 0;
+        for (size_t p = 0; p < pages.size(); ++p) {
+            QCOMPARE(pages[p].size(), size_t(30));
+            QCOMPARE(pages[p].front().text,
+                     std::string("ParamPorter audit report: every instrument, 2026-12-01 to"));
+            QCOMPARE(pages[p].back().text, std::string(49, ' ') + "Page " + std::to_string(p + 1) +
+                                               " of " + std::to_string(n));
+            for (const ReportLine& line : pages[p]) {
+                QVERIFY(line.text.size() <= 60);
+                reason += size_t(std::count(line.text.begin(), line.text.end(), 'x'));
+            }
+        }
+        QCOMPARE(reason, size_t(3000));
+        QCOMPARE(pages[2][4].text, std::string("Entry 7 (continued)")); // under the header
+        const auto end = std::find_if(pages[n - 1].begin(), pages[n - 1].end(), [](const auto& l) {
+            return l.text == "Chain check: intact, 1 entries";
+        });
+        QVERIFY(end != pages[n - 1].end());
+        QCOMPARE((end + 2)->text, std::string(AuditReportEnd));
     }
 };
 

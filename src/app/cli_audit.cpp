@@ -9,24 +9,42 @@
 #include "history/audit.h"
 #include "history/formats.h"
 #include "history/plant_copy.h"
+#include "history/recording.h"
 #include "history/server.h"
 #include "history/source.h"
 #include "qt/plant_policy.h"
+#include "report/audit_report.h"
 #include "report/report_painter.h"
 #include "sheet/compare.h"
 
 #include <QPagedPaintDevice>
 
 #include <algorithm>
+#include <map>
 #include <memory>
 #include <ostream>
+#include <unordered_map>
 
 namespace pp::cli {
 
 namespace {
 
+using pp::history::Action;
 using pp::history::AuditRow;
 using pp::history::Entry;
+
+// A text as the report prints it: its line breaks kept, everything else as a terminal shows it.
+std::string printable(std::string_view text) {
+    std::string out;
+    for (;;) {
+        const size_t end = text.find('\n');
+        out += pp::history::terminalText(text.substr(0, end));
+        if (end == std::string_view::npos)
+            return out;
+        out += '\n';
+        text.remove_prefix(end + 1);
+    }
+}
 
 // "matches", "written, not read back since", "differs", "not uploaded since", "approval
 // revoked", "never approved"; a stale one says so after it.
@@ -165,121 +183,278 @@ private:
         return complies ? ExitOk : ExitDiffer;
     }
 
-    // What changed with `e`: its values against the entry before it of the same instrument and
-    // scope (an approval: against the approval before it).
-    std::string changes(pp::history::EntrySource& source, const Entry& e) {
-        if (!e.file)
-            return {};
-        std::string text;
-        for (const pp::Difference& d :
-             pp::history::scopeChanges(pp::history::changesOf(source, e), e.scope))
-            text += (text.empty() ? "" : "; ") + pp::changeText(d.caption, d.a, d.b);
-        return text;
+    // The chain check of the history the entries come from; `checked` false when it could not
+    // be made, the text then says why.
+    std::string chainCheck(pp::history::PlantSource* plant, const std::string& path, bool& checked,
+                           bool& broken) {
+        std::optional<pp::history::Verification> v;
+        std::string why;
+        if (plant) {
+            pp::history::Plant server;
+            pp::history::Limits limits;
+            limits.connectTimeoutMs = limits.answerTimeoutMs = 30000;
+            if (server.open(o_.server, limits))
+                v = server.verify();
+            why = server.error();
+        } else {
+            pp::history::Store store;
+            if (store.open(path, pp::history::Store::Mode::ReadOnly))
+                v = store.verify();
+            why = store.missing() ? "there is no history at " + path : store.error();
+        }
+        checked = v.has_value();
+        broken = v && v->firstBroken != 0;
+        if (!v)
+            return "not checked: " + (why.empty() ? std::string("no answer") : why);
+        return v->firstBroken == 0
+                   ? "intact, " + std::to_string(v->entries) + " entries"
+                   : "broken at entry " + std::to_string(v->firstBroken) + ": " + v->why;
     }
 
-    bool inPeriod(const Entry& e) const {
-        const std::string day = e.time.substr(0, 10);
-        return (o_.from.empty() || day >= o_.from) && (o_.to.empty() || day <= o_.to);
+    // One entry of the report: what it prints of it.
+    struct ReportRow {
+        int64_t id = 0;
+        Action action = Action::Upload;
+        pp::history::Scope scope = pp::history::Scope::System;
+        std::string time, user, host, part, serial, result, reason, meaning, findings;
+        std::string changes;
+        std::optional<int64_t> subject; // the approved entry's ID in this history
+        std::string subjectText;
+        std::string note;
+    };
+
+    // Every entry of the period in the order recorded, with what each changed. The period runs
+    // from the first entry dated on or after --from to the last dated on or before --to, in
+    // the order the entries were recorded, and holds every entry recorded between them
+    // whatever its date: a PC whose clock was wrong adds entries to the period, never hides
+    // one. The whole history is read once, oldest first; the values each instrument and scope
+    // last held are kept on the way, so what an entry changed costs no query.
+    bool periodRows(pp::history::EntrySource& source, std::vector<ReportRow>& rows,
+                    size_t& outOfOrder) {
+        pp::history::Filter filter;
+        filter.serial = o_.serial;
+        std::map<std::string, std::optional<pp::Sheet>> last; // by instrument, scope, kind
+        std::unordered_map<std::string, int64_t> known;       // transfers' IDs by their hash
+        std::map<std::string, std::pair<int64_t, std::string>> clock; // by PC: ID, time
+        bool started = o_.from.empty();
+        size_t end = 0; // rows up to the last dated on or before --to
+        outOfOrder = 0;
+        const bool ok = source.scanRecorded(filter, [&](const Entry& e) {
+            const std::string day = e.time.substr(0, 10);
+            started = started || day >= o_.from;
+            ReportRow row;
+            if (e.file && !e.serial.empty()) {
+                const std::string key = e.serial + '\n' +
+                                        std::string(pp::history::scopeWord(e.scope)) + '\n' +
+                                        e.part + '\n' + (e.action == Action::Approve ? "a" : "t");
+                auto now = pp::history::sheetOf(e);
+                const auto before = last.find(key);
+                if (started && now && before != last.end() && before->second) {
+                    pp::history::EntryChanges changes;
+                    changes.status = pp::history::EntryChanges::Status::Compared;
+                    changes.differences = pp::compareSheets(*before->second, *now);
+                    for (const pp::Difference& d : pp::history::scopeChanges(changes, e.scope))
+                        row.changes +=
+                            (row.changes.empty() ? "" : "; ") + pp::changeText(d.caption, d.a, d.b);
+                }
+                last[key] = std::move(now);
+            }
+            if (!e.hash.empty() && e.action != Action::Approve && e.action != Action::Revoke)
+                known.emplace(e.hash, e.id);
+            auto& pc = clock[e.source];
+            const bool setBack = pc.first != 0 && e.time < pc.second;
+            if (started && setBack)
+                row.note = "dated before entry " + std::to_string(pc.first) + " (" + pc.second +
+                           "), which its PC recorded before it";
+            if (!setBack)
+                pc = {e.id, e.time};
+            if (!started)
+                return true;
+            outOfOrder += setBack;
+            if (e.action == Action::Approve) {
+                const auto s = e.subjectHash.empty() ? known.end() : known.find(e.subjectHash);
+                if (s != known.end())
+                    row.subject = s->second;
+                else if (e.subject)
+                    row.subjectText = "entry " + std::to_string(*e.subject) +
+                                      " of the history it was approved in (not in this one)";
+            }
+            row.id = e.id;
+            row.action = e.action;
+            row.scope = e.scope;
+            row.time = e.time;
+            row.user = e.user;
+            row.host = e.host;
+            row.part = e.part;
+            row.serial = e.serial;
+            row.result = pp::history::resultText(e);
+            row.reason = e.reason;
+            row.meaning = e.meaning;
+            for (const pp::history::Finding& f : e.findings)
+                row.findings += (row.findings.empty() ? "" : "; ") + pp::history::findingText(f);
+            rows.push_back(std::move(row));
+            if (o_.to.empty() || day <= o_.to)
+                end = rows.size();
+            return true;
+        });
+        rows.resize(end);
+        // What each approval approves: the entry of that ID among the rows, else as read.
+        for (ReportRow& r : rows) {
+            if (!r.subject || !r.subjectText.empty())
+                continue;
+            std::string what;
+            const auto s =
+                std::lower_bound(rows.begin(), rows.end(), *r.subject,
+                                 [](const ReportRow& row, int64_t id) { return row.id < id; });
+            if (s != rows.end() && s->id == *r.subject) {
+                what = std::string(pp::history::actionWord(s->action)) + " " +
+                       pp::history::scopeName(s->scope, s->part) + " of serial " +
+                       (s->serial.empty() ? "-" : s->serial) + " at " + s->time;
+            } else if (const auto e = source.entry(*r.subject)) {
+                what = std::string(pp::history::actionWord(e->action)) + " " +
+                       pp::history::scopeName(e->scope, e->part) + " of serial " +
+                       (e->serial.empty() ? "-" : e->serial) + " at " + e->time;
+            }
+            r.subjectText =
+                "entry " + std::to_string(*r.subject) + (what.empty() ? "" : ": " + what);
+        }
+        return ok;
+    }
+
+    std::string periodText() const {
+        return (o_.from.empty() ? std::string("the first entry") : o_.from) + " to " +
+               (o_.to.empty() ? std::string("the last entry") : o_.to);
+    }
+
+    std::string selectionText(const std::vector<ReportRow>& rows, size_t outOfOrder) const {
+        std::string text = std::to_string(rows.size()) + (rows.size() == 1 ? " entry" : " entries");
+        if (!rows.empty())
+            text += ", IDs " + std::to_string(rows.front().id) + " to " +
+                    std::to_string(rows.back().id);
+        text += ": every entry recorded from the " +
+                (o_.from.empty() ? std::string("first") : "first dated on or after " + o_.from) +
+                " to the " +
+                (o_.to.empty() ? std::string("last") : "last dated on or before " + o_.to) +
+                ", in the order recorded, whatever its date";
+        if (outOfOrder)
+            text += "; " + std::to_string(outOfOrder) + (outOfOrder == 1 ? " is" : " are") +
+                    " dated before an entry its PC recorded earlier (a clock set back)";
+        return text;
     }
 
     int report(pp::history::EntrySource& source, pp::history::PlantSource* plant,
                const std::string& path) {
-        // Every entry of the period, oldest first, with its file for what it changed.
-        pp::history::Filter filter;
-        filter.serial = o_.serial;
-        std::vector<Entry> entries;
-        if (!source.scan(filter, [&](const Entry& e) {
-                if (inPeriod(e))
-                    entries.push_back(e);
-                return o_.from.empty() || e.time.substr(0, 10) >= o_.from;
-            })) {
+        std::vector<ReportRow> rows;
+        size_t outOfOrder = 0;
+        if (!periodRows(source, rows, outOfOrder)) {
             c_.err << Program << source.error() << '\n';
             return ExitUsage;
         }
-        std::reverse(entries.begin(), entries.end());
+        bool checked = false, broken = false;
+        const std::string chain = chainCheck(plant, path, checked, broken);
 
-        // The chain check of the history the entries come from.
-        std::string chain;
-        std::optional<pp::history::Verification> checked;
-        if (plant) {
-            pp::history::Plant server;
-            pp::history::Limits limits;
-            if (server.open(o_.server, limits))
-                checked = server.verify();
-            else
-                chain = "not checked: " + server.error();
-        } else {
-            pp::history::Store store;
-            if (store.open(path, pp::history::Store::Mode::ReadOnly))
-                checked = store.verify();
-            else
-                chain = store.missing() ? std::string("no history yet")
-                                        : "not checked: " + store.error();
-        }
-        if (checked)
-            chain = checked->firstBroken == 0
-                        ? "intact, " + std::to_string(checked->entries) + " entries"
-                        : "broken at entry " + std::to_string(checked->firstBroken) + ": " +
-                              checked->why;
-
-        const std::vector<std::string> header{"Time",   "Account", "Host",    "Action",
-                                              "Scope",  "Part",    "Serial",  "Reason",
-                                              "Result", "Meaning", "Changes", "Findings"};
-        std::vector<std::vector<std::string>> rows;
-        for (const Entry& e : entries) {
-            const auto full = e.file ? std::optional<Entry>(e) : source.entry(e.id);
-            std::string findings;
-            for (const pp::history::Finding& f : e.findings)
-                findings += (findings.empty() ? "" : "; ") + pp::history::findingText(f);
-            rows.push_back({e.time, e.user, e.host, std::string(pp::history::actionWord(e.action)),
-                            std::string(pp::history::scopeWord(e.scope)), e.part, e.serial,
-                            e.reason, pp::history::resultText(e), e.meaning,
-                            full ? changes(source, *full) : std::string(), findings});
-        }
-        const std::string period = (o_.from.empty() ? std::string("the first entry") : o_.from) +
-                                   " to " + (o_.to.empty() ? std::string("the last entry") : o_.to);
-        const std::string scope = o_.serial.empty() ? "every instrument" : "serial " + o_.serial;
-        const std::string where = plant ? "the plant server" : "this PC";
-
-        std::string why;
         const bool csv =
             o_.report.size() >= 4 && (o_.report.substr(o_.report.size() - 4) == ".csv" ||
                                       o_.report.substr(o_.report.size() - 4) == ".CSV");
+        std::string why, summaryError;
         bool written = false;
         if (csv) {
-            std::string text = pp::history::csvLine(header);
-            for (const auto& r : rows)
-                text += pp::history::csvLine(r);
+            std::string text = pp::history::csvLine({"ID", "Time", "Account", "Host", "Action",
+                                                     "Scope", "Part", "Serial", "Reason", "Result",
+                                                     "Meaning", "Subject", "Changes", "Findings"});
+            for (const ReportRow& r : rows)
+                text += pp::history::csvLine(
+                    {std::to_string(r.id), r.time, r.user, r.host,
+                     std::string(pp::history::actionWord(r.action)),
+                     std::string(pp::history::scopeWord(r.scope)), r.part, r.serial, r.reason,
+                     r.result, r.meaning, r.subject ? std::to_string(*r.subject) : std::string(),
+                     r.changes, r.findings});
             text += pp::history::csvLine({"Chain check", chain});
             written = pp::replaceFileContent(*c_.fs, o_.report, text);
         } else {
-            std::vector<pp::ReportLine> lines;
-            lines.push_back({"ParamPorter audit report: " + scope + ", " + period, 12, true});
-            lines.push_back({"History of " + where + ", chain check: " + chain, 10, false});
-            lines.push_back({"", 10, false});
-            for (const auto& r : rows) {
-                std::string head = r[0] + "  " + r[1] + "@" + r[2] + "  " + r[3] + " " + r[4] +
-                                   (r[5].empty() ? "" : " " + r[5]) + "  SN " +
-                                   (r[6].empty() ? "-" : r[6]) + "  " + r[8];
-                if (!r[9].empty())
-                    head += " (" + r[9] + ")";
-                lines.push_back({head, 10, true});
-                if (!r[7].empty())
-                    lines.push_back({"    reason: " + r[7], 10, false});
-                if (!r[10].empty())
-                    lines.push_back({"    changed: " + r[10], 10, false});
-                if (!r[11].empty())
-                    lines.push_back({"    found: " + r[11], 10, false});
-            }
+            pp::AuditReportDocument d = document(source, plant, path, rows, outOfOrder);
+            d.chain = printable(chain);
+            summaryError = d.summaryError;
             written = writePdf(
                 *c_.fs, o_.report,
-                [&](QPagedPaintDevice& pdf) { return pp::PrintLines(lines, pdf); }, why);
+                [&](QPagedPaintDevice& pdf) {
+                    const pp::LineGrid grid = pp::lineGrid(pdf);
+                    return pp::PrintPages(pp::auditReportPages(d, grid.columns, grid.rows), pdf);
+                },
+                why);
         }
         if (!written) {
             c_.err << pp::ErrorWritingFile << '\n' << Program << o_.report << why << '\n';
             return ExitUsage;
         }
-        return checked && checked->firstBroken != 0 ? ExitBroken : ExitOk;
+        if (!checked)
+            c_.err << Program << "chain check: " << pp::history::terminalText(chain) << '\n';
+        if (!summaryError.empty())
+            c_.err << Program
+                   << "the audit was not read: " << pp::history::terminalText(summaryError) << '\n';
+        if (broken)
+            return ExitBroken;
+        return checked && summaryError.empty() ? ExitOk : ExitUsage;
+    }
+
+    // The PDF's content: the first page's facts and summary, every entry's texts as printed.
+    pp::AuditReportDocument document(pp::history::EntrySource& source,
+                                     pp::history::PlantSource* plant, const std::string& path,
+                                     const std::vector<ReportRow>& rows, size_t outOfOrder) {
+        pp::AuditReportDocument d;
+        d.instruments = o_.serial.empty() ? "every instrument" : "serial " + printable(o_.serial);
+        d.period = periodText();
+        d.selection = selectionText(rows, outOfOrder);
+        d.source = plant ? "the plant server, " + printable(o_.server)
+                         : "this PC's history, " + printable(path);
+        d.where = plant ? "the plant server" : "this PC";
+        const std::string now = pp::history::utcTimestamp();
+        d.made = now + " by " + printable(pp::history::accountName()) + " on " +
+                 printable(pp::history::hostName());
+        if (const auto audited = pp::history::audit(source, o_.serial, o_.staleDays, now)) {
+            for (const AuditRow& r : *audited) {
+                const auto& s = r.state;
+                pp::AuditSummaryLine line;
+                line.serial = s.serial.empty() ? "-" : printable(s.serial);
+                line.scope = pp::history::scopeName(s.scope, s.part);
+                line.state = stateWord(r);
+                line.lastContact =
+                    s.lastContact.empty()
+                        ? std::string("no transfer recorded")
+                        : printable(s.lastContact) + " on " +
+                              (s.lastHost.empty() ? std::string("-") : printable(s.lastHost));
+                line.detail = printable(differencesText(r.differences));
+                if (r.stale)
+                    line.detail += (line.detail.empty() ? "" : "; ") +
+                                   std::string("stale (older than ") +
+                                   std::to_string(o_.staleDays) + " days)";
+                d.summary.push_back(std::move(line));
+            }
+        } else {
+            d.summaryError = source.error().empty() ? "no answer" : printable(source.error());
+        }
+        d.entries.reserve(rows.size());
+        for (const ReportRow& r : rows) {
+            pp::AuditReportEntry x;
+            x.id = r.id;
+            x.time = printable(r.time);
+            x.user = printable(r.user);
+            x.host = printable(r.host);
+            x.what = std::string(pp::history::actionWord(r.action)) + " " +
+                     pp::history::scopeName(r.scope, printable(r.part));
+            x.serial = printable(r.serial);
+            if (r.action == Action::Upload || r.action == Action::Download)
+                x.result = printable(r.result);
+            x.meaning = printable(r.meaning);
+            if (r.action == Action::Approve)
+                x.subject = printable(r.subjectText);
+            x.reason = printable(r.reason);
+            x.changes = printable(r.changes);
+            x.findings = printable(r.findings);
+            x.note = printable(r.note);
+            d.entries.push_back(std::move(x));
+        }
+        return d;
     }
 
     const Options& o_;

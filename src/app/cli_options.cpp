@@ -110,8 +110,12 @@ constexpr std::array<CommandSpec, 11> CommandTable{{
      "whether its latest upload holds the approved values\n"
      "(what differs), its last contact and whether that is\n"
      "older than N days; with --report an auditor's report\n"
-     "of the period: every entry, the approvals with their\n"
-     "meaning, the chain check\n"},
+     "of the period: every entry with its ID, the approvals\n"
+     "with their meaning and subject, the chain check (exit\n"
+     "2 when it could not be made). The period runs in the\n"
+     "order entries were recorded: from the first dated on\n"
+     "or after --from to the last dated on or before --to,\n"
+     "with every entry recorded between, whatever its date\n"},
     {"round", Command::Round, 1, "", "",
      "for each port: the system parameters and every\n"
      "configured part number read, recorded and audited;\n"
@@ -311,8 +315,10 @@ constexpr std::array<OptionSpec, 35> Table{{
     {"--scope", "", "system|part", History, word<&Options::scope>, "what a revocation ends"},
     {"--stale-days", "", "N", Audit, staleDays, "a last contact older than N days is stale"},
     {"--report", "", "FILE.pdf|FILE.csv", Audit, report, "the auditor's report"},
-    {"--from", "", "YYYY-MM-DD", Audit, date<&Options::from>, "the report's first day"},
-    {"--to", "", "YYYY-MM-DD", Audit, date<&Options::to>, "the report's last day"},
+    {"--from", "", "YYYY-MM-DD", Audit, date<&Options::from>,
+     "from the first entry dated on or after it"},
+    {"--to", "", "YYYY-MM-DD", Audit, date<&Options::to>,
+     "to the last entry dated on or before it"},
     {"--ports", "", "LIST", bit(Command::Round), ports,
      std::string_view("COMM numbers and device paths, comma-separated")},
     {"--deadline", "", "SECONDS", bit(Command::Round), deadline,

@@ -253,6 +253,31 @@ bool Plant::scan(const PlantFilter& filter, bool withFiles,
     }
 }
 
+bool Plant::scanInReceiptOrder(const PlantFilter& filter, bool withFiles,
+                               const std::function<bool(const PlantEntry&)>& each) {
+    constexpr int64_t Page = 1000;
+    int64_t last = 0;
+    for (;;) {
+        error_.clear();
+        Query q = listing(filter, nullptr);
+        q.add("e.id > ?::bigint", text(std::to_string(last)));
+        const auto rows =
+            c_.exec(std::string("SELECT ") + PlantColumns + (withFiles ? ", e.file" : "") +
+                        FromEntries + q.where + " ORDER BY e.id LIMIT " + std::to_string(Page),
+                    q.params);
+        if (!rows)
+            return false;
+        for (const Connection::Row& r : *rows) {
+            const PlantEntry p = readPlantEntry(r, withFiles);
+            last = p.entry.id;
+            if (!each(p))
+                return true;
+        }
+        if (rows->size() < static_cast<size_t>(Page))
+            return true;
+    }
+}
+
 std::optional<PlantEntry> Plant::entry(int64_t id) {
     error_.clear();
     const auto rows = c_.exec(std::string("SELECT ") + PlantColumns + ", e.file" + FromEntries +

@@ -64,6 +64,10 @@ public:
     // to stop.
     bool scan(const PlantFilter& filter, bool withFiles,
               const std::function<bool(const PlantEntry&)>& each);
+    // Every entry `filter` selects in the order the server took them (by its ID, oldest first),
+    // whatever their times say, a page at a time; `each` returns false to stop.
+    bool scanInReceiptOrder(const PlantFilter& filter, bool withFiles,
+                            const std::function<bool(const PlantEntry&)>& each);
     // With its file; none for an unknown ID (error() empty) or a failed read.
     std::optional<PlantEntry> entry(int64_t id);
     // The latest entry before `e` of the same instrument, scope and part number, from any PC,

@@ -19,6 +19,11 @@ bool LocalSource::scan(const Filter& filter, const std::function<bool(const Entr
     return !store_.isOpen() || store_.scan(filter, 0, 0, false, each);
 }
 
+bool LocalSource::scanRecorded(const Filter& filter,
+                               const std::function<bool(const Entry&)>& each) {
+    return !store_.isOpen() || store_.scanOldestFirst(filter, true, each);
+}
+
 std::optional<Entry> LocalSource::entry(int64_t id) {
     return store_.isOpen() ? store_.entry(id) : std::nullopt;
 }
@@ -76,6 +81,16 @@ bool PlantSource::scan(const Filter& filter, const std::function<bool(const Entr
         return false;
     const bool ok =
         plant_.scan({filter, {}}, false, [&](const PlantEntry& p) { return each(p.entry); });
+    stale_ = !plant_.isOpen();
+    return ok;
+}
+
+bool PlantSource::scanRecorded(const Filter& filter,
+                               const std::function<bool(const Entry&)>& each) {
+    if (!ready())
+        return false;
+    const bool ok = plant_.scanInReceiptOrder({filter, {}}, true,
+                                              [&](const PlantEntry& p) { return each(p.entry); });
     stale_ = !plant_.isOpen();
     return ok;
 }

@@ -24,6 +24,10 @@ public:
                                                    const Entry* after) = 0;
     // Every entry `filter` selects, newest first, without files.
     virtual bool scan(const Filter& filter, const std::function<bool(const Entry&)>& each) = 0;
+    // Every entry `filter` selects in the order it was recorded, oldest first, with its file:
+    // this PC's by ID, the plant's in the order the server took them. Times play no part.
+    virtual bool scanRecorded(const Filter& filter,
+                              const std::function<bool(const Entry&)>& each) = 0;
     // With its file; none when unknown or unreadable (error() says which).
     virtual std::optional<Entry> entry(int64_t id) = 0;
     // The entry before `e` of the same instrument, scope and part number, with its file.
@@ -50,6 +54,7 @@ public:
     std::optional<std::vector<Entry>> page(const Filter& filter, int64_t limit,
                                            const Entry* after) override;
     bool scan(const Filter& filter, const std::function<bool(const Entry&)>& each) override;
+    bool scanRecorded(const Filter& filter, const std::function<bool(const Entry&)>& each) override;
     std::optional<Entry> entry(int64_t id) override;
     std::optional<Entry> previous(const Entry& e) override;
     std::optional<Entry> approval(const std::string& serial, Scope scope,
@@ -79,6 +84,7 @@ public:
     std::optional<std::vector<Entry>> page(const Filter& filter, int64_t limit,
                                            const Entry* after) override;
     bool scan(const Filter& filter, const std::function<bool(const Entry&)>& each) override;
+    bool scanRecorded(const Filter& filter, const std::function<bool(const Entry&)>& each) override;
     std::optional<Entry> entry(int64_t id) override;
     std::optional<Entry> previous(const Entry& e) override;
     std::optional<Entry> approval(const std::string& serial, Scope scope,

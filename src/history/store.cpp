@@ -812,6 +812,16 @@ bool Store::append(Entry& e) {
 
 bool Store::scan(const Filter& filter, int64_t limit, int64_t beforeId, bool withFiles,
                  const std::function<bool(const Entry&)>& each) {
+    return scanInOrder(filter, limit, beforeId, withFiles, false, each);
+}
+
+bool Store::scanOldestFirst(const Filter& filter, bool withFiles,
+                            const std::function<bool(const Entry&)>& each) {
+    return scanInOrder(filter, 0, 0, withFiles, true, each);
+}
+
+bool Store::scanInOrder(const Filter& filter, int64_t limit, int64_t beforeId, bool withFiles,
+                        bool oldestFirst, const std::function<bool(const Entry&)>& each) {
     error_.clear();
     if (!db_)
         return fail("the history is not open");
@@ -843,7 +853,7 @@ bool Store::scan(const Filter& filter, int64_t limit, int64_t beforeId, bool wit
     if (beforeId > 0)
         sql += (where.empty() ? " WHERE " : " AND ") + std::string("entry.id < ") +
                std::to_string(beforeId);
-    sql += " ORDER BY entry.id DESC";
+    sql += oldestFirst ? " ORDER BY entry.id" : " ORDER BY entry.id DESC";
     if (limit > 0)
         sql += " LIMIT " + std::to_string(limit);
 

@@ -74,6 +74,10 @@ public:
     // `withFiles` the parameter file texts are read too. `each` returns false to stop early.
     bool scan(const Filter& filter, int64_t limit, int64_t beforeId, bool withFiles,
               const std::function<bool(const Entry&)>& each);
+    // Every entry `filter` selects in the order they were recorded (by ID, oldest first), with
+    // their files when `withFiles`; whatever their times say. `each` returns false to stop.
+    bool scanOldestFirst(const Filter& filter, bool withFiles,
+                         const std::function<bool(const Entry&)>& each);
     std::optional<std::vector<Entry>> list(const Filter& filter, int64_t limit,
                                            int64_t beforeId = 0);
     // One entry with its file text; none when there is no such ID (error() empty) or the
@@ -151,6 +155,8 @@ public:
     bool setValue(const std::string& key, const std::string& text);
 
 private:
+    bool scanInOrder(const Filter& filter, int64_t limit, int64_t beforeId, bool withFiles,
+                     bool oldestFirst, const std::function<bool(const Entry&)>& each);
     bool fail(const std::string& what);
     bool failSql(const std::string& context = {});
     bool exec(const char* sql);

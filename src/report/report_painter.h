@@ -25,7 +25,18 @@ bool PrintReportPages(const std::vector<Sheet>& columns, const std::tm& now,
                       QPagedPaintDevice& printer);
 // The part columns that fit across the printer's printable width in the part table's font.
 size_t partColumnsPerPage(QPagedPaintDevice& printer);
-// Any fixed-pitch lines the same way (the audit's report), on upright pages.
+// Any fixed-pitch lines the same way, on upright pages.
 bool PrintLines(const std::vector<ReportLine>& lines, QPagedPaintDevice& printer);
+
+// How many characters of the 10-point report font a line of an upright page holds, and how
+// many such lines a page holds.
+struct LineGrid {
+    size_t columns = 0;
+    size_t rows = 0;
+};
+LineGrid lineGrid(QPagedPaintDevice& printer);
+// Pages already laid out on that grid (the auditor's report), one line to a row, each list a
+// page. False as PrintReport.
+bool PrintPages(const std::vector<std::vector<ReportLine>>& pages, QPagedPaintDevice& printer);
 
 } // namespace pp
