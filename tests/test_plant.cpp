@@ -121,6 +121,34 @@ private slots:
 
 private:
     std::string path(const char* name) const { return tmp_->filePath(name).toStdString(); }
+    // After an upgrade: the server's PC `source` is bound to nothing, and the PC's forward is
+    // refused, until plant IT registers this machine and binds the source to it.
+    void bindUpgraded(const std::string& db, const std::string& history,
+                      const std::string& source) {
+        const std::string it = server_.login("it", db);
+        history::Connection c;
+        QVERIFY(c.open(it, {}));
+        const auto unbound =
+            c.exec("SELECT count(*)::text FROM paramporter.source WHERE login IS NULL");
+        QVERIFY(unbound && unbound->size() == 1);
+        QCOMPARE(unbound->front()[0].value_or(""), std::string("1"));
+        const std::string pc = server_.login("pc", db);
+        QCOMPARE(runCli({"history", "--push"}, history, pc).err,
+                 "History not forwarded yet: the history server refused history entry 1 of this "
+                 "PC: the PC " +
+                     history::hostName() + " is not registered to the login pc\n");
+        const Result registered = runCli(
+            {"plant", "--register-pc", history::hostName(), "--login", "pc", "--server", it}, {});
+        QCOMPARE(registered.out, "PC " + history::hostName() + " registered with the login pc\n");
+        QCOMPARE(runCli({"history", "--push"}, history, pc).err,
+                 std::string("History not forwarded yet: the history server refused history entry "
+                             "1 of this PC: the server's entries of this PC are from before PCs "
+                             "were registered; plant IT binds them to their PC "
+                             "(paramporter.bind_source)\n"));
+        QVERIFY(c.exec("SELECT paramporter.bind_source($1::uuid, $2, 'pc')",
+                       {{source, false, false}, {history::hostName(), false, false}}));
+    }
+
     // `read 2` on the simulated instrument, recorded in `history`.
     Result read(const std::string& history, const std::string& server) {
         return runCli({"--port", sim_->devicePath(), "read", "2", "-o", path("part.QX")}, history,
@@ -407,7 +435,7 @@ void TestPlant::writersAddOnlyTheirOwnEntries() {
     forged.id = 3;
     forged.previousHash = forged.hash;
     forged.hash = history::sha256Hex(history::canonicalText(forged));
-    const auto taken = history::insertBatch(pc, "line-9", {forged}, forged.source);
+    const auto taken = history::insertBatch(pc, history::hostName(), {forged}, forged.source);
     QVERIFY2(taken, pc.error().c_str());
     QCOMPARE(taken->held, size_t(0));
     QCOMPARE(taken->stopped, std::string("the history server refused history entry 3 of this PC: "
@@ -425,8 +453,9 @@ void TestPlant::differentEntriesStayQueued_data() {
     QTest::newRow("an older copy restored") << "restored";
 }
 
-// What the server holds differently is never taken for held: it is named, stays queued, and
-// the entries before it are kept.
+// What the server holds differently is never taken for held: it is named and the entries
+// before it are kept; a copy's new chain is taken from its parent's login alone, a history
+// restored from an older copy goes on in a chain of its own, anything else stays queued.
 void TestPlant::differentEntriesStayQueued() {
     QFETCH(QString, how);
     const std::string h = path("pc.sqlite"), a = path("a.sqlite"), b = path("b.sqlite");
@@ -439,12 +468,21 @@ void TestPlant::differentEntriesStayQueued() {
             QVERIFY(tamper(copy, "UPDATE meta SET value = 'image' WHERE key = 'machine'"));
             QVERIFY(record(copy, 3));
         }
+        // A copy's new chain is taken from the login and host of the one it goes on from alone.
         QCOMPARE(runCli(push, a, server_.uri()).out, std::string("3 history entries forwarded\n"));
-        QCOMPARE(runCli(push, b, server_.other()).out,
-                 std::string("3 history entries forwarded\n"));
-        QCOMPARE(server_.entries().size(), size_t(9));
+        const std::string host = history::hostName();
+        QCOMPARE(runCli(push, b, server_.other()).err,
+                 "History not forwarded yet: the history server refused history entry 4 of this "
+                 "PC: the history it goes on from is bound to the login pc on " +
+                     host + ", not to the login pc2 on " + host + "\n");
+        QCOMPARE(server_.entries().size(), size_t(6));
         QCOMPARE(runCli({"history", "--server", reader_, "--verify"}, {}).out,
-                 std::string("history intact: 9 entries\n"));
+                 std::string("history intact: 6 entries\n"));
+        // The copy compares its own chain alone: its parent's entries up to the copy, not the
+        // other copy's nor the parent's later ones.
+        QCOMPARE(runCli({"history", "--verify"}, a, server_.uri()).out,
+                 std::string("history intact: 6 entries\nthe history server holds 6 of them, the "
+                             "same\n"));
         return;
     }
     const std::string why =
@@ -463,6 +501,21 @@ void TestPlant::differentEntriesStayQueued() {
     }
     QVERIFY(record(h, 2));
     const Result r = runCli(push, h, server_.uri());
+    if (how == "restored") {
+        // Numbers the server holds reused: the PC goes on in a chain of its own from the last
+        // entry both hold, and its verify compares that chain alone.
+        QCOMPARE(r.code, cli::ExitOk);
+        QCOMPARE(r.out, std::string("2 history entries forwarded\n"));
+        QCOMPARE(r.err, "paramporter-cli: " + why +
+                            "; this PC's entries not forwarded go on in a chain of their own\n");
+        QCOMPARE(server_.entries().size(), size_t(5));
+        QCOMPARE(runCli({"history", "--verify"}, h, server_.uri()).out,
+                 std::string("history intact: 4 entries\nthe history server holds 4 of them, the "
+                             "same\n"));
+        QCOMPARE(runCli({"history", "--server", reader_, "--verify"}, {}).out,
+                 std::string("history intact: 5 entries\n"));
+        return;
+    }
     QCOMPARE(r.code, cli::ExitLink);
     QCOMPARE(r.err, "History not forwarded yet: " + why + "\n");
     QCOMPARE(runCli(status, h, server_.uri()).out,
@@ -591,6 +644,7 @@ void TestPlant::firstVersionServerUpgradedAndASecondServer() {
     QCOMPARE(waiting.err, "History not forwarded yet: " + std::string(history::OlderServer) + "\n");
 
     QVERIFY(server_.psql("upgraded", QStringLiteral(PP_SERVER_SQL)));
+    bindUpgraded("upgraded", h, "5d0c3a8e-2f61-4b7a-9c1e-0b7f6a2d4e90");
     QCOMPARE(runCli({"history", "--push"}, h, upgraded).out,
              std::string("5 history entries forwarded\n"));
     QCOMPARE(
@@ -626,6 +680,7 @@ void TestPlant::secondVersionServerUpgraded() {
                               "\n");
 
     QVERIFY(server_.psql("second", QStringLiteral(PP_SERVER_SQL)));
+    bindUpgraded("second", h, "d2e2a1c0-21fe-491f-944d-af5cbe5d7fc7");
     QCOMPARE(runCli({"history", "--push"}, h, second).out,
              std::string("6 history entries forwarded\n"));
     const std::string reader = server_.login("quality", "second");
@@ -715,7 +770,8 @@ void TestPlant::approvalsAcrossThePlant() {
 
 // Where the plant wants another account to approve a download, the command line refuses the
 // author's approval before recording it, and the server refuses one that comes anyway, from an
-// older or a forged PC, and keeps it queued; nor does it take an approval from another PC's login.
+// older or a forged PC: it keeps it as refused (it counts for nothing), the PC is told once, and
+// its later entries go on.
 void TestPlant::serverKeepsThePlantsRules() {
     QVERIFY(server_.sql("INSERT INTO paramporter.plant_setting VALUES ('approver_not_author', "
                         "'true'), ('download_reasons', E'New batch\\nRepair')"));
@@ -754,33 +810,41 @@ void TestPlant::serverKeepsThePlantsRules() {
         history::Entry first = byOther;
         QVERIFY(store.open(h) && store.append(first) && store.append(forged));
     }
+    // The server keeps the author's approval as refused, says so once, and goes on.
+    const std::string kept = " (the server keeps it as refused; forwarding goes on)\n";
     const Result push = runCli({"history", "--push"}, h, server_.uri());
-    QCOMPARE(push.code, cli::ExitLink);
-    QCOMPARE(push.err, "History not forwarded yet: the history server refused history entry 3 of "
-                       "this PC: " +
-                           refusal + "\n");
-    QCOMPARE(server_.entries().size(), size_t(2));
-
-    history::Connection other;
-    QVERIFY(other.open(server_.other(), {}));
-    forged.user = "quality";
-    forged.hash = history::sha256Hex(history::canonicalText(forged));
-    const auto taken = history::insertBatch(other, "line-9", {forged}, forged.source);
-    QVERIFY2(taken, other.error().c_str());
-    QCOMPARE(taken->stopped, std::string("the history server refused history entry 3 of this PC: "
-                                         "this PC's entries come from the login pc, not pc2"));
+    QCOMPARE(push.code, cli::ExitOk);
+    QCOMPARE(push.out, std::string("3 history entries forwarded\n"));
+    QCOMPARE(push.err, "paramporter-cli: the history server refused history entry 3 of this PC: " +
+                           refusal + kept);
+    QVERIFY(record(h, 1));
+    const Result after = runCli({"history", "--push"}, h, server_.uri());
+    QCOMPARE(after.out, std::string("1 history entry forwarded\n"));
+    QCOMPARE(after.err, std::string());
+    QCOMPARE(plant.approval(download.serial, download.scope, download.part)->entry.user,
+             std::string("quality"));
+    QVERIFY(runCli({"history", "--server", reader_}, {})
+                .out.find(" refused by the server: " + refusal + "\n") != std::string::npos);
+    QCOMPARE(runCli({"history", "--server", reader_, "--verify"}, {}).out,
+             std::string("history intact: 4 entries\n"));
 
     // From the PC's own login, by another account, of other parameters than the download's.
     history::Connection own;
     QVERIFY(own.open(server_.uri(), {}));
+    history::Store store;
+    QVERIFY(store.open(h, history::Store::Mode::ReadOnly));
+    forged.user = "quality";
+    forged.id = 5;
+    forged.previousHash = store.entry(4)->hash;
     forged.file = *forged.file + " ";
     forged.fileHash = history::sha256Hex(*forged.file);
     forged.hash = history::sha256Hex(history::canonicalText(forged));
-    const auto changed = history::insertBatch(own, "line-1", {forged}, forged.source);
+    const auto changed = history::insertBatch(own, history::hostName(), {forged}, forged.source);
     QVERIFY2(changed, own.error().c_str());
-    QCOMPARE(changed->stopped, std::string("the history server refused history entry 3 of this "
-                                           "PC: its parameters are not those of server entry 1 "
-                                           "it approves"));
+    QCOMPARE(changed->held, size_t(1));
+    QCOMPARE(changed->refused, std::vector<std::string>{"the history server refused history "
+                                                        "entry 5 of this PC: its parameters are "
+                                                        "not those of server entry 1 it approves"});
 }
 
 // ------------------------------------------------------------------ faults
