@@ -37,6 +37,8 @@
 
 #include <set>
 #include <sstream>
+#include <thread>
+#include <tuple>
 
 #include <sqlite3.h>
 
@@ -106,6 +108,9 @@ private slots:
     void twoPcsOnePlant();
     void plantOrderWithOneTimeAndAClockSetBack();
     void writersAddOnlyTheirOwnEntries();
+    void onlyRegisteredPcsWrite();
+    void serverRecomputesHashesAndVerifyNamesEveryBreak();
+    void twoFirstForwardsAtOnce();
     void differentEntriesStayQueued_data();
     void differentEntriesStayQueued();
     void verifyOnTheServer_data();
@@ -444,6 +449,102 @@ void TestPlant::writersAddOnlyTheirOwnEntries() {
     QCOMPARE(server_.entries().size(), size_t(4));
     QCOMPARE(runCli({"history", "--server", reader_, "--verify"}, {}).out,
              std::string("history intact: 4 entries\n"));
+}
+
+// A login writes as the PC plant IT registered it with alone; only plant IT registers, and the
+// server records who did from the connection.
+void TestPlant::onlyRegisteredPcsWrite() {
+    QVERIFY(server_.registerPc("line-1", "pc"));
+    QVERIFY(server_.registerPc("line-2", "pc2"));
+    history::Entry first = sampleEntry(1);
+    first.source = "7b0a4c1e-2f61-4b7a-9c1e-0b7f6a2d4e91";
+    first.id = 1;
+    first.hash = history::sha256Hex(history::canonicalText(first));
+    history::Connection pc2, pc;
+    QVERIFY(pc2.open(server_.other(), {}) && pc.open(server_.uri(), {}));
+    for (const auto& [c, host, why] :
+         {std::tuple{&pc2, "line-1", "the PC line-1 is not registered to the login pc2"},
+          std::tuple{&pc, "line-7", "the PC line-7 is not registered to the login pc"}}) {
+        const auto taken = history::insertBatch(*c, host, {first}, {});
+        QVERIFY2(taken, c->error().c_str());
+        QCOMPARE(taken->stopped,
+                 "the history server refused history entry 1 of this PC: " + std::string(why));
+    }
+    QVERIFY(server_.entries().empty());
+
+    // A writer may not register; plant IT's login may, and is recorded as who did.
+    history::Plant writer;
+    QVERIFY(writer.open(server_.uri(), {}));
+    QVERIFY(!writer.registerPc("line-7", "pc"));
+    QVERIFY2(writer.error().starts_with("permission denied"), writer.error().c_str());
+    const Result registered = runCli(
+        {"plant", "--register-pc", "line-7", "--login", "pc", "--server", server_.login("it")}, {});
+    QCOMPARE(registered.code, cli::ExitOk);
+    QCOMPARE(registered.out, std::string("PC line-7 registered with the login pc\n"));
+    const auto by = server_.sql("SELECT registered_by::text FROM paramporter.pc WHERE host = "
+                                "'line-7'::bytea AND login = 'pc'");
+    QVERIFY(by && by->size() == 1);
+    QCOMPARE(by->front()[0].value_or(""), std::string("it"));
+    const auto taken = history::insertBatch(pc, "line-7", {first}, {});
+    QVERIFY2(taken, pc.error().c_str());
+    QCOMPARE(taken->held, size_t(1));
+    // The source is line-7's now: the same login under another registered host is refused.
+    history::Entry second = sampleEntry(2);
+    second.source = first.source;
+    second.id = 2;
+    second.previousHash = first.hash;
+    second.hash = history::sha256Hex(history::canonicalText(second));
+    QCOMPARE(history::insertBatch(pc, "line-1", {second}, first.source)->stopped,
+             std::string("the history server refused history entry 2 of this PC: this PC's "
+                         "entries come from the PC line-7, not line-1"));
+}
+
+// The server takes no hash it did not recompute: a planted one is kept as refused, and the
+// plant's verify names it and a later edit of an earlier entry both.
+void TestPlant::serverRecomputesHashesAndVerifyNamesEveryBreak() {
+    const std::string h = path("b.sqlite");
+    QVERIFY(record(h, 3));
+    QCOMPARE(runCli({"history", "--push"}, h, server_.uri()).code, cli::ExitOk);
+    history::Store store;
+    QVERIFY(store.open(h, history::Store::Mode::ReadOnly));
+    history::Entry planted = *store.entry(3);
+    planted.id = 4;
+    planted.previousHash = planted.hash;
+    planted.hash = std::string(64, 'a');
+    history::Connection pc;
+    QVERIFY(pc.open(server_.uri(), {}));
+    const auto taken = history::insertBatch(pc, history::hostName(), {planted}, planted.source);
+    QVERIFY2(taken, pc.error().c_str());
+    QCOMPARE(taken->refused, std::vector<std::string>{"the history server refused history entry 4 "
+                                                      "of this PC: its hash is not that of its "
+                                                      "content"});
+    QVERIFY(server_.sql("UPDATE paramporter.entry SET \"user\" = 'someone' WHERE id = 2"));
+    const Result verify = runCli({"history", "--server", reader_, "--verify"}, {});
+    QCOMPARE(verify.code, cli::ExitBroken);
+    const std::string of = " of " + history::hostName() + ")\n";
+    QCOMPARE(verify.out,
+             "history broken at entry 2: its content does not match its hash (entry 2" + of +
+                 "history broken at entry 4: its content does not match its hash (entry 4" + of);
+}
+
+// Two forwards of one new PC's history at once (the window's thread and a command) both end
+// with everything on the server once, and neither is told of a conflict.
+void TestPlant::twoFirstForwardsAtOnce() {
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        const std::string h = path(("twice" + std::to_string(attempt) + ".sqlite").c_str());
+        QVERIFY(record(h, 100));
+        history::Forwarder a(h, server_.uri()), b(h, server_.uri());
+        history::ForwardResult ra, rb;
+        std::thread other([&] { rb = b.forward(); });
+        ra = a.forward();
+        other.join();
+        QVERIFY2(ra.done && ra.error.empty(), ra.error.c_str());
+        QVERIFY2(rb.done && rb.error.empty(), rb.error.c_str());
+        QCOMPARE(localCount(h), size_t(100));
+        QCOMPARE(runCli({"history", "--status"}, h, server_.uri()).out,
+                 std::string("0 history entries not forwarded\n"));
+    }
+    QCOMPARE(server_.entries().size(), size_t(300));
 }
 
 void TestPlant::differentEntriesStayQueued_data() {
