@@ -687,6 +687,20 @@ LANGUAGE sql IMMUTABLE SET search_path = pg_catalog, pg_temp AS $$
                  E'\n', ''), 'UTF8')), 'hex')
 $$;
 
+-- Whether a reason says something: what is left without escape sequences, control characters
+-- and spaces of any kind (no-break, wide, thin, zero-width) is not empty, as the PCs count it.
+CREATE FUNCTION paramporter.has_reason(b bytea) RETURNS boolean
+LANGUAGE sql IMMUTABLE SET search_path = pg_catalog, pg_temp AS $$
+    SELECT b IS NOT NULL AND regexp_replace(regexp_replace(paramporter.as_text(b),
+               '\x1b\[[^\x40-\x7e]*[\x40-\x7e]?', '', 'g'), '\x1b.?', '', 'g')
+           ~ '[^\x01-\x20\x7f-\xa0\xad\u1680\u2000-\u200f\u2028-\u202f\u205f-\u2064\u3000\ufeff]'
+$$;
+
+-- What a download refused for want of a reason is refused with: the values went to the
+-- instrument all the same, so it still counts as the instrument's latest transfer.
+CREATE FUNCTION paramporter.no_reason_refusal() RETURNS text
+LANGUAGE sql IMMUTABLE AS $$ SELECT 'the plant requires a reason for every download'::text $$;
+
 -- Plant IT registers a PC: its host name and its login. Sources bound to nothing whose last
 -- entry came from that host are bound to it. Returns how many were bound.
 CREATE FUNCTION paramporter.register_pc(p_host text, p_login name) RETURNS integer
@@ -902,8 +916,14 @@ BEGIN
     ELSIF p_action IN ('upload', 'download') THEN
         IF p_meaning IS NOT NULL OR p_subject IS NOT NULL OR p_subject_hash IS NOT NULL THEN
             why := 'only an approval has a meaning and a subject';
+        ELSIF p_action = 'download' AND p_format >= 3 AND NOT paramporter.has_reason(p_reason)
+              AND EXISTS (SELECT FROM paramporter.plant_setting
+                          WHERE key = 'reason_required'
+                            AND lower(btrim(value, E' \t\r\n')) IN ('true', 'yes', 'on', '1'))
+              THEN
+            why := paramporter.no_reason_refusal();
         END IF;
-    ELSIF p_serial IS NULL OR p_reason IS NULL OR btrim(paramporter.as_text(p_reason)) = ''
+    ELSIF p_serial IS NULL OR NOT paramporter.has_reason(p_reason)
           OR p_findings IS NOT NULL OR p_result <> 'SUCCESS'::bytea THEN
         why := format('it is not an %s the server can take (instrument, reason, result)',
                       CASE p_action WHEN 'approve' THEN 'approval' ELSE 'revocation' END);
@@ -979,6 +999,9 @@ REVOKE ALL ON FUNCTION paramporter.add_entry FROM PUBLIC;
 GRANT EXECUTE ON FUNCTION paramporter.add_entry TO paramporter_writer;
 REVOKE ALL ON FUNCTION paramporter.register_pc, paramporter.bind_source FROM PUBLIC;
 GRANT EXECUTE ON FUNCTION paramporter.register_pc, paramporter.bind_source TO paramporter_admin;
+REVOKE ALL ON FUNCTION paramporter.has_reason, paramporter.no_reason_refusal FROM PUBLIC;
+GRANT EXECUTE ON FUNCTION paramporter.has_reason, paramporter.no_reason_refusal
+    TO paramporter_writer, paramporter_reader, paramporter_admin;
 GRANT SELECT ON paramporter.pc TO paramporter_writer, paramporter_reader, paramporter_admin;
 GRANT SELECT ON paramporter.schema_version, paramporter.entry, paramporter.source,
     paramporter.plant_setting TO paramporter_admin;

@@ -258,7 +258,7 @@ std::optional<std::string> report(Options& o, const std::string& value, const st
 }
 
 std::optional<std::string> reason(Options& o, const std::string& value, const std::string&) {
-    if (value.find_first_not_of(" \t\r\n") == std::string::npos)
+    if (!pp::history::hasReason(value))
         return std::string("--reason needs a text");
     o.reason = value;
     return std::nullopt;

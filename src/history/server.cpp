@@ -128,10 +128,12 @@ constexpr const char* FromEntries = " FROM paramporter.entry e";
 constexpr const char* Registered =
     "e.source = ANY (ARRAY(SELECT s.source FROM paramporter.source s JOIN paramporter.pc c ON "
     "c.host = s.host AND c.login = s.login))";
-// What counts for the plant's approved state and audit: theirs, and not refused.
-constexpr const char* Counted =
-    "e.refused IS NULL AND e.source = ANY (ARRAY(SELECT s.source FROM paramporter.source s JOIN "
-    "paramporter.pc c ON c.host = s.host AND c.login = s.login))";
+// What counts for the plant's approved state and audit: theirs, and not refused (a download
+// refused for want of a reason went to the instrument all the same).
+constexpr const char* Counted = "(e.refused IS NULL OR (e.action = 'download' AND e.refused = "
+                                "paramporter.no_reason_refusal())) AND e.source = ANY "
+                                "(ARRAY(SELECT s.source FROM paramporter.source s JOIN "
+                                "paramporter.pc c ON c.host = s.host AND c.login = s.login))";
 // Newest first: by the time that follows each PC's chain, then the order the server took them.
 constexpr const char* NewestFirst = " ORDER BY e.order_time DESC, e.id DESC";
 
@@ -338,7 +340,9 @@ namespace {
 // where `unless` holds (an expression of the probes before it).
 std::string newest(const char* name, const char* kind, const char* unless = nullptr) {
     return std::string(" LEFT JOIN LATERAL (SELECT e.id, e.order_time, e.result = "
-                       "'SUCCESS'::bytea AND e.file IS NOT NULL AS known, e.generation, e.time, "
+                       "'SUCCESS'::bytea AND e.file IS NOT NULL AS known, e.generation, "
+                       "to_char(e.received AT "
+                       "TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"') AS time, "
                        "e.host FROM paramporter.entry e WHERE e.serial = k.serial AND e.scope = "
                        "k.scope AND coalesce(e.part, '') = k.part AND ") +
            Counted + " AND " + kind +

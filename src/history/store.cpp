@@ -618,7 +618,7 @@ bool hexHash(const std::string& text) {
 }
 
 bool blank(const std::string& text) {
-    return text.find_first_not_of(" \t\r\n") == std::string::npos;
+    return !hasReason(text);
 }
 
 // What makes `e` no entry of its kind; empty when it is one. The plant server refuses the same,
