@@ -119,7 +119,8 @@ private slots:
     void verifyComparesWithTheServer_data();
     void verifyComparesWithTheServer();
     void firstVersionServerUpgradedAndASecondServer();
-    void secondVersionServerUpgraded();
+    void laterVersionServerUpgraded_data();
+    void laterVersionServerUpgraded();
     void approvalsAcrossThePlant();
     void serverKeepsThePlantsRules();
     void badServersKeepEntriesQueued_data();
@@ -799,13 +800,21 @@ void TestPlant::firstVersionServerUpgradedAndASecondServer() {
     QCOMPARE(server_.entries().size(), size_t(5));
 }
 
-// A server of the previous version, with what a PC of that version forwarded to it: the PC,
-// now of this version, approves an old entry and forwards once the server is upgraded; the old
-// entries verify as before, on both sides.
-void TestPlant::secondVersionServerUpgraded() {
+void TestPlant::laterVersionServerUpgraded_data() {
+    QTest::addColumn<QString>("schema");
+    QTest::newRow("version 2") << QStringLiteral(PP_TEST_DATA "/history-server-v2.sql");
+    QTest::newRow("version 3") << QStringLiteral(PP_TEST_DATA "/history-server-v3.sql");
+}
+
+// A server of version 2 or 3, with what a PC of version 2 forwarded to it (through each one's
+// add_entry): the PC, now of this version, approves an old entry and forwards once the server
+// is upgraded and plant IT has bound the PC's chain; the old entries verify as before, on both
+// sides.
+void TestPlant::laterVersionServerUpgraded() {
+    QFETCH(QString, schema);
     QVERIFY(server_.sql("DROP DATABASE IF EXISTS second"));
     QVERIFY(server_.sql("CREATE DATABASE second"));
-    QVERIFY(server_.psql("second", QStringLiteral(PP_TEST_DATA "/history-server-v2.sql")));
+    QVERIFY(server_.psql("second", schema));
     QVERIFY(server_.psql("second", QStringLiteral(PP_TEST_DATA "/history-server-v2-rows.sql")));
     const std::string second = server_.login("pc", "second");
     const std::string h = path("v3.sqlite");
