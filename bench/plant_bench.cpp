@@ -7,6 +7,7 @@
 //     never answers (a port whose connection queue is full), and paramporter-cli read as a
 //     whole process in both cases.
 #include "history/forwarder.h"
+#include "history/recording.h"
 #include "history/server.h"
 #include "history/store.h"
 #include "qt/session_driver.h"
@@ -184,7 +185,9 @@ int main(int argc, char** argv) {
         return 1;
     std::vector<double> forwarding;
     for (int i = 0; i < 3; ++i) {
-        if (!admin(adminUri, "TRUNCATE paramporter.entry, paramporter.source RESTART IDENTITY"))
+        if (!admin(adminUri, "TRUNCATE paramporter.entry, paramporter.source RESTART IDENTITY") ||
+            !admin(adminUri,
+                   "SELECT paramporter.register_pc('" + pp::history::hostName() + "', 'pc')"))
             return 1;
         {
             pp::history::Store store;
@@ -219,6 +222,14 @@ int main(int argc, char** argv) {
                "'SUCCESS'::bytea, convert_to(repeat('\"7.5\",', 60), 'UTF8'), md5(g::text) || "
                "md5(g::text), NULL, md5(g::text) || md5((g + 1)::text) FROM generate_series(0, " +
                    std::to_string(plantCount - 1) + ") g") ||
+        // Each of the 40 PCs registered and its source bound, as plant IT leaves them.
+        !admin(adminUri, "INSERT INTO paramporter.pc (host, login, registered_by) SELECT "
+                         "convert_to('line-' || g, 'UTF8'), 'pc', 'bench' FROM "
+                         "generate_series(0, 39) g ON CONFLICT DO NOTHING") ||
+        !admin(adminUri,
+               "INSERT INTO paramporter.source (source, login, host, head_local_id) "
+               "SELECT ('00000000-0000-4000-8000-' || lpad(to_hex(g), 12, '0'))::uuid, "
+               "'pc', convert_to('line-' || g, 'UTF8'), 0 FROM generate_series(0, 39) g") ||
         !admin(adminUri, "ANALYZE paramporter.entry"))
         return 1;
     const double makeS = ms(Clock::now() - making) / 1000;
@@ -272,6 +283,14 @@ int main(int argc, char** argv) {
                "AS s, timestamp '2026-01-01' + g * interval '31 s' AS t FROM "
                "generate_series(0, " +
                    std::to_string(plantCount - 1) + ") g) x") ||
+        // Each of the 40 PCs registered and its source bound, as plant IT leaves them.
+        !admin(adminUri, "INSERT INTO paramporter.pc (host, login, registered_by) SELECT "
+                         "convert_to('line-' || g, 'UTF8'), 'pc', 'bench' FROM "
+                         "generate_series(0, 39) g ON CONFLICT DO NOTHING") ||
+        !admin(adminUri,
+               "INSERT INTO paramporter.source (source, login, host, head_local_id) "
+               "SELECT ('00000000-0000-4000-8000-' || lpad(to_hex(g), 12, '0'))::uuid, "
+               "'pc', convert_to('line-' || g, 'UTF8'), 0 FROM generate_series(0, 39) g") ||
         !admin(adminUri, "ANALYZE paramporter.entry"))
         return 1;
     std::vector<double> scopes;

@@ -141,6 +141,10 @@ std::optional<std::string> checkCommand(Options& o, const std::vector<std::strin
         if (!o.from.empty() && !o.to.empty() && o.from > o.to)
             return "--from " + o.from + " is after --to " + o.to;
         break;
+    case Command::Plant:
+        if (o.registerPc.empty() || o.login.empty())
+            return std::string("plant needs --register-pc HOST --login LOGIN");
+        break;
     case Command::Round:
         if (o.ports.empty())
             return std::string("round needs --ports, e.g. --ports 1,2,") + ExampleDevice;

@@ -22,7 +22,8 @@ enum class Command {
     Report,
     History,
     Audit,
-    Round
+    Round,
+    Plant
 };
 
 // Exit statuses.
@@ -86,6 +87,9 @@ struct Options {
     std::string onDeviation;
     std::string onFailure;
     std::string scope; // "system" or "part"
+    // plant --register-pc HOST --login LOGIN [--server URI]: plant IT registers a PC.
+    std::string registerPc;
+    std::string login;
     bool operator==(const Options&) const = default;
 };
 

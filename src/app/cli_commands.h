@@ -11,6 +11,7 @@ class QPagedPaintDevice;
 #include "files/settings.h"
 #include "history/approvals.h"
 #include "history/entry.h"
+#include "history/forwarder.h"
 #include <functional>
 #include <optional>
 #include <string>
@@ -53,5 +54,8 @@ inline constexpr int ForwardWaitMs = 2000;
 // <reason>" on `err` when something is left (it stays queued), and returns the reason.
 std::optional<std::string> forwardBeforeExit(const std::string& historyPath, const std::string& uri,
                                              std::ostream& err);
+// What a forward did besides forwarding, on `err`: the entries the server kept as refused, and
+// a chain of this PC's own begun (a history restored from an older copy).
+void tellForwarded(const pp::history::ForwardResult& r, std::ostream& err);
 
 } // namespace pp::cli

@@ -88,6 +88,7 @@ private:
         limits.answerTimeoutMs = ServerWaitMs;
         forwarder.setLimits(limits);
         const pp::history::ForwardResult r = forwarder.forward();
+        tellForwarded(r, c_.err);
         if (!r.done) {
             c_.err << NotForwarded << r.error << '\n';
             return ExitLink;
@@ -192,8 +193,8 @@ private:
             int64_t left = o_.limit;
             const bool listed = plant_.scan(filter, o_.json, [&](const pp::history::PlantEntry& p) {
                 c_.out << (o_.json ? pp::history::plantJsonLine(p.entry, p.sourceHost, p.received,
-                                                                p.login)
-                                   : pp::history::plantListLine(p.entry, p.sourceHost))
+                                                                p.login, p.refused)
+                                   : pp::history::plantListLine(p.entry, p.sourceHost, p.refused))
                        << '\n';
                 return static_cast<bool>(c_.out) && (o_.limit == 0 || --left > 0);
             });
@@ -265,14 +266,17 @@ private:
     }
 
     int verdict(const pp::history::Verification& checked) {
-        if (checked.firstBroken > 0) {
-            c_.out << "history broken at entry " << checked.firstBroken << ": " << checked.why
-                   << '\n'
-                   << std::flush;
-            return ExitBroken;
-        }
-        if (checked.firstBroken < 0) {
-            c_.out << "history broken: " << checked.why << '\n' << std::flush;
+        if (checked.firstBroken != 0) {
+            // Every break where the check went on past the first (the plant's).
+            std::vector<pp::history::Verification::Break> breaks = checked.breaks;
+            if (breaks.empty())
+                breaks.push_back({checked.firstBroken, checked.why});
+            for (const auto& b : breaks)
+                if (b.id > 0)
+                    c_.out << "history broken at entry " << b.id << ": " << b.why << '\n';
+                else
+                    c_.out << "history broken: " << b.why << '\n';
+            c_.out << std::flush;
             return ExitBroken;
         }
         c_.out << "history intact: " << checked.entries << " entries\n" << std::flush;
@@ -363,6 +367,31 @@ private:
 
 int runHistory(const Options& options, Context& context, const std::string& path) {
     return HistoryCommand(options, context).run(path);
+}
+
+int runPlant(const Options& options, Context& context) {
+    const std::string& uri = options.server.empty() ? context.historyServer : options.server;
+    if (uri.empty()) {
+        context.err << Program << "plant needs --server URI (an administrator's login)\n";
+        return ExitUsage;
+    }
+    pp::history::Limits limits;
+    limits.connectTimeoutMs = 30000;
+    limits.answerTimeoutMs = 30000;
+    pp::history::Plant plant;
+    const auto bound = plant.open(uri, limits) ? plant.registerPc(options.registerPc, options.login)
+                                               : std::nullopt;
+    if (!bound) {
+        context.err << Program << "the PC was not registered: " << plant.error() << '\n';
+        return ExitUsage;
+    }
+    context.out << "PC " << pp::history::terminalText(options.registerPc)
+                << " registered with the login " << pp::history::terminalText(options.login);
+    if (*bound > 0)
+        context.out << "; " << *bound << (*bound == 1 ? " history" : " histories")
+                    << " the server held from it bound to it";
+    context.out << '\n' << std::flush;
+    return ExitOk;
 }
 
 } // namespace pp::cli

@@ -10,5 +10,7 @@
 namespace pp::cli {
 
 int runHistory(const Options& options, Context& context, const std::string& path);
+// plant --register-pc HOST --login LOGIN: on --server's plant, else the history server's.
+int runPlant(const Options& options, Context& context);
 
 } // namespace pp::cli

@@ -57,7 +57,7 @@ std::optional<long long> entryId(std::string_view text) {
 
 namespace {
 
-constexpr std::array<CommandSpec, 11> CommandTable{{
+constexpr std::array<CommandSpec, 12> CommandTable{{
     {"read", Command::Read, 2, "read needs a part number", "PART",
      "upload the system parameters and those of part\n"
      "number PART (1..32) and save them as a parameter file\n"},
@@ -121,6 +121,13 @@ constexpr std::array<CommandSpec, 11> CommandTable{{
      "configured part number read, recorded and audited;\n"
      "CMD runs once per round with a JSON summary on its\n"
      "standard input\n"},
+    {"plant", Command::Plant, 1, "", "",
+     "plant IT's work on the history server, with an\n"
+     "administrator's login (--server URI, else the history\n"
+     "server): --register-pc HOST --login LOGIN registers a\n"
+     "PC, whose entries are then taken from that login and\n"
+     "host alone, and binds to it the PC's entries the\n"
+     "server held from before registration\n"},
 }};
 
 } // namespace
@@ -256,7 +263,7 @@ std::optional<std::string> report(Options& o, const std::string& value, const st
 }
 
 std::optional<std::string> reason(Options& o, const std::string& value, const std::string&) {
-    if (value.find_first_not_of(" \t\r\n") == std::string::npos)
+    if (!pp::history::hasReason(value))
         return std::string("--reason needs a text");
     o.reason = value;
     return std::nullopt;
@@ -280,7 +287,7 @@ constexpr unsigned History = bit(Command::History);
 constexpr unsigned Audit = bit(Command::Audit);
 constexpr unsigned Write = bit(Command::Write);
 
-constexpr std::array<OptionSpec, 35> Table{{
+constexpr std::array<OptionSpec, 37> Table{{
     {"--port", "", "PORT", AtInstrument, port, "the instrument's port"},
     {"--history", "", "FILE", Every, nonEmpty<&Options::history>, "the history of this run"},
     {"--history-server", "", "URI", Every, nonEmpty<&Options::historyServer>,
@@ -304,7 +311,8 @@ constexpr std::array<OptionSpec, 35> Table{{
     {"--verify", "", "", History, flag<&Options::verifyHistory>, "check the hash chain"},
     {"--export", "", "ID", History, id<&Options::exportId>, "one entry as a parameter file"},
     {"--diff", "", "ID1", History, id<&Options::diffFirst>, "two entries compared"},
-    {"--server", "", "URI", History | Audit, nonEmpty<&Options::server>, "the plant's entries"},
+    {"--server", "", "URI", History | Audit | bit(Command::Plant), nonEmpty<&Options::server>,
+     "the plant's entries"},
     {"--host", "", "H", History, nonEmpty<&Options::host>, "one PC's entries on the server"},
     {"--push", "", "", History, flag<&Options::push>, "forward what is queued"},
     {"--status", "", "", History, flag<&Options::forwardStatus>, "what is queued, and why"},
@@ -327,6 +335,10 @@ constexpr std::array<OptionSpec, 35> Table{{
      "run when something deviates"},
     {"--on-failure", "", "CMD", bit(Command::Round), nonEmpty<&Options::onFailure>,
      "run when a port failed"},
+    {"--register-pc", "", "HOST", bit(Command::Plant), nonEmpty<&Options::registerPc>,
+     "the PC's host name"},
+    {"--login", "", "LOGIN", bit(Command::Plant), nonEmpty<&Options::login>,
+     "the login the PC forwards with"},
     {"--help", "-h", "", 0, nullptr, "this text"},
 }};
 

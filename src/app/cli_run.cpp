@@ -99,7 +99,8 @@ int run(const Options& options, Context& context) {
             return ExitUsage;
         }
     }
-    const int code = options.command == Command::History
+    const int code = options.command == Command::Plant ? runPlant(options, context)
+                     : options.command == Command::History
                          ? runHistory(options, context, historyPath(options, context))
                      : options.command == Command::Audit
                          ? runAudit(options, context, historyPath(options, context))

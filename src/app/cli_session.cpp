@@ -271,6 +271,7 @@ std::optional<std::string> forwardBeforeExit(const std::string& historyPath, con
     limits.deadlineSeconds = ForwardWaitMs / 1000;
     forwarder.setLimits(limits);
     const pp::history::ForwardResult r = forwarder.forward();
+    tellForwarded(r, err);
     if (r.done) {
         // And the plant's approvals and settings back, for what this PC checks next.
         std::string why;
@@ -281,6 +282,15 @@ std::optional<std::string> forwardBeforeExit(const std::string& historyPath, con
     }
     err << NotForwarded << r.error << '\n' << std::flush;
     return r.error;
+}
+
+void tellForwarded(const pp::history::ForwardResult& r, std::ostream& err) {
+    for (const std::string& refused : r.refused)
+        err << Program << refused << " (the server keeps it as refused; forwarding goes on)\n";
+    if (!r.branched.empty())
+        err << Program << r.branched
+            << "; this PC's entries not forwarded go on in a chain of their own\n";
+    err << std::flush;
 }
 
 pp::history::PlantPolicy plantPolicy(const std::string& uri, const std::string& historyPath,

@@ -68,7 +68,7 @@ std::optional<Entry> approvalFrom(const Entry& subject, const std::string& meani
         refusal = which + " does not name its instrument (no serial number was read).";
     else if (meaning != Approved && meaning != Reviewed)
         refusal = "An approval means \"approved\" or \"reviewed\".";
-    else if (trimmed(reason).empty())
+    else if (!hasReason(reason))
         refusal = "An approval needs a reason.";
     else if (policy.approverNotAuthor && subject.action == Action::Download &&
              subject.user == approver)

@@ -181,6 +181,42 @@ std::string utcTimestamp() {
         duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count());
 }
 
+bool hasReason(std::string_view text) {
+    for (size_t i = 0; i < text.size();) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c == 0x1b) { // an escape sequence: ESC [ parameters final, or ESC and one character
+            ++i;
+            if (i < text.size() && text[i] == '[') {
+                ++i;
+                while (i < text.size() && (text[i] < 0x40 || text[i] > 0x7e))
+                    ++i;
+            }
+            ++i;
+            continue;
+        }
+        if (c < 0x80) {
+            if (c > 0x20 && c != 0x7f)
+                return true;
+            ++i;
+            continue;
+        }
+        // One UTF-8 sequence; bytes that are none are something said.
+        const size_t length = c >= 0xf0 ? 4 : c >= 0xe0 ? 3 : c >= 0xc0 ? 2 : 1;
+        if (length == 1 || i + length > text.size())
+            return true;
+        uint32_t cp = c & (0xff >> (length + 1));
+        for (size_t k = 1; k < length; ++k)
+            cp = (cp << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3f);
+        const bool nothing = (cp >= 0x80 && cp <= 0xa0) || cp == 0xad || cp == 0x1680 ||
+                             (cp >= 0x2000 && cp <= 0x200f) || (cp >= 0x2028 && cp <= 0x202f) ||
+                             (cp >= 0x205f && cp <= 0x2064) || cp == 0x3000 || cp == 0xfeff;
+        if (!nothing)
+            return true;
+        i += length;
+    }
+    return false;
+}
+
 std::string asciiLower(std::string text) {
     for (char& c : text)
         if (c >= 'A' && c <= 'Z')

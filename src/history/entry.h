@@ -104,6 +104,12 @@ std::string canonicalText(const Entry& entry);
 std::string utcTimestamp();
 std::string utcTimestamp(int64_t msSinceEpoch);
 
+// Whether `text` says something: what is left without escape sequences (ESC [ ... and ESC
+// with one character), control characters (vertical tabs, C1 codes and the like) and spaces of
+// any kind (no-break spaces, the wide and thin ones, zero-width ones) is not empty. A reason
+// made of those alone is no reason. The plant server counts the same.
+bool hasReason(std::string_view text);
+
 // Letters A to Z in lower case, every other byte as it is: how the text filter compares.
 std::string asciiLower(std::string text);
 

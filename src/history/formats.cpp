@@ -280,17 +280,22 @@ std::string jsonLine(const Entry& e) {
     return out;
 }
 
-std::string plantListLine(const Entry& e, const std::string& sourceHost) {
-    return shown(head(e) + orDash(sourceHost) + ' ' + outcomeText(e));
+std::string plantListLine(const Entry& e, const std::string& sourceHost,
+                          const std::string& refused) {
+    return shown(head(e) + orDash(sourceHost) + ' ' + outcomeText(e) +
+                 (refused.empty() ? std::string() : " refused by the server: " + refused));
 }
 
 std::string plantJsonLine(const Entry& e, const std::string& sourceHost,
-                          const std::string& received, const std::string& login) {
+                          const std::string& received, const std::string& login,
+                          const std::string& refused) {
     std::string out = jsonLine(e);
     out.pop_back(); // the closing brace
     jsonText(out, "source_host", sourceHost, false);
     jsonText(out, "received", received, true);
     jsonText(out, "login", login, true);
+    if (!refused.empty())
+        jsonText(out, "refused", refused, false);
     out += '}';
     return out;
 }

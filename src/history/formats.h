@@ -33,10 +33,13 @@ std::string jsonLine(const Entry& e);
 // An entry read from a plant server: the listing line with the PC that forwarded it before the
 // result ("ID TIME ACTION SCOPE PART SERIAL SOURCE_HOST RESULT"), and the JSON object with the
 // keys "source_host", "received" (when the server took it) and "login" (which forwarded it)
-// added.
-std::string plantListLine(const Entry& e, const std::string& sourceHost);
+// added. An entry the server refused (kept as a link of its PC's chain) ends its line with
+// " refused by the server: WHY", and its object gains "refused".
+std::string plantListLine(const Entry& e, const std::string& sourceHost,
+                          const std::string& refused = {});
 std::string plantJsonLine(const Entry& e, const std::string& sourceHost,
-                          const std::string& received = {}, const std::string& login = {});
+                          const std::string& received = {}, const std::string& login = {},
+                          const std::string& refused = {});
 
 // The CSV export: a header, then one row per entry, every field quoted, a cell that would
 // start a formula (=, +, -, @) preceded by an apostrophe; CR LF line ends. The findings are one

@@ -131,8 +131,21 @@ ForwardResult Forwarder::forward(size_t batch) {
                                       server_.plantId()))
                 return failed(r, "forwarded, but not marked in the history: " + store_.error());
             r.forwarded += static_cast<int64_t>(taken->held);
-            if (!taken->stopped.empty())
+            r.refused.insert(r.refused.end(), taken->refused.begin(), taken->refused.end());
+            if (!taken->stopped.empty()) {
+                // The server holds another entry under this number, after one both hold: a
+                // history restored from an older copy. Once per call, the entries not
+                // forwarded go on in a chain of their own (the server's stay as they are).
+                const int64_t at = (*entries)[taken->held].id;
+                const bool linked = at == 1 || taken->held > 0 || store_.entry(at - 1);
+                if (taken->conflict && linked && r.branched.empty()) {
+                    if (!store_.goOnInChainOfItsOwn(at))
+                        return failed(r, taken->stopped + " (" + store_.error() + ")");
+                    r.branched = taken->stopped;
+                    continue;
+                }
                 return failed(r, taken->stopped);
+            }
         }
     }
     r.done = true;
@@ -219,8 +232,16 @@ Forwarder::Comparison Forwarder::compare() {
         else
             ++c.onServer;
     }
+    // A chain goes on from another (a copied history, or one restored from an older copy) only
+    // from that one's entry before its first: the other's later entries, on the server, are
+    // another PC's or of the chain left behind, not removed from this one.
+    std::map<std::string, int64_t> copiedUpTo;
+    for (const ChainLink& l : links)
+        if (l.source != links.back().source)
+            copiedUpTo[l.source] = l.id;
     for (const auto& [key, h] : held)
-        if (!h.matched)
+        if (const auto copied = copiedUpTo.find(key.first);
+            !h.matched && (copied == copiedUpTo.end() || key.second <= copied->second))
             differ(key.second, "it was removed from this history; the history server holds it "
                                "(server entry " +
                                    h.serverId + ")");

@@ -1,7 +1,10 @@
 // Forwarding the local history to the plant server. The local history stays the record: an
 // entry is marked forwarded only after the server has committed it, and the server keeps an
 // entry it holds already as it is, so a crash between the two never makes a duplicate. An
-// entry the server holds differently is never taken for held: it stays queued and says so.
+// entry the server holds differently is never taken for held: where the history was restored
+// from an older copy (it reuses numbers the server holds), the entries not forwarded go on in a
+// chain of their own, linked to the last one both hold; otherwise it stays queued and says so.
+// An entry the server keeps as refused is said once, and forwarding goes on.
 // One forwarder owns its own SQLite and libpq connections and may run on any one thread.
 #pragma once
 
@@ -10,6 +13,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace pp::history {
 
@@ -19,6 +23,11 @@ struct ForwardResult {
     int64_t queued = 0;    // entries still waiting
     std::string error;     // why it stopped, or why the history could not be read
     std::string lastError; // status(): the last forward's error kept in the history
+    // The entries the server kept as refused in this call, and why: said once, as the server
+    // holds them (marked forwarded, never sent again).
+    std::vector<std::string> refused;
+    // The entries went on in a chain of their own (history restored from an older copy): why.
+    std::string branched;
 };
 
 // "3 history entries not forwarded", "1 history entry not forwarded".

@@ -22,7 +22,7 @@ inline constexpr std::string_view OlderServer =
     "the history server was set up by an older version (run history-server.sql on it again)";
 
 // The version of the tables history-server.sql makes.
-inline constexpr int ServerSchemaVersion = 3;
+inline constexpr int ServerSchemaVersion = 4;
 
 // Why libpq cannot read `uri` as connection parameters (a URI or key=value words); none when
 // it can.

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace pp::history {
 
@@ -22,6 +23,13 @@ struct Verification {
     int64_t entries = 0;     // entries checked
     int64_t firstBroken = 0; // ID of the first entry that does not match; 0 when intact
     std::string why;         // what did not match
+    // Every entry that does not match, the first one included, where the check goes on past it
+    // (the plant's); empty where it stops at the first.
+    struct Break {
+        int64_t id = 0;
+        std::string why;
+    };
+    std::vector<Break> breaks;
 };
 
 // One link of the local chain, as a plant server's copy is compared with it.

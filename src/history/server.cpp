@@ -83,10 +83,14 @@ std::optional<BatchResult> insertBatch(Connection& c, const std::string& sourceH
         }
         const std::string& outcome = *rows->front()[0];
         const std::string detail = rows->front()[1].value_or(std::string());
-        if (outcome != "added" && outcome != "held") {
+        const std::string entry = "history entry " + std::to_string(e.id) + " of this PC";
+        if (outcome == "kept-refused") {
+            // A link of the chain that counts for nothing on the plant: the next ones go on.
+            result.refused.push_back("the history server refused " + entry + ": " + detail);
+        } else if (outcome != "added" && outcome != "held") {
             // The chain cannot go on past it: the ones before it are kept.
-            const std::string entry = "history entry " + std::to_string(e.id) + " of this PC";
-            result.stopped = outcome == "conflict"
+            result.conflict = outcome == "conflict";
+            result.stopped = result.conflict
                                  ? entry + " differs from the server's: " + detail
                                  : "the history server refused " + entry + ": " + detail;
             break;
@@ -116,9 +120,20 @@ constexpr const char* PlantColumns =
     "e.previous_hash, e.hash, e.source::text AS p_source, e.local_id::text AS p_local_id, "
     "e.source_host, e.format::text AS p_format, to_char(e.received AT TIME ZONE 'UTC', "
     "'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"') AS p_received, e.login::text AS p_login, e.reason, "
-    "e.meaning, e.subject::text AS p_subject, e.subject_hash, e.findings";
-constexpr size_t FileColumn = 26;
+    "e.meaning, e.subject::text AS p_subject, e.subject_hash, e.findings, e.refused";
+constexpr size_t FileColumn = 27;
 constexpr const char* FromEntries = " FROM paramporter.entry e";
+// The entries of the PCs plant IT registered, bound to their login and host: the plant's
+// listing. The one array is read once per query.
+constexpr const char* Registered =
+    "e.source = ANY (ARRAY(SELECT s.source FROM paramporter.source s JOIN paramporter.pc c ON "
+    "c.host = s.host AND c.login = s.login))";
+// What counts for the plant's approved state and audit: theirs, and not refused (a download
+// refused for want of a reason went to the instrument all the same).
+constexpr const char* Counted = "(e.refused IS NULL OR (e.action = 'download' AND e.refused = "
+                                "paramporter.no_reason_refusal())) AND e.source = ANY "
+                                "(ARRAY(SELECT s.source FROM paramporter.source s JOIN "
+                                "paramporter.pc c ON c.host = s.host AND c.login = s.login))";
 // Newest first: by the time that follows each PC's chain, then the order the server took them.
 constexpr const char* NewestFirst = " ORDER BY e.order_time DESC, e.id DESC";
 
@@ -158,6 +173,7 @@ PlantEntry readPlantEntry(const Connection::Row& r, bool withFile) {
     e.subjectHash = orEmpty(r[24]);
     if (r[25])
         e.findings = findingsFrom(*r[25]);
+    p.refused = orEmpty(r[26]);
     if (withFile && r.size() > FileColumn && r[FileColumn])
         e.file = *r[FileColumn];
     return p;
@@ -208,6 +224,7 @@ Query listing(const PlantFilter& f, const Entry* after) {
               bytes(asciiLower(f.filter.text)));
     if (after)
         q.after(after->id);
+    q.also(Registered);
     return q;
 }
 
@@ -310,6 +327,7 @@ std::optional<PlantEntry> Plant::latest(const std::string& serial, Scope scope,
     q.add("coalesce(e.part, '') = ?", text(scope == Scope::Part ? part : std::string()));
     if (!condition.empty())
         q.also(condition);
+    q.also(Counted);
     if (before)
         q.after(*before);
     // One probe of entry_scope per action, the newest of them taken: with the actions in one
@@ -347,10 +365,13 @@ namespace {
 // where `unless` holds (an expression of the probes before it).
 std::string newest(const char* name, const char* kind, const char* unless = nullptr) {
     return std::string(" LEFT JOIN LATERAL (SELECT e.id, e.order_time, e.result = "
-                       "'SUCCESS'::bytea AND e.file IS NOT NULL AS known, e.generation, e.time, "
+                       "'SUCCESS'::bytea AND e.file IS NOT NULL AS known, e.generation, "
+                       "to_char(e.received AT "
+                       "TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"') AS time, "
                        "e.host FROM paramporter.entry e WHERE e.serial = k.serial AND e.scope = "
                        "k.scope AND coalesce(e.part, '') = k.part AND ") +
-           kind + (unless ? std::string(" AND NOT coalesce(") + unless + ", false)" : "") +
+           Counted + " AND " + kind +
+           (unless ? std::string(" AND NOT coalesce(") + unless + ", false)" : "") +
            " ORDER BY e.order_time DESC, e.id DESC LIMIT 1) " + name + " ON true";
 }
 
@@ -371,7 +392,8 @@ std::optional<std::vector<ScopeState>> Plant::scopes(const std::string& serial) 
     // number of entries; the latest upload is looked for further only when the latest is not
     // a successful one; likewise the latest download. Then what the instrument holds (the newer
     // of the two) and the approval with their files. One snapshot.
-    const std::string only = serial.empty() ? "" : " AND e.serial = $1";
+    const std::string only =
+        std::string(" AND ") + Counted + (serial.empty() ? "" : " AND e.serial = $1");
     const std::string sql =
         "WITH RECURSIVE k(serial, scope, part) AS ((SELECT e.serial, e.scope, coalesce(e.part, "
         "'') FROM paramporter.entry e WHERE e.serial IS NOT NULL" +
@@ -486,7 +508,8 @@ std::optional<Plant::Approvals> Plant::approvalsFrom(int64_t fromId) {
     out.newestId = std::atoll(orEmpty(newest->front()[0]).c_str());
     const auto rows = c_.exec(std::string("SELECT ") + PlantColumns + ", e.file" + FromEntries +
                                   " WHERE e.id BETWEEN $1::bigint AND $2::bigint AND e.action IN "
-                                  "('approve', 'revoke') ORDER BY e.id",
+                                  "('approve', 'revoke') AND " +
+                                  Counted + " ORDER BY e.id",
                               {text(std::to_string(fromId)), text(std::to_string(out.newestId))});
     if (!rows)
         return std::nullopt;
@@ -494,6 +517,15 @@ std::optional<Plant::Approvals> Plant::approvalsFrom(int64_t fromId) {
     for (const Connection::Row& r : *rows)
         out.entries.push_back(readPlantEntry(r, true));
     return out;
+}
+
+std::optional<int64_t> Plant::registerPc(const std::string& host, const std::string& login) {
+    error_.clear();
+    const auto rows =
+        c_.exec("SELECT paramporter.register_pc($1, $2)::text", {text(host), text(login)});
+    if (!rows || rows->size() != 1 || rows->front().empty() || !rows->front()[0])
+        return std::nullopt;
+    return std::atoll(rows->front()[0]->c_str());
 }
 
 namespace {
@@ -530,11 +562,14 @@ std::optional<Verification> Plant::verify() {
         }
     }
 
+    // Every break is named, and the check goes on from the entry that broke.
     Verification v;
     auto broken = [&v](int64_t serverId, std::string why) {
-        v.firstBroken = serverId;
-        v.why = std::move(why);
-        return v;
+        if (v.firstBroken == 0) {
+            v.firstBroken = serverId;
+            v.why = why;
+        }
+        v.breaks.push_back({serverId, std::move(why)});
     };
     struct Last {
         std::string source, hash, seal, host;
@@ -547,12 +582,13 @@ std::optional<Verification> Plant::verify() {
         const auto h = heads.find(last.source);
         if (h == heads.end())
             return "its PC is not one the server took entries from";
+        std::optional<std::string> why;
         if (h->second.localId != last.localId || h->second.hash != last.hash ||
             h->second.seal != last.seal)
-            return "the entries after it, up to entry " + std::to_string(h->second.localId) +
-                   " of its PC, were removed";
+            why = "the entries after it, up to entry " + std::to_string(h->second.localId) +
+                  " of its PC, were removed";
         heads.erase(h);
-        return std::nullopt;
+        return why;
     };
     for (;;) {
         std::vector<Connection::Param> params;
@@ -579,23 +615,29 @@ std::optional<Verification> Plant::verify() {
             const std::string of =
                 " (entry " + std::to_string(p.localId) + " of " + p.sourceHost + ")";
             std::optional<std::string> previousHash;
+            ++v.entries;
             if (e.source == last.source) {
-                if (p.localId != last.localId + 1)
-                    return broken(serverId, "the entry before it was removed" + of);
+                if (p.localId != last.localId + 1) {
+                    broken(serverId, "the entry before it was removed" + of);
+                    last = {e.source, e.hash, seal, p.sourceHost, serverId, p.localId};
+                    continue;
+                }
                 previousHash = last.hash;
             } else {
                 if (auto why = ended())
-                    return broken(last.serverId, *why + " (entry " + std::to_string(last.localId) +
-                                                     " of " + last.host + ")");
+                    broken(last.serverId, *why + " (entry " + std::to_string(last.localId) +
+                                              " of " + last.host + ")");
                 const auto h = heads.find(e.source);
                 if (p.localId == 1)
                     previousHash = std::string();
                 else if (h != heads.end() && h->second.parentLocalId == p.localId - 1)
                     previousHash = h->second.parentHash;
-                if (!previousHash)
-                    return broken(serverId, "it is not the first entry of its PC" + of);
+                if (!previousHash) {
+                    broken(serverId, "it is not the first entry of its PC" + of);
+                    last = {e.source, e.hash, seal, p.sourceHost, serverId, p.localId};
+                    continue;
+                }
             }
-            ++v.entries;
             e.id = p.localId; // the chain was made with the PC's own numbers
             std::string why;
             if (e.previousHash != *previousHash)
@@ -611,20 +653,20 @@ std::optional<Verification> Plant::verify() {
             else if (!sealed)
                 why = "what the server recorded with it (ID, receipt, host or login) was changed";
             if (!why.empty())
-                return broken(serverId, why + of);
+                broken(serverId, why + of);
             last = {e.source, e.hash, seal, p.sourceHost, serverId, p.localId};
         }
         if (rows->size() < 1000)
             break;
     }
     if (auto why = ended())
-        return broken(last.serverId,
-                      *why + " (entry " + std::to_string(last.localId) + " of " + last.host + ")");
+        broken(last.serverId,
+               *why + " (entry " + std::to_string(last.localId) + " of " + last.host + ")");
     // A PC the server took entries from, none of which is left.
     for (const auto& [source, head] : heads)
         if (head.localId > head.parentLocalId)
-            return broken(-1, "every entry of the PC " + source + " was removed (the server " +
-                                  "took its entries up to " + std::to_string(head.localId) + ")");
+            broken(-1, "every entry of the PC " + source + " was removed (the server " +
+                           "took its entries up to " + std::to_string(head.localId) + ")");
     return v;
 }
 

@@ -27,16 +27,20 @@ struct PlantEntry {
     std::string sourceHost;
     std::string received; // when the server took it, UTC as the entries' times
     std::string login;    // the login that forwarded it; empty before the server checked logins
+    std::string refused;  // why the server refused it (kept as a link of its PC's chain)
 };
 
 // Forwarding: one batch of the local history's entries (with their files, oldest first) in one
 // transaction, each through the server's check. `parent` is the installation of the entry
 // before the first (a copied history's first entry goes on from it). An entry the server
-// holds already is left as it is; one it refuses, or holds differently, ends the batch after
-// the ones before it. None when the transaction failed (the connection's error says why).
+// holds already is left as it is; one it keeps as refused is held too (and said in `refused`);
+// one it refuses to keep, or holds differently, ends the batch after the ones before it. None
+// when the transaction failed (the connection's error says why).
 struct BatchResult {
-    size_t held = 0;     // the first `held` entries are on the server now
-    std::string stopped; // why the next one is not; empty when all are
+    size_t held = 0;       // the first `held` entries are on the server now
+    std::string stopped;   // why the next one is not; empty when all are
+    bool conflict = false; // the next one is not, because the server holds another in its place
+    std::vector<std::string> refused; // the entries the server kept as refused, and why
 };
 std::optional<BatchResult> insertBatch(Connection& c, const std::string& sourceHost,
                                        const std::vector<Entry>& entries,
@@ -97,9 +101,13 @@ public:
     std::optional<Approvals> approvalsFrom(int64_t fromId);
 
     // Every PC's chain, entry by entry, with the server's seal of each row and the last entry
-    // it took of each PC: the first that does not match, by the server's ID (-1: a PC none of
-    // whose entries is left).
+    // it took of each PC: every entry that does not match, by the server's ID (-1: a PC none
+    // of whose entries is left), the first of them as firstBroken.
     std::optional<Verification> verify();
+
+    // Plant IT's registration of a PC (an administrator's login): its host name and login.
+    // How many sources the server held unbound from that host it bound to it; none when refused.
+    std::optional<int64_t> registerPc(const std::string& host, const std::string& login);
 
 private:
     // The latest entry of this instrument and scope with one of `actions` that `condition`

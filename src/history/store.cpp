@@ -207,6 +207,11 @@ public:
         sqlite3_bind_blob(stmt_, i, s.data(), static_cast<int>(s.size()), SQLITE_TRANSIENT);
     }
     void integer(int i, int64_t v) { sqlite3_bind_int64(stmt_, i, v); }
+    // Ready to run again, with new values.
+    void reset() {
+        sqlite3_reset(stmt_);
+        sqlite3_clear_bindings(stmt_);
+    }
     void null(int i) { sqlite3_bind_null(stmt_, i); }
 
     int step() { return sqlite3_step(stmt_); }
@@ -665,7 +670,7 @@ bool hexHash(const std::string& text) {
 }
 
 bool blank(const std::string& text) {
-    return text.find_first_not_of(" \t\r\n") == std::string::npos;
+    return !hasReason(text);
 }
 
 // What makes `e` no entry of its kind; empty when it is one. The plant server refuses the same,
@@ -1577,6 +1582,83 @@ bool Store::forwardAllTo(const std::string& plantId) {
     const std::string why = error_;
     sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
     return fail(why);
+}
+
+bool Store::goOnInChainOfItsOwn(int64_t fromId) {
+    error_.clear();
+    if (!db_)
+        return fail("the history is not open");
+    if (version_ != SchemaVersion)
+        return fail("the history is open for reading only");
+    if (!exec("BEGIN IMMEDIATE"))
+        return false;
+    auto rollback = [this](const std::string& why) {
+        const std::string text = why.empty() ? std::string(sqlite3_errmsg(db_)) : why;
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        return fail(text);
+    };
+    std::vector<Entry> entries;
+    std::string previous;
+    {
+        Statement s(db_, std::string("SELECT ") + columns_ + WithFileText +
+                             " WHERE entry.id >= ?1 ORDER BY entry.id");
+        Statement forwarded(db_, "SELECT count(*) FROM entry WHERE id >= ?1 AND forwarded <> 0");
+        Statement before(db_, "SELECT hash FROM entry WHERE id < ?1 ORDER BY id DESC LIMIT 1");
+        if (!s.ok() || !forwarded.ok() || !before.ok())
+            return rollback({});
+        forwarded.integer(1, fromId);
+        if (forwarded.step() != SQLITE_ROW)
+            return rollback({});
+        if (forwarded.integerAt(0) != 0)
+            return rollback("entries from " + std::to_string(fromId) + " on were forwarded");
+        before.integer(1, fromId);
+        const int rc = before.step();
+        if (rc == SQLITE_ROW)
+            previous = before.textAt(0);
+        else if (rc != SQLITE_DONE)
+            return rollback({});
+        s.integer(1, fromId);
+        int step;
+        while ((step = s.step()) == SQLITE_ROW)
+            entries.push_back(readEntry(s, false));
+        if (step != SQLITE_DONE)
+            return rollback({});
+    }
+    const std::string source = randomInstallationId();
+    if (source.empty())
+        return rollback("no new installation ID");
+    std::map<std::string, std::string> rehashed; // old hash -> new
+    Statement update(db_, "UPDATE entry SET source = ?1, previous_hash = ?2, hash = ?3, "
+                          "subject_hash = ?4 WHERE id = ?5");
+    if (!update.ok())
+        return rollback({});
+    for (Entry& e : entries) {
+        if (e.format < 2)
+            return rollback("entry " + std::to_string(e.id) + " names no installation");
+        if (const auto it = rehashed.find(e.subjectHash); it != rehashed.end())
+            e.subjectHash = it->second;
+        e.source = source;
+        e.previousHash = previous;
+        const std::string old = e.hash;
+        e.hash = sha256Hex(canonicalText(e));
+        rehashed[old] = e.hash;
+        previous = e.hash;
+        update.reset();
+        update.text(1, e.source);
+        update.textOrNull(2, e.previousHash);
+        update.text(3, e.hash);
+        update.textOrNull(4, e.subjectHash);
+        update.integer(5, e.id);
+        if (update.step() != SQLITE_DONE)
+            return rollback({});
+    }
+    Statement id(db_, "INSERT OR REPLACE INTO meta(key, value) VALUES('installation_id', ?1)");
+    if (!id.ok())
+        return rollback({});
+    id.text(1, source);
+    if (id.step() != SQLITE_DONE || !exec("COMMIT"))
+        return rollback({});
+    return true;
 }
 
 std::optional<std::string> Store::value(const std::string& key) {

@@ -149,6 +149,12 @@ public:
     std::optional<Entry> plantApproval(const std::string& serial, Scope scope,
                                        const std::string& part, bool* revoked = nullptr);
 
+    // The entries from `fromId` on, none of them forwarded, go on in a chain of their own: a
+    // new installation ID, their hashes (and the subject hashes of approvals among them that
+    // name one of them) taken again, linked to the entry before `fromId` as before. What the
+    // plant server holds under their numbers (a history restored from an older copy) stays
+    // the old installation's; their content is kept as it was recorded.
+    bool goOnInChainOfItsOwn(int64_t fromId);
     // Small texts kept with the history: "forwarded_to", "forward_error". Empty when unset; an
     // empty text removes the key.
     std::optional<std::string> value(const std::string& key);

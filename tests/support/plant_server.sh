@@ -10,7 +10,8 @@
 #   plant_server.sh psql INFO DB SQL run the file SQL on the database DB as the superuser
 #
 # INFO holds KEY=VALUE lines: PP_PLANT_URI (a PC's login, insert and read), PP_PLANT_OTHER
-# (another PC's login), PP_PLANT_READER (read only), PP_PLANT_ADMIN (the superuser),
+# (another PC's login), PP_PLANT_READER (read only), PP_PLANT_ADMIN (the superuser), the login
+# "it" of plant IT (paramporter_admin, its password in the password file),
 # PP_PLANT_BARE (a database without the tables), PP_PLANT_NEWER (tables of a newer version),
 # PP_PLANT_HOST (host:port), PP_PLANT_PGPASS (a password file for the logins), PP_PLANT_PORT,
 # PP_PLANT_DIR.
@@ -88,7 +89,8 @@ EOF
             "${psql[@]}" -d postgres \
                 -c "CREATE ROLE pc LOGIN PASSWORD 'pc-secret' IN ROLE paramporter_writer" \
                 -c "CREATE ROLE pc2 LOGIN PASSWORD 'pc2-secret' IN ROLE paramporter_writer" \
-                -c "CREATE ROLE quality LOGIN PASSWORD 'quality-secret' IN ROLE paramporter_reader"
+                -c "CREATE ROLE quality LOGIN PASSWORD 'quality-secret' IN ROLE paramporter_reader" \
+                -c "CREATE ROLE it LOGIN PASSWORD 'it-secret' IN ROLE paramporter_admin"
     } >"$dir/setup.log" 2>&1; then
         as_owner "$bin/pg_ctl" -D "$dir/data" -m immediate stop >/dev/null 2>&1
         rm -rf "$dir"
@@ -97,7 +99,8 @@ EOF
     fi
     host="127.0.0.1:$port"
     printf '%s\n' "127.0.0.1:$port:*:pc:pc-secret" "127.0.0.1:$port:*:pc2:pc2-secret" \
-        "127.0.0.1:$port:*:quality:quality-secret" >"$dir/pgpass"
+        "127.0.0.1:$port:*:quality:quality-secret" "127.0.0.1:$port:*:it:it-secret" \
+        >"$dir/pgpass"
     chmod 600 "$dir/pgpass"
     cat >"$info" <<EOF
 PP_PLANT_URI=postgresql://pc:pc-secret@$host/plant

@@ -2,6 +2,7 @@
 // fixture; its URIs come through the file PP_PLANT_INFO names), and a server that never answers.
 #pragma once
 
+#include "history/recording.h"
 #include "history/server.h"
 
 #include <QFile>
@@ -62,9 +63,20 @@ public:
     bool psql(const std::string& db, const QString& sql) const {
         return script("psql", {QString::fromStdString(db), sql});
     }
-    // Every entry and every PC gone, the IDs counting from 1 again.
+    // Every entry and every PC gone, the IDs counting from 1 again; this machine registered
+    // as the PC of both PC logins, as plant IT does it.
     bool clear() const {
-        return sql("TRUNCATE paramporter.entry, paramporter.source RESTART IDENTITY").has_value();
+        return sql("TRUNCATE paramporter.entry, paramporter.source, paramporter.pc RESTART "
+                   "IDENTITY")
+                   .has_value() &&
+               registerPc(pp::history::hostName(), "pc") &&
+               registerPc(pp::history::hostName(), "pc2");
+    }
+    // `host` registered to `login` on database `db` by plant IT's login.
+    bool registerPc(const std::string& host, const std::string& login,
+                    const std::string& db = "plant") const {
+        pp::history::Plant it;
+        return it.open(this->login("it", db), {}) && it.registerPc(host, login).has_value();
     }
 
     // One statement as the superuser; its rows, or nothing when it failed.

@@ -1,0 +1,577 @@
+-- The plant history server's script of version 3, as it was released: the tests set a server
+-- of that version up with it and upgrade it.
+-- ParamPorter's plant-wide history: every PC's transfers in one PostgreSQL database.
+--
+-- Run it with psql as the owner of the database (or a superuser), to set a new database up and,
+-- the same way, to upgrade one set up by an earlier version (each step runs once):
+--
+--     createdb paramporter
+--     psql -d paramporter -v ON_ERROR_STOP=1 -f history-server.sql
+--
+-- It makes the schema "paramporter" and two roles without login, to grant to the logins:
+--     paramporter_writer  what the PCs use, one login each: it adds entries through
+--                         paramporter.add_entry() alone, which checks them, and may read them;
+--                         it can change or remove nothing
+--     paramporter_reader  may read
+-- e.g.  CREATE ROLE line_pc_1 LOGIN PASSWORD '...' IN ROLE paramporter_writer;
+--
+-- The PCs keep their own history and forward each entry once; an entry is keyed by the PC's
+-- installation (source) and its number there (local_id). Each PC's entries form a chain of
+-- SHA-256 hashes exactly as its local history computed them: add_entry() takes an entry only
+-- as the next link of its PC's chain, and only from the login that forwarded that PC's first
+-- entry. The server gives the IDs and the receipt time, and seals each row (every column the
+-- PC did not hash) into a chain of its own per PC. `paramporter-cli history --server URI
+-- --verify` recomputes both. Approvals and revocations of the plant's approved state are
+-- entries of the same chains; paramporter.plant_setting holds the plant's settings, which the
+-- PCs read and the database's owner writes (see version 3 below). The texts that come from the
+-- PC or the instrument are kept as the bytes recorded (bytea); convert_from(serial, 'UTF8') shows
+-- them as text.
+
+\set ON_ERROR_STOP on
+SET client_min_messages = warning;
+
+SELECT NOT EXISTS (SELECT FROM pg_namespace WHERE nspname = 'paramporter') AS pp_new \gset
+\if :pp_new
+-- ---------------------------------------------------------------- version 1
+BEGIN;
+
+CREATE SCHEMA paramporter;
+
+-- The version of these tables; ParamPorter refuses a server set up by a newer version.
+-- plant_id names this database: a PC pointed at another server forwards its history anew.
+CREATE TABLE paramporter.schema_version (
+    version integer NOT NULL,
+    plant_id uuid NOT NULL DEFAULT gen_random_uuid(),
+    set_up timestamptz NOT NULL DEFAULT now()
+);
+INSERT INTO paramporter.schema_version (version) VALUES (1);
+
+CREATE TABLE paramporter.entry (
+    id bigint GENERATED ALWAYS AS IDENTITY PRIMARY KEY,
+    source uuid NOT NULL,           -- the PC's installation
+    local_id bigint NOT NULL CHECK (local_id > 0),
+    source_host bytea NOT NULL,     -- the PC that forwarded it
+    received timestamptz NOT NULL DEFAULT now(),
+    time text NOT NULL,             -- UTC, 2026-12-08T14:03:07.412Z
+    "user" bytea NOT NULL,
+    host bytea NOT NULL,
+    port bytea NOT NULL,
+    action text NOT NULL CHECK (action IN ('upload', 'download')),
+    scope text NOT NULL CHECK (scope IN ('system', 'part')),
+    part text,
+    serial bytea,
+    generation bytea,
+    result bytea NOT NULL,
+    stopped_at_field integer,
+    file bytea,                     -- the parameter file; null for a failed upload
+    file_hash text,
+    previous_hash text,
+    hash text NOT NULL,
+    UNIQUE (source, local_id)
+);
+CREATE INDEX entry_time ON paramporter.entry (time DESC, id DESC);
+CREATE INDEX entry_serial ON paramporter.entry (serial, time DESC, id DESC);
+CREATE INDEX entry_host ON paramporter.entry (source_host, time DESC, id DESC);
+
+DO $$
+BEGIN
+    IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'paramporter_writer') THEN
+        CREATE ROLE paramporter_writer NOLOGIN;
+    END IF;
+    IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'paramporter_reader') THEN
+        CREATE ROLE paramporter_reader NOLOGIN;
+    END IF;
+END
+$$;
+
+REVOKE ALL ON SCHEMA paramporter FROM PUBLIC;
+GRANT USAGE ON SCHEMA paramporter TO paramporter_writer, paramporter_reader;
+GRANT SELECT ON paramporter.schema_version, paramporter.entry
+    TO paramporter_writer, paramporter_reader;
+GRANT INSERT ON paramporter.entry TO paramporter_writer;
+
+COMMIT;
+\endif
+
+SELECT version < 2 AS pp_step_2 FROM paramporter.schema_version \gset
+\if :pp_step_2
+-- ---------------------------------------------------------------- version 2
+-- Entries only through add_entry(): each PC bound to its login, its chain checked on insert,
+-- the server's own columns sealed; the plant listed by a time that follows each PC's chain.
+BEGIN;
+
+-- Every PC (installation) the server holds entries of: the login that forwards them and the
+-- last entry held, the anchor of its chain. A history copied from another one (a disk image)
+-- names the one it goes on from.
+CREATE TABLE paramporter.source (
+    source uuid PRIMARY KEY,
+    login name,                     -- none for a PC not forwarding since the upgrade
+    bound timestamptz,
+    parent uuid,
+    parent_local_id bigint,
+    head_local_id bigint NOT NULL DEFAULT 0,
+    head_hash text,
+    head_seal text,
+    head_order timestamptz
+);
+
+ALTER TABLE paramporter.entry
+    ADD COLUMN format integer NOT NULL DEFAULT 1,  -- the PC's canonical text (hash)
+    ADD COLUMN login name,                          -- the login that added it
+    ADD COLUMN order_time timestamptz NOT NULL DEFAULT now(),
+    ADD COLUMN seal text;
+
+-- A PC's time, when it is one.
+CREATE FUNCTION paramporter.pc_time(t text) RETURNS timestamptz
+LANGUAGE plpgsql IMMUTABLE SET search_path = pg_catalog, pg_temp AS $$
+BEGIN
+    IF t !~ '^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d(\.\d{1,6})?Z$' THEN
+        RETURN NULL;
+    END IF;
+    RETURN t::timestamptz;
+EXCEPTION WHEN others THEN
+    RETURN NULL;
+END
+$$;
+
+-- Where an entry stands in the plant's listing: the PC's time, unless its clock disagrees
+-- with the chain (set back) or with the server (ahead); then the server's receipt.
+CREATE FUNCTION paramporter.ordering_time(t text, received timestamptz, previous timestamptz)
+RETURNS timestamptz
+LANGUAGE sql IMMUTABLE SET search_path = pg_catalog, pg_temp AS $$
+    SELECT CASE
+        WHEN paramporter.pc_time(t) IS NULL
+          OR paramporter.pc_time(t) > received + interval '5 minutes'
+          OR paramporter.pc_time(t) < previous
+        THEN greatest(received, previous)
+        ELSE paramporter.pc_time(t)
+    END
+$$;
+
+-- The seal of a row: what the server added (ID, receipt, order, login, forwarding host), the
+-- PC's hash and the seal of the PC's entry before it.
+CREATE FUNCTION paramporter.seal(e paramporter.entry, previous text) RETURNS text
+LANGUAGE sql IMMUTABLE SET search_path = pg_catalog, pg_temp AS $$
+    SELECT encode(sha256(convert_to(
+        'paramporter server entry 1' || E'\n' ||
+        'id ' || e.id || E'\n' ||
+        'source ' || e.source || E'\n' ||
+        'local_id ' || e.local_id || E'\n' ||
+        'source_host ' || encode(e.source_host, 'hex') || E'\n' ||
+        'received ' || to_char(e.received AT TIME ZONE 'UTC', 'YYYY-MM-DD"T"HH24:MI:SS.US') ||
+        E'\n' ||
+        'order ' || to_char(e.order_time AT TIME ZONE 'UTC', 'YYYY-MM-DD"T"HH24:MI:SS.US') ||
+        E'\n' ||
+        'login ' || coalesce(length(e.login)::text || ':' || e.login, '-') || E'\n' ||
+        'format ' || e.format || E'\n' ||
+        'hash ' || e.hash || E'\n' ||
+        'previous ' || coalesce(previous, '-') || E'\n', 'UTF8')), 'hex')
+$$;
+
+-- The rows of version 1, sealed in the order of their PCs' chains.
+DO $$
+DECLARE
+    r paramporter.entry;
+    last_source uuid;
+    last_seal text;
+    last_order timestamptz;
+BEGIN
+    FOR r IN SELECT * FROM paramporter.entry ORDER BY source, local_id LOOP
+        IF last_source IS DISTINCT FROM r.source THEN
+            last_seal := NULL;
+            last_order := NULL;
+        END IF;
+        r.order_time := paramporter.ordering_time(r.time, r.received, last_order);
+        r.seal := paramporter.seal(r, last_seal);
+        UPDATE paramporter.entry SET order_time = r.order_time, seal = r.seal WHERE id = r.id;
+        last_source := r.source;
+        last_seal := r.seal;
+        last_order := r.order_time;
+    END LOOP;
+END
+$$;
+INSERT INTO paramporter.source (source, head_local_id, head_hash, head_seal, head_order)
+    SELECT DISTINCT ON (source) source, local_id, hash, seal, order_time
+    FROM paramporter.entry ORDER BY source, local_id DESC;
+
+DROP INDEX paramporter.entry_time, paramporter.entry_serial, paramporter.entry_host;
+CREATE INDEX entry_order ON paramporter.entry (order_time DESC, id DESC);
+CREATE INDEX entry_serial ON paramporter.entry (serial, order_time DESC, id DESC);
+CREATE INDEX entry_host ON paramporter.entry (source_host, order_time DESC, id DESC);
+
+-- An entry forwarded by a PC. outcome: 'added'; 'held' (the same entry is there already);
+-- 'conflict' (the server holds something else in its place); 'refused'. detail says why.
+CREATE FUNCTION paramporter.add_entry(
+    p_source uuid, p_local_id bigint, p_parent uuid, p_source_host bytea, p_format integer,
+    p_time text, p_user bytea, p_host bytea, p_port bytea, p_action text, p_scope text,
+    p_part text, p_serial bytea, p_generation bytea, p_result bytea,
+    p_stopped_at_field integer, p_file bytea, p_file_hash text, p_previous_hash text,
+    p_hash text, OUT outcome text, OUT detail text)
+LANGUAGE plpgsql SECURITY DEFINER SET search_path = pg_catalog, pg_temp AS $$
+DECLARE
+    s paramporter.source;
+    e paramporter.entry;
+    held paramporter.entry;
+    parent_entry paramporter.entry;
+BEGIN
+    outcome := 'refused';
+    IF p_source IS NULL OR p_local_id IS NULL OR p_local_id < 1 OR p_hash IS NULL
+       OR p_hash !~ '^[0-9a-f]{64}$' OR p_format IS NULL OR p_format < 1 OR p_action IS NULL
+       OR p_action NOT IN ('upload', 'download') OR p_scope IS NULL
+       OR p_scope NOT IN ('system', 'part') OR p_time IS NULL OR p_user IS NULL
+       OR p_host IS NULL OR p_port IS NULL OR p_result IS NULL OR p_source_host IS NULL THEN
+        detail := 'it is not a history entry';
+        RETURN;
+    END IF;
+    IF (p_file IS NULL) <> (p_file_hash IS NULL)
+       OR encode(sha256(p_file), 'hex') IS DISTINCT FROM p_file_hash THEN
+        detail := 'its parameter file does not match its hash';
+        RETURN;
+    END IF;
+    -- One PC's entries are added one after another: its row stays locked until the commit.
+    SELECT * INTO s FROM paramporter.source WHERE source = p_source FOR UPDATE;
+    SELECT * INTO held FROM paramporter.entry WHERE source = p_source AND local_id = p_local_id;
+    IF FOUND THEN
+        IF held.hash = p_hash THEN
+            outcome := 'held';
+        ELSE
+            outcome := 'conflict';
+            detail := format('the server holds another entry %s of this PC (server entry %s)',
+                             p_local_id, held.id);
+        END IF;
+        RETURN;
+    END IF;
+
+    IF s.source IS NULL THEN
+        -- A PC new to the server: its first entry, or the first of a history copied from one
+        -- whose entries the server holds.
+        IF p_local_id > 1 THEN
+            SELECT * INTO parent_entry FROM paramporter.entry
+                WHERE source = p_parent AND local_id = p_local_id - 1;
+            IF NOT FOUND THEN
+                detail := format('the server holds no entry %s before it', p_local_id - 1);
+                RETURN;
+            END IF;
+            IF parent_entry.hash IS DISTINCT FROM p_previous_hash THEN
+                outcome := 'conflict';
+                detail := format('it does not follow the server''s entry %s (server entry %s)',
+                                 p_local_id - 1, parent_entry.id);
+                RETURN;
+            END IF;
+        ELSIF p_previous_hash IS NOT NULL THEN
+            detail := 'it is the first entry of this PC but names one before it';
+            RETURN;
+        END IF;
+        INSERT INTO paramporter.source (source, login, bound, parent, parent_local_id,
+                                        head_local_id, head_hash, head_order)
+            VALUES (p_source, session_user, now(), parent_entry.source, parent_entry.local_id,
+                    p_local_id - 1, parent_entry.hash, parent_entry.order_time)
+            ON CONFLICT (source) DO NOTHING;
+        SELECT * INTO s FROM paramporter.source WHERE source = p_source FOR UPDATE;
+    END IF;
+
+    IF s.login IS NULL THEN
+        UPDATE paramporter.source SET login = session_user, bound = now()
+            WHERE source = p_source;
+    ELSIF s.login <> session_user THEN
+        detail := format('this PC''s entries come from the login %s, not %s', s.login,
+                         session_user);
+        RETURN;
+    END IF;
+    IF p_local_id > s.head_local_id + 1 THEN
+        detail := format('the server holds the entries of this PC up to %s only',
+                         s.head_local_id);
+        RETURN;
+    END IF;
+    IF p_local_id <= s.head_local_id THEN
+        outcome := 'conflict';
+        detail := format('the server lacks it but holds this PC''s entries up to %s',
+                         s.head_local_id);
+        RETURN;
+    END IF;
+    IF p_previous_hash IS DISTINCT FROM s.head_hash THEN
+        outcome := 'conflict';
+        detail := format('it does not follow the server''s entry %s', s.head_local_id);
+        RETURN;
+    END IF;
+
+    INSERT INTO paramporter.entry (source, local_id, source_host, time, "user", host, port,
+                                   action, scope, part, serial, generation, result,
+                                   stopped_at_field, file, file_hash, previous_hash, hash,
+                                   format, login, order_time)
+        VALUES (p_source, p_local_id, p_source_host, p_time, p_user, p_host, p_port,
+                p_action, p_scope, p_part, p_serial, p_generation, p_result,
+                p_stopped_at_field, p_file, p_file_hash, p_previous_hash, p_hash, p_format,
+                session_user, paramporter.ordering_time(p_time, now(), s.head_order))
+        RETURNING * INTO e;
+    e.seal := paramporter.seal(e, s.head_seal);
+    UPDATE paramporter.entry SET seal = e.seal WHERE id = e.id;
+    UPDATE paramporter.source SET head_local_id = p_local_id, head_hash = p_hash,
+                                  head_seal = e.seal, head_order = e.order_time
+        WHERE source = p_source;
+    outcome := 'added';
+END
+$$;
+
+REVOKE INSERT ON paramporter.entry FROM paramporter_writer;
+REVOKE ALL ON FUNCTION paramporter.add_entry FROM PUBLIC;
+GRANT EXECUTE ON FUNCTION paramporter.add_entry TO paramporter_writer;
+GRANT SELECT ON paramporter.source TO paramporter_writer, paramporter_reader;
+
+UPDATE paramporter.schema_version SET version = 2;
+COMMIT;
+\endif
+
+SELECT version < 3 AS pp_step_3 FROM paramporter.schema_version \gset
+\if :pp_step_3
+-- ---------------------------------------------------------------- version 3
+-- The plant's approved state: approvals and revocations as entries of the PCs' chains, the
+-- reason of a download, approval or revocation, and what an upload found changed; the plant's
+-- settings. Entries of earlier versions keep their format and verify as before.
+BEGIN;
+
+-- The plant's settings, read by every PC; set by plant IT as the database's owner, e.g.
+--     INSERT INTO paramporter.plant_setting VALUES ('approver_not_author', 'true')
+--         ON CONFLICT (key) DO UPDATE SET value = excluded.value;
+--   approver_not_author  'true': a download is approved by another account than the one that
+--                        made it (add_entry() refuses such an approval too)
+--   reason_required      'true': a download asks why it is made
+--   download_reasons     the reasons offered for a download, one per line
+CREATE TABLE paramporter.plant_setting (
+    key text PRIMARY KEY,
+    value text NOT NULL
+);
+
+DO $$
+DECLARE
+    c name;
+BEGIN
+    -- The check of the action, under whatever name the first version's table gave it.
+    FOR c IN SELECT conname FROM pg_constraint
+             WHERE conrelid = 'paramporter.entry'::regclass AND contype = 'c'
+               AND pg_get_constraintdef(oid) LIKE '%action%' LOOP
+        EXECUTE format('ALTER TABLE paramporter.entry DROP CONSTRAINT %I', c);
+    END LOOP;
+END
+$$;
+ALTER TABLE paramporter.entry
+    ADD CONSTRAINT entry_action_check
+        CHECK (action IN ('upload', 'download', 'approve', 'revoke')),
+    ADD COLUMN reason bytea,        -- why a download, approval or revocation was made
+    ADD COLUMN meaning text,        -- an approval's: 'approved' or 'reviewed'
+    ADD COLUMN subject bigint,      -- an approval's: the entry's ID where it was made
+    ADD COLUMN subject_hash text,   -- an approval's: the hash of the entry it approves
+    ADD COLUMN findings bytea;      -- an upload's: what differed, as canonical fields
+
+-- An instrument's scope (the system parameters: part ''), its entries by kind, newest first:
+-- the approval in force, the last upload and the latest transfer are each one probe.
+CREATE INDEX entry_scope ON paramporter.entry
+    (serial, scope, (coalesce(part, '')), action, order_time DESC, id DESC);
+
+-- Bytes as text, where they are not UTF-8 with escapes.
+CREATE FUNCTION paramporter.as_text(b bytea) RETURNS text
+LANGUAGE plpgsql IMMUTABLE SET search_path = pg_catalog, pg_temp AS $$
+BEGIN
+    RETURN convert_from(b, 'UTF8');
+EXCEPTION WHEN others THEN
+    RETURN encode(b, 'escape');
+END
+$$;
+
+DROP FUNCTION paramporter.add_entry(uuid, bigint, uuid, bytea, integer, text, bytea, bytea, bytea,
+                                    text, text, text, bytea, bytea, bytea, integer, bytea, text,
+                                    text, text);
+
+-- An entry forwarded by a PC. outcome: 'added'; 'held' (the same entry is there already);
+-- 'conflict' (the server holds something else in its place); 'refused'. detail says why.
+-- An approval is taken only of a successful transfer with the same parameters, where the
+-- server holds it, and, where the plant wants another account to approve a download, only from
+-- another account than the download's.
+CREATE FUNCTION paramporter.add_entry(
+    p_source uuid, p_local_id bigint, p_parent uuid, p_source_host bytea, p_format integer,
+    p_time text, p_user bytea, p_host bytea, p_port bytea, p_action text, p_scope text,
+    p_part text, p_serial bytea, p_generation bytea, p_result bytea,
+    p_stopped_at_field integer, p_file bytea, p_file_hash text, p_previous_hash text,
+    p_hash text, p_reason bytea DEFAULT NULL, p_meaning text DEFAULT NULL,
+    p_subject bigint DEFAULT NULL, p_subject_hash text DEFAULT NULL,
+    p_findings bytea DEFAULT NULL, OUT outcome text, OUT detail text)
+LANGUAGE plpgsql SECURITY DEFINER SET search_path = pg_catalog, pg_temp AS $$
+DECLARE
+    s paramporter.source;
+    e paramporter.entry;
+    held paramporter.entry;
+    parent_entry paramporter.entry;
+    subject_entry paramporter.entry;
+    subject_found boolean;
+    marked boolean;
+BEGIN
+    outcome := 'refused';
+    IF p_source IS NULL OR p_local_id IS NULL OR p_local_id < 1 OR p_hash IS NULL
+       OR p_hash !~ '^[0-9a-f]{64}$' OR p_format IS NULL OR p_format < 1 OR p_action IS NULL
+       OR p_action NOT IN ('upload', 'download', 'approve', 'revoke') OR p_scope IS NULL
+       OR p_scope NOT IN ('system', 'part') OR p_time IS NULL OR p_user IS NULL
+       OR p_host IS NULL OR p_port IS NULL OR p_result IS NULL OR p_source_host IS NULL THEN
+        detail := 'it is not a history entry';
+        RETURN;
+    END IF;
+    marked := p_reason IS NOT NULL OR p_meaning IS NOT NULL OR p_subject IS NOT NULL
+              OR p_subject_hash IS NOT NULL OR p_findings IS NOT NULL;
+    IF p_format < 3 AND (marked OR p_action IN ('approve', 'revoke')) THEN
+        detail := 'its format holds no approval, reason or findings';
+        RETURN;
+    END IF;
+    IF p_action IN ('upload', 'download') THEN
+        IF p_meaning IS NOT NULL OR p_subject IS NOT NULL OR p_subject_hash IS NOT NULL THEN
+            detail := 'only an approval has a meaning and a subject';
+            RETURN;
+        END IF;
+    ELSIF p_serial IS NULL OR p_reason IS NULL OR btrim(paramporter.as_text(p_reason)) = ''
+          OR p_findings IS NOT NULL OR p_result <> 'SUCCESS'::bytea THEN
+        detail := format('it is not an %s the server can take (instrument, reason, result)',
+                         CASE p_action WHEN 'approve' THEN 'approval' ELSE 'revocation' END);
+        RETURN;
+    ELSIF p_action = 'revoke' AND (p_file IS NOT NULL OR p_meaning IS NOT NULL
+                                   OR p_subject IS NOT NULL OR p_subject_hash IS NOT NULL) THEN
+        detail := 'a revocation holds no parameters and no subject';
+        RETURN;
+    ELSIF p_action = 'approve' AND (p_file IS NULL OR p_meaning IS NULL
+                                    OR p_meaning NOT IN ('approved', 'reviewed')
+                                    OR p_subject IS NULL OR p_subject_hash IS NULL
+                                    OR p_subject_hash !~ '^[0-9a-f]{64}$') THEN
+        detail := 'it is not an approval the server can take (parameters, meaning, subject)';
+        RETURN;
+    END IF;
+    IF (p_file IS NULL) <> (p_file_hash IS NULL)
+       OR encode(sha256(p_file), 'hex') IS DISTINCT FROM p_file_hash THEN
+        detail := 'its parameter file does not match its hash';
+        RETURN;
+    END IF;
+    -- One PC's entries are added one after another: its row stays locked until the commit.
+    SELECT * INTO s FROM paramporter.source WHERE source = p_source FOR UPDATE;
+    SELECT * INTO held FROM paramporter.entry WHERE source = p_source AND local_id = p_local_id;
+    IF FOUND THEN
+        IF held.hash = p_hash THEN
+            outcome := 'held';
+        ELSE
+            outcome := 'conflict';
+            detail := format('the server holds another entry %s of this PC (server entry %s)',
+                             p_local_id, held.id);
+        END IF;
+        RETURN;
+    END IF;
+
+    IF s.source IS NULL THEN
+        -- A PC new to the server: its first entry, or the first of a history copied from one
+        -- whose entries the server holds.
+        IF p_local_id > 1 THEN
+            SELECT * INTO parent_entry FROM paramporter.entry
+                WHERE source = p_parent AND local_id = p_local_id - 1;
+            IF NOT FOUND THEN
+                detail := format('the server holds no entry %s before it', p_local_id - 1);
+                RETURN;
+            END IF;
+            IF parent_entry.hash IS DISTINCT FROM p_previous_hash THEN
+                outcome := 'conflict';
+                detail := format('it does not follow the server''s entry %s (server entry %s)',
+                                 p_local_id - 1, parent_entry.id);
+                RETURN;
+            END IF;
+        ELSIF p_previous_hash IS NOT NULL THEN
+            detail := 'it is the first entry of this PC but names one before it';
+            RETURN;
+        END IF;
+        INSERT INTO paramporter.source (source, login, bound, parent, parent_local_id,
+                                        head_local_id, head_hash, head_order)
+            VALUES (p_source, session_user, now(), parent_entry.source, parent_entry.local_id,
+                    p_local_id - 1, parent_entry.hash, parent_entry.order_time)
+            ON CONFLICT (source) DO NOTHING;
+        SELECT * INTO s FROM paramporter.source WHERE source = p_source FOR UPDATE;
+    END IF;
+
+    IF s.login IS NULL THEN
+        UPDATE paramporter.source SET login = session_user, bound = now()
+            WHERE source = p_source;
+    ELSIF s.login <> session_user THEN
+        detail := format('this PC''s entries come from the login %s, not %s', s.login,
+                         session_user);
+        RETURN;
+    END IF;
+    IF p_local_id > s.head_local_id + 1 THEN
+        detail := format('the server holds the entries of this PC up to %s only',
+                         s.head_local_id);
+        RETURN;
+    END IF;
+    IF p_local_id <= s.head_local_id THEN
+        outcome := 'conflict';
+        detail := format('the server lacks it but holds this PC''s entries up to %s',
+                         s.head_local_id);
+        RETURN;
+    END IF;
+    IF p_previous_hash IS DISTINCT FROM s.head_hash THEN
+        outcome := 'conflict';
+        detail := format('it does not follow the server''s entry %s', s.head_local_id);
+        RETURN;
+    END IF;
+
+    IF p_action = 'approve' THEN
+        -- The entry approved, from whichever PC: its hash names it.
+        SELECT * INTO subject_entry FROM paramporter.entry
+            WHERE serial = p_serial AND scope = p_scope
+              AND coalesce(part, '') = coalesce(p_part, '') AND hash = p_subject_hash
+              AND action IN ('upload', 'download')
+            LIMIT 1;
+        subject_found := FOUND;
+        IF subject_found THEN
+            IF subject_entry.result <> 'SUCCESS'::bytea OR subject_entry.file_hash IS NULL THEN
+                detail := format('it approves server entry %s, which is no successful transfer',
+                                 subject_entry.id);
+                RETURN;
+            END IF;
+            IF subject_entry.file_hash <> p_file_hash THEN
+                detail := format('its parameters are not those of server entry %s it approves',
+                                 subject_entry.id);
+                RETURN;
+            END IF;
+        END IF;
+        IF EXISTS (SELECT FROM paramporter.plant_setting
+                   WHERE key = 'approver_not_author'
+                     AND lower(btrim(value, E' \t\r\n')) IN ('true', 'yes', 'on', '1')) THEN
+            IF NOT subject_found THEN
+                detail := 'the server holds no entry it approves, so it cannot tell who made it';
+                RETURN;
+            END IF;
+            IF subject_entry.action = 'download' AND subject_entry."user" = p_user THEN
+                detail := format('This download was made by %s; the plant requires another '
+                                 'account to approve it.', paramporter.as_text(p_user));
+                RETURN;
+            END IF;
+        END IF;
+    END IF;
+
+    INSERT INTO paramporter.entry (source, local_id, source_host, time, "user", host, port,
+                                   action, scope, part, serial, generation, result,
+                                   stopped_at_field, file, file_hash, previous_hash, hash,
+                                   format, login, order_time, reason, meaning, subject,
+                                   subject_hash, findings)
+        VALUES (p_source, p_local_id, p_source_host, p_time, p_user, p_host, p_port,
+                p_action, p_scope, p_part, p_serial, p_generation, p_result,
+                p_stopped_at_field, p_file, p_file_hash, p_previous_hash, p_hash, p_format,
+                session_user, paramporter.ordering_time(p_time, now(), s.head_order), p_reason,
+                p_meaning, p_subject, p_subject_hash, p_findings)
+        RETURNING * INTO e;
+    e.seal := paramporter.seal(e, s.head_seal);
+    UPDATE paramporter.entry SET seal = e.seal WHERE id = e.id;
+    UPDATE paramporter.source SET head_local_id = p_local_id, head_hash = p_hash,
+                                  head_seal = e.seal, head_order = e.order_time
+        WHERE source = p_source;
+    outcome := 'added';
+END
+$$;
+
+REVOKE ALL ON FUNCTION paramporter.add_entry FROM PUBLIC;
+GRANT EXECUTE ON FUNCTION paramporter.add_entry TO paramporter_writer;
+GRANT SELECT ON paramporter.plant_setting TO paramporter_writer, paramporter_reader;
+
+UPDATE paramporter.schema_version SET version = 3;
+COMMIT;
+\endif
