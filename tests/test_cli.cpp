@@ -1524,7 +1524,7 @@ void TestCli::auditReportAsADocument() {
     QVERIFY(pages.size() > 20);
     const QString first = pages[0].simplified();
     QVERIFY2(first.contains("Made: 2026-") && first.contains("Source: this PC's history, ") &&
-                 first.contains("1234 part 05 not uploaded since 2026-12-08T14:03:07.412Z"),
+                 first.contains("1234 part 05 differs 2026-12-08T14:03:07.412Z"),
              qPrintable(first));
     QString body;
     for (int p = 0; p < pages.size(); ++p) {

@@ -149,10 +149,21 @@ public:
             c_.err << Program << source->error() << '\n';
             return ExitUsage;
         }
-        pp::history::PlantPolicy policy =
-            c_.historyServer.empty()
-                ? pp::qt::localPlantPolicy()
-                : pp::history::copiedPolicy(path).value_or(pp::history::unknownPlantPolicy());
+        std::string copiedAt;
+        const auto copied = local && !c_.historyServer.empty()
+                                ? pp::history::copiedPolicy(path, &copiedAt)
+                                : std::nullopt;
+        // Following a plant whose approvals never reached this PC would find everything
+        // "never approved": no audit at all.
+        if (local && !c_.historyServer.empty() && !copied && o_.report.empty()) {
+            c_.err << Program
+                   << "no copy of the plant's approvals has reached this PC yet: forward once "
+                      "(history --push), or audit the plant (--server URI)\n";
+            return ExitUsage;
+        }
+        pp::history::PlantPolicy policy = c_.historyServer.empty()
+                                              ? pp::qt::localPlantPolicy()
+                                              : copied.value_or(pp::history::unknownPlantPolicy());
         if (plant)
             if (const auto p = plant->policy())
                 policy = *p;
