@@ -326,13 +326,13 @@ int main(int argc, char** argv) {
             return 1;
         for (size_t i = 0; i < 200; ++i) {
             const pp::history::ScopeState& s = (*states)[(i * 37) % states->size()];
-            if (!s.latestUpload)
+            if (!s.latestValues)
                 continue;
             const Clock::time_point start = Clock::now();
             const auto approved = store.approval(s.serial, s.scope, s.part);
             const auto last = store.lastKnown(s.serial, s.scope, s.part);
             const auto found =
-                pp::history::findingsFor(*s.latestUpload, approved ? approved : last, last);
+                pp::history::findingsFor(*s.latestValues, approved ? approved : last, last);
             drift.push_back(ms(Clock::now() - start));
             (void)found;
         }
