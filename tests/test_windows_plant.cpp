@@ -3,6 +3,8 @@
 // server's copy is the same chain, and the command line lists it with a password from a
 // password file. The plant's own suite (test_plant) runs on Linux.
 #include "history/forwarder.h"
+#include "history/recording.h"
+#include "history/server.h"
 #include "history/store.h"
 #include "support/history_support.h"
 
@@ -49,6 +51,12 @@ void TestWindowsPlant::forwardsOnceAndListsIt() {
     const std::string path =
         (dir_.path() + QStringLiteral("/Pr\u00fcfstand \u00e9/history.sqlite")).toStdString();
     QVERIFY(test::record(path, 3));
+
+    // Plant IT registers this PC to the PC's login first.
+    history::Plant it;
+    QVERIFY2(it.open("postgresql://it:it-secret@" + value("PP_PLANT_HOST") + "/plant", {}),
+             it.error().c_str());
+    QVERIFY2(it.registerPc(history::hostName(), "pc"), it.error().c_str());
 
     history::Forwarder forwarder(path, value("PP_PLANT_URI"));
     history::ForwardResult r = forwarder.forward();
