@@ -970,6 +970,29 @@ void TestPlant::approvalsAcrossThePlant() {
     QVERIFY(!store.approval("1234", history::Scope::Part, "05")); // revoked here before
     QCOMPARE(store.approval("1234", history::Scope::System, "")->subject,
              std::optional<int64_t>(1));
+
+    // Approved again on a PC whose clock is four minutes ahead, then revoked from another:
+    // the order the server took them in decides, so the revocation holds.
+    {
+        history::Store pc1;
+        QVERIFY(pc1.open(a));
+        const auto subject = pc1.entry(3);
+        QVERIFY(subject);
+        std::string refusal;
+        auto ahead = history::approvalFrom(*subject, "approved", "again", refusal, {}, "quality");
+        QVERIFY2(ahead, refusal.c_str());
+        ahead->time = history::utcTimestamp(QDateTime::currentMSecsSinceEpoch() + 4 * 60 * 1000);
+        QVERIFY(pc1.append(*ahead));
+    }
+    QCOMPARE(runCli({"history", "--push"}, a, server_.uri()).code, cli::ExitOk);
+    QVERIFY(plant.approval("1234", history::Scope::Part, "05"));
+    QCOMPARE(from(revoke).code, cli::ExitOk);
+    QVERIFY(!plant.approval("1234", history::Scope::Part, "05"));
+    const auto states = plant.scopes("1234");
+    QVERIFY2(states, plant.error().c_str());
+    for (const history::ScopeState& st : *states)
+        if (st.part == "05")
+            QVERIFY(st.revoked && !st.approval);
 }
 
 // Where the plant wants another account to approve a download, the command line refuses the

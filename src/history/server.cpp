@@ -331,14 +331,20 @@ std::optional<PlantEntry> Plant::latest(const std::string& serial, Scope scope,
     if (before)
         q.after(*before);
     // One probe of entry_scope per action, the newest of them taken: with the actions in one
-    // list the server would read every entry of the scope and sort them.
+    // list the server would read every entry of the scope and sort them. Approvals and
+    // revocations follow each other in the order the server took them, never by a PC's clock.
+    const bool signatures = std::all_of(actions.begin(), actions.end(), [](const char* a) {
+        return std::string_view(a) == "approve" || std::string_view(a) == "revoke";
+    });
+    const std::string newestFirst = signatures ? std::string(" ORDER BY e.id DESC") : NewestFirst;
     std::string sql;
     for (const char* action : actions)
         sql += std::string(sql.empty() ? "" : " UNION ALL ") + "(SELECT " + PlantColumns +
                ", e.file, e.order_time AS p_order, e.id AS p_order_id" + FromEntries + q.where +
-               " AND e.action = '" + action + "'" + NewestFirst + " LIMIT 1)";
+               " AND e.action = '" + action + "'" + newestFirst + " LIMIT 1)";
     if (actions.size() > 1)
-        sql = "SELECT * FROM (" + sql + ") n ORDER BY n.p_order DESC, n.p_order_id DESC LIMIT 1";
+        sql = "SELECT * FROM (" + sql + ") n ORDER BY " + (signatures ? "" : "n.p_order DESC, ") +
+              "n.p_order_id DESC LIMIT 1";
     const auto rows = c_.exec(sql, q.params);
     if (!rows || rows->empty())
         return std::nullopt;
@@ -363,7 +369,8 @@ namespace {
 
 // The latest entry of one kind of each instrument and scope `k`: one probe of entry_scope, none
 // where `unless` holds (an expression of the probes before it).
-std::string newest(const char* name, const char* kind, const char* unless = nullptr) {
+std::string newest(const char* name, const char* kind, const char* unless = nullptr,
+                   bool byReceipt = false) {
     return std::string(" LEFT JOIN LATERAL (SELECT e.id, e.order_time, e.result = "
                        "'SUCCESS'::bytea AND e.file IS NOT NULL AS known, e.generation, "
                        "to_char(e.received AT "
@@ -372,7 +379,8 @@ std::string newest(const char* name, const char* kind, const char* unless = null
                        "k.scope AND coalesce(e.part, '') = k.part AND ") +
            Counted + " AND " + kind +
            (unless ? std::string(" AND NOT coalesce(") + unless + ", false)" : "") +
-           " ORDER BY e.order_time DESC, e.id DESC LIMIT 1) " + name + " ON true";
+           (byReceipt ? " ORDER BY e.id DESC" : " ORDER BY e.order_time DESC, e.id DESC") +
+           " LIMIT 1) " + name + " ON true";
 }
 
 // "{1,2,3}", a bigint[] for ANY().
@@ -407,9 +415,9 @@ std::optional<std::vector<ScopeState>> Plant::scopes(const std::string& serial) 
         "CASE WHEN up.known THEN up.id ELSE ok.id END AS u_id, CASE WHEN up.known THEN "
         "up.order_time ELSE ok.order_time END AS u_time, CASE WHEN dn.known THEN dn.id ELSE "
         "okd.id END AS d_id, CASE WHEN dn.known THEN dn.order_time ELSE okd.order_time END AS "
-        "d_time, CASE WHEN rv.id IS NULL OR (ap.order_time, ap.id) > (rv.order_time, rv.id) "
-        "THEN ap.id END AS approval, rv.id IS NOT NULL AND (ap.id IS NULL OR (rv.order_time, "
-        "rv.id) > (ap.order_time, ap.id)) AS revoked, dn.id IS NULL OR (up.order_time, up.id) > "
+        "d_time, CASE WHEN rv.id IS NULL OR ap.id > rv.id THEN ap.id END AS approval, rv.id IS "
+        "NOT NULL AND (ap.id IS NULL OR rv.id > ap.id) AS revoked, dn.id IS NULL OR "
+        "(up.order_time, up.id) > "
         "(dn.order_time, dn.id) AS up_latest, up.generation AS up_generation, up.time AS "
         "up_time, up.host AS up_host, dn.generation AS dn_generation, dn.time AS dn_time, "
         "dn.host AS dn_host FROM k" +
@@ -419,7 +427,8 @@ std::optional<std::vector<ScopeState>> Plant::scopes(const std::string& serial) 
         newest("okd",
                "e.action = 'download' AND e.result = 'SUCCESS'::bytea AND e.file IS NOT NULL",
                "dn.known") +
-        newest("ap", "e.action = 'approve'") + newest("rv", "e.action = 'revoke'") +
+        newest("ap", "e.action = 'approve'", nullptr, true) +
+        newest("rv", "e.action = 'revoke'", nullptr, true) +
         ") SELECT serial, scope, part, CASE WHEN d_id IS NULL OR (u_id IS NOT NULL AND (u_time, "
         "u_id) > (d_time, d_id)) THEN u_id ELSE d_id END::text, approval::text, CASE WHEN "
         "up_latest THEN up_generation ELSE dn_generation END, CASE WHEN up_latest THEN up_time "
