@@ -160,7 +160,7 @@ std::optional<std::string> checkCommand(Options& o, const std::vector<std::strin
 // How a command's options read in its synopsis: "[--convert yes|no]".
 std::string optionsOf(Command command) {
     std::string out;
-    for (const OptionSpec& o : options()) {
+    for (const OptionRow& o : options()) {
         if (!(o.commands & bit(command)) || o.commands == Every || o.commands == AtInstrument)
             continue;
         out +=
@@ -223,7 +223,7 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
     }
 
     std::vector<std::string> positional;
-    std::vector<std::pair<const OptionSpec*, std::string>> values;
+    std::vector<std::pair<const OptionRow*, std::string>> values;
     bool optionsEnded = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
@@ -241,10 +241,10 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
             name = a.substr(0, eq);
             value = a.substr(eq + 1);
         }
-        const OptionSpec* spec = optionNamed(name);
-        if (!spec || !spec->apply)
+        const OptionRow* row = optionNamed(name);
+        if (!row || !row->apply)
             return fail("unknown option " + name);
-        if (spec->value.empty()) {
+        if (row->value.empty()) {
             if (value)
                 return fail("option " + name + " takes no value");
             value = std::string();
@@ -254,14 +254,14 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
             value = args[++i];
         }
         for (const auto& [given, v] : values)
-            if (given == spec)
+            if (given == row)
                 return fail("option " + name + " given twice");
-        values.emplace_back(spec, *value);
+        values.emplace_back(row, *value);
     }
 
     if (positional.empty())
         return fail("no command given");
-    const CommandSpec* command = commandNamed(positional[0]);
+    const CommandRow* command = commandNamed(positional[0]);
     if (!command)
         return fail("unknown command " + positional[0]);
     Options o;
@@ -269,19 +269,19 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
     size_t expected = command->positional;
     if (o.command == Command::Mode && positional.size() > 1)
         expected = 2;
-    for (const auto& [spec, value] : values)
-        if (o.command == Command::History && spec->name == "--diff")
+    for (const auto& [row, value] : values)
+        if (o.command == Command::History && row->name == "--diff")
             expected = 2; // --diff ID1 ID2
     if (positional.size() > expected)
         return fail("too many arguments for " + positional[0] + ": " + positional[expected]);
     if (positional.size() < expected)
         return fail(std::string(command->missing));
 
-    for (const auto& [spec, value] : values) {
-        const std::string name(spec->name);
-        if (!(spec->commands & bit(o.command)))
+    for (const auto& [row, value] : values) {
+        const std::string name(row->name);
+        if (!(row->commands & bit(o.command)))
             return fail("option " + name + " does not go with " + positional[0]);
-        if (const auto error = spec->apply(o, value, name))
+        if (const auto error = row->apply(o, value, name))
             return fail(*error);
     }
     if (const auto error = checkCommand(o, positional))
@@ -316,7 +316,7 @@ std::string usageText() {
         "        SetUp > History Server...); passwords from ~/.pgpass or PGPASSWORD\n"
         "\n"
         "Commands:\n";
-    for (const CommandSpec& c : commands()) {
+    for (const CommandRow& c : commands()) {
         std::string synopsis = std::string(c.name);
         if (!c.synopsis.empty())
             synopsis += " " + std::string(c.synopsis);
@@ -330,7 +330,7 @@ std::string usageText() {
         }
     }
     out += "  --help, --version\n\nOptions:\n";
-    for (const OptionSpec& o : options()) {
+    for (const OptionRow& o : options()) {
         std::string names = std::string(o.name);
         if (!o.alias.empty())
             names += ", " + std::string(o.alias);

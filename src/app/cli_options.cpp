@@ -57,7 +57,7 @@ std::optional<long long> entryId(std::string_view text) {
 
 namespace {
 
-constexpr std::array<CommandSpec, 12> CommandTable{{
+constexpr std::array<CommandRow, 12> CommandTable{{
     {"read", Command::Read, 2, "read needs a part number", "PART",
      "upload the system parameters and those of part\n"
      "number PART (1..32) and save them as a parameter file\n"},
@@ -132,12 +132,12 @@ constexpr std::array<CommandSpec, 12> CommandTable{{
 
 } // namespace
 
-std::span<const CommandSpec> commands() {
+std::span<const CommandRow> commands() {
     return CommandTable;
 }
 
-const CommandSpec* commandNamed(std::string_view name) {
-    for (const CommandSpec& c : CommandTable)
+const CommandRow* commandNamed(std::string_view name) {
+    for (const CommandRow& c : CommandTable)
         if (c.name == name)
             return &c;
     return nullptr;
@@ -287,7 +287,7 @@ constexpr unsigned History = bit(Command::History);
 constexpr unsigned Audit = bit(Command::Audit);
 constexpr unsigned Write = bit(Command::Write);
 
-constexpr std::array<OptionSpec, 37> Table{{
+constexpr std::array<OptionRow, 37> Table{{
     {"--port", "", "PORT", AtInstrument, port, "the instrument's port"},
     {"--history", "", "FILE", Every, nonEmpty<&Options::history>, "the history of this run"},
     {"--history-server", "", "URI", Every, nonEmpty<&Options::historyServer>,
@@ -344,12 +344,12 @@ constexpr std::array<OptionSpec, 37> Table{{
 
 } // namespace
 
-std::span<const OptionSpec> options() {
+std::span<const OptionRow> options() {
     return Table;
 }
 
-const OptionSpec* optionNamed(std::string_view name) {
-    for (const OptionSpec& o : Table)
+const OptionRow* optionNamed(std::string_view name) {
+    for (const OptionRow& o : Table)
         if (o.name == name || (!o.alias.empty() && o.alias == name))
             return &o;
     return nullptr;

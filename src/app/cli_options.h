@@ -19,7 +19,7 @@ constexpr unsigned AtInstrument = bit(Command::Read) | bit(Command::Write) | bit
 constexpr unsigned Every = AtInstrument | bit(Command::Diff) | bit(Command::Report) |
                            bit(Command::History) | bit(Command::Audit) | bit(Command::Round);
 
-struct CommandSpec {
+struct CommandRow {
     std::string_view name;
     Command command;
     size_t positional;         // the command's word included
@@ -32,7 +32,7 @@ struct CommandSpec {
 using Apply = std::optional<std::string> (*)(Options& o, const std::string& value,
                                              const std::string& name);
 
-struct OptionSpec {
+struct OptionRow {
     std::string_view name;
     std::string_view alias; // another name it answers to
     std::string_view value; // what it takes, as the usage names it; empty: a flag
@@ -41,10 +41,10 @@ struct OptionSpec {
     std::string_view help;
 };
 
-std::span<const CommandSpec> commands();
-const CommandSpec* commandNamed(std::string_view name);
-std::span<const OptionSpec> options();
-const OptionSpec* optionNamed(std::string_view name); // by either name
+std::span<const CommandRow> commands();
+const CommandRow* commandNamed(std::string_view name);
+std::span<const OptionRow> options();
+const OptionRow* optionNamed(std::string_view name); // by either name
 
 bool allDigits(std::string_view text);
 // A history entry ID: 1, 2, ...

@@ -68,13 +68,6 @@ bool copyPlantState(const std::string& historyPath, const std::string& uri, cons
     return copyPlantState(store, plant, error);
 }
 
-std::optional<PlantPolicy> copiedPolicy(Store& store) {
-    const auto copy = store.plantCopy();
-    if (!copy)
-        return std::nullopt;
-    return policyFrom(copy->settings);
-}
-
 std::optional<PlantPolicy> copiedPolicy(const std::string& path, std::string* copiedAt) {
     Store store;
     if (!store.open(path, Store::Mode::ReadOnly))

@@ -21,10 +21,8 @@ bool copyPlantState(Store& store, Plant& plant, std::string& error);
 bool copyPlantState(const std::string& historyPath, const std::string& uri, const Limits& limits,
                     std::string& error);
 
-// The plant's rules as the copy in `store` has them; none when no copy was ever made.
-std::optional<PlantPolicy> copiedPolicy(Store& store);
-// The same for the history at `path`, opened read-only for it; `copiedAt` says when it was
-// copied.
+// The plant's rules as the copy in the history at `path` has them (opened read-only for it);
+// none when no copy was ever made. `copiedAt` says when it was copied.
 std::optional<PlantPolicy> copiedPolicy(const std::string& path, std::string* copiedAt = nullptr);
 
 // The rules that hold where a plant server is configured but neither it nor a copy of its

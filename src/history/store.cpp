@@ -239,6 +239,17 @@ private:
     std::string sql_;
 };
 
+// A parameter file's text kept once under its hash; a text already there stays as it is.
+bool keepContent(sqlite3* db, KeptStatements& kept, const std::string& hash,
+                 std::string_view text) {
+    Statement content(db, kept, "INSERT OR IGNORE INTO content(hash, text) VALUES(?1, ?2)");
+    if (!content.ok())
+        return false;
+    content.text(1, hash);
+    content.blob(2, text);
+    return content.step() == SQLITE_DONE;
+}
+
 Entry readEntry(const Statement& s, bool withFile) {
     Entry e;
     e.id = s.integerAt(0);
@@ -757,12 +768,7 @@ bool Store::append(Entry& e) {
     e.fileHash.clear();
     if (e.file) {
         e.fileHash = sha256Hex(*e.file);
-        Statement content(db_, kept_, "INSERT OR IGNORE INTO content(hash, text) VALUES(?1, ?2)");
-        if (!content.ok())
-            return rollback();
-        content.text(1, e.fileHash);
-        content.blob(2, *e.file);
-        if (content.step() != SQLITE_DONE)
+        if (!keepContent(db_, kept_, e.fileHash, *e.file))
             return rollback();
     }
     e.hash = sha256Hex(canonicalText(e));
@@ -1280,16 +1286,8 @@ bool Store::keepPlantCopy(const PlantCopy& copy, const std::vector<Entry>& appro
             return fail("the plant's entry " + std::to_string(e.id) +
                         " is no approval with the file it names; nothing was copied"),
                    rollback();
-        if (e.file) {
-            Statement content(db_, kept_,
-                              "INSERT OR IGNORE INTO content(hash, text) VALUES(?1, ?2)");
-            if (!content.ok())
-                return failSql(), rollback();
-            content.text(1, e.fileHash);
-            content.blob(2, *e.file);
-            if (content.step() != SQLITE_DONE)
-                return failSql(), rollback();
-        }
+        if (e.file && !keepContent(db_, kept_, e.fileHash, *e.file))
+            return failSql(), rollback();
         Statement row(db_, kept_,
                       "INSERT OR IGNORE INTO plant_approval(plant, id, time, user, host, action, "
                       "scope, part, serial, generation, result, file_hash, previous_hash, hash, "

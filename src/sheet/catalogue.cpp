@@ -4,7 +4,7 @@ namespace pp {
 
 namespace {
 
-constexpr SliderSpec noSlider{};
+constexpr SliderRange noSlider{};
 constexpr std::array<std::string_view, 2> none2{};
 constexpr std::array<std::string_view, 3> none3{};
 
@@ -22,7 +22,7 @@ constexpr SysRow twoState(Sys id, std::string_view stem, std::string_view captio
 // System parameter shown by a slider.
 constexpr SysRow sliderRow(Sys id, std::string_view stem, std::string_view caption,
                            std::string_view textBox, SysKind kind, std::string_view slider,
-                           SliderSpec range, int flagPos, int uploadField, int download,
+                           SliderRange range, int flagPos, int uploadField, int download,
                            std::string_view label) {
     return SysRow{id,    stem,    caption,     textBox,  kind,  slider, range, none2,
                   none2, flagPos, uploadField, download, label, false,  {}};

@@ -15,7 +15,7 @@ enum class Generation : uint8_t { None, V70, V73 };
 std::string_view generationWord(Generation g);       // "", "V7.0", "V7.3"
 std::string_view generationStatusText(Generation g); // "", "QX7400 V7.2 or earlier", ...
 
-struct SliderSpec {
+struct SliderRange {
     int16_t min = 0;
     int16_t max = 0;
     int16_t small = 1;
@@ -78,7 +78,7 @@ struct SysRow {
     std::string_view textBox; // "txtDrvVlvDelay"
     SysKind kind;
     std::string_view slider;                 // "scrDrnVlvDelay"; empty without slider
-    SliderSpec range;                        // meaningful with a slider
+    SliderRange range;                       // meaningful with a slider
     std::array<std::string_view, 2> options; // option button names, first / second
     std::array<std::string_view, 2> states;  // their display texts, first / second
     int flagPos;       // position in the upload flag string (1-based); 0 when none
@@ -151,7 +151,7 @@ struct PartRow {
     std::string_view textBox; // "txtNeglimit"
     std::string_view slider;  // "scrNegLimit"; empty for options and the customer code
     PartKind kind;
-    SliderSpec range;
+    SliderRange range;
     std::array<std::string_view, 3> options; // option button names (unused ones empty)
     std::array<std::string_view, 3> states;  // their captions / display texts
     int uploadField;                         // field of the uploaded part record (flags: 1)

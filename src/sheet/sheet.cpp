@@ -10,7 +10,7 @@ namespace pp {
 
 namespace {
 
-constexpr Slider sliderFrom(const SliderSpec& s) {
+constexpr Slider sliderFrom(const SliderRange& s) {
     return Slider{s.min, s.max, s.small, s.large, s.start};
 }
 
