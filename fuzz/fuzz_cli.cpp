@@ -40,6 +40,14 @@ std::optional<std::vector<std::string>> render(const Options& o) {
     case Command::Write:
         if (o.convert)
             args.push_back(*o.convert ? "--convert=yes" : "--convert=no");
+        if (o.partOnly)
+            args.push_back("--part-only");
+        if (o.systemOnly)
+            args.push_back("--system-only");
+        if (o.anyInstrument)
+            args.push_back("--any-instrument");
+        if (!o.reason.empty())
+            args.push_back("--reason=" + o.reason);
         args.insert(args.end(), {"write", "--", o.file});
         break;
     case Command::Mode:
@@ -91,6 +99,18 @@ std::optional<std::vector<std::string>> render(const Options& o) {
         if (o.exportId)
             args.insert(args.end(),
                         {"--export=" + std::to_string(o.exportId), "--output=" + o.file});
+        if (o.approveId)
+            args.push_back("--approve=" + std::to_string(o.approveId));
+        if (o.revoke)
+            args.push_back("--revoke");
+        if (!o.meaning.empty())
+            args.push_back("--meaning=" + o.meaning);
+        if (!o.scope.empty())
+            args.push_back("--scope=" + o.scope);
+        if (!o.reason.empty())
+            args.push_back("--reason=" + o.reason);
+        if (!o.login.empty())
+            args.push_back("--login=" + o.login);
         if (o.diffFirst)
             args.insert(args.end(), {"--diff=" + std::to_string(o.diffFirst), "--",
                                      std::to_string(o.diffSecond)});
