@@ -169,7 +169,7 @@ public:
         instrument.clearLogs();
         options.portDevice = instrument.devicePath();
         std::ostringstream out, err;
-        pp::cli::Context context{out, err, false, {}, {}, &pp::realFileSystem(), {}, {}};
+        pp::cli::Context context{out, err, false, {}, {}, &pp::realFileSystem(), {}, {}, {}};
         const std::time_t now = std::time(nullptr);
         context.today = *std::localtime(&now);
         startRecordingWrites();

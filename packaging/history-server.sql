@@ -6,14 +6,17 @@
 --     createdb paramporter
 --     psql -d paramporter -v ON_ERROR_STOP=1 -f history-server.sql
 --
--- It makes the schema "paramporter" and two roles without login, to grant to the logins:
+-- It makes the schema "paramporter" and roles without login, to grant to the logins:
 --     paramporter_writer  what the PCs use, one login each: it adds entries through
 --                         paramporter.add_entry() alone, which checks them, and may read them;
 --                         it can change or remove nothing
 --     paramporter_reader  may read
 --     paramporter_admin   plant IT: registers the PCs (paramporter.register_pc) and binds the
 --                         entries a server holds from before registration to their PC
---                         (paramporter.bind_source); what it did is recorded under its login
+--                         (paramporter.bind_source), names the people who sign
+--                         (paramporter.register_person); what it did is recorded under its login
+--     paramporter_approver  the people who approve, one login each: signs approvals and
+--                         revocations (paramporter.sign) in a connection of their own (version 5)
 -- e.g.  CREATE ROLE line_pc_1 LOGIN PASSWORD '...' IN ROLE paramporter_writer;
 --       SELECT paramporter.register_pc('line-1', 'line_pc_1');
 --
@@ -1007,5 +1010,533 @@ GRANT SELECT ON paramporter.schema_version, paramporter.entry, paramporter.sourc
     paramporter.plant_setting TO paramporter_admin;
 
 UPDATE paramporter.schema_version SET version = 4;
+COMMIT;
+\endif
+
+SELECT version < 5 AS pp_step_5 FROM paramporter.schema_version \gset
+\if :pp_step_5
+-- ---------------------------------------------------------------- version 5
+-- Approvals and revocations signed by a person. The people who approve are logins of their
+-- own, members of paramporter_approver, which plant IT names in paramporter.person with their
+-- printed name and the PC accounts that are them. A person signs in a connection of their own
+-- login (paramporter.sign(), which they alone may call): the server records who signed from
+-- the connection, the printed name, the meaning and its own time, and refuses a signer who
+-- made the values approved where the plant requires another person. The PC's entry carries the
+-- signature (format 4), and add_entry() takes an approval or revocation only with a signature
+-- the server recorded for exactly it, once. Approvals and revocations of earlier versions, and
+-- unsigned ones, stay listed and count for nothing: the approvers sign them again.
+--
+-- e.g.  CREATE ROLE jdoe LOGIN PASSWORD '...' IN ROLE paramporter_approver;
+--       SELECT paramporter.register_person('jdoe', 'Jane Doe', ARRAY['jdoe', 'LINE\jdoe']);
+-- The server's pg_hba.conf asks every login for its password (scram-sha-256): a signature is
+-- worth what the check of the password is.
+BEGIN;
+
+DO $$
+BEGIN
+    IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'paramporter_approver') THEN
+        CREATE ROLE paramporter_approver NOLOGIN;
+    END IF;
+END
+$$;
+
+-- The plant's people who sign: their own login, their printed name as a signature shows it.
+CREATE TABLE paramporter.person (
+    login name PRIMARY KEY,
+    printed_name text NOT NULL CHECK (btrim(printed_name) <> ''),
+    registered timestamptz NOT NULL DEFAULT now(),
+    registered_by name NOT NULL
+);
+-- The PC accounts (an entry's "user") that are each person: who made a download.
+CREATE TABLE paramporter.person_account (
+    account bytea PRIMARY KEY,
+    login name NOT NULL REFERENCES paramporter.person (login)
+);
+-- Every signing, as the server recorded it; entry: the server entry that carries it.
+CREATE TABLE paramporter.signature (
+    id bigint GENERATED ALWAYS AS IDENTITY PRIMARY KEY,
+    login name NOT NULL,
+    printed_name text NOT NULL,
+    signed timestamptz NOT NULL,
+    action text NOT NULL CHECK (action IN ('approve', 'revoke')),
+    meaning text,
+    serial bytea NOT NULL,
+    scope text NOT NULL,
+    part text,
+    subject_hash text,
+    file_hash text,
+    reason bytea NOT NULL,
+    signed_text bytea UNIQUE,       -- as the PC's entry holds it
+    entry bigint UNIQUE
+);
+
+ALTER TABLE paramporter.entry ADD COLUMN signature bytea;
+
+-- A signature as the PCs hash it: its number, login, printed name and time as canonical fields.
+CREATE FUNCTION paramporter.signature_text(g paramporter.signature) RETURNS bytea
+LANGUAGE sql IMMUTABLE SET search_path = pg_catalog, pg_temp AS $$
+    SELECT paramporter.field('number', convert_to(g.id::text, 'UTF8'))
+        || paramporter.field('login', convert_to(g.login::text, 'UTF8'))
+        || paramporter.field('name', convert_to(g.printed_name, 'UTF8'))
+        || paramporter.field('signed', convert_to(to_char(g.signed AT TIME ZONE 'UTC',
+                                                          'YYYY-MM-DD"T"HH24:MI:SS.MS"Z"'), 'UTF8'))
+$$;
+
+-- The hash of an entry in formats 1 to 4 (4: with its signature).
+CREATE OR REPLACE FUNCTION paramporter.entry_hash(e paramporter.entry) RETURNS text
+LANGUAGE plpgsql IMMUTABLE SET search_path = pg_catalog, pg_temp AS $$
+DECLARE
+    t bytea;
+BEGIN
+    IF e.format < 1 OR e.format > 4 THEN
+        RETURN NULL;
+    END IF;
+    t := convert_to('paramporter history entry ' || e.format || E'\n', 'UTF8')
+         || paramporter.field('id', convert_to(e.local_id::text, 'UTF8'));
+    IF e.format >= 2 THEN
+        t := t || paramporter.field('source', convert_to(e.source::text, 'UTF8'));
+    END IF;
+    t := t || paramporter.field('time', convert_to(e.time, 'UTF8'))
+           || paramporter.field('user', e."user")
+           || paramporter.field('host', e.host)
+           || paramporter.field('port', e.port)
+           || paramporter.field('action', convert_to(e.action, 'UTF8'))
+           || paramporter.field('scope', convert_to(e.scope, 'UTF8'))
+           || paramporter.field('part', convert_to(e.part, 'UTF8'))
+           || paramporter.field('serial', e.serial)
+           || paramporter.field('generation', e.generation)
+           || paramporter.field('result', e.result)
+           || paramporter.field('stopped-at-field', convert_to(e.stopped_at_field::text, 'UTF8'));
+    IF e.format >= 3 THEN
+        t := t || paramporter.field('reason', e.reason)
+               || paramporter.field('meaning', convert_to(e.meaning, 'UTF8'))
+               || paramporter.field('subject', convert_to(e.subject::text, 'UTF8'))
+               || paramporter.field('subject-hash', convert_to(e.subject_hash, 'UTF8'))
+               || paramporter.field('findings', e.findings);
+    END IF;
+    IF e.format >= 4 THEN
+        t := t || paramporter.field('signature', e.signature);
+    END IF;
+    t := t || paramporter.field('file', convert_to(e.file_hash, 'UTF8'))
+           || paramporter.field('previous', convert_to(e.previous_hash, 'UTF8'));
+    RETURN encode(sha256(t), 'hex');
+END
+$$;
+
+-- Plant IT names a person: their login, printed name and the PC accounts that are them (an
+-- account named for another person before is theirs now).
+CREATE FUNCTION paramporter.register_person(p_login name, p_printed_name text,
+                                            p_accounts text[]) RETURNS void
+LANGUAGE plpgsql SECURITY DEFINER SET search_path = pg_catalog, pg_temp AS $$
+BEGIN
+    IF p_login IS NULL OR p_login = '' OR p_printed_name IS NULL OR btrim(p_printed_name) = ''
+    THEN
+        RAISE EXCEPTION 'a person is named with their login and printed name';
+    END IF;
+    IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = p_login) THEN
+        RAISE EXCEPTION 'there is no login %', p_login;
+    END IF;
+    INSERT INTO paramporter.person (login, printed_name, registered, registered_by)
+        VALUES (p_login, btrim(p_printed_name), now(), session_user)
+        ON CONFLICT (login) DO UPDATE
+            SET printed_name = excluded.printed_name, registered = excluded.registered,
+                registered_by = excluded.registered_by;
+    INSERT INTO paramporter.person_account (account, login)
+        SELECT DISTINCT convert_to(a, 'UTF8'), p_login
+        FROM unnest(coalesce(p_accounts, ARRAY[]::text[])) a WHERE a IS NOT NULL AND a <> ''
+        ON CONFLICT (account) DO UPDATE SET login = excluded.login;
+END
+$$;
+
+-- A person signs an approval or a revocation, in a connection of their own login. given: the
+-- signature as the PC's entry carries it; refusal: why it was not signed.
+CREATE FUNCTION paramporter.sign(p_action text, p_serial bytea, p_scope text, p_part text,
+                                 p_meaning text, p_subject_hash text, p_file_hash text,
+                                 p_reason bytea, OUT given bytea, OUT refusal text)
+LANGUAGE plpgsql SECURITY DEFINER SET search_path = pg_catalog, pg_temp AS $$
+DECLARE
+    p paramporter.person;
+    g paramporter.signature;
+    subject_entry paramporter.entry;
+    made paramporter.entry;
+    author name;
+BEGIN
+    IF NOT pg_has_role(session_user, 'paramporter_approver', 'MEMBER') THEN
+        refusal := format('the login %s may not sign: plant IT grants paramporter_approver to '
+                          'the people who approve', session_user);
+        RETURN;
+    END IF;
+    SELECT * INTO p FROM paramporter.person WHERE login = session_user;
+    IF NOT FOUND THEN
+        refusal := format('the login %s is not one of the plant''s people (plant IT names it '
+                          'with paramporter.register_person)', session_user);
+        RETURN;
+    END IF;
+    IF p_action IS NULL OR p_action NOT IN ('approve', 'revoke') OR p_serial IS NULL
+       OR p_scope IS NULL OR p_scope NOT IN ('system', 'part')
+       OR NOT paramporter.has_reason(p_reason) THEN
+        refusal := 'it is not an approval or a revocation the server can sign (instrument, '
+                   'scope, reason)';
+        RETURN;
+    END IF;
+    IF p_action = 'revoke' AND (p_meaning IS NOT NULL OR p_subject_hash IS NOT NULL
+                                OR p_file_hash IS NOT NULL) THEN
+        refusal := 'a revocation holds no parameters and no subject';
+        RETURN;
+    END IF;
+    IF p_action = 'approve' THEN
+        IF p_meaning IS NULL OR p_meaning NOT IN ('approved', 'reviewed')
+           OR p_subject_hash IS NULL OR p_subject_hash !~ '^[0-9a-f]{64}$'
+           OR p_file_hash IS NULL THEN
+            refusal := 'it is not an approval the server can sign (parameters, meaning, '
+                       'subject)';
+            RETURN;
+        END IF;
+        -- The entry approved, from whichever registered PC, as the plant counts it.
+        SELECT * INTO subject_entry FROM paramporter.entry x
+            WHERE x.serial = p_serial AND x.scope = p_scope
+              AND coalesce(x.part, '') = coalesce(p_part, '') AND x.hash = p_subject_hash
+              AND x.action IN ('upload', 'download') AND x.refused IS NULL
+              AND EXISTS (SELECT FROM paramporter.source xs JOIN paramporter.pc xp
+                              ON xp.host = xs.host AND xp.login = xs.login
+                          WHERE xs.source = x.source)
+            ORDER BY x.id LIMIT 1;
+        IF NOT FOUND THEN
+            refusal := 'the server does not hold the entry approved (the PC that recorded it '
+                       'forwards it first)';
+            RETURN;
+        END IF;
+        IF subject_entry.result <> 'SUCCESS'::bytea OR subject_entry.file_hash IS NULL
+           OR subject_entry.file_hash <> p_file_hash THEN
+            refusal := format('its parameters are not those of server entry %s, a successful '
+                              'transfer', subject_entry.id);
+            RETURN;
+        END IF;
+        -- Four eyes: the person who made the values is the author of the latest successful
+        -- download of the scope at or before the entry approved (the entry itself when it is
+        -- one; the download an upload reads back).
+        IF EXISTS (SELECT FROM paramporter.plant_setting
+                   WHERE key = 'approver_not_author'
+                     AND lower(btrim(value, E' \t\r\n')) IN ('true', 'yes', 'on', '1')) THEN
+            SELECT * INTO made FROM paramporter.entry d
+                WHERE d.serial = p_serial AND d.scope = p_scope
+                  AND coalesce(d.part, '') = coalesce(p_part, '') AND d.action = 'download'
+                  AND d.result = 'SUCCESS'::bytea AND d.file IS NOT NULL
+                  AND (d.refused IS NULL OR d.refused = paramporter.no_reason_refusal())
+                  AND EXISTS (SELECT FROM paramporter.source ds JOIN paramporter.pc dp
+                                  ON dp.host = ds.host AND dp.login = ds.login
+                              WHERE ds.source = d.source)
+                  AND (d.order_time, d.id) <= (subject_entry.order_time, subject_entry.id)
+                ORDER BY d.order_time DESC, d.id DESC LIMIT 1;
+            IF FOUND THEN
+                SELECT a.login INTO author FROM paramporter.person_account a
+                    WHERE a.account = made."user";
+                IF author IS NULL THEN
+                    refusal := format('the values were downloaded by the account %s (server '
+                                      'entry %s), which is none of the plant''s people; the '
+                                      'plant requires another person to approve them',
+                                      paramporter.as_text(made."user"), made.id);
+                    RETURN;
+                ELSIF author = session_user THEN
+                    refusal := format('These values were downloaded by %s (server entry %s); '
+                                      'the plant requires another person to approve them.',
+                                      p.printed_name, made.id);
+                    RETURN;
+                END IF;
+            END IF;
+        END IF;
+    END IF;
+    INSERT INTO paramporter.signature (login, printed_name, signed, action, meaning, serial,
+                                       scope, part, subject_hash, file_hash, reason)
+        VALUES (session_user, p.printed_name, date_trunc('milliseconds', clock_timestamp()),
+                p_action, p_meaning, p_serial, p_scope, nullif(p_part, ''), p_subject_hash,
+                p_file_hash, p_reason)
+        RETURNING * INTO g;
+    given := paramporter.signature_text(g);
+    UPDATE paramporter.signature SET signed_text = given WHERE id = g.id;
+END
+$$;
+
+DROP FUNCTION paramporter.add_entry(uuid, bigint, uuid, bytea, integer, text, bytea, bytea, bytea,
+                                    text, text, text, bytea, bytea, bytea, integer, bytea, text,
+                                    text, text, bytea, text, bigint, text, bytea);
+
+-- An entry forwarded by a PC, as in version 4, and an approval or revocation only with the
+-- signature the server recorded for it.
+CREATE FUNCTION paramporter.add_entry(
+    p_source uuid, p_local_id bigint, p_parent uuid, p_source_host bytea, p_format integer,
+    p_time text, p_user bytea, p_host bytea, p_port bytea, p_action text, p_scope text,
+    p_part text, p_serial bytea, p_generation bytea, p_result bytea,
+    p_stopped_at_field integer, p_file bytea, p_file_hash text, p_previous_hash text,
+    p_hash text, p_reason bytea DEFAULT NULL, p_meaning text DEFAULT NULL,
+    p_subject bigint DEFAULT NULL, p_subject_hash text DEFAULT NULL,
+    p_findings bytea DEFAULT NULL, p_signature bytea DEFAULT NULL, OUT outcome text,
+    OUT detail text)
+LANGUAGE plpgsql SECURITY DEFINER SET search_path = pg_catalog, pg_temp AS $$
+DECLARE
+    s paramporter.source;
+    e paramporter.entry;
+    held paramporter.entry;
+    parent_entry paramporter.entry;
+    parent_source paramporter.source;
+    subject_entry paramporter.entry;
+    subject_found boolean;
+    g paramporter.signature;
+    marked boolean;
+    why text;
+BEGIN
+    outcome := 'refused';
+    IF p_source IS NULL OR p_local_id IS NULL OR p_local_id < 1 OR p_hash IS NULL
+       OR p_hash !~ '^[0-9a-f]{64}$' OR p_format IS NULL OR p_format < 1 OR p_action IS NULL
+       OR p_action NOT IN ('upload', 'download', 'approve', 'revoke') OR p_scope IS NULL
+       OR p_scope NOT IN ('system', 'part') OR p_time IS NULL OR p_user IS NULL
+       OR p_host IS NULL OR p_port IS NULL OR p_result IS NULL OR p_source_host IS NULL THEN
+        detail := 'it is not a history entry';
+        RETURN;
+    END IF;
+    IF NOT EXISTS (SELECT FROM paramporter.pc
+                   WHERE host = p_source_host AND login = session_user) THEN
+        detail := format('the PC %s is not registered to the login %s',
+                         paramporter.as_text(p_source_host), session_user);
+        RETURN;
+    END IF;
+
+    -- One PC's entries are added one after another, its first ones too: the lock is held until
+    -- the commit, and what the other forward added is seen once it is taken.
+    PERFORM pg_advisory_xact_lock(hashtextextended('paramporter source ' || p_source, 0));
+    SELECT * INTO s FROM paramporter.source WHERE source = p_source FOR UPDATE;
+    IF s.source IS NOT NULL THEN
+        IF s.login IS NULL THEN
+            detail := 'the server''s entries of this PC are from before PCs were registered; '
+                      'plant IT binds them to their PC (paramporter.bind_source)';
+            RETURN;
+        ELSIF s.login <> session_user THEN
+            detail := format('this PC''s entries come from the login %s, not %s', s.login,
+                             session_user);
+            RETURN;
+        ELSIF s.host IS DISTINCT FROM p_source_host THEN
+            detail := format('this PC''s entries come from the PC %s, not %s',
+                             paramporter.as_text(s.host), paramporter.as_text(p_source_host));
+            RETURN;
+        END IF;
+    END IF;
+    SELECT * INTO held FROM paramporter.entry WHERE source = p_source AND local_id = p_local_id;
+    IF FOUND THEN
+        IF held.hash = p_hash THEN
+            outcome := 'held';
+        ELSE
+            outcome := 'conflict';
+            detail := format('the server holds another entry %s of this PC (server entry %s)',
+                             p_local_id, held.id);
+        END IF;
+        RETURN;
+    END IF;
+
+    IF s.source IS NULL THEN
+        -- A PC new to the server: its first entry, or the first of a history copied from one
+        -- whose entries the server holds, taken from the same login and host alone.
+        IF p_local_id > 1 THEN
+            SELECT * INTO parent_entry FROM paramporter.entry
+                WHERE source = p_parent AND local_id = p_local_id - 1;
+            IF NOT FOUND THEN
+                detail := format('the server holds no entry %s before it', p_local_id - 1);
+                RETURN;
+            END IF;
+            SELECT * INTO parent_source FROM paramporter.source WHERE source = p_parent;
+            IF parent_source.login IS DISTINCT FROM session_user
+               OR parent_source.host IS DISTINCT FROM p_source_host THEN
+                detail := format('the history it goes on from is bound to %s, not to the login '
+                                 '%s on %s',
+                                 CASE WHEN parent_source.login IS NULL THEN 'no PC'
+                                      ELSE format('the login %s on %s', parent_source.login,
+                                                  paramporter.as_text(parent_source.host)) END,
+                                 session_user, paramporter.as_text(p_source_host));
+                RETURN;
+            END IF;
+            IF parent_entry.hash IS DISTINCT FROM p_previous_hash THEN
+                outcome := 'conflict';
+                detail := format('it does not follow the server''s entry %s (server entry %s)',
+                                 p_local_id - 1, parent_entry.id);
+                RETURN;
+            END IF;
+        ELSIF p_previous_hash IS NOT NULL THEN
+            outcome := 'conflict';
+            detail := 'it is the first entry of this PC but names one before it';
+            RETURN;
+        END IF;
+        INSERT INTO paramporter.source (source, login, bound, parent, parent_local_id,
+                                        head_local_id, head_hash, head_order, host, bound_by)
+            VALUES (p_source, session_user, now(), parent_entry.source, parent_entry.local_id,
+                    p_local_id - 1, parent_entry.hash, parent_entry.order_time, p_source_host,
+                    session_user);
+        SELECT * INTO s FROM paramporter.source WHERE source = p_source FOR UPDATE;
+    END IF;
+
+    IF p_local_id > s.head_local_id + 1 THEN
+        detail := format('the server holds the entries of this PC up to %s only',
+                         s.head_local_id);
+        RETURN;
+    END IF;
+    IF p_local_id <= s.head_local_id THEN
+        outcome := 'conflict';
+        detail := format('the server lacks it but holds this PC''s entries up to %s',
+                         s.head_local_id);
+        RETURN;
+    END IF;
+    IF p_previous_hash IS DISTINCT FROM s.head_hash THEN
+        outcome := 'conflict';
+        detail := format('it does not follow the server''s entry %s', s.head_local_id);
+        RETURN;
+    END IF;
+
+    -- The next link of the PC's chain: kept, taken or refused.
+    e.source := p_source;
+    e.local_id := p_local_id;
+    e.source_host := p_source_host;
+    e.time := p_time;
+    e."user" := p_user;
+    e.host := p_host;
+    e.port := p_port;
+    e.action := p_action;
+    e.scope := p_scope;
+    e.part := p_part;
+    e.serial := p_serial;
+    e.generation := p_generation;
+    e.result := p_result;
+    e.stopped_at_field := p_stopped_at_field;
+    e.file := p_file;
+    e.file_hash := p_file_hash;
+    e.previous_hash := p_previous_hash;
+    e.hash := p_hash;
+    e.format := p_format;
+    e.reason := p_reason;
+    e.meaning := p_meaning;
+    e.subject := p_subject;
+    e.subject_hash := p_subject_hash;
+    e.findings := p_findings;
+    e.signature := p_signature;
+
+    marked := p_reason IS NOT NULL OR p_meaning IS NOT NULL OR p_subject IS NOT NULL
+              OR p_subject_hash IS NOT NULL OR p_findings IS NOT NULL;
+    IF paramporter.entry_hash(e) IS NULL THEN
+        why := format('its format %s is not one the server knows', p_format);
+    ELSIF paramporter.entry_hash(e) <> p_hash THEN
+        why := 'its hash is not that of its content';
+    ELSIF (p_file IS NULL) <> (p_file_hash IS NULL)
+          OR encode(sha256(p_file), 'hex') IS DISTINCT FROM p_file_hash THEN
+        why := 'its parameter file does not match its hash';
+    ELSIF p_format < 3 AND (marked OR p_action IN ('approve', 'revoke')) THEN
+        why := 'its format holds no approval, reason or findings';
+    ELSIF p_signature IS NOT NULL AND (p_format < 4 OR p_action IN ('upload', 'download')) THEN
+        why := 'only an approval or a revocation holds a signature';
+    ELSIF p_action IN ('upload', 'download') THEN
+        IF p_meaning IS NOT NULL OR p_subject IS NOT NULL OR p_subject_hash IS NOT NULL THEN
+            why := 'only an approval has a meaning and a subject';
+        ELSIF p_action = 'download' AND p_format >= 3 AND NOT paramporter.has_reason(p_reason)
+              AND EXISTS (SELECT FROM paramporter.plant_setting
+                          WHERE key = 'reason_required'
+                            AND lower(btrim(value, E' \t\r\n')) IN ('true', 'yes', 'on', '1'))
+              THEN
+            why := paramporter.no_reason_refusal();
+        END IF;
+    ELSIF p_serial IS NULL OR NOT paramporter.has_reason(p_reason)
+          OR p_findings IS NOT NULL OR p_result <> 'SUCCESS'::bytea THEN
+        why := format('it is not an %s the server can take (instrument, reason, result)',
+                      CASE p_action WHEN 'approve' THEN 'approval' ELSE 'revocation' END);
+    ELSIF p_action = 'revoke' AND (p_file IS NOT NULL OR p_meaning IS NOT NULL
+                                   OR p_subject IS NOT NULL OR p_subject_hash IS NOT NULL) THEN
+        why := 'a revocation holds no parameters and no subject';
+    ELSIF p_action = 'approve' AND (p_file IS NULL OR p_meaning IS NULL
+                                    OR p_meaning NOT IN ('approved', 'reviewed')
+                                    OR p_subject IS NULL OR p_subject_hash IS NULL
+                                    OR p_subject_hash !~ '^[0-9a-f]{64}$') THEN
+        why := 'it is not an approval the server can take (parameters, meaning, subject)';
+    END IF;
+
+    IF why IS NULL AND p_action = 'approve' THEN
+        -- The entry approved, from whichever registered PC: its hash names it.
+        SELECT * INTO subject_entry FROM paramporter.entry x
+            WHERE x.serial = p_serial AND x.scope = p_scope
+              AND coalesce(x.part, '') = coalesce(p_part, '') AND x.hash = p_subject_hash
+              AND x.action IN ('upload', 'download') AND x.refused IS NULL
+              AND EXISTS (SELECT FROM paramporter.source xs JOIN paramporter.pc xp
+                              ON xp.host = xs.host AND xp.login = xs.login
+                          WHERE xs.source = x.source)
+            LIMIT 1;
+        subject_found := FOUND;
+        IF subject_found THEN
+            IF subject_entry.result <> 'SUCCESS'::bytea OR subject_entry.file_hash IS NULL THEN
+                why := format('it approves server entry %s, which is no successful transfer',
+                              subject_entry.id);
+            ELSIF subject_entry.file_hash <> p_file_hash THEN
+                why := format('its parameters are not those of server entry %s it approves',
+                              subject_entry.id);
+            END IF;
+        END IF;
+    END IF;
+
+    -- Counted only as its signer signed it: the server's record of the signing, used once. Who
+    -- signed, and whether they may, was settled there (paramporter.sign).
+    IF why IS NULL AND p_action IN ('approve', 'revoke') THEN
+        IF p_signature IS NULL THEN
+            why := 'it is not signed: an approval or revocation counts for the plant only when '
+                   'a person signs it with their own plant login';
+        ELSE
+            SELECT * INTO g FROM paramporter.signature x WHERE x.signed_text = p_signature
+                FOR UPDATE;
+            IF NOT FOUND THEN
+                why := 'its signature is not one the server recorded';
+            ELSIF g.entry IS NOT NULL THEN
+                why := format('its signature was given to server entry %s', g.entry);
+            ELSIF g.action <> p_action OR g.serial <> p_serial OR g.scope <> p_scope
+                  OR coalesce(g.part, '') <> coalesce(p_part, '')
+                  OR g.meaning IS DISTINCT FROM p_meaning
+                  OR g.subject_hash IS DISTINCT FROM p_subject_hash
+                  OR g.file_hash IS DISTINCT FROM p_file_hash OR g.reason <> p_reason THEN
+                why := 'it is not what its signer signed';
+            END IF;
+        END IF;
+    END IF;
+
+    INSERT INTO paramporter.entry (source, local_id, source_host, time, "user", host, port,
+                                   action, scope, part, serial, generation, result,
+                                   stopped_at_field, file, file_hash, previous_hash, hash,
+                                   format, login, order_time, reason, meaning, subject,
+                                   subject_hash, findings, refused, signature)
+        VALUES (p_source, p_local_id, p_source_host, p_time, p_user, p_host, p_port,
+                p_action, p_scope, p_part, p_serial, p_generation, p_result,
+                p_stopped_at_field, p_file, p_file_hash, p_previous_hash, p_hash, p_format,
+                session_user, paramporter.ordering_time(p_time, now(), s.head_order), p_reason,
+                p_meaning, p_subject, p_subject_hash, p_findings, why, p_signature)
+        RETURNING * INTO e;
+    e.seal := paramporter.seal(e, s.head_seal);
+    UPDATE paramporter.entry SET seal = e.seal WHERE id = e.id;
+    UPDATE paramporter.source SET head_local_id = p_local_id, head_hash = p_hash,
+                                  head_seal = e.seal, head_order = e.order_time
+        WHERE source = p_source;
+    IF why IS NULL THEN
+        IF g.id IS NOT NULL THEN
+            UPDATE paramporter.signature SET entry = e.id WHERE id = g.id;
+        END IF;
+        outcome := 'added';
+    ELSE
+        outcome := 'kept-refused';
+        detail := why;
+    END IF;
+END
+$$;
+
+REVOKE ALL ON FUNCTION paramporter.add_entry FROM PUBLIC;
+GRANT EXECUTE ON FUNCTION paramporter.add_entry TO paramporter_writer;
+REVOKE ALL ON FUNCTION paramporter.sign, paramporter.register_person,
+    paramporter.signature_text FROM PUBLIC;
+GRANT EXECUTE ON FUNCTION paramporter.sign TO paramporter_approver;
+GRANT EXECUTE ON FUNCTION paramporter.register_person TO paramporter_admin;
+GRANT USAGE ON SCHEMA paramporter TO paramporter_approver;
+GRANT SELECT ON paramporter.schema_version TO paramporter_approver;
+GRANT SELECT ON paramporter.person, paramporter.person_account, paramporter.signature
+    TO paramporter_reader, paramporter_admin, paramporter_writer, paramporter_approver;
+
+UPDATE paramporter.schema_version SET version = 5;
 COMMIT;
 \endif

@@ -62,7 +62,7 @@ Result runCli(const std::vector<std::string>& args, const SettingsFolders& setti
         return {ExitUsage, {}, parsed.error};
     std::ostringstream out;
     std::ostringstream err;
-    Context context{out, err, false, settings, december7th2026(), &realFileSystem(), {}, {}};
+    Context context{out, err, false, settings, december7th2026(), &realFileSystem(), {}, {}, {}};
     const int code = run(*parsed.options, context);
     return {code, out.str(), err.str()};
 }

@@ -8,6 +8,7 @@
 #include "app/cli_commands.h"
 #include "history/formats.h"
 #include "history/recording.h"
+#include "history/signing.h"
 #include "history/source.h"
 #include "history/store.h"
 #include "qt/history_tap.h"
@@ -53,14 +54,22 @@ struct Result {
     std::string err;
 };
 
-// paramporter-cli in this process, with `history` and the configured `server`.
+using Ask = std::function<std::optional<std::string>(const std::string&, bool, std::string&)>;
+
+// paramporter-cli in this process, with `history` and the configured `server`; `ask` answers
+// what it asks at the terminal (none: there is no terminal).
 Result runCli(const std::vector<std::string>& args, const std::string& history,
-              const std::string& server = {}) {
+              const std::string& server = {}, Ask ask = {}) {
     const cli::ParseResult parsed = cli::parseArguments(args);
     if (!parsed.options)
         return {cli::ExitUsage, {}, parsed.error};
     std::ostringstream out, err;
-    cli::Context context{out, err, false, {}, {}, &realFileSystem(), history, server};
+    if (!ask)
+        ask = [](const std::string&, bool, std::string& why) -> std::optional<std::string> {
+            why = "no terminal";
+            return std::nullopt;
+        };
+    cli::Context context{out, err, false, {}, {}, &realFileSystem(), history, server, ask};
     const int code = cli::run(*parsed.options, context);
     return {code, out.str(), err.str()};
 }
@@ -123,7 +132,7 @@ private slots:
     void laterVersionServerUpgraded_data();
     void laterVersionServerUpgraded();
     void approvalsAcrossThePlant();
-    void serverKeepsThePlantsRules();
+    void approvalsAreSignedByAPerson();
     void badServersKeepEntriesQueued_data();
     void badServersKeepEntriesQueued();
 
@@ -834,9 +843,9 @@ void TestPlant::laterVersionServerUpgraded_data() {
 }
 
 // A server of version 2 or 3, with what a PC of version 2 forwarded to it (through each one's
-// add_entry): the PC, now of this version, approves an old entry and forwards once the server
-// is upgraded and plant IT has bound the PC's chain; the old entries verify as before, on both
-// sides.
+// add_entry): the PC, now of this version, cannot have an old entry's approval signed until
+// the server is upgraded and plant IT has bound the PC's chain; then Ann signs it, and the old
+// entries verify as before, on both sides.
 void TestPlant::laterVersionServerUpgraded() {
     QFETCH(QString, schema);
     QVERIFY(server_.sql("DROP DATABASE IF EXISTS second"));
@@ -848,21 +857,30 @@ void TestPlant::laterVersionServerUpgraded() {
     QVERIFY(
         QFile::copy(QStringLiteral(PP_TEST_DATA "/history-v3.sqlite"), QString::fromStdString(h)));
     QFile::setPermissions(QString::fromStdString(h), QFile::ReadOwner | QFile::WriteOwner);
-    const std::vector<std::string> approve{"history",  "--approve",    "2", "--meaning", "approved",
-                                           "--reason", "first article"};
-    const Result waiting = runCli(approve, h, second);
-    QCOMPARE(waiting.code, cli::ExitOk); // recorded here; the server must wait
-    QCOMPARE(waiting.err, "paramporter-cli: the plant's settings cannot be read (" +
-                              std::string(history::OlderServer) +
-                              ") and none were copied yet: a reason and another approver are "
-                              "required\n" +
-                              "History not forwarded yet: " + std::string(history::OlderServer) +
-                              "\n");
+    const std::vector<std::string> approve{
+        "history", "--approve", "2", "--meaning", "approved", "--reason", "first article",
+        "--login", "ann"};
+    const Ask ann = [](const std::string&, bool, std::string&) {
+        return std::optional<std::string>("ann-secret");
+    };
+    const Result waiting = runCli(approve, h, second, ann);
+    QCOMPARE(waiting.code, cli::ExitUsage); // nothing to sign it with
+    QCOMPARE(waiting.err, "paramporter-cli: " + std::string(history::OlderServer) + "\n");
+    QCOMPARE(localCount(h), size_t(5));
 
     QVERIFY(server_.psql("second", QStringLiteral(PP_SERVER_SQL)));
     bindUpgraded("second", h, "d2e2a1c0-21fe-491f-944d-af5cbe5d7fc7");
+    {
+        history::Connection it;
+        QVERIFY(it.open(server_.login("it", "second"), {}));
+        QVERIFY(it.exec("SELECT 'ok'::text FROM paramporter.register_person('ann', 'Ann "
+                        "Approver', ARRAY['ann'])"));
+    }
+    const Result signedAfter = runCli(approve, h, second, ann);
+    QVERIFY2(signedAfter.code == cli::ExitOk, signedAfter.err.c_str());
+    QCOMPARE(signedAfter.err, std::string());
     QCOMPARE(runCli({"history", "--push"}, h, second).out,
-             std::string("6 history entries forwarded\n"));
+             std::string("0 history entries forwarded\n"));
     const std::string reader = server_.login("quality", "second");
     QCOMPARE(runCli({"history", "--server", reader, "--verify"}, {}).out,
              std::string("history intact: 6 entries\n"));
@@ -914,26 +932,35 @@ void TestPlant::approvalsAcrossThePlant() {
     const auto local = store.scopes({}), onServer = plant.scopes({});
     QVERIFY2(onServer, plant.error().c_str());
     QCOMPARE(onServer->size(), size_t(3));
-    // The same, but for the last contact: on the plant when the server took it.
+    // The same, but for the last contact (on the plant when the server took it) and the
+    // approvals: this PC's are unsigned and local, and count for nothing on the plant.
     auto contacts = *onServer;
-    for (size_t i = 0; i < contacts.size() && i < local->size(); ++i)
+    for (size_t i = 0; i < contacts.size() && i < local->size(); ++i) {
+        QVERIFY(!contacts[i].approval && !contacts[i].revoked);
         contacts[i].lastContact = (*local)[i].lastContact;
+        contacts[i].approval = (*local)[i].approval;
+        contacts[i].revoked = (*local)[i].revoked;
+    }
     QVERIFY(*local == contacts);
     QCOMPARE(plant.lastKnown("1234", history::Scope::Part, "05"),
              store.lastKnown("1234", history::Scope::Part, "05"));
     QCOMPARE(count(runCli({"history", "--server", reader_, "--action", "approve"}, {}).out, "\n"),
              4);
 
-    // Another PC approves this PC's download on the plant, and then revokes it.
-    const std::vector<std::string> onPlant{"history", "--server", reader_};
+    // Another PC approves this PC's download on the plant, and then revokes it, Bob signing.
+    const std::vector<std::string> onPlant{"history", "--server", reader_, "--login", "bob"};
     auto from = [&](std::vector<std::string> args) {
         args.insert(args.begin(), onPlant.begin(), onPlant.end());
-        return runCli(args, b, server_.other());
+        return runCli(args, b, server_.other(), [](const std::string&, bool, std::string&) {
+            return std::optional<std::string>("bob-secret");
+        });
     };
     const Result approved =
         from({"--approve", "3", "--meaning", "approved", "--reason", "new batch checked"});
-    QCOMPARE(approved.code, cli::ExitOk);
-    QVERIFY2(approved.out.ends_with(" approve part 05 1234 approved; reason: new batch checked\n"),
+    QVERIFY2(approved.code == cli::ExitOk, approved.err.c_str());
+    QVERIFY2(approved.out.find(" approve part 05 1234 approved, signed by Bob Berger (bob) at ") !=
+                     std::string::npos &&
+                 approved.out.ends_with("; reason: new batch checked\n"),
              approved.out.c_str());
     QCOMPARE(plant.approval("1234", history::Scope::Part, "05")->subject,
              std::optional<int64_t>(3));
@@ -982,6 +1009,9 @@ void TestPlant::approvalsAcrossThePlant() {
         auto ahead = history::approvalFrom(*subject, "approved", "again", refusal, {}, "quality");
         QVERIFY2(ahead, refusal.c_str());
         ahead->time = history::utcTimestamp(QDateTime::currentMSecsSinceEpoch() + 4 * 60 * 1000);
+        history::Credentials ann{"ann", "ann-secret"};
+        const history::SignResult signedAhead = history::signAtPlant(*ahead, a, server_.uri(), ann, {});
+        QVERIFY2(signedAhead.signedOk, signedAhead.why.c_str());
         QVERIFY(pc1.append(*ahead));
     }
     QCOMPARE(runCli({"history", "--push"}, a, server_.uri()).code, cli::ExitOk);
@@ -995,83 +1025,152 @@ void TestPlant::approvalsAcrossThePlant() {
             QVERIFY(st.revoked && !st.approval);
 }
 
-// Where the plant wants another account to approve a download, the command line refuses the
-// author's approval before recording it, and the server refuses one that comes anyway, from an
-// older or a forged PC: it keeps it as refused (it counts for nothing), the PC is told once, and
-// its later entries go on.
-void TestPlant::serverKeepsThePlantsRules() {
+// Approvals signed by a person: at the server, in a connection of the approver's own login
+// and password, typed in at each signing. Where the plant wants another person to approve, the
+// author of the download, found through the plant's people, may approve neither it nor the
+// upload that reads it back; a wrong password, a login that is no approver, or no terminal
+// signs nothing. What no person signed (unsigned, a signature the server never gave, one given
+// to another entry, one on other values) the server keeps as refused, counting for nothing.
+void TestPlant::approvalsAreSignedByAPerson() {
     QVERIFY(server_.sql("INSERT INTO paramporter.plant_setting VALUES ('approver_not_author', "
-                        "'true'), ('download_reasons', E'New batch\\nRepair')"));
+                        "'true')"));
     struct Clear {
         PlantServer& s;
         ~Clear() { s.sql("DELETE FROM paramporter.plant_setting"); }
     } clear{server_};
     history::Plant plant;
     QVERIFY(plant.open(reader_, {}));
-    QCOMPARE(plant.policy(),
-             std::optional(history::PlantPolicy{true, false, {"New batch", "Repair"}}));
 
+    // Ann's account downloads; the upload after it reads the same values back.
     const std::string h = path("p.sqlite");
     history::Entry download = sampleEntry(1);
     download.action = history::Action::Download;
     download.user = history::accountName();
+    history::Entry readBack = sampleEntry(1);
+    readBack.user = history::accountName();
     {
         history::Store store;
-        QVERIFY(store.open(h) && store.append(download));
+        QVERIFY(store.open(h) && store.append(download) && store.append(readBack));
     }
-    const std::string refusal = history::sameAuthorRefusal(download.user);
-    const Result refused =
-        runCli({"history", "--approve", "1", "--meaning", "approved", "--reason", "mine"}, h,
-               server_.uri());
-    QCOMPARE(refused.code, cli::ExitUsage);
-    QCOMPARE(refused.err, "paramporter-cli: " + refusal + "\n");
-    QCOMPARE(localCount(h), size_t(1));
-
-    // Another account of the same PC approves; then the author's own approval, made anyway.
-    std::string none;
-    const history::Entry byOther =
-        *history::approvalFrom(download, "approved", "checked", none, {}, "quality");
-    history::Entry forged = *history::approvalFrom(download, "approved", "mine", none);
-    {
-        history::Store store;
-        history::Entry first = byOther;
-        QVERIFY(store.open(h) && store.append(first) && store.append(forged));
+    std::vector<std::string> asked;
+    auto approve = [&](const std::string& id, const std::string& login,
+                       const std::string& password) {
+        return runCli({"history", "--approve", id, "--meaning", "approved", "--reason", "checked",
+                       "--login", login},
+                      h, server_.uri(),
+                      [&, password](const std::string& prompt, bool echo, std::string&) {
+                          asked.push_back(prompt + (echo ? "" : " (not echoed)"));
+                          return std::optional<std::string>(password);
+                      });
+    };
+    const std::string notHers = "paramporter-cli: not signed: These values were downloaded by Ann "
+                                "Approver (server entry 1); the plant requires another person to "
+                                "approve them.\n";
+    for (const char* id : {"1", "2"}) {
+        const Result r = approve(id, "ann", "ann-secret");
+        QCOMPARE(r.code, cli::ExitUsage);
+        QCOMPARE(r.err, notHers);
     }
-    // The server keeps the author's approval as refused, says so once, and goes on.
-    const std::string kept = " (the server keeps it as refused; forwarding goes on)\n";
-    const Result push = runCli({"history", "--push"}, h, server_.uri());
-    QCOMPARE(push.code, cli::ExitOk);
-    QCOMPARE(push.out, std::string("3 history entries forwarded\n"));
-    QCOMPARE(push.err, "paramporter-cli: the history server refused history entry 3 of this PC: " +
-                           refusal + kept);
-    QVERIFY(record(h, 1));
-    const Result after = runCli({"history", "--push"}, h, server_.uri());
-    QCOMPARE(after.out, std::string("1 history entry forwarded\n"));
-    QCOMPARE(after.err, std::string());
-    QCOMPARE(plant.approval(download.serial, download.scope, download.part)->entry.user,
-             std::string("quality"));
-    QVERIFY(runCli({"history", "--server", reader_}, {})
-                .out.find(" refused by the server: " + refusal + "\n") != std::string::npos);
-    QCOMPARE(runCli({"history", "--server", reader_, "--verify"}, {}).out,
-             std::string("history intact: 4 entries\n"));
+    QCOMPARE(asked, std::vector<std::string>(2, "Password for ann:  (not echoed)"));
+    QCOMPARE(localCount(h), size_t(2));
 
-    // From the PC's own login, by another account, of other parameters than the download's.
-    history::Connection own;
-    QVERIFY(own.open(server_.uri(), {}));
+    const Result wrong = approve("2", "bob", "not-bobs");
+    QCOMPARE(wrong.code, cli::ExitLink);
+    QVERIFY2(wrong.err.find("password authentication failed for user \"bob\"") !=
+                 std::string::npos,
+             wrong.err.c_str());
+    const Result noTerminal = runCli({"history", "--approve", "2", "--meaning", "approved",
+                                      "--reason", "checked"},
+                                     h, server_.uri());
+    QCOMPARE(noTerminal.err, std::string("paramporter-cli: not signed: no terminal\n"));
+    const Result carl = approve("2", "carl", "carl-secret");
+    QVERIFY2(carl.code == cli::ExitUsage, carl.err.c_str());
+    QCOMPARE(carl.err, std::string("paramporter-cli: not signed: the login carl may not sign: "
+                                   "plant IT grants paramporter_approver to the people who "
+                                   "approve\n"));
+    QCOMPARE(localCount(h), size_t(2));
+
+    // Bob signs: the server takes who signed from the connection, with his printed name and its
+    // own time, and the PC's entry carries the same.
+    const Result bob = approve("2", "bob", "bob-secret");
+    QCOMPARE(bob.code, cli::ExitOk);
+    QVERIFY2(bob.out.find(" approve part 05 1234 approved, signed by Bob Berger (bob) at 20") !=
+                     std::string::npos &&
+                 bob.out.ends_with("; reason: checked\n"),
+             bob.out.c_str());
+    const auto inForce = plant.approval("1234", history::Scope::Part, "05");
+    QVERIFY2(inForce && inForce->entry.signature, plant.error().c_str());
+    QCOMPARE(inForce->entry.signature->login, std::string("bob"));
+    QCOMPARE(inForce->entry.signature->name, std::string("Bob Berger"));
+    QCOMPARE(inForce->entry.user, history::accountName()); // the PC's account, not the signer
+    const auto rows = server_.sql("SELECT login::text, printed_name, entry::text, to_char(signed "
+                                  "AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"') FROM "
+                                  "paramporter.signature");
+    QVERIFY(rows && rows->size() == 1);
+    QCOMPARE((*rows)[0][0].value_or(""), std::string("bob"));
+    QCOMPARE((*rows)[0][2].value_or(""), std::to_string(inForce->entry.id));
+    QCOMPARE((*rows)[0][3].value_or(""), inForce->entry.signature->time);
     history::Store store;
     QVERIFY(store.open(h, history::Store::Mode::ReadOnly));
-    forged.user = "quality";
-    forged.id = 5;
-    forged.previousHash = store.entry(4)->hash;
-    forged.file = *forged.file + " ";
-    forged.fileHash = history::sha256Hex(*forged.file);
-    forged.hash = history::sha256Hex(history::canonicalText(forged));
-    const auto changed = history::insertBatch(own, history::hostName(), {forged}, forged.source);
-    QVERIFY2(changed, own.error().c_str());
-    QCOMPARE(changed->held, size_t(1));
-    QCOMPARE(changed->refused, std::vector<std::string>{"the history server refused history "
-                                                        "entry 5 of this PC: its parameters are "
-                                                        "not those of server entry 1 it approves"});
+    const history::Entry signedHere = *store.entry(3);
+    QCOMPARE(signedHere.signature, inForce->entry.signature);
+    QCOMPARE(signedHere.hash, inForce->entry.hash);
+    store.close();
+
+    // What no person signed, as a PC might forward it anyway.
+    std::string none;
+    const history::Entry unsigned_ =
+        *history::approvalFrom(readBack, "approved", "mine", none, {}, "quality");
+    history::Entry madeUp = unsigned_, reused = unsigned_;
+    madeUp.signature = history::Signature{999, "bob", "Bob Berger", signedHere.signature->time};
+    reused.signature = signedHere.signature;
+    history::Entry tampered = *history::approvalFrom(readBack, "reviewed", "as read", none);
+    history::Credentials bobs{"bob", "bob-secret"};
+    QVERIFY(history::signAtPlant(tampered, h, server_.uri(), bobs, {}).signedOk);
+    QVERIFY(bobs.password.empty());
+    tampered.meaning = "approved";
+    {
+        history::Store write;
+        QVERIFY(write.open(h));
+        for (history::Entry* e : {&tampered, &reused, &madeUp})
+            QVERIFY(write.append(*e));
+        history::Entry plain = unsigned_;
+        QVERIFY(write.append(plain));
+    }
+    const std::string kept = " (the server keeps it as refused; forwarding goes on)\n";
+    const Result push = runCli({"history", "--push"}, h, server_.uri());
+    QCOMPARE(push.out, std::string("4 history entries forwarded\n"));
+    const std::string refused = "paramporter-cli: the history server refused history entry ";
+    QCOMPARE(push.err,
+             refused + "4 of this PC: it is not what its signer signed" + kept + refused +
+                 "5 of this PC: its signature was given to server entry 3" + kept + refused +
+                 "6 of this PC: its signature is not one the server recorded" + kept + refused +
+                 "7 of this PC: it is not signed: an approval or revocation counts for the plant "
+                 "only when a person signs it with their own plant login" +
+                 kept);
+    QCOMPARE(plant.approval("1234", history::Scope::Part, "05")->entry.id, inForce->entry.id);
+    QCOMPARE(runCli({"history", "--server", reader_, "--verify"}, {}).out,
+             std::string("history intact: 7 entries\n"));
+
+    // A PC's login may not sign; revoking needs an approver too.
+    history::Connection own;
+    QVERIFY(own.open(server_.uri(), {}));
+    QVERIFY(!own.exec("SELECT * FROM paramporter.sign('revoke', '1234', 'part', '05', NULL, "
+                      "NULL, NULL, 'x')"));
+    QVERIFY2(own.error().find("permission denied for function sign") != std::string::npos,
+             own.error().c_str());
+    auto revoke = [&](const std::string& login, const std::string& password) {
+        return runCli({"history", "--revoke", "--serial", "1234", "--scope", "part", "--part", "5",
+                       "--reason", "wrong batch", "--login", login},
+                      h, server_.uri(), [password](const std::string&, bool, std::string&) {
+                          return std::optional<std::string>(password);
+                      });
+    };
+    QCOMPARE(revoke("carl", "carl-secret").code, cli::ExitUsage);
+    QVERIFY(plant.approval("1234", history::Scope::Part, "05"));
+    QCOMPARE(revoke("ann", "ann-secret").code, cli::ExitOk);
+    QVERIFY(!plant.approval("1234", history::Scope::Part, "05"));
+    QVERIFY(plant.error().empty());
 }
 
 // ------------------------------------------------------------------ faults

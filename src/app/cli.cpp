@@ -49,6 +49,8 @@ std::optional<std::string> checkHistory(Options& o, const std::vector<std::strin
                                : "history takes one of --verify, --export and --diff");
     if (!marking && (!o.meaning.empty() || !o.reason.empty() || !o.scope.empty()))
         return std::string("--meaning, --reason and --scope go with --approve or --revoke");
+    if (!marking && !o.login.empty())
+        return std::string("--login goes with --approve or --revoke (the approver's own)");
     if (o.approveId) {
         if (!o.scope.empty())
             return std::string("--scope goes with --revoke (an approval takes its entry's)");

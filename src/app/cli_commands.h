@@ -32,6 +32,11 @@ struct Context {
     std::string historyPath;
     // Where recorded entries are forwarded when --history-server names none; empty: nowhere.
     std::string historyServer;
+    // What the person at the terminal types after a prompt (the echo off for a password); none
+    // when there is no one to ask. Unset: the terminal itself (askTerminal).
+    std::function<std::optional<std::string>(const std::string& prompt, bool echo,
+                                             std::string& why)>
+        ask;
 };
 
 // Runs one parsed command; returns the exit status.

@@ -4,12 +4,14 @@
 // entries.
 #include "app/cli_history.h"
 #include "app/cli_session.h"
+#include "app/terminal.h"
 #include "files/param_file.h"
 #include "history/entry_sheet.h"
 #include "history/formats.h"
 #include "history/forwarder.h"
 #include "history/plant_copy.h"
 #include "history/server.h"
+#include "history/signing.h"
 #include "history/store.h"
 #include "qt/plant_policy.h"
 #include "sheet/compare.h"
@@ -102,26 +104,25 @@ private:
         return ExitOk;
     }
 
-    pp::history::Limits serverLimits() const {
-        pp::history::Limits limits;
-        limits.connectTimeoutMs = ServerWaitMs;
-        limits.answerTimeoutMs = ServerWaitMs;
-        return limits;
-    }
-
     // --approve and --revoke: an entry of this PC's history, forwarded as the others. With
-    // --server the subject or the approval in force is the plant's.
+    // --server the subject or the approval in force is the plant's. Where a history server is
+    // configured the approver signs it there, with their own plant login and password typed in
+    // on the terminal; without one it is this PC's alone (unsigned, local).
     int mark(const std::string& path) {
         using namespace pp::history;
         const bool plant = !o_.server.empty();
-        if (plant && c_.historyServer.empty()) {
+        const bool signing = !c_.historyServer.empty();
+        if (plant && !signing) {
             c_.err << Program
                    << "the approval or revocation is recorded in this PC's history and forwarded "
                       "from there, but no history server is configured (--history-server URI, "
                       "PARAMPORTER_HISTORY_SERVER or the window's SetUp > History Server...)\n";
             return ExitUsage;
         }
-        if (plant && !plant_.open(o_.server, serverLimits())) {
+        // Where it is signed, the approval in force is the plant's; the history server's when
+        // no other is named.
+        const std::string& plantUri = plant ? o_.server : c_.historyServer;
+        if (signing && !plant_.open(plantUri, serverLimits())) {
             c_.err << Program << plant_.error() << '\n';
             return ExitUsage;
         }
@@ -129,7 +130,7 @@ private:
         std::optional<Entry> made;
         Store store;
         std::string why;
-        if (!plant) {
+        if (!signing) {
             // This PC's entry, approved and recorded in one step of the store.
             if (!store.open(path, Store::Mode::Existing))
                 why = store.missing()
@@ -143,32 +144,87 @@ private:
             if (!made && why.empty())
                 why = store.error();
         } else if (o_.approveId) {
-            const std::optional<PlantEntry> subject = plant_.entry(o_.approveId);
-            if (!subject)
-                why = plant_.error().empty() ? "no history entry " + std::to_string(o_.approveId)
-                                             : plant_.error();
-            else
-                made = approvalFrom(subject->entry, o_.meaning, o_.reason, why, policy(true));
+            std::optional<Entry> subject;
+            if (plant) {
+                if (const auto p = plant_.entry(o_.approveId))
+                    subject = p->entry;
+                else
+                    why = plant_.error();
+            } else if (store.open(path, Store::Mode::ReadOnly)) {
+                subject = store.entry(o_.approveId);
+                why = store.error();
+                store.close();
+            } else if (!store.missing()) {
+                why = store.error();
+            }
+            // Who may approve whose values is the server's to tell, by person: a PC account
+            // may be shared, or one person's on several PCs.
+            PlantPolicy byPerson = policy(true);
+            byPerson.approverNotAuthor = false;
+            if (subject)
+                made = approvalFrom(*subject, o_.meaning, o_.reason, why,
+                                    byPerson);
+            else if (why.empty())
+                why = "no history entry " + std::to_string(o_.approveId);
         } else if (plant_.approval(o_.serial, scope, o_.part)) {
             made = revocationOf(o_.serial, scope, o_.part, o_.reason);
         } else {
             why =
                 plant_.error().empty() ? noApprovalText(o_.serial, scope, o_.part) : plant_.error();
         }
-        // The plant's: recorded here, forwarded from here.
-        if (made && plant && (!store.open(path) || !store.append(*made))) {
-            made.reset();
-            why = "not recorded: " + store.error();
-        }
         if (!made) {
             c_.err << Program << why << '\n';
             return ExitUsage;
         }
+        if (signing) {
+            if (const int failed = sign(*made, path); failed != ExitOk)
+                return failed;
+            if (!store.open(path) || !store.append(*made)) {
+                c_.err << Program << "signed, but not recorded: " << store.error() << '\n';
+                return ExitUsage;
+            }
+        }
         store.close();
         c_.out << listLine(*made) << '\n' << std::flush;
-        if (!c_.historyServer.empty())
+        if (signing)
             forwardBeforeExit(path, c_.historyServer, c_.err);
         return ExitOk;
+    }
+
+    // The approver's plant login (--login, else asked) and password (asked, not echoed), from
+    // the terminal alone; the signature made with them at the history server.
+    int sign(pp::history::Entry& made, const std::string& path) {
+        std::string why;
+        const auto ask = c_.ask ? c_.ask : decltype(c_.ask)(askTerminal);
+        pp::history::Credentials as;
+        if (!o_.login.empty()) {
+            as.login = o_.login;
+        } else if (const auto login = ask("Plant login: ", true, why)) {
+            as.login = *login;
+        } else {
+            c_.err << Program << "not signed: " << why << '\n';
+            return ExitUsage;
+        }
+        const auto password = ask("Password for " + as.login + ": ", false, why);
+        if (!password) {
+            c_.err << Program << "not signed: " << why << '\n';
+            return ExitUsage;
+        }
+        as.password = *password;
+        const pp::history::SignResult signedAs =
+            pp::history::signAtPlant(made, path, c_.historyServer, as, serverLimits());
+        if (!signedAs.signedOk) {
+            c_.err << Program << "not signed: " << signedAs.why << '\n';
+            return signedAs.refused ? ExitUsage : ExitLink;
+        }
+        return ExitOk;
+    }
+
+    pp::history::Limits serverLimits() const {
+        pp::history::Limits limits;
+        limits.connectTimeoutMs = ServerWaitMs;
+        limits.answerTimeoutMs = ServerWaitMs;
+        return limits;
     }
 
     // The plant's settings where there is a plant (--server, else the history server); this

@@ -100,6 +100,10 @@ constexpr std::array<CommandRow, 12> CommandTable{{
      "  download) are what its instrument should hold\n"
      "--revoke --serial SN --scope system|part [--part PP]\n"
      "  --reason TEXT: end the approval in force\n"
+     "  (with a history server, both are signed there: the\n"
+     "  approver's plant login, --login or asked, and their\n"
+     "  password, asked on the terminal; without one they\n"
+     "  are this PC's alone, unsigned and local)\n"
      "--push: forward every entry not yet on the server\n"
      "--status: how many entries wait to be forwarded\n"
      "--server URI: the plant's entries, from every PC; the\n"
@@ -337,8 +341,8 @@ constexpr std::array<OptionRow, 37> Table{{
      "run when a port failed"},
     {"--register-pc", "", "HOST", bit(Command::Plant), nonEmpty<&Options::registerPc>,
      "the PC's host name"},
-    {"--login", "", "LOGIN", bit(Command::Plant), nonEmpty<&Options::login>,
-     "the login the PC forwards with"},
+    {"--login", "", "LOGIN", bit(Command::Plant) | History, nonEmpty<&Options::login>,
+     "the PC's login (plant), the approver's own (history)"},
     {"--help", "-h", "", 0, nullptr, "this text"},
 }};
 

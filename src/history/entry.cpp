@@ -123,12 +123,36 @@ std::vector<Finding> findingsFrom(std::string_view text) {
     return out;
 }
 
+std::string signatureText(const Signature& s) {
+    std::string out;
+    field(out, "number", std::to_string(s.number));
+    field(out, "login", s.login);
+    field(out, "name", s.name);
+    field(out, "signed", s.time);
+    return out;
+}
+
+std::optional<Signature> signatureFrom(std::string_view text) {
+    Signature s;
+    std::string number;
+    size_t at = 0;
+    if (!readField(text, at, "number", number) || !readField(text, at, "login", s.login) ||
+        !readField(text, at, "name", s.name) || !readField(text, at, "signed", s.time) ||
+        at != text.size() || number.empty() || number.size() > 18 ||
+        number.find_first_not_of("0123456789") != std::string::npos)
+        return std::nullopt;
+    s.number = std::stoll(number);
+    return s;
+}
+
 std::string canonicalText(const Entry& e) {
     if (e.format < 1 || e.format > CurrentFormat)
         return {};
     // Older formats hash none of these: an old entry that holds one was edited.
     if (e.format < 3 && (!e.reason.empty() || !e.meaning.empty() || e.subject ||
                          !e.subjectHash.empty() || !e.findings.empty()))
+        return {};
+    if (e.format < 4 && e.signature)
         return {};
     std::string out = "paramporter history entry " + std::to_string(e.format) + "\n";
     const std::string id = std::to_string(e.id);
@@ -154,6 +178,10 @@ std::string canonicalText(const Entry& e) {
         field(out, "subject", orNone(subject));
         field(out, "subject-hash", orNone(e.subjectHash));
         field(out, "findings", orNone(findingsText(e.findings)));
+    }
+    if (e.format >= 4) {
+        const std::string signature = e.signature ? signatureText(*e.signature) : "";
+        field(out, "signature", orNone(signature));
     }
     field(out, "file", orNone(e.fileHash));
     field(out, "previous", orNone(e.previousHash));

@@ -27,8 +27,9 @@ inline constexpr std::string_view Success = "SUCCESS";
 // The canonical text an entry's hash is taken over, by version. Entries keep the version they
 // were hashed with, so a later version (new fields, new kinds of entry) never breaks the
 // chains already recorded. 1: the transfer; 2: with the installation that recorded it; 3: with
-// the reason, the approval's meaning and subject, and the upload's findings.
-inline constexpr int CurrentFormat = 3;
+// the reason, the approval's meaning and subject, and the upload's findings; 4: with the
+// signature the plant server recorded for an approval or revocation.
+inline constexpr int CurrentFormat = 4;
 
 // An approval's meaning.
 inline constexpr std::string_view Approved = "approved";
@@ -43,6 +44,22 @@ struct Finding {
     std::string after;   // the text uploaded
     bool operator==(const Finding&) const = default;
 };
+
+// An approval's or revocation's signature, as the plant server recorded it at the moment of
+// signing: its number there, the plant login the person signed with (the connection's own, never
+// what a PC says), their printed name from the plant's people, and the server's time.
+struct Signature {
+    int64_t number = 0;
+    std::string login;
+    std::string name;
+    std::string time; // UTC, as the entries' times
+    bool operator==(const Signature&) const = default;
+};
+
+// The signature as the history stores and hashes it (canonical fields); signatureFrom() reads
+// it back, none for a text that is not one.
+std::string signatureText(const Signature& s);
+std::optional<Signature> signatureFrom(std::string_view text);
 
 struct Entry {
     int64_t id = 0; // given by the store, counting from 1
@@ -74,6 +91,9 @@ struct Entry {
     // plant server finds it by this, whichever history the ID is of).
     std::string subjectHash;
     std::vector<Finding> findings; // upload: what differed (empty: nothing, or nothing to compare)
+    // approve, revoke: signed at the plant server; none for one made on this PC alone (unsigned,
+    // local: it never counts for the plant).
+    std::optional<Signature> signature;
 
     // Kept by the store: SHA-256 (hex) of the file text, of this entry's canonical text, and
     // the hash of the entry before it (empty for the first).

@@ -171,6 +171,8 @@ std::string outcomeText(const Entry& e) {
     std::string out = e.action == Action::Approve  ? e.meaning
                       : e.action == Action::Revoke ? std::string("revoked")
                                                    : resultText(e);
+    if (const std::string signature = signatureLabel(e); !signature.empty())
+        out += ", " + signature;
     if (!e.reason.empty())
         out += "; reason: " + e.reason;
     // What the upload showed that it should not have: "; found approved: Leak Limit 7.5 -> 9".
@@ -186,6 +188,15 @@ std::string head(const Entry& e) {
 }
 
 } // namespace
+
+std::string signatureLabel(const Entry& e) {
+    if (e.action != Action::Approve && e.action != Action::Revoke)
+        return {};
+    if (!e.signature)
+        return "unsigned, local";
+    return "signed by " + e.signature->name + " (" + e.signature->login + ") at " +
+           e.signature->time;
+}
 
 std::string findingText(const Finding& f) {
     return (f.basis == CalibrationBasis ? std::string("calibration changed") : f.basis) + ": " +
@@ -265,6 +276,14 @@ std::string jsonLine(const Entry& e) {
     jsonKey(out, "subject");
     out += e.subject ? std::to_string(*e.subject) : "null";
     jsonText(out, "subject_hash", e.subjectHash, true);
+    jsonKey(out, "signature");
+    out += e.signature ? JsonObject()
+                             .number("number", e.signature->number)
+                             .text("login", e.signature->login)
+                             .text("name", e.signature->name)
+                             .text("signed", e.signature->time)
+                             .str()
+                       : std::string("null");
     jsonKey(out, "findings");
     std::vector<std::string> findings;
     for (const Finding& f : e.findings)
@@ -302,7 +321,8 @@ std::string plantJsonLine(const Entry& e, const std::string& sourceHost,
 
 std::string csvHeader() {
     return "\"ID\",\"Time\",\"User\",\"Host\",\"Port\",\"Action\",\"Scope\",\"Part\",\"Serial\","
-           "\"Generation\",\"Result\",\"Reason\",\"Meaning\",\"Subject\",\"Findings\"\r\n";
+           "\"Generation\",\"Result\",\"Reason\",\"Meaning\",\"Subject\",\"Signed By\","
+           "\"Signer Login\",\"Signed At\",\"Findings\"\r\n";
 }
 
 std::string csvRow(const Entry& e) {
@@ -311,7 +331,10 @@ std::string csvRow(const Entry& e) {
     for (const std::string& value :
          {e.time, e.user, e.host, e.port, std::string(actionWord(e.action)),
           std::string(scopeWord(e.scope)), e.part, e.serial, e.generation, resultText(e), e.reason,
-          e.meaning, e.subject ? std::to_string(*e.subject) : std::string()})
+          e.meaning, e.subject ? std::to_string(*e.subject) : std::string(),
+          e.signature ? e.signature->name : signatureLabel(e),
+          e.signature ? e.signature->login : std::string(),
+          e.signature ? e.signature->time : std::string()})
         csvField(out, value, false);
     std::string findings;
     for (const Finding& f : e.findings)

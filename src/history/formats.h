@@ -23,6 +23,9 @@ std::string listLine(const Entry& e);
 // "approved: Leak Limit 1.5 -> 1.6": the basis, the caption, then the expected text and the one
 // uploaded.
 std::string findingText(const Finding& f);
+// "signed by Jane Doe (jdoe) at 2026-12-10T09:14:02.113Z", or "unsigned, local" for an approval
+// or revocation made on one PC alone (it never counts for the plant); empty for a transfer.
+std::string signatureLabel(const Entry& e);
 
 // One JSON object, no line end, with "reason", "meaning", "subject", "subject_hash" (null when
 // none) and "findings" (an array of objects with "basis", "caption", "before", "after"). A byte

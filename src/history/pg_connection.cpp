@@ -144,6 +144,14 @@ bool Connection::wait(Wait what, Clock::time_point until, const std::string& lat
 }
 
 bool Connection::open(const std::string& uri, const Limits& limits) {
+    return open(uri, limits, nullptr);
+}
+
+bool Connection::open(const std::string& uri, const Limits& limits, const Credentials& as) {
+    return open(uri, limits, &as);
+}
+
+bool Connection::open(const std::string& uri, const Limits& limits, const Credentials* as) {
     close();
     error_.clear();
     plantId_.clear();
@@ -152,9 +160,17 @@ bool Connection::open(const std::string& uri, const Limits& limits) {
         return fail(*problem);
     // The URI comes last: what it says wins over these defaults.
     const std::string timeout = std::to_string(std::max(2, seconds(limits.connectTimeoutMs)));
-    const char* keys[] = {"connect_timeout", "fallback_application_name", "dbname", nullptr};
-    const char* values[] = {timeout.c_str(), "paramporter", uri.c_str(), nullptr};
-    conn_ = PQconnectStartParams(keys, values, 1);
+    // A person's login and password come after it: they win over the URI's and over any
+    // password file (libpq reads one only when it is given no password).
+    std::vector<const char*> keys{"connect_timeout", "fallback_application_name", "dbname"};
+    std::vector<const char*> values{timeout.c_str(), "paramporter", uri.c_str()};
+    if (as) {
+        keys.insert(keys.end(), {"user", "password"});
+        values.insert(values.end(), {as->login.c_str(), as->password.c_str()});
+    }
+    keys.push_back(nullptr);
+    values.push_back(nullptr);
+    conn_ = PQconnectStartParams(keys.data(), values.data(), 1);
     if (!conn_ || PQstatus(conn_) == CONNECTION_BAD)
         return failConnection();
     const auto until = after(limits.connectTimeoutMs, limits.deadline);

@@ -22,7 +22,7 @@ inline constexpr std::string_view OlderServer =
     "the history server was set up by an older version (run history-server.sql on it again)";
 
 // The version of the tables history-server.sql makes.
-inline constexpr int ServerSchemaVersion = 4;
+inline constexpr int ServerSchemaVersion = 5;
 
 // Why libpq cannot read `uri` as connection parameters (a URI or key=value words); none when
 // it can.
@@ -37,6 +37,13 @@ struct Limits {
     Clock::time_point deadline = Clock::time_point::max(); // for everything
     const std::atomic<bool>* cancel = nullptr;             // set from another thread: give up now
     int deadlineSeconds = 0; // how the deadline is told, when it is set
+};
+
+// A person's own plant login and password, typed in for one signing: used for that connection
+// alone, in place of the URI's user and whatever password file or variable would give.
+struct Credentials {
+    std::string login;
+    std::string password;
 };
 
 class Connection {
@@ -55,6 +62,8 @@ public:
 
     // Connects and checks the schema: none, or a newer one, is an error.
     bool open(const std::string& uri, const Limits& limits);
+    // As the person `as` (login and password typed in): the URI's server and database.
+    bool open(const std::string& uri, const Limits& limits, const Credentials& as);
     void close();
     bool isOpen() const { return conn_ != nullptr; }
     void setLimits(const Limits& limits) { limits_ = limits; }
@@ -72,6 +81,7 @@ public:
     bool run(const std::string& sql, const std::vector<Param>& params = {});
 
 private:
+    bool open(const std::string& uri, const Limits& limits, const Credentials* as);
     bool fail(std::string why);
     bool failConnection(const std::string& context = {});
     enum class Wait { Read, Write };

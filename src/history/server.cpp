@@ -33,7 +33,7 @@ constexpr const char* AddEntry =
     "$12, p_serial => $13, p_generation => $14, p_result => $15, p_stopped_at_field => "
     "$16::integer, p_file => $17, p_file_hash => $18, p_previous_hash => $19, p_hash => $20, "
     "p_reason => $21, p_meaning => $22, p_subject => $23::bigint, p_subject_hash => $24, "
-    "p_findings => $25)";
+    "p_findings => $25, p_signature => $26)";
 
 } // namespace
 
@@ -71,6 +71,7 @@ std::optional<BatchResult> insertBatch(Connection& c, const std::string& sourceH
             textOrNull(e.subject ? std::to_string(*e.subject) : std::string()),
             textOrNull(e.subjectHash),
             bytesOrNull(findingsText(e.findings)),
+            bytesOrNull(e.signature ? signatureText(*e.signature) : std::string()),
         };
         const auto rows = c.exec(AddEntry, params);
         if (!rows || rows->size() != 1 || rows->front().size() != 2 || !rows->front()[0]) {
@@ -120,8 +121,9 @@ constexpr const char* PlantColumns =
     "e.previous_hash, e.hash, e.source::text AS p_source, e.local_id::text AS p_local_id, "
     "e.source_host, e.format::text AS p_format, to_char(e.received AT TIME ZONE 'UTC', "
     "'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"') AS p_received, e.login::text AS p_login, e.reason, "
-    "e.meaning, e.subject::text AS p_subject, e.subject_hash, e.findings, e.refused";
-constexpr size_t FileColumn = 27;
+    "e.meaning, e.subject::text AS p_subject, e.subject_hash, e.findings, e.refused, "
+    "e.signature";
+constexpr size_t FileColumn = 28;
 constexpr const char* FromEntries = " FROM paramporter.entry e";
 // The entries of the PCs plant IT registered, bound to their login and host: the plant's
 // listing. The one array is read once per query.
@@ -129,9 +131,11 @@ constexpr const char* Registered =
     "e.source = ANY (ARRAY(SELECT s.source FROM paramporter.source s JOIN paramporter.pc c ON "
     "c.host = s.host AND c.login = s.login))";
 // What counts for the plant's approved state and audit: theirs, and not refused (a download
-// refused for want of a reason went to the instrument all the same).
+// refused for want of a reason went to the instrument all the same); an approval or revocation
+// only when a person signed it (the server took it only with the signature it recorded).
 constexpr const char* Counted = "(e.refused IS NULL OR (e.action = 'download' AND e.refused = "
-                                "paramporter.no_reason_refusal())) AND e.source = ANY "
+                                "paramporter.no_reason_refusal())) AND (e.action IN ('upload', "
+                                "'download') OR e.signature IS NOT NULL) AND e.source = ANY "
                                 "(ARRAY(SELECT s.source FROM paramporter.source s JOIN "
                                 "paramporter.pc c ON c.host = s.host AND c.login = s.login))";
 // Newest first: by the time that follows each PC's chain, then the order the server took them.
@@ -174,6 +178,8 @@ PlantEntry readPlantEntry(const Connection::Row& r, bool withFile) {
     if (r[25])
         e.findings = findingsFrom(*r[25]);
     p.refused = orEmpty(r[26]);
+    if (r[27])
+        e.signature = signatureFrom(*r[27]).value_or(Signature{0, *r[27], {}, {}});
     if (withFile && r.size() > FileColumn && r[FileColumn])
         e.file = *r[FileColumn];
     return p;

@@ -146,6 +146,11 @@ constexpr const char* Migrations[] = {
         key TEXT PRIMARY KEY NOT NULL,
         value TEXT NOT NULL);
     )sql",
+    // 6: the signature the plant server recorded for an approval or revocation.
+    R"sql(
+    ALTER TABLE entry ADD COLUMN signature BLOB;
+    ALTER TABLE plant_approval ADD COLUMN signature BLOB;
+    )sql",
 };
 static_assert(std::size(Migrations) == SchemaVersion);
 
@@ -161,7 +166,10 @@ constexpr const char* SourceBefore3 = "(SELECT value FROM meta WHERE key = 'inst
 constexpr const char* EntryColumnsSince4 =
     ", entry.reason, entry.meaning, entry.subject, entry.subject_hash, entry.findings";
 constexpr const char* NoneBefore4 = ", NULL, NULL, NULL, NULL, NULL";
-constexpr int FileTextColumn = 22;
+// The signature: a column since version 6.
+constexpr const char* EntryColumnsSince6 = ", entry.signature";
+constexpr const char* NoneBefore6 = ", NULL";
+constexpr int FileTextColumn = 23;
 // The entries with their file texts (FileTextColumn).
 constexpr const char* WithFileText =
     ", content.text FROM entry LEFT JOIN content ON content.hash = entry.file_hash";
@@ -277,6 +285,10 @@ Entry readEntry(const Statement& s, bool withFile) {
     e.subjectHash = s.textAt(20);
     if (!s.isNull(21))
         e.findings = findingsFrom(s.textAt(21));
+    // A stored signature that no longer reads is kept as a number 0 one, which never hashes
+    // as the entry did.
+    if (!s.isNull(22))
+        e.signature = signatureFrom(s.textAt(22)).value_or(Signature{0, s.textAt(22), {}, {}});
     // An entry that names a file the database no longer holds (removed by hand) gets an empty
     // text: it reads as a damaged file, not as an upload that failed.
     if (withFile && (!s.isNull(FileTextColumn) || !e.fileHash.empty()))
@@ -496,7 +508,8 @@ bool Store::open(const std::string& path, Mode mode) {
         return false;
     }
     version_ = SchemaVersion;
-    columns_ = std::string(EntryColumns) + EntryColumnsSince3 + EntryColumnsSince4;
+    columns_ =
+        std::string(EntryColumns) + EntryColumnsSince3 + EntryColumnsSince4 + EntryColumnsSince6;
     rememberFile();
     return true;
 }
@@ -540,7 +553,8 @@ bool Store::openReadOnly() {
     columns_ =
         std::string(EntryColumns) +
         (version_ >= 3 ? std::string(EntryColumnsSince3) : std::string("1, ") + SourceBefore3) +
-        (version_ >= 4 ? EntryColumnsSince4 : NoneBefore4);
+        (version_ >= 4 ? EntryColumnsSince4 : NoneBefore4) +
+        (version_ >= 6 ? EntryColumnsSince6 : NoneBefore6);
     rememberFile();
     return true;
 }
@@ -777,8 +791,9 @@ bool Store::append(Entry& e) {
                      "INSERT INTO entry(id, time, user, host, port, action, scope, part, "
                      "serial, generation, result, stopped_at_field, file_hash, "
                      "previous_hash, hash, format, source, reason, meaning, subject, "
-                     "subject_hash, findings) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, "
-                     "?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17, ?18, ?19, ?20, ?21, ?22)");
+                     "subject_hash, findings, signature) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, "
+                     "?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17, ?18, ?19, ?20, ?21, ?22, "
+                     "?23)");
     if (!insert.ok())
         return rollback();
     insert.integer(1, e.id);
@@ -812,6 +827,10 @@ bool Store::append(Entry& e) {
         insert.null(22);
     else
         insert.blob(22, findings);
+    if (e.signature)
+        insert.blob(23, signatureText(*e.signature));
+    else
+        insert.null(23);
     if (insert.step() != SQLITE_DONE ||
         !run("INSERT OR REPLACE INTO meta(key, value) VALUES('last_id', ?1)",
              {std::to_string(e.id)}))
@@ -1187,7 +1206,8 @@ namespace {
 constexpr const char* PlantCopyColumns =
     "SELECT a.id, a.time, a.user, a.host, '', a.action, a.scope, a.part, a.serial, "
     "a.generation, a.result, NULL, a.file_hash, a.previous_hash, a.hash, a.format, a.source, "
-    "a.reason, a.meaning, a.subject, a.subject_hash, NULL, content.text FROM plant_approval a "
+    "a.reason, a.meaning, a.subject, a.subject_hash, NULL, a.signature, content.text "
+    "FROM plant_approval a "
     "LEFT JOIN content ON content.hash = a.file_hash";
 
 } // namespace
@@ -1201,12 +1221,15 @@ std::optional<Entry> Store::plantApproval(const std::string& serial, Scope scope
         fail("the history is not open");
         return std::nullopt;
     }
-    if (serial.empty() || version_ < 5)
+    // Only what a person signed at the plant counts; what a server of before signatures held
+    // is kept in the copy, counting for nothing.
+    if (serial.empty() || version_ < 6)
         return std::nullopt;
     Statement s(db_, kept_,
                 std::string(PlantCopyColumns) +
                     " WHERE a.plant = (SELECT value FROM meta WHERE key = 'plant_copy_of') AND "
-                    "a.serial = ?1 AND a.scope = ?2 AND a.part IS ?3 ORDER BY a.id DESC LIMIT 1");
+                    "a.serial = ?1 AND a.scope = ?2 AND a.part IS ?3 AND a.signature IS NOT NULL "
+                    "ORDER BY a.id DESC LIMIT 1");
     if (!s.ok()) {
         failSql();
         return std::nullopt;
@@ -1269,7 +1292,7 @@ bool Store::keepPlantCopy(const PlantCopy& copy, const std::vector<Entry>& appro
     error_.clear();
     if (!db_)
         return fail("the history is not open");
-    if (version_ < 5)
+    if (version_ < 6)
         return fail("history is of an older version: open it for writing first");
     if (!exec("BEGIN IMMEDIATE"))
         return false;
@@ -1291,9 +1314,9 @@ bool Store::keepPlantCopy(const PlantCopy& copy, const std::vector<Entry>& appro
         Statement row(db_, kept_,
                       "INSERT OR IGNORE INTO plant_approval(plant, id, time, user, host, action, "
                       "scope, part, serial, generation, result, file_hash, previous_hash, hash, "
-                      "format, source, reason, meaning, subject, subject_hash) VALUES(?1, ?2, ?3, "
-                      "?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17, ?18, ?19, "
-                      "?20)");
+                      "format, source, reason, meaning, subject, subject_hash, signature) "
+                      "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, "
+                      "?16, ?17, ?18, ?19, ?20, ?21)");
         if (!row.ok())
             return failSql(), rollback();
         row.text(1, copy.plant);
@@ -1319,6 +1342,10 @@ bool Store::keepPlantCopy(const PlantCopy& copy, const std::vector<Entry>& appro
         else
             row.null(19);
         row.text(20, e.subjectHash);
+        if (e.signature)
+            row.blob(21, signatureText(*e.signature));
+        else
+            row.null(21);
         if (row.step() != SQLITE_DONE)
             return failSql(), rollback();
     }

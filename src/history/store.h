@@ -28,7 +28,7 @@ inline constexpr std::string_view NewerVersion = "history was written by a newer
 
 // The schema this program writes; older files are migrated step by step by writers, and read
 // as they are by readers.
-inline constexpr int SchemaVersion = 5;
+inline constexpr int SchemaVersion = 6;
 
 class Store {
 public:

@@ -11,7 +11,9 @@
 #
 # INFO holds KEY=VALUE lines: PP_PLANT_URI (a PC's login, insert and read), PP_PLANT_OTHER
 # (another PC's login), PP_PLANT_READER (read only), PP_PLANT_ADMIN (the superuser), the login
-# "it" of plant IT (paramporter_admin, its password in the password file),
+# "it" of plant IT (paramporter_admin, its password in the password file), the approvers
+# "ann" and "bob" (paramporter_approver; passwords ann-secret, bob-secret, typed in at each
+# signing, in no password file) and "carl", who is no approver (carl-secret),
 # PP_PLANT_BARE (a database without the tables), PP_PLANT_NEWER (tables of a newer version),
 # PP_PLANT_HOST (host:port), PP_PLANT_PGPASS (a password file for the logins), PP_PLANT_PORT,
 # PP_PLANT_DIR.
@@ -90,7 +92,10 @@ EOF
                 -c "CREATE ROLE pc LOGIN PASSWORD 'pc-secret' IN ROLE paramporter_writer" \
                 -c "CREATE ROLE pc2 LOGIN PASSWORD 'pc2-secret' IN ROLE paramporter_writer" \
                 -c "CREATE ROLE quality LOGIN PASSWORD 'quality-secret' IN ROLE paramporter_reader" \
-                -c "CREATE ROLE it LOGIN PASSWORD 'it-secret' IN ROLE paramporter_admin"
+                -c "CREATE ROLE it LOGIN PASSWORD 'it-secret' IN ROLE paramporter_admin" \
+                -c "CREATE ROLE ann LOGIN PASSWORD 'ann-secret' IN ROLE paramporter_approver" \
+                -c "CREATE ROLE bob LOGIN PASSWORD 'bob-secret' IN ROLE paramporter_approver" \
+                -c "CREATE ROLE carl LOGIN PASSWORD 'carl-secret'"
     } >"$dir/setup.log" 2>&1; then
         as_owner "$bin/pg_ctl" -D "$dir/data" -m immediate stop >/dev/null 2>&1
         rm -rf "$dir"

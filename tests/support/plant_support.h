@@ -65,12 +65,26 @@ public:
     }
     // Every entry and every PC gone, the IDs counting from 1 again; this machine registered
     // as the PC of both PC logins, as plant IT does it.
+    // The plant's people, as plant IT names them: Ann, whose account on this PC makes the
+    // tests' transfers; Bob, of another account; Carl, no approver.
     bool clear() const {
-        return sql("TRUNCATE paramporter.entry, paramporter.source, paramporter.pc RESTART "
-                   "IDENTITY")
+        return sql("TRUNCATE paramporter.entry, paramporter.source, paramporter.pc, "
+                   "paramporter.signature, paramporter.person_account, paramporter.person "
+                   "RESTART IDENTITY")
                    .has_value() &&
                registerPc(pp::history::hostName(), "pc") &&
-               registerPc(pp::history::hostName(), "pc2");
+               registerPc(pp::history::hostName(), "pc2") &&
+               registerPerson("ann", "Ann Approver", pp::history::accountName()) &&
+               registerPerson("bob", "Bob Berger", "bob") &&
+               registerPerson("carl", "Carl Clerk", "carl");
+    }
+    bool registerPerson(const std::string& login, const std::string& name,
+                        const std::string& account) const {
+        pp::history::Connection it;
+        return it.open(this->login("it"), {}) &&
+               it.exec("SELECT 'ok'::text FROM paramporter.register_person($1, $2, ARRAY[$3])",
+                       {{login, false, false}, {name, false, false}, {account, false, false}})
+                   .has_value();
     }
     // `host` registered to `login` on database `db` by plant IT's login.
     bool registerPc(const std::string& host, const std::string& login,

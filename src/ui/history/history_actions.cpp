@@ -1,21 +1,25 @@
 #include "ui/history/history_actions.h"
 
 #include "qt/history_tap.h"
+#include "qt/server_location.h"
 #include "qt/session_driver.h"
 #include "ui/compare/compare_dialog.h"
 #include "ui/history/approve_dialog.h"
 #include "ui/history/history_dialog.h"
+#include "ui/history/sign_dialog.h"
 #include "ui/main/main_window.h"
 
 #include "files/param_file.h"
 #include "history/audit.h"
 #include "history/entry_sheet.h"
+#include "history/signing.h"
 #include "history/store.h"
 #include "link/frames.h"
 #include "link/status_texts.h"
 #include "sheet/compare.h"
 
 #include <QAction>
+#include <QGuiApplication>
 #include <QMenu>
 #include <QStyle>
 #include <QToolBar>
@@ -27,6 +31,9 @@ namespace {
 using pp::history::Entry;
 using pp::history::Scope;
 using pp::history::Store;
+
+// How long a signing may wait for the plant server, at each step.
+constexpr int SignWaitMs = 10000;
 
 constexpr std::string_view NoUploadRecorded = "No upload of this QX7400 has been recorded.";
 
@@ -165,15 +172,39 @@ bool HistoryActions::approve(const Entry& subject) {
                                                                : QStringLiteral("downloaded"),
                  QString::fromStdString(subject.time), QString::fromStdString(subject.user),
                  QString::fromStdString(subject.host));
-    ApproveDialog ask(what, dialog_ ? static_cast<QWidget*>(dialog_) : &main_);
+    QWidget* parent = dialog_ ? static_cast<QWidget*>(dialog_) : &main_;
+    ApproveDialog ask(what, parent);
     if (ask.exec() != QDialog::Accepted)
         return false;
+    // With a plant server the approver signs it there, and the server tells by person who may
+    // approve whose values; without one it is this PC's alone.
+    const std::string server = qt::historyServerUri().toStdString();
+    pp::history::PlantPolicy policy = main_.plantPolicy();
+    if (!server.empty())
+        policy.approverNotAuthor = false;
     std::string refusal;
-    std::optional<Entry> approval = pp::history::approvalFrom(subject, ask.meaning(), ask.reason(),
-                                                              refusal, main_.plantPolicy());
+    std::optional<Entry> approval =
+        pp::history::approvalFrom(subject, ask.meaning(), ask.reason(), refusal, policy);
     if (!approval) {
         main_.window().message(refusal);
         return false;
+    }
+    if (!server.empty()) {
+        SignDialog sign(what, QString::fromStdString(approval->meaning), parent);
+        if (sign.exec() != QDialog::Accepted)
+            return false;
+        pp::history::Credentials as = sign.take();
+        pp::history::Limits limits;
+        limits.connectTimeoutMs = SignWaitMs;
+        limits.answerTimeoutMs = SignWaitMs;
+        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+        const pp::history::SignResult signedAs =
+            pp::history::signAtPlant(*approval, path_, server, as, limits);
+        QGuiApplication::restoreOverrideCursor();
+        if (!signedAs.signedOk) {
+            main_.window().message("Not signed: " + signedAs.why);
+            return false;
+        }
     }
     if (!tap_->record(*approval)) {
         main_.window().message("History not recorded: " + tap_->lastError());
@@ -182,7 +213,9 @@ bool HistoryActions::approve(const Entry& subject) {
     main_.window().setStatus((subject.scope == pp::history::Scope::System
                                   ? std::string("System parameters")
                                   : "Part " + subject.part) +
-                             " of serial " + subject.serial + " " + approval->meaning);
+                             " of serial " + subject.serial + " " + approval->meaning +
+                             (approval->signature ? ", signed by " + approval->signature->name
+                                                  : std::string()));
     main_.mirror();
     return true;
 }
