@@ -1469,11 +1469,13 @@ void TestCli::auditReportAcrossAClockSetBack() {
     QCOMPARE(lines.size(), 8); // the header, six entries, the chain check
     QCOMPARE(lines[0], QString("\"ID\",\"Time\",\"Account\",\"Host\",\"Action\",\"Scope\",\"Part\","
                                "\"Serial\",\"Reason\",\"Result\",\"Meaning\",\"Subject\","
-                               "\"Changes\",\"Findings\""));
+                               "\"Changes\",\"Findings\",\"Signed By\",\"Signer Login\","
+                               "\"Signed At\""));
     for (int id = 1; id <= 6; ++id)
         QVERIFY2(lines[id].startsWith(QString("\"%1\",").arg(id)), qPrintable(lines[id]));
     QVERIFY2(lines[6].contains(
-                 R"("approve","part","05","1234","first article","SUCCESS","approved","1")"),
+                 R"("approve","part","05","1234","first article","SUCCESS","approved","1")") &&
+                 lines[6].endsWith(R"("unsigned, local","","")"),
              qPrintable(lines[6]));
     QCOMPARE(lines[7], QString("\"Chain check\",\"intact, 6 entries\""));
     // Up to the 8th: the entries dated then and those recorded between them.
@@ -1541,8 +1543,9 @@ void TestCli::auditReportAsADocument() {
     QVERIFY(flat.contains("Entry 1 2026-12-08T14:03:07.412Z download part 05 serial 1234 SUCCESS "
                           "by tech on bench-pc"));
     QVERIFY2(flat.contains(QRegularExpression("Entry 2 \\S+ approve part 05 serial 1234 by \\S+ on "
-                                              "\\S+ meaning: reviewed approves entry 1: download "
-                                              "part 05 of serial 1234 at ")),
+                                              "\\S+ signed by: unsigned, local: no person signed "
+                                              "it at a plant server meaning: reviewed approves "
+                                              "entry 1: download part 05 of serial 1234 at ")),
              qPrintable(flat.right(400)));
     QVERIFY(body.contains("\nEntry 1 (continued)\n"));
     // The reason whole, wrapped: only line breaks, their indents and the pages' "continued"

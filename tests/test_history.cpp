@@ -232,6 +232,10 @@ void TestHistory::verifyNamesTheFirstTamperedEntry_data() {
     row("subject", "UPDATE entry SET subject = 1 WHERE id = 5", 5);
     row("subject_hash",
         "UPDATE entry SET subject_hash = (SELECT hash FROM entry WHERE id = 1) WHERE id = 5", 5);
+    row("signature put on an unsigned approval",
+        "UPDATE entry SET signature = CAST('number 1:7\nlogin 3:bob\nname 3:Bob\nsigned 1:x\n' AS "
+        "BLOB) WHERE id = 5",
+        5);
     row("a finding",
         "UPDATE entry SET findings = CAST(replace(CAST(findings AS TEXT), '1.6', '1.7') AS BLOB) "
         "WHERE id = 2",
@@ -724,14 +728,21 @@ void TestHistory::textsForTerminalsSpreadsheetsAndPrograms() {
     a.reason = "first\narticle";
     a.findings = {{"approved", "Leak \xff", "1.5", "1.6"}, {"last", "Fill Time", "", "2.5"}};
     QCOMPARE(listLine(a).substr(listLine(a).find(" approve ")),
-             std::string(" approve part 05 1234 approved; reason: first\\narticle"));
+             std::string(" approve part 05 1234 approved, unsigned, local; reason: first\\narticle"));
     QVERIFY2(jsonLine(a).find("\"findings\":[{\"basis\":\"approved\",\"caption\":\"Leak "
                               "\\udcff\",\"before\":\"1.5\",\"after\":\"1.6\"},{") !=
                  std::string::npos,
              jsonLine(a).c_str());
     a.reason = "=cmd()";
     QVERIFY2(csvRow(a).ends_with(",\"'=cmd()\",\"approved\",\"\",\"approved: Leak \xff 1.5 -> "
-                                 "1.6; last: Fill Time  -> 2.5\"\r\n"),
+                                 "1.6; last: Fill Time  -> 2.5\",\"unsigned, local\",\"\",\"\"\r\n"),
+             csvRow(a).c_str());
+    // A signature's texts are the server's, and shown as safely.
+    a.signature = pp::history::Signature{7, "=bob", "Bob\x1b[2J", "2026-12-10T09:14:02.113Z"};
+    QVERIFY2(listLine(a).find(" approved, signed by Bob\\x1b[2J (=bob) at 2026-12-10T09:14:02.113Z; "
+                              "reason: =cmd()") != std::string::npos,
+             listLine(a).c_str());
+    QVERIFY2(csvRow(a).ends_with(",\"Bob\x1b[2J\",\"'=bob\",\"2026-12-10T09:14:02.113Z\"\r\n"),
              csvRow(a).c_str());
 
     e.serial = "=HYPERLINK(\"http://x\")";

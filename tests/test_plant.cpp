@@ -739,6 +739,7 @@ void TestPlant::verifyOnTheServer_data() {
     row("subject", "1");
     row("subject_hash", "hash");
     row("findings", "'basis 1:x'::bytea");
+    row("signature", "'number 1:1'::bytea");
     QTest::newRow("the first removed") << "DELETE" << second + "it is not the first entry";
     QTest::newRow("the newest removed")
         << "DELETE NEWEST"
@@ -1116,6 +1117,19 @@ void TestPlant::approvalsAreSignedByAPerson() {
     QCOMPARE(signedHere.signature, inForce->entry.signature);
     QCOMPARE(signedHere.hash, inForce->entry.hash);
     store.close();
+    // The auditor's report shows the signature: printed name, login, the server's time, the
+    // meaning and the entry signed.
+    const QString csv = tmp_->filePath("signed.csv");
+    runCli({"audit", "--server", reader_, "--report", csv.toStdString()}, {});
+    const QStringList csvRows =
+        QString::fromStdString(readFile(csv)).split("\r\n", Qt::SkipEmptyParts);
+    QVERIFY2(csvRows.size() == 5 && csvRows[0].endsWith("\"Findings\",\"Signed By\",\"Signer "
+                                                         "Login\",\"Signed At\""),
+             qPrintable(csvRows.join('\n')));
+    QVERIFY2(csvRows[3].startsWith("\"3\",") &&
+                 csvRows[3].contains(QString::fromStdString(
+                     "\"Bob Berger\",\"bob\",\"" + inForce->entry.signature->time + "\"")),
+             qPrintable(csvRows[3]));
 
     // What no person signed, as a PC might forward it anyway.
     std::string none;

@@ -60,6 +60,11 @@ std::string stateWord(const AuditRow& r) {
     return r.written ? "written, not read back since" : "matches";
 }
 
+// The approval in force was made on one PC alone: no person signed it at a plant server.
+bool unsignedApproval(const AuditRow& r) {
+    return r.state.approval && !r.state.approval->signature;
+}
+
 std::string differencesText(const std::vector<pp::Difference>& differences) {
     std::string text;
     for (const pp::Difference& d : differences)
@@ -84,6 +89,8 @@ std::string auditLine(const AuditRow& r, int staleDays) {
         line += "; no transfer recorded";
     if (r.stale)
         line += "; stale (older than " + std::to_string(staleDays) + " days)";
+    if (unsignedApproval(r))
+        line += "; approval unsigned, local";
     return line;
 }
 
@@ -117,6 +124,11 @@ std::string auditJson(const AuditRow& r) {
         out += "{\"id\":" + std::to_string(a.id) + ",\"time\":" + jsonQuoted(a.time) +
                ",\"user\":" + jsonQuoted(a.user) + ",\"host\":" + jsonQuoted(a.host) +
                ",\"meaning\":" + jsonQuoted(a.meaning) + ",\"reason\":" + jsonQuoted(a.reason) +
+               ",\"signature\":" +
+               (a.signature ? "{\"login\":" + jsonQuoted(a.signature->login) +
+                                  ",\"name\":" + jsonQuoted(a.signature->name) +
+                                  ",\"signed\":" + jsonQuoted(a.signature->time) + "}"
+                            : std::string("null")) +
                "}";
     } else {
         out += "null";
@@ -228,6 +240,9 @@ private:
         Action action = Action::Upload;
         pp::history::Scope scope = pp::history::Scope::System;
         std::string time, user, host, part, serial, result, reason, meaning, findings;
+        // An approval's or revocation's signer (printed name, login) and the server's time of
+        // signing; "unsigned, local" as the name for one made on one PC alone.
+        std::string signedBy, signerLogin, signedAt;
         std::string changes;
         std::optional<int64_t> subject; // the approved entry's ID in this history
         std::string subjectText;
@@ -301,6 +316,13 @@ private:
             row.result = pp::history::resultText(e);
             row.reason = e.reason;
             row.meaning = e.meaning;
+            if (e.signature) {
+                row.signedBy = e.signature->name;
+                row.signerLogin = e.signature->login;
+                row.signedAt = e.signature->time;
+            } else {
+                row.signedBy = pp::history::signatureLabel(e);
+            }
             for (const pp::history::Finding& f : e.findings)
                 row.findings += (row.findings.empty() ? "" : "; ") + pp::history::findingText(f);
             rows.push_back(std::move(row));
@@ -372,14 +394,15 @@ private:
         if (csv) {
             std::string text = pp::history::csvLine({"ID", "Time", "Account", "Host", "Action",
                                                      "Scope", "Part", "Serial", "Reason", "Result",
-                                                     "Meaning", "Subject", "Changes", "Findings"});
+                                                     "Meaning", "Subject", "Changes", "Findings",
+                                                     "Signed By", "Signer Login", "Signed At"});
             for (const ReportRow& r : rows)
                 text += pp::history::csvLine(
                     {std::to_string(r.id), r.time, r.user, r.host,
                      std::string(pp::history::actionWord(r.action)),
                      std::string(pp::history::scopeWord(r.scope)), r.part, r.serial, r.reason,
                      r.result, r.meaning, r.subject ? std::to_string(*r.subject) : std::string(),
-                     r.changes, r.findings});
+                     r.changes, r.findings, r.signedBy, r.signerLogin, r.signedAt});
             text += pp::history::csvLine({"Chain check", chain});
             written = pp::replaceFileContent(*c_.fs, o_.report, text);
         } else {
@@ -435,6 +458,9 @@ private:
                         : printable(s.lastContact) + " on " +
                               (s.lastHost.empty() ? std::string("-") : printable(s.lastHost));
                 line.detail = printable(differencesText(r.differences));
+                if (unsignedApproval(r))
+                    line.detail += (line.detail.empty() ? "" : "; ") +
+                                   std::string("approval unsigned, local");
                 if (r.stale)
                     line.detail += (line.detail.empty() ? "" : "; ") +
                                    std::string("stale (older than ") +
@@ -457,6 +483,11 @@ private:
             if (r.action == Action::Upload || r.action == Action::Download)
                 x.result = printable(r.result);
             x.meaning = printable(r.meaning);
+            if (!r.signerLogin.empty())
+                x.signature = printable(r.signedBy) + ", login " + printable(r.signerLogin) +
+                              ", " + printable(r.signedAt) + " (the plant server's time)";
+            else if (!r.signedBy.empty())
+                x.signature = r.signedBy + ": no person signed it at a plant server";
             if (r.action == Action::Approve)
                 x.subject = printable(r.subjectText);
             x.reason = printable(r.reason);

@@ -158,6 +158,8 @@ std::string auditStateText(const AuditRow& r) {
         text = r.written ? "approved, written, not read back since" : "approved, matches";
     if (!r.calibration.empty())
         text += "; calibration changed: " + changesText(r.calibration);
+    if (r.state.approval && !r.state.approval->signature)
+        text += "; approval unsigned, local";
     return text;
 }
 

@@ -321,8 +321,8 @@ std::string plantJsonLine(const Entry& e, const std::string& sourceHost,
 
 std::string csvHeader() {
     return "\"ID\",\"Time\",\"User\",\"Host\",\"Port\",\"Action\",\"Scope\",\"Part\",\"Serial\","
-           "\"Generation\",\"Result\",\"Reason\",\"Meaning\",\"Subject\",\"Signed By\","
-           "\"Signer Login\",\"Signed At\",\"Findings\"\r\n";
+           "\"Generation\",\"Result\",\"Reason\",\"Meaning\",\"Subject\",\"Findings\","
+           "\"Signed By\",\"Signer Login\",\"Signed At\"\r\n";
 }
 
 std::string csvRow(const Entry& e) {
@@ -331,15 +331,16 @@ std::string csvRow(const Entry& e) {
     for (const std::string& value :
          {e.time, e.user, e.host, e.port, std::string(actionWord(e.action)),
           std::string(scopeWord(e.scope)), e.part, e.serial, e.generation, resultText(e), e.reason,
-          e.meaning, e.subject ? std::to_string(*e.subject) : std::string(),
-          e.signature ? e.signature->name : signatureLabel(e),
-          e.signature ? e.signature->login : std::string(),
-          e.signature ? e.signature->time : std::string()})
+          e.meaning, e.subject ? std::to_string(*e.subject) : std::string()})
         csvField(out, value, false);
     std::string findings;
     for (const Finding& f : e.findings)
         findings += (findings.empty() ? "" : "; ") + findingText(f);
     csvField(out, findings, false);
+    for (const std::string& value : {e.signature ? e.signature->name : signatureLabel(e),
+                                     e.signature ? e.signature->login : std::string(),
+                                     e.signature ? e.signature->time : std::string()})
+        csvField(out, value, false);
     out += "\r\n";
     return out;
 }

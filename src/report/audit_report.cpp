@@ -139,6 +139,8 @@ Block entryBlock(const AuditReportEntry& e, size_t columns) {
         head += "  " + e.result;
     addText(b, "", head, columns, true);
     addText(b, "    by ", e.user + " on " + e.host, columns);
+    if (!e.signature.empty())
+        addText(b, "    signed by: ", e.signature, columns);
     if (!e.meaning.empty())
         addText(b, "    meaning: ", e.meaning, columns);
     if (!e.subject.empty())

@@ -35,6 +35,9 @@ struct AuditReportEntry {
     std::string serial;  // empty when unknown
     std::string result;  // a transfer's result; empty for approvals and revocations
     std::string meaning; // an approval's meaning
+    // An approval's or revocation's signature: "Ann Approver, login ann, 2026-12-10T09:14:02.113Z
+    // (the plant server's time)", or why there is none.
+    std::string signature;
     std::string subject; // an approval: the entry it approves, "entry 12: upload part 05 ..."
     std::string reason;
     std::string changes;  // what it changed against the entry before it
