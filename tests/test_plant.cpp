@@ -26,15 +26,18 @@
 #include "support/plant_support.h"
 #include "support/window_fixture.h"
 
+#include <QDialogButtonBox>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <set>
 #include <sstream>
@@ -112,6 +115,7 @@ private slots:
     void init();
     void forwardsFromTheCommandLine();
     void forwardsFromTheWindow();
+    void approvalSignedInTheWindow();
     void offlineThenOnline();
     void crashBetweenInsertAndMarkMakesNoDuplicate();
     void twoPcsOnePlant();
@@ -292,6 +296,80 @@ void TestPlant::forwardsFromTheWindow() {
     QTRY_VERIFY_WITH_TIMEOUT(
         note->text().startsWith(QStringLiteral("The history cannot be read: ")), 15000);
     QVERIFY(f.messages.empty());
+}
+
+// Approve... with a plant server: after the meaning and the reason, the approver's own plant
+// login and password in a dialog of its own (found by their captions), the password not shown
+// and not kept; a wrong one signs nothing, the right one records Bob's signature.
+void TestPlant::approvalSignedInTheWindow() {
+    WindowFixture f;
+    ui::MainWindow& w = *f.window;
+    const std::string h = path("s.sqlite");
+    auto* history = new ui::HistoryActions(w, h);
+    qt::storeHistoryServer(QString::fromStdString(server_.login("pc")));
+    f.click("cmdSDUpload");
+    QTRY_COMPARE(f.status(), QStringLiteral("SUCCESS"));
+    history->mnuHistory_Click();
+    ui::HistoryDialog* dialog = history->dialog();
+    QVERIFY(dialog->select(1));
+
+    std::vector<QString> seen;
+    QPointer<QLineEdit> field; // the password's, gone with its dialog
+    auto approve = [&](const QString& password) {
+        std::function<void()> sign = [&, password] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (!modal || modal->objectName() != QStringLiteral("frmSign")) {
+                QTimer::singleShot(10, sign);
+                return;
+            }
+            QLineEdit* login = nullptr;
+            QLineEdit* secret = nullptr;
+            for (QLineEdit* e : modal->findChildren<QLineEdit*>()) {
+                if (e->accessibleName() == QStringLiteral("Plant login"))
+                    login = e;
+                else if (e->accessibleName() == QStringLiteral("Password"))
+                    secret = e;
+            }
+            QVERIFY(login && secret);
+            QCOMPARE(secret->echoMode(), QLineEdit::Password);
+            auto* ok = modal->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok);
+            QCOMPARE(ok->text(), QStringLiteral("Sign"));
+            QTest::keyClicks(login, QStringLiteral("bob"));
+            QVERIFY(!ok->isEnabled()); // no password yet
+            QTest::keyClicks(secret, password);
+            seen.push_back(modal->findChild<QLabel*>(QStringLiteral("lblSignSubject"))->text());
+            field = secret;
+            ok->click();
+        };
+        onNextModal([&, sign](QWidget* modal) {
+            QTest::keyClicks(modal->findChild<QLineEdit*>(QStringLiteral("txtApproveReason")),
+                             QStringLiteral("first article"));
+            modal->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+            QTimer::singleShot(10, sign);
+        });
+        QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("cmdApprove")),
+                          Qt::LeftButton);
+        QVERIFY(field.isNull());
+    };
+    approve(QStringLiteral("not-bobs"));
+    QTRY_COMPARE(f.messages.size(), size_t(1));
+    QVERIFY2(f.messageTexts().back().startsWith(QStringLiteral("Not signed: ")) &&
+                 f.messageTexts().back().contains(QStringLiteral("password authentication failed")),
+             qPrintable(f.messageTexts().back()));
+    QCOMPARE(localCount(h), size_t(1));
+
+    approve(QStringLiteral("bob-secret"));
+    QTRY_COMPARE(f.status(),
+                 QStringLiteral("System parameters of serial 4711 approved, signed by Bob Berger"));
+    QCOMPARE(seen.size(), size_t(2));
+    QVERIFY2(seen.back().endsWith(QStringLiteral("\nMeaning: approved")), qPrintable(seen.back()));
+    history::Store store;
+    QVERIFY(store.open(h, history::Store::Mode::ReadOnly));
+    const auto approval = store.entry(2);
+    QVERIFY(approval && approval->signature);
+    QCOMPARE(approval->signature->login, std::string("bob"));
+    QCOMPARE(approval->signature->name, std::string("Bob Berger"));
+    qt::storeHistoryServer({});
 }
 
 // The server stops in the middle of a backup and starts again: every entry arrives once, in the
