@@ -259,13 +259,14 @@ int main(int argc, char** argv) {
 
     // ---- every instrument's scopes, as the audit reads them: 200 instruments of 33 scopes,
     // each round of 6600 entries one of every scope, a round in twenty approving, one in
-    // thirty-seven revoking
+    // thirty-seven revoking, each signed
     std::cerr << "making " << plantCount << " entries of 200 instruments on the server...\n";
     if (!admin(adminUri, "TRUNCATE paramporter.entry, paramporter.source RESTART IDENTITY") ||
         !admin(adminUri,
                "INSERT INTO paramporter.entry (source, local_id, source_host, time, order_time, "
                "\"user\", host, port, action, scope, part, serial, generation, result, file, "
-               "file_hash, previous_hash, hash, format, meaning, reason, subject, subject_hash) "
+               "file_hash, previous_hash, hash, format, meaning, reason, subject, subject_hash, "
+               "signature) "
                "SELECT ('00000000-0000-4000-8000-' || lpad(to_hex(g % 40), 12, '0'))::uuid, g / "
                "40 + 1, convert_to('line-' || g % 40, 'UTF8'), to_char(t, "
                "'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"'), t, convert_to('tech' || g % 7, 'UTF8'), "
@@ -276,10 +277,12 @@ int main(int argc, char** argv) {
                "'UTF8'), 'V7.3'::bytea, 'SUCCESS'::bytea, CASE WHEN r % 37 <> 5 THEN "
                "convert_to(repeat('\"7.5\",', 150) || g, 'UTF8') END, CASE WHEN r % 37 <> 5 "
                "THEN md5(g::text) || md5(g::text) END, NULL, md5(g::text) || md5((g + 1)::text), "
-               "3, CASE WHEN r % 37 <> 5 AND r % 20 = 3 THEN 'approved' END, CASE WHEN r % 37 = "
+               "4, CASE WHEN r % 37 <> 5 AND r % 20 = 3 THEN 'approved' END, CASE WHEN r % 37 = "
                "5 OR r % 20 = 3 THEN convert_to('first article', 'UTF8') END, CASE WHEN r % 37 "
                "<> 5 AND r % 20 = 3 THEN g END, CASE WHEN r % 37 <> 5 AND r % 20 = 3 THEN "
-               "md5(g::text) || md5(g::text) END FROM (SELECT g, g / 6600 AS r, (g / 200) % 33 "
+               "md5(g::text) || md5(g::text) END, CASE WHEN r % 37 = 5 OR r % 20 = 3 THEN "
+               "convert_to('number ' || g, 'UTF8') END FROM (SELECT g, g / 6600 AS r, (g / 200) "
+               "% 33 "
                "AS s, timestamp '2026-01-01' + g * interval '31 s' AS t FROM "
                "generate_series(0, " +
                    std::to_string(plantCount - 1) + ") g) x") ||

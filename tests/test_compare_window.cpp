@@ -666,7 +666,7 @@ void TestCompareWindow::approvedStateInTheWindow() {
     pp::ui::InstrumentsView* instruments = d->instruments();
     QVERIFY(instruments->select("1234", "part 02"));
     QCOMPARE(pp::ui::InstrumentsView::stateText(*instruments->selectedRow()),
-             QStringLiteral("differs: Leak Limit 7.5 -> 9.9"));
+             QStringLiteral("differs: Leak Limit 7.5 -> 9.9; approval unsigned, local"));
     QTest::mouseClick(instruments->findChild<QPushButton*>(QStringLiteral("cmdRestoreApproved")),
                       Qt::LeftButton);
     QCOMPARE(f.text("txtLeakLimit"), QStringLiteral("7.5"));

@@ -727,21 +727,24 @@ void TestHistory::textsForTerminalsSpreadsheetsAndPrograms() {
     a.meaning = "approved";
     a.reason = "first\narticle";
     a.findings = {{"approved", "Leak \xff", "1.5", "1.6"}, {"last", "Fill Time", "", "2.5"}};
-    QCOMPARE(listLine(a).substr(listLine(a).find(" approve ")),
-             std::string(" approve part 05 1234 approved, unsigned, local; reason: first\\narticle"));
+    QCOMPARE(
+        listLine(a).substr(listLine(a).find(" approve ")),
+        std::string(" approve part 05 1234 approved, unsigned, local; reason: first\\narticle"));
     QVERIFY2(jsonLine(a).find("\"findings\":[{\"basis\":\"approved\",\"caption\":\"Leak "
                               "\\udcff\",\"before\":\"1.5\",\"after\":\"1.6\"},{") !=
                  std::string::npos,
              jsonLine(a).c_str());
     a.reason = "=cmd()";
-    QVERIFY2(csvRow(a).ends_with(",\"'=cmd()\",\"approved\",\"\",\"approved: Leak \xff 1.5 -> "
-                                 "1.6; last: Fill Time  -> 2.5\",\"unsigned, local\",\"\",\"\"\r\n"),
-             csvRow(a).c_str());
+    QVERIFY2(
+        csvRow(a).ends_with(",\"'=cmd()\",\"approved\",\"\",\"approved: Leak \xff 1.5 -> "
+                            "1.6; last: Fill Time  -> 2.5\",\"unsigned, local\",\"\",\"\"\r\n"),
+        csvRow(a).c_str());
     // A signature's texts are the server's, and shown as safely.
     a.signature = pp::history::Signature{7, "=bob", "Bob\x1b[2J", "2026-12-10T09:14:02.113Z"};
-    QVERIFY2(listLine(a).find(" approved, signed by Bob\\x1b[2J (=bob) at 2026-12-10T09:14:02.113Z; "
-                              "reason: =cmd()") != std::string::npos,
-             listLine(a).c_str());
+    QVERIFY2(
+        listLine(a).find(" approved, signed by Bob\\x1b[2J (=bob) at 2026-12-10T09:14:02.113Z; "
+                         "reason: =cmd()") != std::string::npos,
+        listLine(a).c_str());
     QVERIFY2(csvRow(a).ends_with(",\"Bob\x1b[2J\",\"'=bob\",\"2026-12-10T09:14:02.113Z\"\r\n"),
              csvRow(a).c_str());
 

@@ -936,9 +936,9 @@ void TestPlant::laterVersionServerUpgraded() {
     QVERIFY(
         QFile::copy(QStringLiteral(PP_TEST_DATA "/history-v3.sqlite"), QString::fromStdString(h)));
     QFile::setPermissions(QString::fromStdString(h), QFile::ReadOwner | QFile::WriteOwner);
-    const std::vector<std::string> approve{
-        "history", "--approve", "2", "--meaning", "approved", "--reason", "first article",
-        "--login", "ann"};
+    const std::vector<std::string> approve{"history",       "--approve", "2",
+                                           "--meaning",     "approved",  "--reason",
+                                           "first article", "--login",   "ann"};
     const Ask ann = [](const std::string&, bool, std::string&) {
         return std::optional<std::string>("ann-secret");
     };
@@ -1089,7 +1089,8 @@ void TestPlant::approvalsAcrossThePlant() {
         QVERIFY2(ahead, refusal.c_str());
         ahead->time = history::utcTimestamp(QDateTime::currentMSecsSinceEpoch() + 4 * 60 * 1000);
         history::Credentials ann{"ann", "ann-secret"};
-        const history::SignResult signedAhead = history::signAtPlant(*ahead, a, server_.uri(), ann, {});
+        const history::SignResult signedAhead =
+            history::signAtPlant(*ahead, a, server_.uri(), ann, {});
         QVERIFY2(signedAhead.signedOk, signedAhead.why.c_str());
         QVERIFY(pc1.append(*ahead));
     }
@@ -1155,12 +1156,11 @@ void TestPlant::approvalsAreSignedByAPerson() {
 
     const Result wrong = approve("2", "bob", "not-bobs");
     QCOMPARE(wrong.code, cli::ExitLink);
-    QVERIFY2(wrong.err.find("password authentication failed for user \"bob\"") !=
-                 std::string::npos,
+    QVERIFY2(wrong.err.find("password authentication failed for user \"bob\"") != std::string::npos,
              wrong.err.c_str());
-    const Result noTerminal = runCli({"history", "--approve", "2", "--meaning", "approved",
-                                      "--reason", "checked"},
-                                     h, server_.uri());
+    const Result noTerminal =
+        runCli({"history", "--approve", "2", "--meaning", "approved", "--reason", "checked"}, h,
+               server_.uri());
     QCOMPARE(noTerminal.err, std::string("paramporter-cli: not signed: no terminal\n"));
     const Result carl = approve("2", "carl", "carl-secret");
     QVERIFY2(carl.code == cli::ExitUsage, carl.err.c_str());
@@ -1202,11 +1202,11 @@ void TestPlant::approvalsAreSignedByAPerson() {
     const QStringList csvRows =
         QString::fromStdString(readFile(csv)).split("\r\n", Qt::SkipEmptyParts);
     QVERIFY2(csvRows.size() == 5 && csvRows[0].endsWith("\"Findings\",\"Signed By\",\"Signer "
-                                                         "Login\",\"Signed At\""),
+                                                        "Login\",\"Signed At\""),
              qPrintable(csvRows.join('\n')));
     QVERIFY2(csvRows[3].startsWith("\"3\",") &&
-                 csvRows[3].contains(QString::fromStdString(
-                     "\"Bob Berger\",\"bob\",\"" + inForce->entry.signature->time + "\"")),
+                 csvRows[3].contains(QString::fromStdString("\"Bob Berger\",\"bob\",\"" +
+                                                            inForce->entry.signature->time + "\"")),
              qPrintable(csvRows[3]));
 
     // What no person signed, as a PC might forward it anyway.

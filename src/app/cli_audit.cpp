@@ -392,10 +392,10 @@ private:
         std::string why, summaryError;
         bool written = false;
         if (csv) {
-            std::string text = pp::history::csvLine({"ID", "Time", "Account", "Host", "Action",
-                                                     "Scope", "Part", "Serial", "Reason", "Result",
-                                                     "Meaning", "Subject", "Changes", "Findings",
-                                                     "Signed By", "Signer Login", "Signed At"});
+            std::string text =
+                pp::history::csvLine({"ID", "Time", "Account", "Host", "Action", "Scope", "Part",
+                                      "Serial", "Reason", "Result", "Meaning", "Subject", "Changes",
+                                      "Findings", "Signed By", "Signer Login", "Signed At"});
             for (const ReportRow& r : rows)
                 text += pp::history::csvLine(
                     {std::to_string(r.id), r.time, r.user, r.host,
@@ -459,8 +459,8 @@ private:
                               (s.lastHost.empty() ? std::string("-") : printable(s.lastHost));
                 line.detail = printable(differencesText(r.differences));
                 if (unsignedApproval(r))
-                    line.detail += (line.detail.empty() ? "" : "; ") +
-                                   std::string("approval unsigned, local");
+                    line.detail +=
+                        (line.detail.empty() ? "" : "; ") + std::string("approval unsigned, local");
                 if (r.stale)
                     line.detail += (line.detail.empty() ? "" : "; ") +
                                    std::string("stale (older than ") +
@@ -484,8 +484,8 @@ private:
                 x.result = printable(r.result);
             x.meaning = printable(r.meaning);
             if (!r.signerLogin.empty())
-                x.signature = printable(r.signedBy) + ", login " + printable(r.signerLogin) +
-                              ", " + printable(r.signedAt) + " (the plant server's time)";
+                x.signature = printable(r.signedBy) + ", login " + printable(r.signerLogin) + ", " +
+                              printable(r.signedAt) + " (the plant server's time)";
             else if (!r.signedBy.empty())
                 x.signature = r.signedBy + ": no person signed it at a plant server";
             if (r.action == Action::Approve)

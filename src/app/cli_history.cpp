@@ -162,8 +162,7 @@ private:
             PlantPolicy byPerson = policy(true);
             byPerson.approverNotAuthor = false;
             if (subject)
-                made = approvalFrom(*subject, o_.meaning, o_.reason, why,
-                                    byPerson);
+                made = approvalFrom(*subject, o_.meaning, o_.reason, why, byPerson);
             else if (why.empty())
                 why = "no history entry " + std::to_string(o_.approveId);
         } else if (plant_.approval(o_.serial, scope, o_.part)) {

@@ -91,7 +91,8 @@ int main(int argc, char** argv) {
     QCoreApplication::setApplicationName(QStringLiteral("ParamPorter"));
     QCoreApplication::setApplicationVersion(QStringLiteral(PP_VERSION));
 
-    pp::cli::Context context{std::cout, std::cerr, false, {}, {}, &pp::realFileSystem(), {}, {}, {}};
+    pp::cli::Context context{std::cout, std::cerr, false, {}, {}, &pp::realFileSystem(),
+                             {},        {},        {}};
     context.progress = ::isatty(STDERR_FILENO) == 1;
     context.settings = pp::qt::settingsFolders();
     context.historyPath = pp::history::defaultHistoryPath();

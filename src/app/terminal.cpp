@@ -23,8 +23,9 @@ constexpr const char* NoTerminal = "there is no terminal to type the approver's 
 std::optional<std::string> askTerminal(const std::string& prompt, bool echo, std::string& why) {
     HANDLE in = CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE,
                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-    HANDLE out = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
-                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE out =
+        CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
     DWORD mode = 0;
     if (in == INVALID_HANDLE_VALUE || out == INVALID_HANDLE_VALUE || !GetConsoleMode(in, &mode)) {
         if (in != INVALID_HANDLE_VALUE)
@@ -62,8 +63,8 @@ std::optional<std::string> askTerminal(const std::string& prompt, bool echo, std
         return std::nullopt;
     }
     line.erase(line.find_first_of(L"\r\n"));
-    const int n =
-        WideCharToMultiByte(CP_UTF8, 0, line.data(), int(line.size()), nullptr, 0, nullptr, nullptr);
+    const int n = WideCharToMultiByte(CP_UTF8, 0, line.data(), int(line.size()), nullptr, 0,
+                                      nullptr, nullptr);
     std::string text(size_t(n), '\0');
     WideCharToMultiByte(CP_UTF8, 0, line.data(), int(line.size()), text.data(), n, nullptr,
                         nullptr);

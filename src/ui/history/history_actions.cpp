@@ -210,12 +210,11 @@ bool HistoryActions::approve(const Entry& subject) {
         main_.window().message("History not recorded: " + tap_->lastError());
         return false;
     }
-    main_.window().setStatus((subject.scope == pp::history::Scope::System
-                                  ? std::string("System parameters")
-                                  : "Part " + subject.part) +
-                             " of serial " + subject.serial + " " + approval->meaning +
-                             (approval->signature ? ", signed by " + approval->signature->name
-                                                  : std::string()));
+    main_.window().setStatus(
+        (subject.scope == pp::history::Scope::System ? std::string("System parameters")
+                                                     : "Part " + subject.part) +
+        " of serial " + subject.serial + " " + approval->meaning +
+        (approval->signature ? ", signed by " + approval->signature->name : std::string()));
     main_.mirror();
     return true;
 }

@@ -13,6 +13,7 @@ SignDialog::SignDialog(const QString& what, const QString& meaning, QWidget* par
     : QDialog(parent) {
     setObjectName(QStringLiteral("frmSign"));
     setWindowTitle(QStringLiteral("Sign"));
+    setMinimumWidth(420);
     auto* subject = new QLabel(what + QStringLiteral("\nMeaning: ") + meaning, this);
     subject->setObjectName(QStringLiteral("lblSignSubject"));
     subject->setWordWrap(true);
