@@ -1534,8 +1534,9 @@ GRANT EXECUTE ON FUNCTION paramporter.sign TO paramporter_approver;
 GRANT EXECUTE ON FUNCTION paramporter.register_person TO paramporter_admin;
 GRANT USAGE ON SCHEMA paramporter TO paramporter_approver;
 GRANT SELECT ON paramporter.schema_version TO paramporter_approver;
+-- The PCs' logins read none of it: a signature not yet carried by its entry is the signer's.
 GRANT SELECT ON paramporter.person, paramporter.person_account, paramporter.signature
-    TO paramporter_reader, paramporter_admin, paramporter_writer, paramporter_approver;
+    TO paramporter_reader, paramporter_admin, paramporter_approver;
 
 UPDATE paramporter.schema_version SET version = 5;
 COMMIT;

@@ -105,6 +105,30 @@ std::string localFile(const std::string& path, int64_t id) {
     return e && e->file ? *e->file : "<no file>";
 }
 
+// What a PC of the previous version forwarded: add_entry() as that version's server takes it,
+// the login pc's call.
+std::string addEntrySql(const history::Entry& e, const std::string& host) {
+    auto hex = [](const std::string& b) {
+        return "decode('" + QByteArray::fromStdString(b).toHex().toStdString() + "', 'hex')";
+    };
+    auto textOr = [](const std::string& t) { return t.empty() ? "NULL" : "'" + t + "'"; };
+    auto bytesOr = [&](const std::string& b) { return b.empty() ? std::string("NULL") : hex(b); };
+    return "SELECT paramporter.add_entry(p_source => '" + e.source + "'::uuid, p_local_id => " +
+           std::to_string(e.id) + ", p_parent => NULL, p_source_host => " + hex(host) +
+           ", p_format => " + std::to_string(e.format) + ", p_time => '" + e.time +
+           "', p_user => " + hex(e.user) + ", p_host => " + hex(e.host) + ", p_port => " +
+           hex(e.port) + ", p_action => '" + std::string(history::actionWord(e.action)) +
+           "', p_scope => '" + std::string(history::scopeWord(e.scope)) + "', p_part => " +
+           textOr(e.part) + ", p_serial => " + bytesOr(e.serial) + ", p_generation => " +
+           bytesOr(e.generation) + ", p_result => " + hex(e.result) +
+           ", p_stopped_at_field => NULL, p_file => " + (e.file ? hex(*e.file) : "NULL") +
+           ", p_file_hash => " + textOr(e.fileHash) + ", p_previous_hash => " +
+           textOr(e.previousHash) + ", p_hash => '" + e.hash + "', p_reason => " +
+           bytesOr(e.reason) + ", p_meaning => " + textOr(e.meaning) + ", p_subject => " +
+           (e.subject ? std::to_string(*e.subject) : "NULL") + ", p_subject_hash => " +
+           textOr(e.subjectHash) + ");\n";
+}
+
 } // namespace
 
 class TestPlant : public QObject {
@@ -135,6 +159,7 @@ private slots:
     void firstVersionServerUpgradedAndASecondServer();
     void laterVersionServerUpgraded_data();
     void laterVersionServerUpgraded();
+    void fourthVersionServerUpgraded();
     void approvalsAcrossThePlant();
     void approvalsAreSignedByAPerson();
     void badServersKeepEntriesQueued_data();
@@ -970,6 +995,74 @@ void TestPlant::laterVersionServerUpgraded() {
     QVERIFY(server_.sql("DROP DATABASE second WITH (FORCE)"));
 }
 
+// A server of version 4 held an approval no one signed: upgraded, it still lists it and its
+// chains verify, but it counts for nothing until a person signs it again.
+void TestPlant::fourthVersionServerUpgraded() {
+    QVERIFY(server_.sql("DROP DATABASE IF EXISTS fourth"));
+    QVERIFY(server_.sql("CREATE DATABASE fourth"));
+    QVERIFY(server_.psql("fourth", QStringLiteral(PP_TEST_DATA "/history-server-v4.sql")));
+    // This PC's upload and its approval, as a PC of version 4 hashed and forwarded them.
+    const std::string h = path("v4.sqlite");
+    {
+        history::Store store;
+        history::Entry upload = sampleEntry(1);
+        QVERIFY(store.open(h) && store.append(upload));
+        QVERIFY(store.approve(1, "approved", "first article"));
+    }
+    QVERIFY(test::tamper(h, "UPDATE entry SET format = 3"));
+    QVERIFY(test::rehash(h));
+    history::Store store;
+    QVERIFY(store.open(h, history::Store::Mode::ReadOnly));
+    const std::string host = history::hostName();
+    std::string sql = "SELECT paramporter.register_pc('" + host +
+                      "', 'pc');\n"
+                      "SET SESSION AUTHORIZATION pc;\n";
+    for (int64_t id : {1, 2}) {
+        const auto e = store.entry(id); // with its file
+        QVERIFY(e && e->format == 3);
+        sql += addEntrySql(*e, host);
+    }
+    store.close();
+    QFile rows(tmp_->filePath("v4-rows.sql"));
+    QVERIFY(rows.open(QIODevice::WriteOnly) && rows.write(sql.c_str()) > 0);
+    rows.close();
+    QVERIFY(server_.psql("fourth", rows.fileName()));
+    QVERIFY(test::tamper(h, "UPDATE entry SET forwarded = 1"));
+
+    QVERIFY(server_.psql("fourth", QStringLiteral(PP_SERVER_SQL)));
+    const std::string reader = server_.login("quality", "fourth");
+    const Result upgraded = runCli({"history", "--server", reader, "--verify"}, {});
+    QVERIFY2(upgraded.out == "history intact: 2 entries\n", (upgraded.out + upgraded.err).c_str());
+    history::Plant plant;
+    QVERIFY(plant.open(reader, {}));
+    QVERIFY(!plant.approval("1234", history::Scope::Part, "05"));
+    QVERIFY(plant.error().empty());
+    QVERIFY(runCli({"history", "--server", reader, "--action", "approve"}, {})
+                .out.ends_with(" approve part 05 1234 " + host +
+                               " approved, unsigned, local; "
+                               "reason: first article\n"));
+
+    {
+        history::Connection it;
+        QVERIFY(it.open(server_.login("it", "fourth"), {}));
+        QVERIFY(it.exec("SELECT 'ok'::text FROM paramporter.register_person('ann', 'Ann "
+                        "Approver', ARRAY['ann'])"));
+    }
+    const Result again =
+        runCli({"history", "--server", reader, "--approve", "1", "--meaning", "approved",
+                "--reason", "first article", "--login", "ann"},
+               h, server_.login("pc", "fourth"), [](const std::string&, bool, std::string&) {
+                   return std::optional<std::string>("ann-secret");
+               });
+    QVERIFY2(again.code == cli::ExitOk, again.err.c_str());
+    const auto inForce = plant.approval("1234", history::Scope::Part, "05");
+    QVERIFY2(inForce && inForce->entry.signature, plant.error().c_str());
+    QCOMPARE(inForce->entry.signature->name, std::string("Ann Approver"));
+    QCOMPARE(runCli({"history", "--server", reader, "--verify"}, {}).out,
+             std::string("history intact: 3 entries\n"));
+    QVERIFY(server_.sql("DROP DATABASE fourth WITH (FORCE)"));
+}
+
 namespace {
 
 // Two instruments, three scopes: transfers, approvals, a revocation, a reason and findings.
@@ -1251,6 +1344,7 @@ void TestPlant::approvalsAreSignedByAPerson() {
                       "NULL, NULL, 'x')"));
     QVERIFY2(own.error().find("permission denied for function sign") != std::string::npos,
              own.error().c_str());
+    QVERIFY(!own.exec("SELECT signed_text FROM paramporter.signature"));
     auto revoke = [&](const std::string& login, const std::string& password) {
         return runCli({"history", "--revoke", "--serial", "1234", "--scope", "part", "--part", "5",
                        "--reason", "wrong batch", "--login", login},
