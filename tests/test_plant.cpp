@@ -44,7 +44,10 @@
 #include <thread>
 #include <tuple>
 
+#include <poll.h>
+#include <pty.h>
 #include <sqlite3.h>
+#include <sys/wait.h>
 
 using namespace pp;
 using namespace pp::test;
@@ -127,6 +130,47 @@ std::string addEntrySql(const history::Entry& e, const std::string& host) {
            bytesOr(e.reason) + ", p_meaning => " + textOr(e.meaning) + ", p_subject => " +
            (e.subject ? std::to_string(*e.subject) : "NULL") + ", p_subject_hash => " +
            textOr(e.subjectHash) + ");\n";
+}
+
+// paramporter-cli run on a terminal of its own (a pty, its controlling terminal), typing the
+// next of `typed` whenever it waits after a prompt ("...: "): what the terminal showed, and its
+// exit status.
+std::pair<int, std::string> onTerminal(const std::vector<std::string>& args,
+                                       const std::vector<std::string>& typed) {
+    int master = -1;
+    const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+    if (pid < 0)
+        return {-1, "forkpty failed"};
+    if (pid == 0) {
+        std::vector<char*> argv{const_cast<char*>(PP_CLI_BINARY)};
+        for (const std::string& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(PP_CLI_BINARY, argv.data());
+        _exit(127);
+    }
+    std::string screen;
+    size_t next = 0, answered = 0;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (std::chrono::steady_clock::now() < until) {
+        pollfd p{master, POLLIN, 0};
+        if (poll(&p, 1, 100) > 0) {
+            char buffer[512];
+            const ssize_t n = ::read(master, buffer, sizeof buffer);
+            if (n <= 0)
+                break; // the program ended
+            screen.append(buffer, size_t(n));
+        }
+        if (next < typed.size() && screen.size() > answered && screen.ends_with(": ")) {
+            const std::string line = typed[next++] + "\n";
+            (void)!::write(master, line.data(), line.size());
+            answered = screen.size();
+        }
+    }
+    ::close(master);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, screen};
 }
 
 } // namespace
@@ -1357,6 +1401,16 @@ void TestPlant::approvalsAreSignedByAPerson() {
     QCOMPARE(revoke("ann", "ann-secret").code, cli::ExitOk);
     QVERIFY(!plant.approval("1234", history::Scope::Part, "05"));
     QVERIFY(plant.error().empty());
+    // On a real terminal: the login echoed as typed, the password not.
+    const auto [code, screen] =
+        onTerminal({"--history", h, "--history-server", server_.login("pc"), "history", "--approve",
+                    "2", "--meaning", "reviewed", "--reason", "on a terminal"},
+                   {"bob", "bob-secret"});
+    QVERIFY2(code == cli::ExitOk, screen.c_str());
+    QVERIFY2(screen.starts_with("Plant login: bob\r\nPassword for bob: \r\n") &&
+                 screen.find("bob-secret") == std::string::npos &&
+                 screen.find(" reviewed, signed by Bob Berger (bob) at ") != std::string::npos,
+             screen.c_str());
 }
 
 // ------------------------------------------------------------------ faults

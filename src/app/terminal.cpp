@@ -92,7 +92,7 @@ std::optional<std::string> askTerminal(const std::string& prompt, bool echo, std
         termios quiet = before;
         quiet.c_lflag &= ~tcflag_t(ECHO);
         quiet.c_lflag |= ECHONL;
-        ::tcsetattr(fd, TCSAFLUSH, &quiet);
+        ::tcsetattr(fd, TCSANOW, &quiet);
     }
     (void)!::write(fd, prompt.data(), prompt.size());
     std::string line;
@@ -110,7 +110,7 @@ std::optional<std::string> askTerminal(const std::string& prompt, bool echo, std
         line += c;
     }
     if (!echo)
-        ::tcsetattr(fd, TCSAFLUSH, &before);
+        ::tcsetattr(fd, TCSANOW, &before);
     ::close(fd);
     if (!ok) {
         why = NoTerminal;
