@@ -376,6 +376,7 @@ void TestPlant::approvalSignedInTheWindow() {
     const std::string h = path("s.sqlite");
     auto* history = new ui::HistoryActions(w, h);
     qt::storeHistoryServer(QString::fromStdString(server_.login("pc")));
+    auto* forwarding = new ui::PlantForwarding(w, history->tap(), h, qt::historyServerUri());
     f.click("cmdSDUpload");
     QTRY_COMPARE(f.status(), QStringLiteral("SUCCESS"));
     history->mnuHistory_Click();
@@ -438,6 +439,25 @@ void TestPlant::approvalSignedInTheWindow() {
     QVERIFY(approval && approval->signature);
     QCOMPARE(approval->signature->login, std::string("bob"));
     QCOMPARE(approval->signature->name, std::string("Bob Berger"));
+    store.close();
+
+    // An approval no one signed, made on this PC anyway: the window says once that the server
+    // keeps it as refused.
+    {
+        history::Store write;
+        QVERIFY(write.open(h));
+        std::string none;
+        auto mine = history::approvalFrom(*write.entry(1), "approved", "mine", none);
+        QVERIFY(mine && write.append(*mine));
+    }
+    forwarding->wake();
+    QTRY_COMPARE_WITH_TIMEOUT(
+        f.status(),
+        QStringLiteral("the history server refused history entry 3 of this PC: it is not signed: "
+                       "an approval or revocation counts for the plant only when a person signs "
+                       "it with their own plant login (the server keeps it as refused; "
+                       "forwarding goes on)"),
+        10000);
     qt::storeHistoryServer({});
 }
 

@@ -285,11 +285,8 @@ std::optional<std::string> forwardBeforeExit(const std::string& historyPath, con
 }
 
 void tellForwarded(const pp::history::ForwardResult& r, std::ostream& err) {
-    for (const std::string& refused : r.refused)
-        err << Program << refused << " (the server keeps it as refused; forwarding goes on)\n";
-    if (!r.branched.empty())
-        err << Program << r.branched
-            << "; this PC's entries not forwarded go on in a chain of their own\n";
+    for (const std::string& notice : pp::history::forwardNotices(r))
+        err << Program << notice << '\n';
     err << std::flush;
 }
 

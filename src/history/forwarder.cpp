@@ -20,6 +20,16 @@ std::string unforwardedText(int64_t n) {
     return std::to_string(n) + (n == 1 ? " history entry" : " history entries") + " not forwarded";
 }
 
+std::vector<std::string> forwardNotices(const ForwardResult& r) {
+    std::vector<std::string> out;
+    for (const std::string& refused : r.refused)
+        out.push_back(refused + " (the server keeps it as refused; forwarding goes on)");
+    if (!r.branched.empty())
+        out.push_back(r.branched +
+                      "; this PC's entries not forwarded go on in a chain of their own");
+    return out;
+}
+
 Forwarder::Forwarder(std::string historyPath, std::string uri)
     : path_(std::move(historyPath)), uri_(std::move(uri)), host_(hostName()) {}
 

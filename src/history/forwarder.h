@@ -33,6 +33,11 @@ struct ForwardResult {
 // "3 history entries not forwarded", "1 history entry not forwarded".
 std::string unforwardedText(int64_t n);
 
+// What a forward tells the user once: each entry the server kept as refused ("the history server
+// refused history entry 3 of this PC: why (the server keeps it as refused; forwarding goes
+// on)"), and a history that went on in a chain of its own.
+std::vector<std::string> forwardNotices(const ForwardResult& r);
+
 class Forwarder {
 public:
     static constexpr size_t DefaultBatch = 500;

@@ -66,6 +66,12 @@ void ForwardingWorker::attempt() {
     if (cancel_)
         return;
     emit queueChanged(r.queued, QString::fromStdString(r.error));
+    if (const auto notices = pp::history::forwardNotices(r); !notices.empty()) {
+        QStringList said;
+        for (const std::string& n : notices)
+            said << QString::fromStdString(n);
+        emit noticed(said);
+    }
     if (r.done) {
         pauseMs_ = 0;
         retry_.stop();
@@ -131,6 +137,13 @@ PlantForwarding::PlantForwarding(MainWindow& window, qt::HistoryTap& tap, std::s
     worker_ = new ForwardingWorker(std::move(historyPath), cancel_);
     worker_->moveToThread(&thread_);
     connect(worker_, &ForwardingWorker::queueChanged, this, &PlantForwarding::showQueue);
+    noticeTimer_.setSingleShot(true);
+    noticeTimer_.setInterval(NoticeRetryMs);
+    connect(&noticeTimer_, &QTimer::timeout, this, &PlantForwarding::showNotices);
+    connect(worker_, &ForwardingWorker::noticed, this, [this](const QStringList& notices) {
+        notices_ << notices;
+        showNotices();
+    });
     // Downloads ask for a reason as the plant's settings say, once they have been read.
     connect(worker_, &ForwardingWorker::policyChanged, this,
             [this](const pp::history::PlantPolicy& policy) { policy_ = policy; });
@@ -179,6 +192,17 @@ void PlantForwarding::showQueue(qint64 queued, const QString& lastError) {
     panel_->setVisible(shown);
     main_.reserveStatusWidth(shown ? panel_->sizeHint().width() : 0);
     emit queueShown(shown ? queued : 0);
+}
+
+void PlantForwarding::showNotices() {
+    if (notices_.isEmpty())
+        return;
+    if (main_.busy()) {
+        noticeTimer_.start();
+        return;
+    }
+    main_.window().setStatus(notices_.join(QStringLiteral("; ")).toStdString());
+    notices_.clear();
 }
 
 HistoryServerDialog* PlantForwarding::serverDialog() const {

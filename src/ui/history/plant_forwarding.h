@@ -12,6 +12,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 #include <QThread>
 #include <QTimer>
 
@@ -48,6 +49,8 @@ public:
 
 signals:
     void queueChanged(qint64 queued, const QString& lastError);
+    // What a forward tells the user once (an entry the server kept as refused, ...).
+    void noticed(const QStringList& notices);
     void policyChanged(const pp::history::PlantPolicy& policy);
 
 private:
@@ -86,7 +89,10 @@ signals:
     void serverChanged(const QString& uri);
 
 private:
+    static constexpr int NoticeRetryMs = 500;
     void showQueue(qint64 queued, const QString& lastError);
+    // The forward's notices on the status bar, once no exchange runs: its own texts come first.
+    void showNotices();
 
     MainWindow& main_;
     std::string path_;
@@ -98,6 +104,8 @@ private:
     QAction* serverAction_ = nullptr;
     QPointer<HistoryServerDialog> dialog_;
     std::optional<pp::history::PlantPolicy> policy_; // the server's, once copied
+    QStringList notices_;
+    QTimer noticeTimer_;
 };
 
 } // namespace pp::ui
