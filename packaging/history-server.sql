@@ -1082,6 +1082,12 @@ LANGUAGE sql IMMUTABLE SET search_path = pg_catalog, pg_temp AS $$
                                                           'YYYY-MM-DD"T"HH24:MI:SS.MS"Z"'), 'UTF8'))
 $$;
 
+-- The number the server gave a signature, as the entry carries it: the order of signing.
+CREATE FUNCTION paramporter.signature_number(s bytea) RETURNS bigint
+LANGUAGE sql IMMUTABLE SET search_path = pg_catalog, pg_temp AS $$
+    SELECT ((regexp_match(encode(s, 'escape'), '^number [0-9]{1,2}:([0-9]{1,18})\n'))[1])::bigint
+$$;
+
 -- The hash of an entry in formats 1 to 4 (4: with its signature).
 CREATE OR REPLACE FUNCTION paramporter.entry_hash(e paramporter.entry) RETURNS text
 LANGUAGE plpgsql IMMUTABLE SET search_path = pg_catalog, pg_temp AS $$
@@ -1530,6 +1536,8 @@ REVOKE ALL ON FUNCTION paramporter.add_entry FROM PUBLIC;
 GRANT EXECUTE ON FUNCTION paramporter.add_entry TO paramporter_writer;
 REVOKE ALL ON FUNCTION paramporter.sign, paramporter.register_person,
     paramporter.signature_text FROM PUBLIC;
+GRANT EXECUTE ON FUNCTION paramporter.signature_number
+    TO paramporter_writer, paramporter_reader, paramporter_admin, paramporter_approver;
 GRANT EXECUTE ON FUNCTION paramporter.sign TO paramporter_approver;
 GRANT EXECUTE ON FUNCTION paramporter.register_person TO paramporter_admin;
 GRANT USAGE ON SCHEMA paramporter TO paramporter_approver;

@@ -1260,6 +1260,34 @@ void TestPlant::approvalsAcrossThePlant() {
     for (const history::ScopeState& st : *states)
         if (st.part == "05")
             QVERIFY(st.revoked && !st.approval);
+
+    // Approved on the plant, approved again on this PC but forwarded only after another PC's
+    // revocation was signed: the order of signing decides, here and in this PC's copy.
+    QVERIFY(from({"--approve", "3", "--meaning", "approved", "--reason", "back"}).code ==
+            cli::ExitOk);
+    {
+        history::Store pc1;
+        QVERIFY(pc1.open(a));
+        std::string refusal;
+        auto late = history::approvalFrom(*pc1.entry(3), "approved", "late", refusal, {});
+        history::Credentials ann{"ann", "ann-secret"};
+        QVERIFY(late && history::signAtPlant(*late, a, server_.uri(), ann, {}).signedOk);
+        QVERIFY(pc1.append(*late));
+    }
+    QCOMPARE(from(revoke).code, cli::ExitOk);
+    QCOMPARE(runCli({"history", "--push"}, a, server_.uri()).code, cli::ExitOk);
+    QVERIFY(!plant.approval("1234", history::Scope::Part, "05"));
+    QVERIFY(plant.error().empty());
+    const auto signedOrder = plant.scopes("1234");
+    QVERIFY2(signedOrder, plant.error().c_str());
+    for (const history::ScopeState& st : *signedOrder)
+        if (st.part == "05")
+            QVERIFY(st.revoked && !st.approval);
+    history::Store copy;
+    QVERIFY(copy.open(a, history::Store::Mode::ReadOnly));
+    copy.setApprovalsFromPlant(true);
+    QVERIFY(!copy.approval("1234", history::Scope::Part, "05"));
+    QVERIFY(copy.error().empty());
 }
 
 // Approvals signed by a person: at the server, in a connection of the approver's own login

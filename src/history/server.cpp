@@ -138,6 +138,8 @@ constexpr const char* Counted = "(e.refused IS NULL OR (e.action = 'download' AN
                                 "'download') OR e.signature IS NOT NULL) AND e.source = ANY "
                                 "(ARRAY(SELECT s.source FROM paramporter.source s JOIN "
                                 "paramporter.pc c ON c.host = s.host AND c.login = s.login))";
+// The number the server gave an approval's or revocation's signature: the order they were signed.
+constexpr const char* SignedOrder = "paramporter.signature_number(e.signature)";
 // Newest first: by the time that follows each PC's chain, then the order the server took them.
 constexpr const char* NewestFirst = " ORDER BY e.order_time DESC, e.id DESC";
 
@@ -338,19 +340,23 @@ std::optional<PlantEntry> Plant::latest(const std::string& serial, Scope scope,
         q.after(*before);
     // One probe of entry_scope per action, the newest of them taken: with the actions in one
     // list the server would read every entry of the scope and sort them. Approvals and
-    // revocations follow each other in the order the server took them, never by a PC's clock.
+    // revocations follow each other in the order they were signed at the server (the number it
+    // gave each signature, hashed with the entry), never by a PC's clock nor by when a PC
+    // forwarded them.
     const bool signatures = std::all_of(actions.begin(), actions.end(), [](const char* a) {
         return std::string_view(a) == "approve" || std::string_view(a) == "revoke";
     });
-    const std::string newestFirst = signatures ? std::string(" ORDER BY e.id DESC") : NewestFirst;
+    const std::string newestFirst =
+        signatures ? std::string(" ORDER BY ") + SignedOrder + " DESC, e.id DESC" : NewestFirst;
     std::string sql;
     for (const char* action : actions)
         sql += std::string(sql.empty() ? "" : " UNION ALL ") + "(SELECT " + PlantColumns +
-               ", e.file, e.order_time AS p_order, e.id AS p_order_id" + FromEntries + q.where +
-               " AND e.action = '" + action + "'" + newestFirst + " LIMIT 1)";
+               ", e.file, e.order_time AS p_order, " + SignedOrder + " AS p_signed, e.id AS " +
+               "p_order_id" + FromEntries + q.where + " AND e.action = '" + action + "'" +
+               newestFirst + " LIMIT 1)";
     if (actions.size() > 1)
-        sql = "SELECT * FROM (" + sql + ") n ORDER BY " + (signatures ? "" : "n.p_order DESC, ") +
-              "n.p_order_id DESC LIMIT 1";
+        sql = "SELECT * FROM (" + sql + ") n ORDER BY " +
+              (signatures ? "n.p_signed DESC, " : "n.p_order DESC, ") + "n.p_order_id DESC LIMIT 1";
     const auto rows = c_.exec(sql, q.params);
     if (!rows || rows->empty())
         return std::nullopt;
@@ -376,16 +382,16 @@ namespace {
 // The latest entry of one kind of each instrument and scope `k`: one probe of entry_scope, none
 // where `unless` holds (an expression of the probes before it).
 std::string newest(const char* name, const char* kind, const char* unless = nullptr,
-                   bool byReceipt = false) {
-    return std::string(" LEFT JOIN LATERAL (SELECT e.id, e.order_time, e.result = "
-                       "'SUCCESS'::bytea AND e.file IS NOT NULL AS known, e.generation, "
-                       "to_char(e.received AT "
-                       "TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"') AS time, "
-                       "e.host FROM paramporter.entry e WHERE e.serial = k.serial AND e.scope = "
-                       "k.scope AND coalesce(e.part, '') = k.part AND ") +
+                   bool bySigning = false) {
+    return std::string(" LEFT JOIN LATERAL (SELECT e.id, e.order_time, ") + SignedOrder +
+           " AS signed, e.result = 'SUCCESS'::bytea AND e.file IS NOT NULL AS known, "
+           "e.generation, to_char(e.received AT TIME ZONE 'UTC', "
+           "'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"') AS time, e.host FROM paramporter.entry e WHERE "
+           "e.serial = k.serial AND e.scope = k.scope AND coalesce(e.part, '') = k.part AND " +
            Counted + " AND " + kind +
            (unless ? std::string(" AND NOT coalesce(") + unless + ", false)" : "") +
-           (byReceipt ? " ORDER BY e.id DESC" : " ORDER BY e.order_time DESC, e.id DESC") +
+           (bySigning ? std::string(" ORDER BY ") + SignedOrder + " DESC, e.id DESC"
+                      : std::string(" ORDER BY e.order_time DESC, e.id DESC")) +
            " LIMIT 1) " + name + " ON true";
 }
 
@@ -421,8 +427,9 @@ std::optional<std::vector<ScopeState>> Plant::scopes(const std::string& serial) 
         "CASE WHEN up.known THEN up.id ELSE ok.id END AS u_id, CASE WHEN up.known THEN "
         "up.order_time ELSE ok.order_time END AS u_time, CASE WHEN dn.known THEN dn.id ELSE "
         "okd.id END AS d_id, CASE WHEN dn.known THEN dn.order_time ELSE okd.order_time END AS "
-        "d_time, CASE WHEN rv.id IS NULL OR ap.id > rv.id THEN ap.id END AS approval, rv.id IS "
-        "NOT NULL AND (ap.id IS NULL OR rv.id > ap.id) AS revoked, dn.id IS NULL OR "
+        "d_time, CASE WHEN rv.id IS NULL OR (ap.signed, ap.id) > (rv.signed, rv.id) THEN ap.id END "
+        "AS approval, rv.id IS NOT NULL AND (ap.id IS NULL OR (rv.signed, rv.id) > (ap.signed, "
+        "ap.id)) AS revoked, dn.id IS NULL OR "
         "(up.order_time, up.id) > "
         "(dn.order_time, dn.id) AS up_latest, up.generation AS up_generation, up.time AS "
         "up_time, up.host AS up_host, dn.generation AS dn_generation, dn.time AS dn_time, "

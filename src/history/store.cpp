@@ -1202,6 +1202,11 @@ std::optional<std::vector<ScopeState>> Store::scopes(const std::string& serial) 
 
 namespace {
 
+// The order the plant's approvals and revocations were signed in: the number the server gave
+// the signature ("number 2:17\n..."), as the entry carries it.
+constexpr const char* SignedOrder =
+    "CAST(substr(a.signature, instr(a.signature, ':') + 1) AS INTEGER)";
+
 // The copy's rows as entries (readEntry's columns), with their files.
 constexpr const char* PlantCopyColumns =
     "SELECT a.id, a.time, a.user, a.host, '', a.action, a.scope, a.part, a.serial, "
@@ -1229,7 +1234,8 @@ std::optional<Entry> Store::plantApproval(const std::string& serial, Scope scope
                 std::string(PlantCopyColumns) +
                     " WHERE a.plant = (SELECT value FROM meta WHERE key = 'plant_copy_of') AND "
                     "a.serial = ?1 AND a.scope = ?2 AND a.part IS ?3 AND a.signature IS NOT NULL "
-                    "ORDER BY a.id DESC LIMIT 1");
+                    "ORDER BY " +
+                    SignedOrder + " DESC, a.id DESC LIMIT 1");
     if (!s.ok()) {
         failSql();
         return std::nullopt;
