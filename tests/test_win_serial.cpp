@@ -8,6 +8,7 @@
 #include "qt/win_serial_port.h"
 #include "support/fakes.h"
 
+#include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -74,6 +75,7 @@ private slots:
     void inputWaitingAtOpenIsDropped();
     void lostDeviceIsSaidOnce();
     void quietLineIsNoLostDevice();
+    void silentInstrumentIsGivenUpInTime();
     void deviceWithoutLineSettings();
     void missingPortSaysWhy();
 };
@@ -236,6 +238,19 @@ void TestWinSerial::quietLineIsNoLostDevice() {
     QVERIFY(received.wait(2000));
     QCOMPARE(lost.count(), 0);
     port->close();
+}
+
+// An instrument that never answers is given up one time-out after the request, as on Linux:
+// neither the adapter's reads nor its close stretch the wait.
+void TestWinSerial::silentInstrumentIsGivenUpInTime() {
+    REQUIRE_PORTS();
+    Rig rig(QStringLiteral("COM11"));
+    QElapsedTimer took;
+    took.start();
+    QCOMPARE(rig.run(&Session::cmdSDUpload_Click), std::optional(Outcome::NoResponse));
+    const qint64 ms = took.elapsed();
+    QCOMPARE(rig.window.status(), std::string(text::NoResponse));
+    QVERIFY2(ms >= NoResponseMs && ms < NoResponseMs + 500, qPrintable(QString::number(ms)));
 }
 
 void TestWinSerial::deviceWithoutLineSettings() {

@@ -10,6 +10,7 @@
 #   COM7         one that hangs up after sending 20 bytes
 #   COM8         /dev/null: a device that takes no line settings
 #   COM9         nothing at all
+#   COM11        one that never answers
 #
 # The prefix is $WINEPREFIX (Wine's default, ~/.wine, when unset).
 set -euo pipefail
@@ -49,8 +50,9 @@ start)
     link com6 "$(start_sim split --split 8:40)"
     link com7 "$(start_sim hang-up --hang-up-after 20)"
     link com8 /dev/null
+    link com11 "$(start_sim silent --silent)"
     rm -f "$devices/com9"
-    echo "COM5/COM12 $plain, COM6 split, COM7 hangs up, COM8 /dev/null, COM9 none"
+    echo "COM5/COM12 $plain, COM6 split, COM7 hangs up, COM8 /dev/null, COM9 none, COM11 silent"
     ;;
 stop)
     INFO=$2
