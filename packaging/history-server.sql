@@ -1083,9 +1083,11 @@ LANGUAGE sql IMMUTABLE SET search_path = pg_catalog, pg_temp AS $$
 $$;
 
 -- The number the server gave a signature, as the entry carries it: the order of signing.
+-- Without a search_path of its own, so that a query's plan takes it in (every name qualified).
 CREATE FUNCTION paramporter.signature_number(s bytea) RETURNS bigint
-LANGUAGE sql IMMUTABLE SET search_path = pg_catalog, pg_temp AS $$
-    SELECT ((regexp_match(encode(s, 'escape'), '^number [0-9]{1,2}:([0-9]{1,18})\n'))[1])::bigint
+LANGUAGE sql IMMUTABLE AS $$
+    SELECT (pg_catalog.regexp_match(pg_catalog.encode(s, 'escape'),
+                                    '^number [0-9]{1,2}:([0-9]{1,18})\n'))[1]::pg_catalog.int8
 $$;
 
 -- The hash of an entry in formats 1 to 4 (4: with its signature).

@@ -351,9 +351,9 @@ std::optional<PlantEntry> Plant::latest(const std::string& serial, Scope scope,
     std::string sql;
     for (const char* action : actions)
         sql += std::string(sql.empty() ? "" : " UNION ALL ") + "(SELECT " + PlantColumns +
-               ", e.file, e.order_time AS p_order, " + SignedOrder + " AS p_signed, e.id AS " +
-               "p_order_id" + FromEntries + q.where + " AND e.action = '" + action + "'" +
-               newestFirst + " LIMIT 1)";
+               ", e.file, e.order_time AS p_order, " + (signatures ? SignedOrder : "NULL") +
+               " AS p_signed, e.id AS " + "p_order_id" + FromEntries + q.where +
+               " AND e.action = '" + action + "'" + newestFirst + " LIMIT 1)";
     if (actions.size() > 1)
         sql = "SELECT * FROM (" + sql + ") n ORDER BY " +
               (signatures ? "n.p_signed DESC, " : "n.p_order DESC, ") + "n.p_order_id DESC LIMIT 1";
@@ -383,7 +383,8 @@ namespace {
 // where `unless` holds (an expression of the probes before it).
 std::string newest(const char* name, const char* kind, const char* unless = nullptr,
                    bool bySigning = false) {
-    return std::string(" LEFT JOIN LATERAL (SELECT e.id, e.order_time, ") + SignedOrder +
+    return std::string(" LEFT JOIN LATERAL (SELECT e.id, e.order_time, ") +
+           (bySigning ? SignedOrder : "NULL::bigint") +
            " AS signed, e.result = 'SUCCESS'::bytea AND e.file IS NOT NULL AS known, "
            "e.generation, to_char(e.received AT TIME ZONE 'UTC', "
            "'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"') AS time, e.host FROM paramporter.entry e WHERE "
