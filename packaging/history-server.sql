@@ -1066,6 +1066,7 @@ CREATE TABLE paramporter.signature (
     subject_hash text,
     file_hash text,
     reason bytea NOT NULL,
+    source uuid NOT NULL,           -- the PC's history whose entry carries it
     signed_text bytea UNIQUE,       -- as the PC's entry holds it
     entry bigint UNIQUE
 );
@@ -1160,7 +1161,8 @@ $$;
 -- signature as the PC's entry carries it; refusal: why it was not signed.
 CREATE FUNCTION paramporter.sign(p_action text, p_serial bytea, p_scope text, p_part text,
                                  p_meaning text, p_subject_hash text, p_file_hash text,
-                                 p_reason bytea, OUT given bytea, OUT refusal text)
+                                 p_reason bytea, p_source uuid, OUT given bytea,
+                                 OUT refusal text)
 LANGUAGE plpgsql SECURITY DEFINER SET search_path = pg_catalog, pg_temp AS $$
 DECLARE
     p paramporter.person;
@@ -1181,7 +1183,7 @@ BEGIN
         RETURN;
     END IF;
     IF p_action IS NULL OR p_action NOT IN ('approve', 'revoke') OR p_serial IS NULL
-       OR p_scope IS NULL OR p_scope NOT IN ('system', 'part')
+       OR p_scope IS NULL OR p_scope NOT IN ('system', 'part') OR p_source IS NULL
        OR NOT paramporter.has_reason(p_reason) THEN
         refusal := 'it is not an approval or a revocation the server can sign (instrument, '
                    'scope, reason)';
@@ -1222,21 +1224,29 @@ BEGIN
         END IF;
         -- Four eyes: the person who made the values is the author of the latest successful
         -- download of the scope at or before the entry approved (the entry itself when it is
-        -- one; the download an upload reads back).
+        -- one; the download an upload reads back), from any PC. "Before" by the plant's time
+        -- and by the order the server took them, both: a PC's clock decides neither alone.
         IF EXISTS (SELECT FROM paramporter.plant_setting
                    WHERE key = 'approver_not_author'
                      AND lower(btrim(value, E' \t\r\n')) IN ('true', 'yes', 'on', '1')) THEN
-            SELECT * INTO made FROM paramporter.entry d
-                WHERE d.serial = p_serial AND d.scope = p_scope
-                  AND coalesce(d.part, '') = coalesce(p_part, '') AND d.action = 'download'
-                  AND d.result = 'SUCCESS'::bytea AND d.file IS NOT NULL
-                  AND (d.refused IS NULL OR d.refused = paramporter.no_reason_refusal())
-                  AND EXISTS (SELECT FROM paramporter.source ds JOIN paramporter.pc dp
-                                  ON dp.host = ds.host AND dp.login = ds.login
-                              WHERE ds.source = d.source)
-                  AND (d.order_time, d.id) <= (subject_entry.order_time, subject_entry.id)
-                ORDER BY d.order_time DESC, d.id DESC LIMIT 1;
-            IF FOUND THEN
+            FOR made IN
+                (SELECT * FROM paramporter.entry d
+                 WHERE d.serial = p_serial AND d.scope = p_scope
+                   AND coalesce(d.part, '') = coalesce(p_part, '') AND d.action = 'download'
+                   AND d.result = 'SUCCESS'::bytea AND d.file IS NOT NULL
+                   AND (d.refused IS NULL OR d.refused = paramporter.no_reason_refusal())
+                   AND (d.order_time, d.id) <= (subject_entry.order_time, subject_entry.id)
+                 ORDER BY d.order_time DESC, d.id DESC LIMIT 1)
+                UNION ALL
+                (SELECT * FROM paramporter.entry d
+                 WHERE d.serial = p_serial AND d.scope = p_scope
+                   AND coalesce(d.part, '') = coalesce(p_part, '') AND d.action = 'download'
+                   AND d.result = 'SUCCESS'::bytea AND d.file IS NOT NULL
+                   AND (d.refused IS NULL OR d.refused = paramporter.no_reason_refusal())
+                   AND d.id <= subject_entry.id
+                 ORDER BY d.id DESC LIMIT 1)
+            LOOP
+                author := NULL;
                 SELECT a.login INTO author FROM paramporter.person_account a
                     WHERE a.account = made."user";
                 IF author IS NULL THEN
@@ -1251,14 +1261,14 @@ BEGIN
                                       p.printed_name, made.id);
                     RETURN;
                 END IF;
-            END IF;
+            END LOOP;
         END IF;
     END IF;
     INSERT INTO paramporter.signature (login, printed_name, signed, action, meaning, serial,
-                                       scope, part, subject_hash, file_hash, reason)
+                                       scope, part, subject_hash, file_hash, reason, source)
         VALUES (session_user, p.printed_name, date_trunc('milliseconds', clock_timestamp()),
                 p_action, p_meaning, p_serial, p_scope, nullif(p_part, ''), p_subject_hash,
-                p_file_hash, p_reason)
+                p_file_hash, p_reason, p_source)
         RETURNING * INTO g;
     given := paramporter.signature_text(g);
     UPDATE paramporter.signature SET signed_text = given WHERE id = g.id;
@@ -1496,6 +1506,12 @@ BEGIN
                 why := 'its signature is not one the server recorded';
             ELSIF g.entry IS NOT NULL THEN
                 why := format('its signature was given to server entry %s', g.entry);
+            ELSIF g.source <> p_source THEN
+                why := 'its signature was made for another PC''s history';
+            ELSIF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = g.login) THEN
+                why := format('its signer %s is no longer an approver', g.login);
+            ELSIF NOT pg_has_role(g.login, 'paramporter_approver', 'MEMBER') THEN
+                why := format('its signer %s is no longer an approver', g.login);
             ELSIF g.action <> p_action OR g.serial <> p_serial OR g.scope <> p_scope
                   OR coalesce(g.part, '') <> coalesce(p_part, '')
                   OR g.meaning IS DISTINCT FROM p_meaning
@@ -1544,8 +1560,12 @@ GRANT EXECUTE ON FUNCTION paramporter.sign TO paramporter_approver;
 GRANT EXECUTE ON FUNCTION paramporter.register_person TO paramporter_admin;
 GRANT USAGE ON SCHEMA paramporter TO paramporter_approver;
 GRANT SELECT ON paramporter.schema_version TO paramporter_approver;
--- The PCs' logins read none of it: a signature not yet carried by its entry is the signer's.
-GRANT SELECT ON paramporter.person, paramporter.person_account, paramporter.signature
+-- The PCs' logins read none of it, and no one the signature's text: a signature not yet carried
+-- by its entry is the signer's.
+GRANT SELECT ON paramporter.person, paramporter.person_account
+    TO paramporter_reader, paramporter_admin, paramporter_approver;
+GRANT SELECT (id, login, printed_name, signed, action, meaning, serial, scope, part,
+              subject_hash, file_hash, reason, source, entry) ON paramporter.signature
     TO paramporter_reader, paramporter_admin, paramporter_approver;
 
 UPDATE paramporter.schema_version SET version = 5;

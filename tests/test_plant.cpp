@@ -48,6 +48,7 @@
 #include <pty.h>
 #include <sqlite3.h>
 #include <sys/wait.h>
+#include <termios.h>
 
 using namespace pp;
 using namespace pp::test;
@@ -133,14 +134,20 @@ std::string addEntrySql(const history::Entry& e, const std::string& host) {
 }
 
 // paramporter-cli run on a terminal of its own (a pty, its controlling terminal), typing the
-// next of `typed` whenever it waits after a prompt ("...: "): what the terminal showed, and its
-// exit status.
-std::pair<int, std::string> onTerminal(const std::vector<std::string>& args,
-                                       const std::vector<std::string>& typed) {
+// next of `typed` whenever it waits after a prompt ("...: "), Ctrl+C for "^C": what the terminal
+// showed, its exit status (-1 when a signal ended it) and whether the terminal echoes at the end.
+struct TerminalRun {
+    int code = -1;
+    std::string screen;
+    bool echo = false;
+};
+
+TerminalRun onTerminal(const std::vector<std::string>& args,
+                       const std::vector<std::string>& typed) {
     int master = -1;
     const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
     if (pid < 0)
-        return {-1, "forkpty failed"};
+        return {-1, "forkpty failed", false};
     if (pid == 0) {
         std::vector<char*> argv{const_cast<char*>(PP_CLI_BINARY)};
         for (const std::string& a : args)
@@ -149,7 +156,7 @@ std::pair<int, std::string> onTerminal(const std::vector<std::string>& args,
         execv(PP_CLI_BINARY, argv.data());
         _exit(127);
     }
-    std::string screen;
+    TerminalRun run;
     size_t next = 0, answered = 0;
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (std::chrono::steady_clock::now() < until) {
@@ -159,18 +166,22 @@ std::pair<int, std::string> onTerminal(const std::vector<std::string>& args,
             const ssize_t n = ::read(master, buffer, sizeof buffer);
             if (n <= 0)
                 break; // the program ended
-            screen.append(buffer, size_t(n));
+            run.screen.append(buffer, size_t(n));
         }
-        if (next < typed.size() && screen.size() > answered && screen.ends_with(": ")) {
-            const std::string line = typed[next++] + "\n";
+        if (next < typed.size() && run.screen.size() > answered && run.screen.ends_with(": ")) {
+            const std::string line = typed[next] == "^C" ? "\x03" : typed[next] + "\n";
+            ++next;
             (void)!::write(master, line.data(), line.size());
-            answered = screen.size();
+            answered = run.screen.size();
         }
     }
-    ::close(master);
     int status = 0;
     waitpid(pid, &status, 0);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, screen};
+    termios now{};
+    run.echo = tcgetattr(master, &now) == 0 && (now.c_lflag & ECHO);
+    ::close(master);
+    run.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
 }
 
 } // namespace
@@ -206,6 +217,7 @@ private slots:
     void fourthVersionServerUpgraded();
     void approvalsAcrossThePlant();
     void approvalsAreSignedByAPerson();
+    void fourEyesWhateverAPcsClockSays();
     void badServersKeepEntriesQueued_data();
     void badServersKeepEntriesQueued();
 
@@ -1428,12 +1440,33 @@ void TestPlant::approvalsAreSignedByAPerson() {
     QCOMPARE(plant.approval("1234", history::Scope::Part, "05")->entry.id, inForce->entry.id);
     QCOMPARE(runCli({"history", "--server", reader_, "--verify"}, {}).out,
              std::string("history intact: 7 entries\n"));
+    // The report shows no signer for them, only that the server refused them.
+    runCli({"audit", "--server", reader_, "--report", csv.toStdString()}, {});
+    const QStringList withRefused =
+        QString::fromStdString(readFile(csv)).split("\r\n", Qt::SkipEmptyParts);
+    QCOMPARE(withRefused.size(), 9);
+    for (int row = 4; row <= 7; ++row)
+        QVERIFY2(withRefused[row].endsWith("\"refused by the plant server\",\"\",\"\""),
+                 qPrintable(withRefused[row]));
+
+    // A signature is for the history it was made for: forwarded in another PC's, it counts
+    // for nothing.
+    history::Entry elsewhere = *history::approvalFrom(readBack, "approved", "elsewhere", none);
+    history::Credentials again{"bob", "bob-secret"};
+    QVERIFY(history::signAtPlant(elsewhere, h, server_.uri(), again, {}).signedOk);
+    const std::string other = path("other.sqlite");
+    {
+        history::Store write;
+        QVERIFY(write.open(other) && write.append(elsewhere));
+    }
+    QCOMPARE(runCli({"history", "--push"}, other, server_.other()).err,
+             refused + "1 of this PC: its signature was made for another PC's history" + kept);
 
     // A PC's login may not sign; revoking needs an approver too.
     history::Connection own;
     QVERIFY(own.open(server_.uri(), {}));
     QVERIFY(!own.exec("SELECT * FROM paramporter.sign('revoke', '1234', 'part', '05', NULL, "
-                      "NULL, NULL, 'x')"));
+                      "NULL, NULL, 'x', gen_random_uuid())"));
     QVERIFY2(own.error().find("permission denied for function sign") != std::string::npos,
              own.error().c_str());
     QVERIFY(!own.exec("SELECT signed_text FROM paramporter.signature"));
@@ -1450,15 +1483,59 @@ void TestPlant::approvalsAreSignedByAPerson() {
     QVERIFY(!plant.approval("1234", history::Scope::Part, "05"));
     QVERIFY(plant.error().empty());
     // On a real terminal: the login echoed as typed, the password not.
-    const auto [code, screen] =
-        onTerminal({"--history", h, "--history-server", server_.login("pc"), "history", "--approve",
-                    "2", "--meaning", "reviewed", "--reason", "on a terminal"},
-                   {"bob", "bob-secret"});
-    QVERIFY2(code == cli::ExitOk, screen.c_str());
-    QVERIFY2(screen.starts_with("Plant login: bob\r\nPassword for bob: \r\n") &&
-                 screen.find("bob-secret") == std::string::npos &&
-                 screen.find(" reviewed, signed by Bob Berger (bob) at ") != std::string::npos,
-             screen.c_str());
+    const std::vector<std::string> onIt{
+        "--history",    h,   "--history-server", server_.login("pc"), "history",
+        "--approve",    "2", "--meaning",        "reviewed",          "--reason",
+        "on a terminal"};
+    const TerminalRun typed = onTerminal(onIt, {"bob", "bob-secret"});
+    QVERIFY2(typed.code == cli::ExitOk, typed.screen.c_str());
+    QVERIFY2(typed.screen.starts_with("Plant login: bob\r\nPassword for bob: \r\n") &&
+                 typed.screen.find("bob-secret") == std::string::npos &&
+                 typed.screen.find(" reviewed, signed by Bob Berger (bob) at ") !=
+                     std::string::npos,
+             typed.screen.c_str());
+    QVERIFY(typed.echo);
+    // Ctrl+C at the password: the terminal echoes again, nothing is signed.
+    const TerminalRun stopped = onTerminal(onIt, {"bob", "^C"});
+    QCOMPARE(stopped.code, -1);
+    QVERIFY2(stopped.echo, stopped.screen.c_str());
+}
+
+// Four eyes by the order the server took the entries as well as by the plant's time: Ann's
+// download, from a PC whose clock dates it before Bob's, is still the latest before the upload
+// that reads it back, and Ann may not approve that upload.
+void TestPlant::fourEyesWhateverAPcsClockSays() {
+    QVERIFY(server_.sql("INSERT INTO paramporter.plant_setting VALUES ('approver_not_author', "
+                        "'true')"));
+    struct Clear {
+        PlantServer& s;
+        ~Clear() { s.sql("DELETE FROM paramporter.plant_setting"); }
+    } clear{server_};
+    const std::string a = path("a.sqlite"), b = path("b.sqlite");
+    auto record = [](const std::string& path, history::Action action, const std::string& user,
+                     const std::string& time) {
+        history::Entry e = sampleEntry(1, time);
+        e.action = action;
+        e.user = user;
+        history::Store store;
+        return store.open(path) && store.append(e);
+    };
+    QVERIFY(record(a, history::Action::Download, "bob", "2026-12-08T10:00:00.000Z"));
+    QCOMPARE(runCli({"history", "--push"}, a, server_.uri()).code, cli::ExitOk);
+    QVERIFY(
+        record(b, history::Action::Download, history::accountName(), "2026-12-08T09:00:00.000Z"));
+    QCOMPARE(runCli({"history", "--push"}, b, server_.other()).code, cli::ExitOk);
+    QVERIFY(record(a, history::Action::Upload, "bob", "2026-12-08T11:00:00.000Z"));
+    const Result ann = runCli({"history", "--approve", "2", "--meaning", "approved", "--reason",
+                               "read back", "--login", "ann"},
+                              a, server_.uri(), [](const std::string&, bool, std::string&) {
+                                  return std::optional<std::string>("ann-secret");
+                              });
+    QCOMPARE(ann.code, cli::ExitUsage);
+    QCOMPARE(ann.err,
+             std::string("paramporter-cli: not signed: These values were downloaded by Ann "
+                         "Approver (server entry 2); the plant requires another person to "
+                         "approve them.\n"));
 }
 
 // ------------------------------------------------------------------ faults

@@ -243,6 +243,7 @@ private:
         // An approval's or revocation's signer (printed name, login) and the server's time of
         // signing; "unsigned, local" as the name for one made on one PC alone.
         std::string signedBy, signerLogin, signedAt;
+        bool unsignedLocal = false;
         std::string changes;
         std::optional<int64_t> subject; // the approved entry's ID in this history
         std::string subjectText;
@@ -316,12 +317,16 @@ private:
             row.result = pp::history::resultText(e);
             row.reason = e.reason;
             row.meaning = e.meaning;
-            if (e.signature) {
+            if (!e.refused.empty())
+                row.note = "refused by the plant server: " + e.refused +
+                           (row.note.empty() ? "" : "; " + row.note);
+            if (e.signature && e.refused.empty()) {
                 row.signedBy = e.signature->name;
                 row.signerLogin = e.signature->login;
                 row.signedAt = e.signature->time;
             } else {
                 row.signedBy = pp::history::signatureLabel(e);
+                row.unsignedLocal = !e.signature && e.refused.empty();
             }
             for (const pp::history::Finding& f : e.findings)
                 row.findings += (row.findings.empty() ? "" : "; ") + pp::history::findingText(f);
@@ -486,8 +491,10 @@ private:
             if (!r.signerLogin.empty())
                 x.signature = printable(r.signedBy) + ", login " + printable(r.signerLogin) + ", " +
                               printable(r.signedAt) + " (the plant server's time)";
-            else if (!r.signedBy.empty())
+            else if (r.unsignedLocal)
                 x.signature = r.signedBy + ": no person signed it at a plant server";
+            else
+                x.signature = r.signedBy; // refused by the server: the note says why
             if (r.action == Action::Approve)
                 x.subject = printable(r.subjectText);
             x.reason = printable(r.reason);

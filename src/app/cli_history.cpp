@@ -204,12 +204,13 @@ private:
             c_.err << Program << "not signed: " << why << '\n';
             return ExitUsage;
         }
-        const auto password = ask("Password for " + as.login + ": ", false, why);
+        auto password = ask("Password for " + as.login + ": ", false, why);
         if (!password) {
             c_.err << Program << "not signed: " << why << '\n';
             return ExitUsage;
         }
         as.password = *password;
+        pp::history::wipeSecret(*password);
         const pp::history::SignResult signedAs =
             pp::history::signAtPlant(made, path, c_.historyServer, as, serverLimits());
         if (!signedAs.signedOk) {

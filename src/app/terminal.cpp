@@ -1,9 +1,12 @@
 #include "app/terminal.h"
 
+#include "history/signing.h"
+
 #ifdef _WIN32
 #include <windows.h>
 #else
 #include <cerrno>
+#include <csignal>
 #include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -75,50 +78,96 @@ std::optional<std::string> askTerminal(const std::string& prompt, bool echo, std
 
 #else
 
-std::optional<std::string> askTerminal(const std::string& prompt, bool echo, std::string& why) {
-    const int fd = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
-        why = NoTerminal;
-        return std::nullopt;
-    }
-    termios before{};
-    const bool terminal = ::tcgetattr(fd, &before) == 0;
-    if (!terminal) {
-        ::close(fd);
-        why = NoTerminal;
-        return std::nullopt;
-    }
-    if (!echo) {
+namespace {
+
+// While the echo is off: the terminal as it was, put back by a signal that ends the program
+// (Ctrl+C, a hang-up) before it ends; Ctrl+Z does nothing then.
+int quietFd = -1;
+termios quietBefore{};
+constexpr int Ending[] = {SIGINT, SIGTERM, SIGQUIT, SIGHUP};
+
+extern "C" void echoBackAndEnd(int signal) {
+    if (quietFd >= 0)
+        ::tcsetattr(quietFd, TCSANOW, &quietBefore);
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+
+class EchoOff {
+public:
+    EchoOff(int fd, const termios& before) {
+        quietFd = fd;
+        quietBefore = before;
+        struct sigaction restore {};
+        restore.sa_handler = echoBackAndEnd;
+        sigemptyset(&restore.sa_mask);
+        for (size_t i = 0; i < std::size(Ending); ++i)
+            sigaction(Ending[i], &restore, &kept_[i]);
+        struct sigaction ignore {};
+        ignore.sa_handler = SIG_IGN;
+        sigemptyset(&ignore.sa_mask);
+        sigaction(SIGTSTP, &ignore, &keptStop_);
         termios quiet = before;
         quiet.c_lflag &= ~tcflag_t(ECHO);
         quiet.c_lflag |= ECHONL;
         ::tcsetattr(fd, TCSANOW, &quiet);
     }
-    (void)!::write(fd, prompt.data(), prompt.size());
-    std::string line;
-    bool ok = false;
-    for (char c;;) {
-        const ssize_t n = ::read(fd, &c, 1);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        if (c == '\n') {
-            ok = true;
-            break;
-        }
-        line += c;
+    ~EchoOff() {
+        ::tcsetattr(quietFd, TCSANOW, &quietBefore);
+        for (size_t i = 0; i < std::size(Ending); ++i)
+            sigaction(Ending[i], &kept_[i], nullptr);
+        sigaction(SIGTSTP, &keptStop_, nullptr);
+        quietFd = -1;
     }
-    if (!echo)
-        ::tcsetattr(fd, TCSANOW, &before);
-    ::close(fd);
-    if (!ok) {
+    EchoOff(const EchoOff&) = delete;
+    EchoOff& operator=(const EchoOff&) = delete;
+
+private:
+    struct sigaction kept_[std::size(Ending)]{};
+    struct sigaction keptStop_ {};
+};
+
+} // namespace
+
+std::optional<std::string> askTerminal(const std::string& prompt, bool echo, std::string& why) {
+    const int fd = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+    termios before{};
+    if (fd < 0 || ::tcgetattr(fd, &before) != 0) {
+        if (fd >= 0)
+            ::close(fd);
         why = NoTerminal;
         return std::nullopt;
     }
+    std::string line;
+    bool ok = false;
+    {
+        std::optional<EchoOff> quiet;
+        if (!echo)
+            quiet.emplace(fd, before);
+        (void)!::write(fd, prompt.data(), prompt.size());
+        for (char c;;) {
+            const ssize_t n = ::read(fd, &c, 1);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            if (c == '\n') {
+                ok = true;
+                break;
+            }
+            line += c;
+        }
+    }
+    ::close(fd);
     if (!line.empty() && line.back() == '\r')
         line.pop_back();
-    return line;
+    std::optional<std::string> typed;
+    if (ok)
+        typed = line;
+    else
+        why = NoTerminal;
+    pp::history::wipeSecret(line);
+    return typed;
 }
 
 #endif

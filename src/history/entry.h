@@ -94,6 +94,9 @@ struct Entry {
     // approve, revoke: signed at the plant server; none for one made on this PC alone (unsigned,
     // local: it never counts for the plant).
     std::optional<Signature> signature;
+    // Read from the plant server: why it refused the entry, which it keeps as a link of its PC's
+    // chain that counts for nothing (a signature it carries is no signature then). Not hashed.
+    std::string refused;
 
     // Kept by the store: SHA-256 (hex) of the file text, of this entry's canonical text, and
     // the hash of the entry before it (empty for the first).

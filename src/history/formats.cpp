@@ -192,6 +192,8 @@ std::string head(const Entry& e) {
 std::string signatureLabel(const Entry& e) {
     if (e.action != Action::Approve && e.action != Action::Revoke)
         return {};
+    if (!e.refused.empty())
+        return "refused by the plant server"; // whatever signature it names counts for nothing
     if (!e.signature)
         return "unsigned, local";
     return "signed by " + e.signature->name + " (" + e.signature->login + ") at " +
@@ -337,9 +339,10 @@ std::string csvRow(const Entry& e) {
     for (const Finding& f : e.findings)
         findings += (findings.empty() ? "" : "; ") + findingText(f);
     csvField(out, findings, false);
-    for (const std::string& value : {e.signature ? e.signature->name : signatureLabel(e),
-                                     e.signature ? e.signature->login : std::string(),
-                                     e.signature ? e.signature->time : std::string()})
+    const bool signedHere = e.signature && e.refused.empty();
+    for (const std::string& value : {signedHere ? e.signature->name : signatureLabel(e),
+                                     signedHere ? e.signature->login : std::string(),
+                                     signedHere ? e.signature->time : std::string()})
         csvField(out, value, false);
     out += "\r\n";
     return out;

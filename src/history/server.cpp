@@ -180,6 +180,7 @@ PlantEntry readPlantEntry(const Connection::Row& r, bool withFile) {
     if (r[25])
         e.findings = findingsFrom(*r[25]);
     p.refused = orEmpty(r[26]);
+    e.refused = p.refused;
     if (r[27])
         e.signature = signatureFrom(*r[27]).value_or(Signature{0, *r[27], {}, {}});
     if (withFile && r.size() > FileColumn && r[FileColumn])

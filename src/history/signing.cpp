@@ -1,6 +1,7 @@
 #include "history/signing.h"
 
 #include "history/forwarder.h"
+#include "history/store.h"
 
 namespace pp::history {
 
@@ -16,14 +17,14 @@ Connection::Param bytes(const std::string& v) {
     return {v, false, true};
 }
 
-void wipe(std::string& secret) {
+} // namespace
+
+void wipeSecret(std::string& secret) {
     volatile char* p = secret.data();
     for (size_t i = 0; i < secret.size(); ++i)
         p[i] = 0;
     secret.clear();
 }
-
-} // namespace
 
 SignResult signAtPlant(Entry& mark, const std::string& historyPath, const std::string& uri,
                        Credentials& as, const Limits& limits) {
@@ -33,10 +34,22 @@ SignResult signAtPlant(Entry& mark, const std::string& historyPath, const std::s
         return r;
     }
     if (as.login.empty() || as.password.empty()) {
-        wipe(as.password);
+        wipeSecret(as.password);
         r.refused = true;
         r.why = "a signature needs the approver's plant login and password";
         return r;
+    }
+    // The signature is for this PC's history alone: the installation its entry will carry.
+    std::string source;
+    {
+        Store store;
+        const auto next = store.open(historyPath) ? store.nextSource() : std::nullopt;
+        if (!next) {
+            wipeSecret(as.password);
+            r.why = "History not recorded: " + store.error();
+            return r;
+        }
+        source = *next;
     }
     // What is approved must be on the server first; a forward that stops is said only when
     // the server then lacks it.
@@ -56,18 +69,19 @@ SignResult signAtPlant(Entry& mark, const std::string& historyPath, const std::s
     };
     Connection c;
     const bool opened = c.open(uri, limits, as);
-    wipe(as.password);
+    wipeSecret(as.password);
     if (!opened)
         return noApprover(c.error());
     const auto rows = c.exec(
         "SELECT given, refusal FROM paramporter.sign(p_action => $1, p_serial => $2, "
         "p_scope => $3, p_part => $4, p_meaning => $5, p_subject_hash => $6, p_file_hash => $7, "
-        "p_reason => $8)",
+        "p_reason => $8, p_source => $9::uuid)",
         {text(std::string(actionWord(mark.action))), bytes(mark.serial),
          text(std::string(scopeWord(mark.scope))),
          textOrNull(mark.scope == Scope::Part ? mark.part : std::string()),
          textOrNull(mark.meaning), textOrNull(mark.subjectHash),
-         textOrNull(mark.file ? sha256Hex(*mark.file) : std::string()), bytes(mark.reason)});
+         textOrNull(mark.file ? sha256Hex(*mark.file) : std::string()), bytes(mark.reason),
+         text(source)});
     if (!rows)
         return noApprover(c.error());
     if (rows->size() != 1 || rows->front().size() != 2) {

@@ -25,4 +25,7 @@ struct SignResult {
 SignResult signAtPlant(Entry& mark, const std::string& historyPath, const std::string& uri,
                        Credentials& as, const Limits& limits);
 
+// A password's bytes overwritten and the text emptied: no copy of it is left where it was.
+void wipeSecret(std::string& secret);
+
 } // namespace pp::history

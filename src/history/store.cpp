@@ -729,6 +729,48 @@ std::string problem(const Entry& e) {
 
 } // namespace
 
+// A copy of another machine's history (a disk image): this one becomes a new installation,
+// whose chain goes on from the copy's last entry. In the caller's transaction.
+bool Store::takeOwnSource(std::string& source) {
+    source = randomInstallationId();
+    for (const auto& [key, value] : {std::pair<const char*, std::string>{"installation_id", source},
+                                     {"machine", machineIdentity()}}) {
+        Statement s(db_, kept_, "INSERT OR REPLACE INTO meta(key, value) VALUES(?1, ?2)");
+        s.text(1, key);
+        s.text(2, value);
+        if (source.empty() || !s.ok() || s.step() != SQLITE_DONE)
+            return false;
+    }
+    return true;
+}
+
+std::optional<std::string> Store::nextSource() {
+    error_.clear();
+    if (!db_ || version_ != SchemaVersion) {
+        fail(db_ ? "the history is open for reading only" : "the history is not open");
+        return std::nullopt;
+    }
+    if (!exec("BEGIN IMMEDIATE"))
+        return std::nullopt;
+    std::string source;
+    {
+        Statement s(db_, kept_,
+                    "SELECT (SELECT value FROM meta WHERE key = 'installation_id'), "
+                    "(SELECT value FROM meta WHERE key = 'machine')");
+        const bool read = s.ok() && s.step() == SQLITE_ROW;
+        if (read)
+            source = s.textAt(0);
+        if (!read || (s.textAt(1) != machineIdentity() && !takeOwnSource(source))) {
+            failSql();
+            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+            return std::nullopt;
+        }
+    }
+    if (!exec("COMMIT"))
+        return std::nullopt;
+    return source;
+}
+
 bool Store::append(Entry& e) {
     error_.clear();
     if (!db_)
@@ -766,17 +808,8 @@ bool Store::append(Entry& e) {
         e.previousHash = last.textAt(0);
         e.id = last.integerAt(1) + 1;
         e.source = last.textAt(2);
-        if (last.textAt(3) != machineIdentity()) {
-            // A copy of another machine's history (a disk image): this one is a new
-            // installation, whose chain goes on from the copy's last entry.
-            e.source = randomInstallationId();
-            if (e.source.empty() ||
-                !run("INSERT OR REPLACE INTO meta(key, value) VALUES('installation_id', ?1)",
-                     {e.source}) ||
-                !run("INSERT OR REPLACE INTO meta(key, value) VALUES('machine', ?1)",
-                     {machineIdentity()}))
-                return rollback();
-        }
+        if (last.textAt(3) != machineIdentity() && !takeOwnSource(e.source))
+            return rollback();
     }
     e.format = CurrentFormat;
     e.fileHash.clear();

@@ -69,6 +69,9 @@ public:
     // another machine (a disk image) takes an installation ID of its own at its first new
     // entry; the chain goes on from the last entry of the copy.
     bool append(Entry& entry);
+    // The installation the next entry appended will carry: this history's, or, for a copy of
+    // another machine's history, the new one it takes now. None on failure (error()).
+    std::optional<std::string> nextSource();
 
     // Newest first, at most `limit` (0: all), only IDs below `beforeId` when it is set. With
     // `withFiles` the parameter file texts are read too. `each` returns false to stop early.
@@ -161,6 +164,7 @@ public:
     bool setValue(const std::string& key, const std::string& text);
 
 private:
+    bool takeOwnSource(std::string& source);
     bool scanInOrder(const Filter& filter, int64_t limit, int64_t beforeId, bool withFiles,
                      bool oldestFirst, const std::function<bool(const Entry&)>& each);
     bool fail(const std::string& what);
