@@ -62,16 +62,25 @@ std::optional<std::string> uriProblem(const std::string& uri) {
     return std::nullopt;
 }
 
-bool uriHasPassword(const std::string& uri) {
+namespace {
+
+// The value the URI gives `keyword`; empty for none.
+std::string uriValue(const std::string& uri, const char* keyword) {
     PQconninfoOption* options = PQconninfoParse(uri.c_str(), nullptr);
     if (!options)
-        return false;
-    bool found = false;
+        return {};
+    std::string value;
     for (const PQconninfoOption* o = options; o->keyword; ++o)
-        if (std::strcmp(o->keyword, "password") == 0 && o->val && *o->val)
-            found = true;
+        if (std::strcmp(o->keyword, keyword) == 0 && o->val)
+            value = o->val;
     PQconninfoFree(options);
-    return found;
+    return value;
+}
+
+} // namespace
+
+bool uriHasPassword(const std::string& uri) {
+    return !uriValue(uri, "password").empty();
 }
 
 // ---------------------------------------------------------------- the connection
@@ -167,6 +176,13 @@ bool Connection::open(const std::string& uri, const Limits& limits, const Creden
     if (as) {
         keys.insert(keys.end(), {"user", "password"});
         values.insert(values.end(), {as->login.c_str(), as->password.c_str()});
+        // Over TLS with the server's certificate checked, the password exchange is bound to
+        // that connection: a server in between that relays it gets no session of the person's.
+        const std::string tls = uriValue(uri, "sslmode");
+        if (tls == "verify-full" || tls == "verify-ca") {
+            keys.push_back("channel_binding");
+            values.push_back("require");
+        }
     }
     keys.push_back(nullptr);
     values.push_back(nullptr);

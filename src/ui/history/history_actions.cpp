@@ -19,10 +19,15 @@
 #include "sheet/compare.h"
 
 #include <QAction>
+#include <QEventLoop>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QStyle>
+#include <QTimer>
 #include <QToolBar>
+
+#include <atomic>
+#include <thread>
 
 namespace pp::ui {
 
@@ -197,9 +202,24 @@ bool HistoryActions::approve(const Entry& subject) {
         pp::history::Limits limits;
         limits.connectTimeoutMs = SignWaitMs;
         limits.answerTimeoutMs = SignWaitMs;
+        // On a thread of its own: the windows keep painting while the server is asked, and
+        // take no input meanwhile.
         QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-        const pp::history::SignResult signedAs =
-            pp::history::signAtPlant(*approval, path_, server, as, limits);
+        pp::history::SignResult signedAs;
+        std::atomic<bool> done{false};
+        std::thread signing([&] {
+            signedAs = pp::history::signAtPlant(*approval, path_, server, as, limits);
+            done = true;
+        });
+        QEventLoop wait;
+        QTimer check;
+        connect(&check, &QTimer::timeout, &wait, [&] {
+            if (done)
+                wait.quit();
+        });
+        check.start(20);
+        wait.exec(QEventLoop::ExcludeUserInputEvents);
+        signing.join();
         QGuiApplication::restoreOverrideCursor();
         if (!signedAs.signedOk) {
             main_.window().message("Not signed: " + signedAs.why);
