@@ -74,6 +74,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (unreadable && stored == *entry.file)
         fail("an unreadable findings text that encodes to itself:", *entry.file);
     PP_CHECK(history::findingsFrom(stored) == entry.findings, "findings that do not read back");
+    // A signature that reads is the one text that encodes it: the entry's hash covers no other.
+    if (const auto signature = history::signatureFrom(*entry.file)) {
+        if (history::signatureText(*signature) != *entry.file)
+            fail("a signature that reads but encodes to another text:", *entry.file);
+        entry.signature = signature;
+    }
 
     PP_CHECK(validJsonText(history::jsonLine(entry)), "a JSON line that is not valid text");
 

@@ -139,6 +139,7 @@ std::optional<Signature> signatureFrom(std::string_view text) {
     if (!readField(text, at, "number", number) || !readField(text, at, "login", s.login) ||
         !readField(text, at, "name", s.name) || !readField(text, at, "signed", s.time) ||
         at != text.size() || number.empty() || number.size() > 18 ||
+        (number.size() > 1 && number[0] == '0') ||
         number.find_first_not_of("0123456789") != std::string::npos)
         return std::nullopt;
     s.number = std::stoll(number);
