@@ -496,11 +496,18 @@ void TestHistory::copiesAndRemovalsNeverGiveAnIdTwice() {
     const std::string copy = path(QStringLiteral("copy.sqlite")).toStdString();
     QVERIFY(QFile::copy(path(), QString::fromStdString(copy)));
     QVERIFY(test::tamper(copy, "UPDATE meta SET value = 'the image' WHERE key = 'machine'"));
+    {
+        Store reading; // a signature is made for the next entry's installation: not here
+        QVERIFY(reading.open(copy, Store::Mode::ReadOnly));
+        QVERIFY(!reading.nextSource());
+    }
     Store copied;
     QVERIFY(copied.open(copy));
+    const auto next = copied.nextSource(); // taken now, before a signature names it
+    QVERIFY(next && *next != written[3].source);
     Entry e = test::sampleEntry(5);
     QVERIFY(copied.append(e));
-    QVERIFY(e.source != written[3].source);
+    QCOMPARE(e.source, *next);
     QCOMPARE(e.previousHash, written[3].hash);
     QCOMPARE(copied.installationId(), e.source);
     QCOMPARE(copied.verify()->firstBroken, int64_t(0));
@@ -739,6 +746,13 @@ void TestHistory::textsForTerminalsSpreadsheetsAndPrograms() {
         csvRow(a).ends_with(",\"'=cmd()\",\"approved\",\"\",\"approved: Leak \xff 1.5 -> "
                             "1.6; last: Fill Time  -> 2.5\",\"unsigned, local\",\"\",\"\"\r\n"),
         csvRow(a).c_str());
+    // A signature reads back from its one text: no number with a leading zero passes for it.
+    const pp::history::Signature first{0, "bob", "Bob", "2026-12-10T09:14:02.113Z"};
+    QCOMPARE(pp::history::signatureFrom(pp::history::signatureText(first)), std::optional(first));
+    std::string padded = pp::history::signatureText({7, "bob", "Bob", "t"});
+    QVERIFY(pp::history::signatureFrom(padded));
+    padded.replace(0, std::string("number 1:7").size(), "number 2:07");
+    QVERIFY(!pp::history::signatureFrom(padded));
     // A signature's texts are the server's, and shown as safely.
     a.signature = pp::history::Signature{7, "=bob", "Bob\x1b[2J", "2026-12-10T09:14:02.113Z"};
     QVERIFY2(

@@ -45,6 +45,7 @@
 #include <tuple>
 
 #include <poll.h>
+#include <csignal>
 #include <pty.h>
 #include <sqlite3.h>
 #include <sys/wait.h>
@@ -134,7 +135,8 @@ std::string addEntrySql(const history::Entry& e, const std::string& host) {
 }
 
 // paramporter-cli run on a terminal of its own (a pty, its controlling terminal), typing the
-// next of `typed` whenever it waits after a prompt ("...: "), Ctrl+C for "^C": what the terminal
+// next of `typed` whenever it waits after a prompt ("...: "), Ctrl+C for "^C", the end of input
+// for "^D": what the terminal
 // showed, its exit status (-1 when a signal ended it) and whether the terminal echoes at the end.
 struct TerminalRun {
     int code = -1;
@@ -169,14 +171,20 @@ TerminalRun onTerminal(const std::vector<std::string>& args,
             run.screen.append(buffer, size_t(n));
         }
         if (next < typed.size() && run.screen.size() > answered && run.screen.ends_with(": ")) {
-            const std::string line = typed[next] == "^C" ? "\x03" : typed[next] + "\n";
+            const std::string line = typed[next] == "^C"   ? "\x03"
+                                     : typed[next] == "^D" ? "\x04"
+                                                           : typed[next] + "\n";
             ++next;
             (void)!::write(master, line.data(), line.size());
             answered = run.screen.size();
         }
     }
     int status = 0;
-    waitpid(pid, &status, 0);
+    if (waitpid(pid, &status, WNOHANG) == 0) { // still waiting at the deadline
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+        run.screen += "\n[killed at the deadline]";
+    }
     termios now{};
     run.echo = tcgetattr(master, &now) == 0 && (now.c_lflag & ECHO);
     ::close(master);
@@ -1499,6 +1507,14 @@ void TestPlant::approvalsAreSignedByAPerson() {
     const TerminalRun stopped = onTerminal(onIt, {"bob", "^C"});
     QCOMPARE(stopped.code, -1);
     QVERIFY2(stopped.echo, stopped.screen.c_str());
+    // The end of input at the password is no empty password: nothing is signed, and why.
+    const TerminalRun ended = onTerminal(onIt, {"bob", "^D"});
+    QVERIFY2(ended.code == cli::ExitUsage &&
+                 ended.screen.ends_with("paramporter-cli: not signed: there is no terminal to "
+                                        "type the approver's login and password in (they are "
+                                        "never read from a pipe or a file)\r\n"),
+             ended.screen.c_str());
+    QVERIFY(ended.echo);
 }
 
 // Four eyes by the order the server took the entries as well as by the plant's time: Ann's
