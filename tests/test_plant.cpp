@@ -44,8 +44,8 @@
 #include <thread>
 #include <tuple>
 
-#include <poll.h>
 #include <csignal>
+#include <poll.h>
 #include <pty.h>
 #include <sqlite3.h>
 #include <sys/wait.h>

@@ -72,9 +72,9 @@ QVariant HistoryModel::data(const QModelIndex& index, int role) const {
     case Result:
         // An approval or revocation: what it means and who signed it, or that no one did.
         if (e->action == pp::history::Action::Approve || e->action == pp::history::Action::Revoke)
-            return qs((e->action == pp::history::Action::Approve ? e->meaning
-                                                                 : std::string("revoked")) +
-                      ", " + pp::history::signatureLabel(*e));
+            return qs(
+                (e->action == pp::history::Action::Approve ? e->meaning : std::string("revoked")) +
+                ", " + pp::history::signatureLabel(*e));
         return qs(pp::history::resultText(*e));
     case User:
         return qs(e->user);
