@@ -1091,6 +1091,13 @@ LANGUAGE sql IMMUTABLE AS $$
                                     '^number [0-9]{1,2}:([0-9]{1,18})\n'))[1]::pg_catalog.int8
 $$;
 
+-- An instrument's scope, its approvals and revocations in the order they were signed: the one in
+-- force is one probe.
+CREATE INDEX entry_signed ON paramporter.entry
+    (serial, scope, (coalesce(part, '')), action, paramporter.signature_number(signature) DESC,
+     id DESC)
+    WHERE action IN ('approve', 'revoke');
+
 -- The hash of an entry in formats 1 to 4 (4: with its signature).
 CREATE OR REPLACE FUNCTION paramporter.entry_hash(e paramporter.entry) RETURNS text
 LANGUAGE plpgsql IMMUTABLE SET search_path = pg_catalog, pg_temp AS $$
