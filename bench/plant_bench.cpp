@@ -281,7 +281,8 @@ int main(int argc, char** argv) {
                "5 OR r % 20 = 3 THEN convert_to('first article', 'UTF8') END, CASE WHEN r % 37 "
                "<> 5 AND r % 20 = 3 THEN g END, CASE WHEN r % 37 <> 5 AND r % 20 = 3 THEN "
                "md5(g::text) || md5(g::text) END, CASE WHEN r % 37 = 5 OR r % 20 = 3 THEN "
-               "convert_to('number ' || g, 'UTF8') END FROM (SELECT g, g / 6600 AS r, (g / 200) "
+               "convert_to('number ' || length(g::text) || ':' || g || E'\\n', 'UTF8') END FROM "
+               "(SELECT g, g / 6600 AS r, (g / 200) "
                "% 33 "
                "AS s, timestamp '2026-01-01' + g * interval '31 s' AS t FROM "
                "generate_series(0, " +
