@@ -82,6 +82,13 @@ Result runCli(const std::vector<std::string>& args, const std::string& history,
     return {code, out.str(), err.str()};
 }
 
+// The person at the terminal, typing `password` whatever is asked.
+Ask typing(const std::string& password) {
+    return [password](const std::string&, bool, std::string&) {
+        return std::optional<std::string>(password);
+    };
+}
+
 std::string readFile(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll().toStdString() : std::string();
@@ -1048,9 +1055,7 @@ void TestPlant::laterVersionServerUpgraded() {
     const std::vector<std::string> approve{"history",       "--approve", "2",
                                            "--meaning",     "approved",  "--reason",
                                            "first article", "--login",   "ann"};
-    const Ask ann = [](const std::string&, bool, std::string&) {
-        return std::optional<std::string>("ann-secret");
-    };
+    const Ask ann = typing("ann-secret");
     const Result waiting = runCli(approve, h, second, ann);
     QCOMPARE(waiting.code, cli::ExitUsage); // nothing to sign it with
     QCOMPARE(waiting.err, "paramporter-cli: " + std::string(history::OlderServer) + "\n");
@@ -1132,12 +1137,9 @@ void TestPlant::fourthVersionServerUpgraded() {
         QVERIFY(it.exec("SELECT 'ok'::text FROM paramporter.register_person('ann', 'Ann "
                         "Approver', ARRAY['ann'])"));
     }
-    const Result again =
-        runCli({"history", "--server", reader, "--approve", "1", "--meaning", "approved",
-                "--reason", "first article", "--login", "ann"},
-               h, server_.login("pc", "fourth"), [](const std::string&, bool, std::string&) {
-                   return std::optional<std::string>("ann-secret");
-               });
+    const Result again = runCli({"history", "--server", reader, "--approve", "1", "--meaning",
+                                 "approved", "--reason", "first article", "--login", "ann"},
+                                h, server_.login("pc", "fourth"), typing("ann-secret"));
     QVERIFY2(again.code == cli::ExitOk, again.err.c_str());
     const auto inForce = plant.approval("1234", history::Scope::Part, "05");
     QVERIFY2(inForce && inForce->entry.signature, plant.error().c_str());
@@ -1207,9 +1209,7 @@ void TestPlant::approvalsAcrossThePlant() {
     const std::vector<std::string> onPlant{"history", "--server", reader_, "--login", "bob"};
     auto from = [&](std::vector<std::string> args) {
         args.insert(args.begin(), onPlant.begin(), onPlant.end());
-        return runCli(args, b, server_.other(), [](const std::string&, bool, std::string&) {
-            return std::optional<std::string>("bob-secret");
-        });
+        return runCli(args, b, server_.other(), typing("bob-secret"));
     };
     const Result approved =
         from({"--approve", "3", "--meaning", "approved", "--reason", "new batch checked"});
@@ -1481,9 +1481,7 @@ void TestPlant::approvalsAreSignedByAPerson() {
     auto revoke = [&](const std::string& login, const std::string& password) {
         return runCli({"history", "--revoke", "--serial", "1234", "--scope", "part", "--part", "5",
                        "--reason", "wrong batch", "--login", login},
-                      h, server_.uri(), [password](const std::string&, bool, std::string&) {
-                          return std::optional<std::string>(password);
-                      });
+                      h, server_.uri(), typing(password));
     };
     QCOMPARE(revoke("carl", "carl-secret").code, cli::ExitUsage);
     QVERIFY(plant.approval("1234", history::Scope::Part, "05"));
@@ -1544,9 +1542,7 @@ void TestPlant::fourEyesWhateverAPcsClockSays() {
     QVERIFY(record(a, history::Action::Upload, "bob", "2026-12-08T11:00:00.000Z"));
     const Result ann = runCli({"history", "--approve", "2", "--meaning", "approved", "--reason",
                                "read back", "--login", "ann"},
-                              a, server_.uri(), [](const std::string&, bool, std::string&) {
-                                  return std::optional<std::string>("ann-secret");
-                              });
+                              a, server_.uri(), typing("ann-secret"));
     QCOMPARE(ann.code, cli::ExitUsage);
     QCOMPARE(ann.err,
              std::string("paramporter-cli: not signed: These values were downloaded by Ann "

@@ -53,6 +53,11 @@ public:
         bool null = false;
         bool binary = false; // bytea columns: the bytes as they are
     };
+    // A text or bytea parameter; the ...OrNull ones are NULL for an empty value.
+    static Param text(std::string v) { return {std::move(v), false, false}; }
+    static Param bytes(std::string v) { return {std::move(v), false, true}; }
+    static Param textOrNull(const std::string& v) { return {v, v.empty(), false}; }
+    static Param bytesOrNull(const std::string& v) { return {v, v.empty(), true}; }
     using Row = std::vector<std::optional<std::string>>; // bytea columns decoded to bytes
 
     Connection() = default;

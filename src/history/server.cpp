@@ -11,18 +11,10 @@ namespace pp::history {
 
 namespace {
 
-Connection::Param text(std::string value) {
-    return {std::move(value), false, false};
-}
-Connection::Param bytes(std::string value) {
-    return {std::move(value), false, true};
-}
-Connection::Param textOrNull(const std::string& value) {
-    return {value, value.empty(), false};
-}
-Connection::Param bytesOrNull(const std::string& value) {
-    return {value, value.empty(), true};
-}
+constexpr auto text = &Connection::text;
+constexpr auto bytes = &Connection::bytes;
+constexpr auto textOrNull = &Connection::textOrNull;
+constexpr auto bytesOrNull = &Connection::bytesOrNull;
 
 // Named, so that a later version's function with more fields (given defaults) still takes the
 // entries of this one.

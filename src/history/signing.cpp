@@ -7,15 +7,9 @@ namespace pp::history {
 
 namespace {
 
-Connection::Param text(const std::string& v) {
-    return {v, false, false};
-}
-Connection::Param textOrNull(const std::string& v) {
-    return {v, v.empty(), false};
-}
-Connection::Param bytes(const std::string& v) {
-    return {v, false, true};
-}
+constexpr auto text = &Connection::text;
+constexpr auto bytes = &Connection::bytes;
+constexpr auto textOrNull = &Connection::textOrNull;
 
 } // namespace
 
