@@ -233,6 +233,7 @@ private slots:
     void approvalsAcrossThePlant();
     void approvalsAreSignedByAPerson();
     void fourEyesWhateverAPcsClockSays();
+    void latestValuesByThePlantsTime();
     void badServersKeepEntriesQueued_data();
     void badServersKeepEntriesQueued();
 
@@ -1548,6 +1549,27 @@ void TestPlant::fourEyesWhateverAPcsClockSays() {
              std::string("paramporter-cli: not signed: These values were downloaded by Ann "
                          "Approver (server entry 2); the plant requires another person to "
                          "approve them.\n"));
+}
+
+// What an instrument holds on the plant is its latest transfer by the plant's time, not by the
+// order PCs happened to forward: an upload dated earlier that arrives later is not the latest.
+void TestPlant::latestValuesByThePlantsTime() {
+    const std::string a = path("a.sqlite"), b = path("b.sqlite");
+    auto upload = [](const std::string& path, int n, const std::string& time) {
+        history::Entry e = sampleEntry(n, time);
+        history::Store store;
+        return store.open(path) && store.append(e);
+    };
+    QVERIFY(upload(a, 1, "2026-12-08T11:00:00.000Z"));
+    QCOMPARE(runCli({"history", "--push"}, a, server_.uri()).code, cli::ExitOk);
+    QVERIFY(upload(b, 2, "2026-12-08T10:00:00.000Z"));
+    QCOMPARE(runCli({"history", "--push"}, b, server_.other()).code, cli::ExitOk);
+    history::Plant plant;
+    QVERIFY(plant.open(reader_, {}));
+    const auto states = plant.scopes("1234");
+    QVERIFY2(states && states->size() == 1, plant.error().c_str());
+    QVERIFY(states->front().latestValues);
+    QCOMPARE(states->front().latestValues->file, std::optional<std::string>("part 5, take 1"));
 }
 
 // ------------------------------------------------------------------ faults
